@@ -1,0 +1,56 @@
+# Front door of the build. Build trees live under build/:
+#   build/native   pure files under ASan/UBSan, fuzz targets, operator tools
+#   build/win      the Windows program for the loopback endpoints, and its tests
+#   build/release  the Windows program for the production endpoints
+JOBS ?= $(shell nproc)
+CTEST_ARGS ?=
+FUZZ_SECONDS ?= 300
+
+.PHONY: all setup configure native win test test-native test-win exe exe-loopback fuzz clean
+
+all: exe-loopback
+
+setup:
+	@bash scripts/setup
+
+build/native/CMakeCache.txt:
+	cmake -S . -B build/native -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
+
+build/win/CMakeCache.txt:
+	cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DREALMPORTER_LOOPBACK=ON
+
+build/release/CMakeCache.txt:
+	cmake -S . -B build/release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DREALMPORTER_LOOPBACK=OFF
+
+native: build/native/CMakeCache.txt
+	cmake --build build/native -j $(JOBS)
+
+win: build/win/CMakeCache.txt
+	cmake --build build/win -j $(JOBS)
+
+test: setup
+	$(MAKE) native win
+	$(MAKE) test-native test-win
+
+test-native:
+	cd build/native && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+test-win:
+	cd build/win && ctest --output-on-failure $(CTEST_ARGS)
+
+exe: setup build/release/CMakeCache.txt
+	cmake --build build/release -j $(JOBS) --target RealmPorter
+	@echo "built build/release/RealmPorter.exe"
+
+exe-loopback: setup win
+	@echo "built build/win/RealmPorter.exe (loopback endpoints)"
+
+fuzz: setup native
+	cd build/native && for f in fuzz_*; do \
+	  [ -x "$$f" ] || continue; mkdir -p fuzz-corpus/$$f; \
+	  ./$$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 fuzz-corpus/$$f ../../tests/fuzz/corpus/$$f || exit 1; \
+	done
+
+clean:
+	rm -rf build

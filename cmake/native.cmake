@@ -1,0 +1,59 @@
+# Native Linux build: the pure files under sanitizers, their fuzz targets and
+# the operator's tools.
+option(RP_SANITIZE "Build the native tests with AddressSanitizer and UBSan" ON)
+set(RP_SAN_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+
+add_library(rp_pure STATIC ${RP_PURE_SOURCES})
+target_include_directories(rp_pure PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+target_compile_options(rp_pure PRIVATE -Wall -Wextra)
+if(RP_SANITIZE)
+  target_compile_options(rp_pure PUBLIC ${RP_SAN_FLAGS})
+  target_link_options(rp_pure PUBLIC ${RP_SAN_FLAGS})
+endif()
+
+# GoogleTest from Debian's sources, built with the same flags as the code.
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+file(GLOB RP_NATIVE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*_test.cpp)
+add_executable(rp_native_tests ${RP_NATIVE_TEST_SOURCES})
+target_link_libraries(rp_native_tests PRIVATE rp_pure GTest::gtest_main)
+add_test(NAME native_tests COMMAND rp_native_tests)
+
+# Fuzz targets need clang's libFuzzer. Each gets a short bounded run as a test;
+# `make fuzz` runs them longer.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  file(GLOB RP_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_*.cpp)
+  set(RP_FUZZ_SECONDS 10 CACHE STRING "Seconds for each fuzz target's run in the test suite")
+  foreach(src IN LISTS RP_FUZZ_SOURCES)
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(${name} ${src} ${RP_PURE_SOURCES})
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    # libFuzzer adds new inputs to its first corpus folder, so that one lives in
+    # the build tree and the committed seeds are only read.
+    file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz-corpus/${name})
+    add_test(NAME ${name}
+             COMMAND ${name} -max_total_time=${RP_FUZZ_SECONDS} -rss_limit_mb=2048
+                     ${CMAKE_BINARY_DIR}/fuzz-corpus/${name}
+                     ${CMAKE_SOURCE_DIR}/tests/fuzz/corpus/${name})
+    set_tests_properties(${name} PROPERTIES LABELS fuzz)
+  endforeach()
+endif()
+
+# A check over the sources: narrow literals that hold non-ASCII bytes must say
+# their encoding (u8"" for UTF-8 texts, converted to GBK for the UI at run time).
+add_test(NAME literal_encodings
+         COMMAND ${CMAKE_COMMAND} -E env python3 ${CMAKE_SOURCE_DIR}/tools/check-literals.py ${CMAKE_SOURCE_DIR})
+
+# The build refuses endpoint settings of the wrong shape.
+foreach(bad "https://a.example/wow335/;https://b.example/wow335/"
+            "https://a.example/wow335/;https://b.example/wow335/;https://c.example/other/")
+  string(MD5 tag "${bad}")
+  add_test(NAME endpoints_refused_${tag}
+           COMMAND ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${CMAKE_BINARY_DIR}/endpoint-check-${tag}
+                   -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER} -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER}
+                   "-DREALMPORTER_MIRRORS=${bad}")
+  set_tests_properties(endpoints_refused_${tag} PROPERTIES
+                       PASS_REGULAR_EXPRESSION "REALMPORTER_MIRRORS")
+endforeach()

@@ -1,0 +1,13 @@
+# Files that do not include <windows.h>: decision logic on std::string and
+# numbers. They go into the Windows program and into the native test build.
+set(RP_PURE_SOURCES
+  config/serverlist.cpp
+)
+
+# Thin Win32 layers around the pure files, and the program's own Win32 code.
+set(RP_WIN_SOURCES
+  app/log.cpp
+  app/startup.cpp
+  net/text.cpp
+  ui/font.cpp
+)

@@ -1,0 +1,62 @@
+# The Windows program, its resources, and the GoogleTest executables that run
+# under Wine.
+find_program(RP_PYTHON /usr/bin/python3 NAMES python3 REQUIRED)
+
+set(RP_WIN_DEFINES _WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX __USE_MINGW_ANSI_STDIO=1)
+set(RP_WIN_LIBS gdiplus comctl32 wininet bcrypt shlwapi shell32 ole32 oleaut32 uuid
+    user32 gdi32 advapi32 uxtheme windowscodecs version)
+# Everything static: the program must not need libstdc++, libgcc or winpthread DLLs.
+set(RP_STATIC_LINK -static -static-libgcc -static-libstdc++)
+
+add_library(rp_core STATIC ${RP_PURE_SOURCES} ${RP_WIN_SOURCES})
+target_include_directories(rp_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+target_compile_definitions(rp_core PUBLIC ${RP_WIN_DEFINES})
+target_compile_options(rp_core PRIVATE -Wall -Wextra)
+target_link_libraries(rp_core PUBLIC ${RP_WIN_LIBS})
+target_link_options(rp_core PUBLIC ${RP_STATIC_LINK})
+
+include(cmake/resources.cmake)
+
+add_executable(RealmPorter WIN32 app/main.cpp ${RP_RESOURCE_RC})
+target_link_libraries(RealmPorter PRIVATE rp_core)
+set_target_properties(RealmPorter PROPERTIES OUTPUT_NAME RealmPorter)
+
+# Tests: one GoogleTest executable per group, run under Wine by CTest.
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+foreach(t gtest gtest_main gmock)
+  target_compile_definitions(${t} PRIVATE ${RP_WIN_DEFINES})
+endforeach()
+
+set(RP_WINE_ENV ${CMAKE_SOURCE_DIR}/tests/wine/wine-env)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${RP_WINE_ENV};run;${CMAKE_BINARY_DIR})
+
+add_test(NAME wine_prefix_up COMMAND ${RP_WINE_ENV} up ${CMAKE_BINARY_DIR})
+set_tests_properties(wine_prefix_up PROPERTIES FIXTURES_SETUP wine)
+add_test(NAME wine_prefix_down COMMAND ${RP_WINE_ENV} down ${CMAKE_BINARY_DIR})
+set_tests_properties(wine_prefix_down PROPERTIES FIXTURES_CLEANUP wine)
+
+# Small helper programs that the tests start (a stand-in Wow.exe and so on).
+file(GLOB RP_TEST_HELPERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/helpers/*.cpp)
+foreach(src IN LISTS RP_TEST_HELPERS)
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src})
+  target_compile_definitions(${name} PRIVATE ${RP_WIN_DEFINES})
+  target_link_options(${name} PRIVATE ${RP_STATIC_LINK})
+  list(APPEND RP_HELPER_TARGETS ${name})
+endforeach()
+
+file(GLOB RP_WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_test.cpp)
+foreach(src IN LISTS RP_WIN_TEST_SOURCES)
+  get_filename_component(name ${src} NAME_WE)
+  set(exe rp_win_${name})
+  add_executable(${exe} ${src} tests/win/test_main.cpp ${RP_RESOURCE_RC})
+  target_link_libraries(${exe} PRIVATE rp_core gtest)
+  target_compile_definitions(${exe} PRIVATE
+      RP_SOURCE_DIR="${CMAKE_SOURCE_DIR}" RP_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  if(RP_HELPER_TARGETS)
+    add_dependencies(${exe} ${RP_HELPER_TARGETS})
+  endif()
+  add_test(NAME ${name} COMMAND ${exe})
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
+endforeach()

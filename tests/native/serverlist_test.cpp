@@ -1,0 +1,105 @@
+#include "config/serverlist.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct LineCase {
+  const char* text;
+  int count;  // entries produced; 0 = list left as it was
+  ServerEntry first;
+};
+
+const LineCase kLineCases[] = {
+    {"a|b|c|d", 1, {"a", "b", "c", "d", ""}},
+    {"a|b|c|d|", 1, {"a", "b", "c", "d", ""}},
+    {"a|b|c|", 0, {}},
+    {"a|b|c||", 1, {"a", "b", "c", "", ""}},
+    {"|b|c|d|e", 0, {}},
+    {"a|b||d|e", 1, {"a", "b", "", "d", "e"}},
+    {"a|b|c|d|e|f", 1, {"a", "b", "c", "d", "e"}},
+    {"\ta | b |c|d|e ", 1, {"a ", " b ", "c", "d", "e"}},
+    {"a|b|c|d|e\r\n", 1, {"a", "b", "c", "d", "e"}},
+    {"a|b|c|d||", 1, {"a", "b", "c", "d", ""}},
+    {"[Config]\nno bar here\n\n   \n", 0, {}},
+    {"[config]|x|y|z", 1, {"[config]", "x", "y", "z", ""}},
+    {"\xEF\xBB\xBF" "a|b|c|d", 1, {"\xEF\xBB\xBF" "a", "b", "c", "d", ""}},
+    {"a", 0, {}},
+    {"", 0, {}},
+    {"|||||", 0, {}},
+};
+
+class ServerListLines : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(ServerListLines, ParsesAsDocumented) {
+  const LineCase& c = GetParam();
+  ASSERT_EQ(ParseServerList("keep|w|r|p|d"), 1);
+  EXPECT_EQ(ParseServerList(c.text), c.count) << c.text;
+  ServerEntry e;
+  ASSERT_TRUE(GetServerEntry(0, &e));
+  if (c.count == 0) {
+    EXPECT_EQ(e.name, "keep") << "a text without entries must leave the list alone";
+    return;
+  }
+  EXPECT_EQ(e.name, c.first.name);
+  EXPECT_EQ(e.website, c.first.website);
+  EXPECT_EQ(e.realm, c.first.realm);
+  EXPECT_EQ(e.patch, c.first.patch);
+  EXPECT_EQ(e.description, c.first.description);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ServerListLines, ::testing::ValuesIn(kLineCases));
+
+TEST(ServerList, KeepsOrderAndDuplicatesAndReadsAfterConfig) {
+  const char* text =
+      "one|w1|r1|p1|d1\r\n"
+      "[Config]\r\n"
+      "two|w2|r2|p2\r\n"
+      "one|w1|r1|p1|d1\r\n";
+  ASSERT_EQ(ParseServerList(text), 3);
+  EXPECT_EQ(ServerAt(0)->name, "one");
+  EXPECT_EQ(ServerAt(1)->name, "two");
+  EXPECT_EQ(ServerAt(2)->name, "one");
+  EXPECT_EQ(ServerAt(1)->description, "");
+}
+
+TEST(ServerList, ReadersCheckTheirIndex) {
+  ASSERT_EQ(ParseServerList("a|b|c|d|e\nf|g|h|i|j"), 2);
+  ServerEntry e{"untouched", "", "", "", ""};
+  EXPECT_FALSE(GetServerEntry(-1, &e));
+  EXPECT_FALSE(GetServerEntry(2, &e));
+  EXPECT_EQ(e.name, "untouched");
+  EXPECT_EQ(ServerAt(2), nullptr);
+  EXPECT_EQ(ServerAt(-1), nullptr);
+  ClearServerList();
+  EXPECT_EQ(ServerCount(), 0);
+  EXPECT_EQ(ServerAt(0), nullptr);
+}
+
+TEST(ServerList, LfAndCrLfGiveTheSameEntries) {
+  ParseServerList("x|1|2|3|4\ny|5|6|7|8\n");
+  std::vector<std::string> lf = {ServerAt(0)->description, ServerAt(1)->description};
+  ParseServerList("x|1|2|3|4\r\ny|5|6|7|8\r\n");
+  EXPECT_EQ(lf[0], ServerAt(0)->description);
+  EXPECT_EQ(lf[1], ServerAt(1)->description);
+}
+
+TEST(ServerList, DefaultTextHasThreeFullEntriesThenConfig) {
+  std::string_view text = DefaultServerListText();
+  EXPECT_EQ(text.size(), 450u);
+  EXPECT_EQ(text.substr(text.size() - 9), "[Config]\n");
+  ASSERT_EQ(ParseServerList(text), 3);
+  for (int i = 0; i < 3; ++i) {
+    const ServerEntry* e = ServerAt(i);
+    EXPECT_FALSE(e->name.empty());
+    EXPECT_FALSE(e->website.empty());
+    EXPECT_FALSE(e->description.empty());
+    EXPECT_EQ(e->realm, e->patch);
+    EXPECT_NE(e->realm.find(':'), std::string::npos);
+  }
+}
+
+}  // namespace
