@@ -2,12 +2,19 @@
 # numbers. They go into the Windows program and into the native test build.
 set(RP_PURE_SOURCES
   config/serverlist.cpp
+  config/paths.cpp
+  game/gamedir.cpp
+  game/realmfile.cpp
 )
 
 # Thin Win32 layers around the pure files, and the program's own Win32 code.
 set(RP_WIN_SOURCES
   app/log.cpp
   app/startup.cpp
+  config/settings.cpp
+  game/gamedir_win.cpp
+  game/housekeeping.cpp
+  game/launch.cpp
   net/text.cpp
   ui/font.cpp
 )

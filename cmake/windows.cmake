@@ -42,7 +42,7 @@ foreach(src IN LISTS RP_TEST_HELPERS)
   get_filename_component(name ${src} NAME_WE)
   add_executable(${name} ${src})
   target_compile_definitions(${name} PRIVATE ${RP_WIN_DEFINES})
-  target_link_options(${name} PRIVATE ${RP_STATIC_LINK})
+  target_link_options(${name} PRIVATE ${RP_STATIC_LINK} -municode)
   list(APPEND RP_HELPER_TARGETS ${name})
 endforeach()
 
@@ -50,7 +50,7 @@ file(GLOB RP_WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_
 foreach(src IN LISTS RP_WIN_TEST_SOURCES)
   get_filename_component(name ${src} NAME_WE)
   set(exe rp_win_${name})
-  add_executable(${exe} ${src} tests/win/test_main.cpp ${RP_RESOURCE_RC})
+  add_executable(${exe} ${src} tests/win/test_main.cpp tests/win/support.cpp ${RP_RESOURCE_RC})
   target_link_libraries(${exe} PRIVATE rp_core gtest)
   target_compile_definitions(${exe} PRIVATE
       RP_SOURCE_DIR="${CMAKE_SOURCE_DIR}" RP_BINARY_DIR="${CMAKE_BINARY_DIR}")

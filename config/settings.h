@@ -1,0 +1,23 @@
+#pragma once
+// Settings that outlive the process, under HKCU\Software\RealmPorter:
+// WowPath (the chosen Wow.exe) and ClientPath (the save folder of the last
+// completed client download), both wide REG_SZ.
+#include <string>
+
+inline constexpr wchar_t kSettingsKey[] = L"Software\\RealmPorter";
+inline constexpr size_t kGamePathUnits = 260;
+
+// The game path: full path of the chosen Wow.exe, empty when none. Read and
+// written on the UI thread only; workers get copies.
+extern wchar_t GamePath[kGamePathUnits];
+
+// Loads WowPath into GamePath when it names something that exists. A value
+// that only reads through the narrow calls is rewritten in wide form.
+void LoadGamePath();
+// Writes GamePath to WowPath; nothing when it is empty. Failures are silent.
+void SaveGamePath();
+// Sets GamePath (a path that does not fit is refused) and saves it.
+bool SetGamePath(const std::wstring& path);
+// The ClientPath folder without trailing separators, or empty.
+std::wstring ReadClientPath();
+void SaveClientPath(const std::wstring& folder);

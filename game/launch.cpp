@@ -1,0 +1,57 @@
+#include <windows.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include "config/settings.h"
+#include "game/game.h"
+#include "game/gamedir.h"
+#include "net/text.h"
+
+namespace {
+
+bool EqualsIgnoreAsciiCase(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    char x = (*a >= 'A' && *a <= 'Z') ? char(*a - 'A' + 'a') : *a;
+    char y = (*b >= 'A' && *b <= 'Z') ? char(*b - 'A' + 'a') : *b;
+    if (x != y) return false;
+    if (x == '\0') return true;
+  }
+}
+
+}  // namespace
+
+bool IsProcessRunning(const char* exeName) {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL ok = Process32First(snap, &entry); ok; ok = Process32Next(snap, &entry)) {
+    if (EqualsIgnoreAsciiCase(entry.szExeFile, exeName)) {
+      found = true;
+      break;
+    }
+  }
+  CloseHandle(snap);
+  return found;
+}
+
+// Any process named Wow.exe counts, wherever it was started from.
+bool IsGameRunning() { return IsProcessRunning("Wow.exe") || IsProcessRunning("wow.exe"); }
+
+void StartGame(const std::wstring& gamePath) {
+  std::wstring folder = GameFolderOf(gamePath);
+  if (folder.size() >= MAX_PATH) folder.clear();
+  ShellExecuteW(nullptr, L"open", gamePath.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(),
+                SW_SHOW);
+}
+
+void OnStartGameCommand(HWND mainWindow) {
+  if (GamePath[0] == L'\0') {
+    MessageBoxA(mainWindow, Gbk(u8"请先选择游戏路径！").c_str(), Gbk(u8"提示").c_str(), MB_OK);
+    return;
+  }
+  std::wstring path = GamePath;
+  WriteRealmConfig(mainWindow, path);
+  StartGame(path);
+}
