@@ -3,13 +3,24 @@
 option(RP_SANITIZE "Build the native tests with AddressSanitizer and UBSan" ON)
 set(RP_SAN_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
 
-add_library(rp_pure STATIC ${RP_PURE_SOURCES})
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+# The native digest backend for the pure files: OpenSSL's libcrypto.
+set(RP_NATIVE_SOURCES manifest/sha256_openssl.cpp)
+add_library(rp_pure STATIC ${RP_PURE_SOURCES} ${RP_NATIVE_SOURCES})
+target_link_libraries(rp_pure PUBLIC OpenSSL::Crypto)
 target_include_directories(rp_pure PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(rp_pure PRIVATE -Wall -Wextra)
 if(RP_SANITIZE)
   target_compile_options(rp_pure PUBLIC ${RP_SAN_FLAGS})
   target_link_options(rp_pure PUBLIC ${RP_SAN_FLAGS})
 endif()
+
+# The operator's manifest tool, without sanitizers: it is shipped.
+add_library(rp_pure_plain STATIC ${RP_PURE_SOURCES} ${RP_NATIVE_SOURCES})
+target_include_directories(rp_pure_plain PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+target_link_libraries(rp_pure_plain PUBLIC OpenSSL::Crypto)
+add_executable(realmporter-manifest tools/realmporter-manifest.cpp)
+target_link_libraries(realmporter-manifest PRIVATE rp_pure_plain)
 
 # GoogleTest from Debian's sources, built with the same flags as the code.
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
@@ -26,7 +37,8 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   set(RP_FUZZ_SECONDS 10 CACHE STRING "Seconds for each fuzz target's run in the test suite")
   foreach(src IN LISTS RP_FUZZ_SOURCES)
     get_filename_component(name ${src} NAME_WE)
-    add_executable(${name} ${src} ${RP_PURE_SOURCES})
+    add_executable(${name} ${src} ${RP_PURE_SOURCES} ${RP_NATIVE_SOURCES})
+    target_link_libraries(${name} PRIVATE OpenSSL::Crypto)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
@@ -57,3 +69,5 @@ foreach(bad "https://a.example/wow335/;https://b.example/wow335/"
   set_tests_properties(endpoints_refused_${tag} PROPERTIES
                        PASS_REGULAR_EXPRESSION "REALMPORTER_MIRRORS")
 endforeach()
+
+add_test(NAME manifest_tool COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/manifest_tool_test.sh $<TARGET_FILE:realmporter-manifest>)

@@ -3,7 +3,7 @@
 find_program(RP_PYTHON /usr/bin/python3 NAMES python3 REQUIRED)
 
 set(RP_WIN_DEFINES _WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX __USE_MINGW_ANSI_STDIO=1)
-set(RP_WIN_LIBS gdiplus comctl32 wininet bcrypt shlwapi shell32 ole32 oleaut32 uuid
+set(RP_WIN_LIBS crypt32 gdiplus comctl32 wininet bcrypt shlwapi shell32 ole32 oleaut32 uuid
     user32 gdi32 advapi32 uxtheme windowscodecs version)
 # Everything static: the program must not need libstdc++, libgcc or winpthread DLLs.
 set(RP_STATIC_LINK -static -static-libgcc -static-libstdc++)
@@ -43,6 +43,7 @@ foreach(src IN LISTS RP_TEST_HELPERS)
   add_executable(${name} ${src})
   target_compile_definitions(${name} PRIVATE ${RP_WIN_DEFINES})
   target_link_options(${name} PRIVATE ${RP_STATIC_LINK} -municode)
+  target_link_libraries(${name} PRIVATE crypt32)
   list(APPEND RP_HELPER_TARGETS ${name})
 endforeach()
 

@@ -77,3 +77,149 @@ bool WaitForFile(const std::wstring& path, DWORD ms) {
 }
 
 }  // namespace testing_support
+
+#include <shlobj.h>
+#include <wininet.h>
+
+#include "app/messages.h"
+
+namespace testing_support {
+
+std::wstring Www(const wchar_t* server, const std::wstring& rel) {
+  wchar_t root[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"RP_WWW_WIN", root, MAX_PATH);
+  std::wstring p = std::wstring(root) + L"\\" + server;
+  return rel.empty() ? p : p + L"\\" + rel;
+}
+
+std::string Control(const std::string& serverRoot, const std::string& pathAndQuery) {
+  std::string url = serverRoot + pathAndQuery;
+  std::string body;
+  HINTERNET session = InternetOpenA("rp-test-control", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  if (!session) return body;
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
+                INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
+  if (url.compare(0, 8, "https://") == 0) flags |= INTERNET_FLAG_SECURE;
+  if (HINTERNET req = InternetOpenUrlA(session, url.c_str(), nullptr, 0, flags, 0)) {
+    char buf[4096];
+    DWORD got = 0;
+    while (InternetReadFile(req, buf, sizeof buf, &got) && got > 0) body.append(buf, got);
+    InternetCloseHandle(req);
+  }
+  InternetCloseHandle(session);
+  return body;
+}
+
+void ClearAllServers() {
+  for (const char* s : {kSite, kSitePlain, kMirror1, kMirror2, kMirror3}) Control(s, "/__clear");
+}
+
+std::vector<std::string> Requests(const std::string& serverRoot) {
+  std::vector<std::string> lines;
+  std::string all = Control(serverRoot, "/__requests");
+  size_t pos = 0;
+  while (pos < all.size()) {
+    size_t lf = all.find('\n', pos);
+    if (lf == std::string::npos) lf = all.size();
+    if (lf > pos) lines.push_back(all.substr(pos, lf - pos));
+    pos = lf + 1;
+  }
+  return lines;
+}
+
+std::string PatternBytes(size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  std::uint32_t x = seed * 2654435761u + 12345u;
+  for (size_t i = 0; i < n; ++i) {
+    x = x * 1664525u + 1013904223u;
+    s[i] = static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
+std::wstring LogFilePath() {
+  wchar_t appData[MAX_PATH] = {};
+  SHGetSpecialFolderPathW(nullptr, appData, CSIDL_LOCAL_APPDATA, FALSE);
+  std::wstring dir = std::wstring(appData) + L"\\RealmPorter";
+  CreateDirectoryW(dir.c_str(), nullptr);
+  return dir + L"\\launcher.log";
+}
+
+std::string ReadLog() { return ReadFileBytes(LogFilePath()); }
+void ClearLog() { DeleteFileW(LogFilePath().c_str()); }
+
+namespace {
+
+LRESULT CALLBACK RecorderProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<MessageRecorder*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self && msg >= WM_USER && msg < WM_USER + 64) {
+    Recorded r{msg, wp, lp, {}};
+    if (msg == WMU_STATUS_TEXT && lp) {
+      HGLOBAL block = reinterpret_cast<HGLOBAL>(lp);
+      if (const char* p = static_cast<const char*>(GlobalLock(block))) {
+        wchar_t wide[512] = {};
+        MultiByteToWideChar(936, 0, p, -1, wide, 512);
+        char utf8[1536] = {};
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
+        r.text = utf8;
+        GlobalUnlock(block);
+      }
+      GlobalFree(block);
+    }
+    self->messages.push_back(r);
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+}  // namespace
+
+MessageRecorder::MessageRecorder() {
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = RecorderProc;
+    wc.lpszClassName = L"RpTestRecorder";
+    RegisterClassW(&wc);
+    registered = true;
+  }
+  hwnd_ = CreateWindowExW(0, L"RpTestRecorder", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+MessageRecorder::~MessageRecorder() {
+  Pump();
+  DestroyWindow(hwnd_);
+}
+
+void MessageRecorder::Pump(DWORD ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    if (GetTickCount() - start >= ms) break;
+    Sleep(10);
+  }
+}
+
+std::vector<std::string> MessageRecorder::Texts() const {
+  std::vector<std::string> out;
+  for (const auto& r : messages)
+    if (r.msg == WMU_STATUS_TEXT) out.push_back(r.text);
+  return out;
+}
+
+std::vector<int> MessageRecorder::Percents() const {
+  std::vector<int> out;
+  for (const auto& r : messages)
+    if (r.msg == WMU_PROGRESS) out.push_back(static_cast<int>(r.wParam));
+  return out;
+}
+
+int MessageRecorder::Count(UINT msg) const {
+  int n = 0;
+  for (const auto& r : messages) n += r.msg == msg;
+  return n;
+}
+
+}  // namespace testing_support

@@ -4,8 +4,12 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 namespace testing_support {
+
+// A UTF-8 literal (u8"...") as the std::string the program's UTF-8 texts use.
+inline std::string U8(std::u8string_view s) { return std::string(s.begin(), s.end()); }
 
 // A new empty folder under the prefix's temporary folder, removed by the
 // destructor.
@@ -29,5 +33,60 @@ void MakeDirs(const std::wstring& path);
 std::wstring HelperExe(const wchar_t* name);
 // Waits up to `ms` for a file to appear.
 bool WaitForFile(const std::wstring& path, DWORD ms);
+
+}  // namespace testing_support
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+namespace testing_support {
+
+// Folder served by a loopback server: L"site", L"m1", L"m2" or L"m3".
+std::wstring Www(const wchar_t* server, const std::wstring& rel = L"");
+// Control request to a loopback server, e.g. ("https://127.0.0.1:18443",
+// "/__fault?path=/x&kind=drop&arg=1000&times=1"). Returns the body.
+std::string Control(const std::string& serverRoot, const std::string& pathAndQuery);
+inline constexpr char kSite[] = "https://127.0.0.1:18443";
+inline constexpr char kSitePlain[] = "http://127.0.0.1:18080";
+inline constexpr char kMirror1[] = "https://127.0.0.1:18082";
+inline constexpr char kMirror2[] = "https://127.0.0.2:18082";
+inline constexpr char kMirror3[] = "https://127.0.0.3:18008";
+// Drops every fault and request log on all loopback servers.
+void ClearAllServers();
+// Request lines a server saw ("GET /path range").
+std::vector<std::string> Requests(const std::string& serverRoot);
+
+// Bytes that differ from file to file: a pattern seeded by `seed`.
+std::string PatternBytes(size_t n, unsigned seed);
+
+// The launcher's log file, and making sure its folder exists.
+std::wstring LogFilePath();
+std::string ReadLog();
+void ClearLog();
+
+// A hidden message-only window that records the private messages the
+// workers post to the Main window.
+struct Recorded {
+  UINT msg;
+  WPARAM wParam;
+  LPARAM lParam;
+  std::string text;  // WMU_STATUS_TEXT, converted to UTF-8
+};
+class MessageRecorder {
+ public:
+  MessageRecorder();
+  ~MessageRecorder();
+  HWND hwnd() const { return hwnd_; }
+  // Dispatches what is queued for this thread, for `ms` milliseconds.
+  void Pump(DWORD ms = 0);
+  std::vector<Recorded> messages;
+  std::vector<std::string> Texts() const;
+  std::vector<int> Percents() const;
+  int Count(UINT msg) const;
+
+ private:
+  HWND hwnd_ = nullptr;
+};
 
 }  // namespace testing_support

@@ -1,0 +1,29 @@
+#pragma once
+// Private messages of the Main window. Workers post them; the window handles
+// them on the UI thread. A payload changes owner with a successful post.
+#include <windows.h>
+
+enum : UINT {
+  WMU_TRAY_NOTIFY = WM_USER + 1,         // 1025: wParam tray icon id, lParam mouse message
+  WMU_STATUS_TEXT = WM_USER + 3,         // 1027: lParam movable HGLOBAL with GBK text
+  WMU_PROGRESS = WM_USER + 4,            // 1028: wParam percent 0..100
+  WMU_PATCH_NORMAL_DONE = WM_USER + 5,   // 1029: wParam 0 done, 1 failed, 2 cancelled
+  WMU_PATCH_HD_DONE = WM_USER + 6,       // 1030: as above
+  WMU_ADDON_DONE = WM_USER + 9,          // 1033: wParam result, lParam addon button id
+  WMU_CLIENT_DONE = WM_USER + 10,        // 1034: lParam ClientDownloadResult*
+  WMU_CLIENT_CONNECTING = WM_USER + 11,  // 1035
+  WMU_NET_TIMEOUT = WM_USER + 12,        // 1036
+};
+
+// Job results carried by the completion messages.
+enum JobResult : int { kJobDone = 0, kJobFailed = 1, kJobCancelled = 2 };
+
+// The window the workers report to; null until the Main window exists.
+extern HWND MainWindow;
+
+// Copies a GBK text into a movable global block and posts WMU_STATUS_TEXT;
+// nothing happens for a null window. The window frees the block.
+void PostStatusText(HWND window, const char* text);
+// Posts WMU_NET_TIMEOUT to `window`, or to MainWindow when it is null, if
+// that window exists.
+void PostNetTimeout(HWND window);

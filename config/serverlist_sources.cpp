@@ -1,0 +1,89 @@
+#include "config/serverlist_sources.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <vector>
+
+#include "app/messages.h"
+#include "config/serverlist.h"
+#include "config/settings.h"
+#include "endpoints.h"
+#include "net/http.h"
+#include "net/text.h"
+
+int LoadServerList() {
+  ClearServerList();
+  std::string text = FetchServerListText();
+  if (!text.empty()) {
+    int n = ParseServerList(text);
+    if (n > 0) {
+      // Cached only once it has proved usable: an error page or an empty
+      // body never replaces a good copy.
+      StoreCachedServerList(text);
+      return n;
+    }
+  }
+  int n = ReadCachedServerList();
+  if (n > 0) return n;
+  return ParseServerList(DefaultServerListText());
+}
+
+std::string FetchServerListText() {
+  std::string text;
+  InternetHandle session(OpenSession());
+  if (!session) return text;
+  SetTimeouts(session.get(), 30000, 0, 30000);
+  const std::string url = kServerListUrl;
+  InternetHandle request(InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0, RequestFlagsFor(url), 0));
+  if (!request) {
+    DWORD err = GetLastError();
+    if (err == ERROR_INTERNET_TIMEOUT || err == ERROR_INTERNET_CONNECTION_ABORTED) PostNetTimeout(nullptr);
+    return text;
+  }
+  IgnoreCertificateErrors(request.get());
+  // The status is not examined: only the parse decides whether a body is usable.
+  char chunk[512];
+  while (text.size() < kServerListFetchLimit) {
+    DWORD got = 0;
+    if (!InternetReadFile(request.get(), chunk, sizeof chunk, &got) || got == 0) break;
+    size_t room = kServerListFetchLimit - text.size();
+    text.append(chunk, got < room ? got : room);
+  }
+  return text;
+}
+
+// The text is UTF-8. The narrow registry calls would pass it through the
+// ANSI code page (GBK), which does not give every byte sequence back, so the
+// value is stored and read as UTF-16 and converted at the edges.
+int ReadCachedServerList() {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  DWORD size = 0;
+  // Each UTF-8 byte needs at most one UTF-16 unit, so a usable value has at
+  // most 65,536 units.
+  if (RegQueryValueExW(key, L"ServerList", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS || size == 0 ||
+      size > kServerListCacheLimit * sizeof(wchar_t)) {
+    RegCloseKey(key);
+    return 0;
+  }
+  std::vector<wchar_t> buf(size / sizeof(wchar_t) + 1, L'\0');
+  DWORD got = size;
+  LONG rc = RegQueryValueExW(key, L"ServerList", nullptr, nullptr, reinterpret_cast<BYTE*>(buf.data()), &got);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS) return 0;
+  std::string text = WideToUtf8(std::wstring(buf.data()));
+  if (text.size() + 1 > kServerListCacheLimit) return 0;
+  return ParseServerList(text);
+}
+
+void StoreCachedServerList(const std::string& text) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return;
+  std::wstring wide = Utf8ToWide(text);
+  RegSetValueExW(key, L"ServerList", 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
+                 static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+}

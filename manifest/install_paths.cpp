@@ -1,0 +1,34 @@
+#include "manifest/install_paths.h"
+
+std::wstring JoinPath(const std::wstring& base, const std::wstring& rel) {
+  if (base.empty()) return rel;
+  if (rel.empty()) return base;
+  if (base.back() == L'\\' || base.back() == L'/') return base + rel;
+  return base + L'\\' + rel;
+}
+
+bool IsSafeManifestPath(std::string_view path) {
+  if (path.empty()) return false;
+  if (path.front() == '/' || path.front() == '\\') return false;
+  if (path.find(':') != std::string_view::npos) return false;
+  if (path.find("..") != std::string_view::npos) return false;
+  return true;
+}
+
+std::wstring ManifestPathToLocal(const std::wstring& widePath) {
+  std::wstring out = widePath;
+  for (wchar_t& c : out)
+    if (c == L'/') c = L'\\';
+  return out;
+}
+
+bool HasDirectoryPrefix(std::wstring_view dir, std::wstring_view path) {
+  if (path.size() < dir.size()) return false;
+  for (size_t i = 0; i < dir.size(); ++i) {
+    wchar_t a = dir[i], b = path[i];
+    if (a >= L'A' && a <= L'Z') a = static_cast<wchar_t>(a - L'A' + L'a');
+    if (b >= L'A' && b <= L'Z') b = static_cast<wchar_t>(b - L'A' + L'a');
+    if (a != b) return false;
+  }
+  return true;
+}

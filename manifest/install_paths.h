@@ -1,0 +1,23 @@
+#pragma once
+// Manifest paths come from a server: they must never make the launcher
+// write outside the install folder.
+#include <string>
+#include <string_view>
+
+// base + '\' + rel, without doubling a separator at the end of base.
+std::wstring JoinPath(const std::wstring& base, const std::wstring& rel);
+// False for an empty path, a leading '/' or '\', any ':' and any "..".
+bool IsSafeManifestPath(std::string_view path);
+// The manifest path as a relative local path: '/' becomes '\'.
+std::wstring ManifestPathToLocal(const std::wstring& widePath);
+// True when `path` begins with `dir` (which ends in '\') ignoring ASCII case.
+bool HasDirectoryPrefix(std::wstring_view dir, std::wstring_view path);
+
+#if defined(_WIN32)
+// Both paths made absolute (each must fit 259 characters); the local path
+// must lie under the folder, compared with a final backslash.
+bool IsInsideInstallDir(const std::wstring& installDir, const std::wstring& localPath);
+// Creates every folder above the last component; logs and fails on the
+// first creation that fails for another reason than "already exists".
+bool CreateParentDirectories(const std::wstring& path);
+#endif

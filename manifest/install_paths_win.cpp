@@ -1,0 +1,39 @@
+#include <windows.h>
+
+#include "app/log.h"
+#include "manifest/install_paths.h"
+
+namespace {
+
+bool FullPath(const std::wstring& in, std::wstring* out) {
+  wchar_t buf[MAX_PATH];
+  DWORD n = GetFullPathNameW(in.c_str(), MAX_PATH, buf, nullptr);
+  if (n == 0 || n >= MAX_PATH) return false;
+  out->assign(buf, n);
+  return true;
+}
+
+}  // namespace
+
+bool IsInsideInstallDir(const std::wstring& installDir, const std::wstring& localPath) {
+  std::wstring dir, path;
+  if (!FullPath(installDir, &dir) || !FullPath(localPath, &path)) return false;
+  if (!dir.empty() && dir.back() != L'\\') dir.push_back(L'\\');
+  return HasDirectoryPrefix(dir, path);
+}
+
+bool CreateParentDirectories(const std::wstring& path) {
+  for (size_t p = 1; p < path.size(); ++p) {
+    if (path[p] != L'\\' && path[p] != L'/') continue;
+    if (p <= 2) continue;  // a bare drive such as "C:"
+    std::wstring prefix = path.substr(0, p);
+    if (!CreateDirectoryW(prefix.c_str(), nullptr)) {
+      DWORD err = GetLastError();
+      if (err != ERROR_ALREADY_EXISTS) {
+        LogWrite("CreateDirectoryW failed: %ls err=%lu", prefix.c_str(), static_cast<unsigned long>(err));
+        return false;
+      }
+    }
+  }
+  return true;
+}

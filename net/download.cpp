@@ -1,0 +1,212 @@
+#include "net/download.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "app/messages.h"
+#include "manifest/sha256.h"
+#include "net/http.h"
+#include "net/reader.h"
+#include "net/text.h"
+
+namespace {
+
+constexpr int kAttempts = 3;
+constexpr DWORD kReadBuffer = 65536;
+
+// What the downloader shares with its cancel watcher. Whichever thread takes
+// the request out of the slot first closes it, so it is closed exactly once.
+struct WatchState {
+  std::atomic<bool> finished{false};
+  std::atomic<bool>* cancel = nullptr;
+  std::atomic<HINTERNET> request{nullptr};
+};
+
+void CloseSlot(WatchState* s) {
+  if (HINTERNET h = s->request.exchange(nullptr)) InternetCloseHandle(h);
+}
+
+void CancelWatcher(WatchState* s) {
+  while (!s->finished.load()) {
+    if (s->cancel->load()) {
+      // Closing the request makes a blocked read return at once.
+      CloseSlot(s);
+      return;
+    }
+    Sleep(120);
+  }
+}
+
+std::uint64_t FileSizeOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA d;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) return 0;
+  return (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+}
+
+std::string QueryHeader(HINTERNET request, DWORD which, DWORD bufSize) {
+  std::vector<char> buf(bufSize, 0);
+  DWORD len = bufSize;
+  if (!HttpQueryInfoA(request, which, buf.data(), &len, nullptr)) return {};
+  return std::string(buf.data(), len < bufSize ? len : bufSize);
+}
+
+// The total after '/' in "bytes a-b/total"; 0 when it is missing or '*'.
+std::uint64_t ContentRangeTotal(const std::string& contentRange) {
+  size_t slash = contentRange.find('/');
+  if (slash == std::string::npos) return 0;
+  const char* p = contentRange.c_str() + slash + 1;
+  if (*p < '0' || *p > '9') return 0;
+  return std::strtoull(p, nullptr, 10);
+}
+
+void PostFormatted(HWND window, const std::string& format, double value, bool isDouble, int intValue) {
+  char text[128];
+  if (isDouble) std::snprintf(text, sizeof text, format.c_str(), value);
+  else std::snprintf(text, sizeof text, format.c_str(), intValue);
+  PostStatusText(window, text);
+}
+
+bool WaitBeforeRetry(std::atomic<bool>* cancel) {
+  for (int i = 0; i < 20; ++i) {
+    if (cancel->load()) return false;
+    Sleep(100);
+  }
+  return !cancel->load();
+}
+
+}  // namespace
+
+int CombinedPercent(std::uint64_t base, std::uint64_t done, std::uint64_t total) {
+  if (total == 0) return 0;
+  std::uint64_t p = (base + done) * 100 / total;
+  return p > 100 ? 100 : static_cast<int>(p);
+}
+
+bool DownloadFile(const DownloadRequest& r) {
+  std::atomic<bool> localCancel{false};
+  std::atomic<bool>* cancel = r.cancel ? r.cancel : &localCancel;
+  const std::string sizeFormat = r.sizeFormat.empty() ? Gbk(u8"正在下载补丁... 已下载 %.1f MB") : r.sizeFormat;
+
+  WatchState watch;
+  watch.cancel = cancel;
+  std::thread watcher;
+  try {
+    watcher = std::thread(CancelWatcher, &watch);
+  } catch (...) {
+    // Without the watcher a cancel could not end a blocked read: do not start.
+    return false;
+  }
+
+  bool succeeded = false;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (succeeded || cancel->load()) break;
+    if (r.window && !IsWindow(r.window)) break;
+    if (attempt > 0) {
+      char text[128];
+      std::snprintf(text, sizeof text, Gbk(u8"网络中断，正在重试 (%d/%d)...").c_str(), attempt + 1, kAttempts);
+      PostStatusText(r.window, text);
+      if (!WaitBeforeRetry(cancel)) break;
+    }
+    InternetHandle session(OpenSession());
+    if (!session) continue;
+    SetTimeouts(session.get(), 60000, 60000, 0);
+
+    std::uint64_t offset = attempt == 0 ? 0 : FileSizeOf(r.target);
+    char range[64] = {};
+    if (offset > 0) std::snprintf(range, sizeof range, "Range: bytes=%llu-", static_cast<unsigned long long>(offset));
+    HINTERNET request = InternetOpenUrlA(session.get(), r.url.c_str(), offset > 0 ? range : nullptr,
+                                         offset > 0 ? static_cast<DWORD>(-1) : 0, RequestFlagsFor(r.url), 0);
+    if (!request) {
+      DWORD err = GetLastError();
+      if (attempt == kAttempts - 1 && (err == ERROR_INTERNET_TIMEOUT || err == ERROR_INTERNET_CONNECTION_ABORTED))
+        PostNetTimeout(r.window);
+      continue;
+    }
+    IgnoreCertificateErrors(request);
+    watch.request.store(request);
+
+    DWORD status = QueryStatusCode(request);
+    bool continuation = status == 206 && offset > 0;
+    // An error page is not the file: without this a 404 body of the right
+    // length would be saved and reported as a finished download.
+    if (status != 200 && !continuation) {
+      CloseSlot(&watch);
+      continue;
+    }
+    std::uint64_t contentLength = std::strtoull(QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, 32).c_str(), nullptr, 10);
+    std::uint64_t fileSize = contentLength;
+    if (continuation) {
+      std::uint64_t total = ContentRangeTotal(QueryHeader(request, HTTP_QUERY_CONTENT_RANGE, 160));
+      fileSize = total ? total : contentLength + offset;
+    }
+
+    FILE* f = _wfopen(r.target.c_str(), continuation ? L"ab" : L"wb");
+    if (!f) {
+      CloseSlot(&watch);
+      break;  // the target cannot be written: no further attempt
+    }
+
+    std::uint64_t done = continuation ? offset : 0;
+    int lastPercent = -1;
+    std::uint64_t lastReportKiB = 0;
+    bool readError = false;
+    std::unique_ptr<char[]> buf(new char[kReadBuffer]);
+    CancellableReader reader(request);
+    if (!reader.ok()) readError = true;
+    while (reader.ok() && !cancel->load()) {
+      if (r.window && !IsWindow(r.window)) {
+        cancel->store(true);
+        break;
+      }
+      DWORD got = 0;
+      ReadStatus rs = reader.Read(buf.get(), kReadBuffer, &got, cancel, 0);
+      if (rs == ReadStatus::kEnd || rs == ReadStatus::kCancelled) break;
+      if (rs != ReadStatus::kData) {
+        if (!cancel->load()) readError = true;
+        break;
+      }
+      if (std::fwrite(buf.get(), 1, got, f) != got) {
+        readError = true;
+        break;
+      }
+      done += got;
+      int percent = -1;
+      if (r.overallTotal > 0) {
+        percent = CombinedPercent(r.base, done, r.overallTotal);
+      } else if (fileSize > 0) {
+        percent = CombinedPercent(0, done, fileSize);
+      } else if (done / 1024 >= lastReportKiB + 256) {
+        lastReportKiB = done / 1024;
+        PostFormatted(r.window, sizeFormat, static_cast<double>(done) / 1048576.0, true, 0);
+      }
+      if (percent >= 0 && percent != lastPercent) {
+        if (r.window) PostMessageA(r.window, WMU_PROGRESS, static_cast<WPARAM>(percent), 0);
+        PostFormatted(r.window, r.percentFormat, 0, false, percent);
+        lastPercent = percent;
+      }
+    }
+    std::fclose(f);
+    CloseSlot(&watch);
+    if (cancel->load()) break;
+    if (!readError && ((fileSize > 0 && done == fileSize) || (fileSize == 0 && done > 0))) succeeded = true;
+  }
+
+  watch.finished.store(true);
+  watcher.join();
+
+  if (succeeded && !r.expectedHash.empty()) {
+    // The previous version is only given up once the new file is verified.
+    std::string actual;
+    if (!Sha256HexOfFile(r.target, &actual) || !DigestEquals(actual, r.expectedHash)) succeeded = false;
+  }
+  if (succeeded) {
+    if (r.hasBackup) DeleteFileW(r.backup.c_str());
+  } else if (r.hasBackup) {
+    DeleteFileW(r.target.c_str());
+    MoveFileW(r.backup.c_str(), r.target.c_str());
+  }
+  return succeeded;
+}

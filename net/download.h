@@ -1,0 +1,29 @@
+#pragma once
+// One file over HTTP(S) with up to three attempts (later ones resume with a
+// Range request), live progress posted to a window, a cancel flag that ends
+// even a blocked read within ~120 ms, an optional SHA-256 check, and the
+// previous version of the file restored when the download does not succeed.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+struct DownloadRequest {
+  HWND window = nullptr;      // status/progress target; its disappearance cancels
+  std::wstring target;        // file to write
+  std::wstring backup;        // where the caller set the previous version aside
+  bool hasBackup = false;     // whether `backup` holds such a file
+  std::string url;
+  std::string percentFormat;  // GBK, one %d
+  std::atomic<bool>* cancel = nullptr;
+  std::uint64_t base = 0;          // bytes earlier files of a combined progress account for
+  std::uint64_t overallTotal = 0;  // 0: per-file progress
+  std::string sizeFormat;          // GBK, one %.1f; empty: the default text
+  std::string expectedHash;        // empty: no check
+};
+
+bool DownloadFile(const DownloadRequest& request);
+
+// Pure progress arithmetic, shared with the tests.
+int CombinedPercent(std::uint64_t base, std::uint64_t done, std::uint64_t total);

@@ -1,0 +1,214 @@
+#include "manifest/canonical.h"
+#include "manifest/client_manifest.h"
+#include "manifest/install_paths.h"
+#include "manifest/progress.h"
+#include "manifest/sha256.h"
+#include "net/url.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// The example document, once on one line and once pretty-printed with its
+// keys in another order.
+const char kCompact[] =
+    R"({"schema_version":1,"product":"P","manifest_id":"x","created_at":"2024-01-01","display_name":"X",)"
+    R"("install_root":"C","total_bytes":5,"file_count":1,"mirrors":["M"],)"
+    R"("download":{"mode":"m","url_template":"T","user_agent":"U","range_supported":"true",)"
+    R"("max_connections_per_mirror":2,"max_total_connections":4},)"
+    R"("files":[{"path":"a/b.txt","size":5,"sha256":"H"}]})";
+
+const char kPretty[] = R"({
+  "files": [
+    { "sha256": "H", "size": 5, "path": "a/b.txt" }
+  ],
+  "download": {
+    "max_total_connections": 4,
+    "max_connections_per_mirror": 2,
+    "user_agent": "U",
+    "url_template": "T",
+    "mode": "m",
+    "range_supported": "true"
+  },
+  "mirrors": [ "M" ],
+  "file_count": 1,
+  "total_bytes":	5,
+  "install_root": "C",
+  "display_name": "X",
+  "created_at": "2024-01-01",
+  "manifest_id": "x",
+  "product": "P",
+  "schema_version": 1
+}
+)";
+
+const char kCanonical[] =
+    R"({"created_at":"2024-01-01","display_name":"X","download":{"max_connections_per_mirror":2,)"
+    R"("max_total_connections":4,"mode":"m","range_supported":true,"url_template":"T","user_agent":"U"},)"
+    R"("file_count":1,"files":[{"path":"a/b.txt","sha256":"H","size":5}],"install_root":"C","mirrors":["M"],)"
+    R"("product":"P","schema_version":1,"total_bytes":5})";
+
+std::string Replace(std::string s, const std::string& from, const std::string& to) {
+  size_t at = s.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) s.replace(at, from.size(), to);
+  return s;
+}
+
+TEST(Canonical, ExampleIsByteForByte) {
+  std::string text;
+  ASSERT_TRUE(BuildCanonicalManifest(kCompact, &text));
+  EXPECT_EQ(text, kCanonical);
+  ASSERT_TRUE(BuildCanonicalManifest(kPretty, &text));
+  EXPECT_EQ(text, kCanonical);
+  std::string a, b;
+  ASSERT_TRUE(ComputeManifestId(kCompact, &a));
+  ASSERT_TRUE(ComputeManifestId(kPretty, &b));
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(a.size(), 64u);
+}
+
+TEST(Canonical, EscapingAndNumbers) {
+  std::string out;
+  JsonEscapeString(&out, "a\"b\\c\td\n\x01\x7f\xe6\x98\x9f");
+  EXPECT_EQ(out, "\"a\\\"b\\\\c\\u0009d\\u000a\\u0001\x7f\xe6\x98\x9f\"");
+
+  std::string text;
+  ASSERT_TRUE(BuildCanonicalManifest(Replace(kCompact, "\"schema_version\":1", "\"schema_version\":007"), &text));
+  EXPECT_NE(text.find("\"schema_version\":7,"), std::string::npos);
+  ASSERT_TRUE(BuildCanonicalManifest(Replace(kCompact, "\"install_root\":\"C\"", "\"install_root\":\"C:\\Games\""), &text));
+  EXPECT_NE(text.find("\"install_root\":\"C:\\\\Games\""), std::string::npos);
+  ASSERT_TRUE(BuildCanonicalManifest(Replace(kCompact, "\"display_name\":\"X\"", "\"display_name\":\"\xe6\x98\x9f\tX\""), &text));
+  EXPECT_NE(text.find("\"display_name\":\"\xe6\x98\x9f\\u0009X\""), std::string::npos);
+}
+
+TEST(Canonical, MissingPiecesFail) {
+  std::string text = "keep";
+  for (const char* key : {"\"created_at\"", "\"display_name\"", "\"file_count\"", "\"mode\"", "\"user_agent\""})
+    EXPECT_FALSE(BuildCanonicalManifest(Replace(kCompact, key, "\"renamed\""), &text)) << key;
+  EXPECT_FALSE(BuildCanonicalManifest(Replace(kCompact, "[\"M\"]", "[]"), &text));
+  EXPECT_FALSE(BuildCanonicalManifest(Replace(kCompact, ",\"sha256\":\"H\"", ""), &text));
+  EXPECT_EQ(text, "keep");
+}
+
+TEST(Canonical, VerifyIgnoresCaseButNotLength) {
+  std::string id;
+  ASSERT_TRUE(ComputeManifestId(kCompact, &id));
+  std::string upper = id;
+  for (char& c : upper) c = static_cast<char>(toupper(c));
+  EXPECT_TRUE(VerifyManifestId(Replace(kCompact, "\"manifest_id\":\"x\"", "\"manifest_id\":\"" + upper + "\"")));
+  EXPECT_FALSE(VerifyManifestId(Replace(kCompact, "\"manifest_id\":\"x\"", "\"manifest_id\":\"" + id.substr(1) + "\"")));
+  EXPECT_FALSE(VerifyManifestId(kCompact));
+}
+
+TEST(Sha256, KnownDigests) {
+  std::string out;
+  ASSERT_TRUE(Sha256HexOfString("", &out));
+  EXPECT_EQ(out, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  ASSERT_TRUE(Sha256HexOfString("abc", &out));
+  EXPECT_EQ(out, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(ClientManifestParse, KeepsWhatTheLauncherUses) {
+  ClientManifest m;
+  ASSERT_TRUE(ParseClientManifest(kCompact, &m));
+  EXPECT_EQ(m.product, "P");
+  EXPECT_EQ(m.install_root, "C");
+  EXPECT_EQ(m.total_bytes, 5u);
+  EXPECT_EQ(m.mirrors, std::vector<std::string>{"M"});
+  EXPECT_EQ(m.max_total_connections, 4u);
+  EXPECT_EQ(m.max_connections_per_mirror, 2u);
+  EXPECT_TRUE(m.range_supported);
+  ASSERT_EQ(m.files.size(), 1u);
+
+  struct {
+    const char* from;
+    const char* to;
+    bool range;
+  } ranges[] = {{"\"range_supported\":\"true\"", "\"range_supported\":\"false\"", false},
+                {"\"range_supported\":\"true\"", "\"range_supported\":\"TRUE\"", false},
+                {"\"range_supported\":\"true\"", "\"range_supported\":true", false},
+                {"\"range_supported\":\"true\"", "\"other\":1", true}};
+  for (const auto& r : ranges) {
+    ClientManifest x;
+    ASSERT_TRUE(ParseClientManifest(Replace(kCompact, r.from, r.to), &x));
+    EXPECT_EQ(x.range_supported, r.range) << r.to;
+  }
+  ClientManifest z;
+  ASSERT_TRUE(ParseClientManifest(Replace(kCompact, "\"max_total_connections\":4", "\"max_total_connections\":0"), &z));
+  EXPECT_EQ(z.max_total_connections, 3u);
+  EXPECT_FALSE(ParseClientManifest(Replace(kCompact, "\"install_root\"", "\"root\""), &z));
+  EXPECT_FALSE(ParseClientManifest(Replace(kCompact, ",\"sha256\":\"H\"", ""), &z));
+}
+
+TEST(Urls, EncodeAndJoin) {
+  EXPECT_EQ(UrlEncodePath("Data/zhCN/patch-zhCN-5.MPQ"), "Data/zhCN/patch-zhCN-5.MPQ");
+  EXPECT_EQ(UrlEncodePath("a b%+?#\\~"), "a%20b%25%2B%3F%23%5C~");
+  EXPECT_EQ(UrlEncodePath("\xe6\x98\x9f"), "%E6%98%9F");
+  EXPECT_EQ(EnsureTrailingSlash(""), "");
+  EXPECT_EQ(EnsureTrailingSlash("https://h/wow335/"), "https://h/wow335/");
+  EXPECT_EQ(EnsureTrailingSlash("https://h/wow335"), "https://h/wow335/");
+  EXPECT_EQ(BuildFileUrl("https://h:8082/wow335", "wow335-hd", "Data/My File.MPQ"),
+            "https://h:8082/wow335/wow335-hd/files/Data/My%20File.MPQ");
+  EXPECT_EQ(UrlServerRoot("https://127.0.0.2:18082/wow335/"), "https://127.0.0.2:18082/");
+}
+
+TEST(InstallPaths, SafetyAndJoining) {
+  EXPECT_TRUE(IsSafeManifestPath("Data/zhCN/patch-zhCN-5.MPQ"));
+  for (const char* bad : {"", "/Wow.exe", "\\Wow.exe", "C:/x", "../x", "a/../b", "a..b", "x:y"})
+    EXPECT_FALSE(IsSafeManifestPath(bad)) << bad;
+  EXPECT_EQ(JoinPath(L"D:\\Games\\", L"Wow.exe"), L"D:\\Games\\Wow.exe");
+  EXPECT_EQ(JoinPath(L"D:\\Games", L"Wow.exe"), L"D:\\Games\\Wow.exe");
+  EXPECT_EQ(JoinPath(L"", L"Wow.exe"), L"Wow.exe");
+  EXPECT_EQ(JoinPath(L"D:\\Games", L""), L"D:\\Games");
+  EXPECT_EQ(ManifestPathToLocal(L"Data/zhCN/x.MPQ"), L"Data\\zhCN\\x.MPQ");
+  EXPECT_TRUE(HasDirectoryPrefix(L"D:\\Games\\Client\\", L"D:\\GAMES\\Client\\Data\\x"));
+  EXPECT_FALSE(HasDirectoryPrefix(L"D:\\Games\\Client\\", L"D:\\Games\\Client2\\x"));
+}
+
+TEST(ProgressText, RoundTripsAndRulesOfTheReader) {
+  ProgressState s;
+  s.product = "wow335-hd";
+  s.manifest_id = "abc";
+  s.install_root = "[HD]Wow3.3.5a";
+  s.files["Data/a.MPQ"] = {10, "h1", 10, true};
+  s.files["Wow.exe"] = {20, "h2", 7, false};
+  std::string text = FormatProgressText(s, "D:\\Games");
+  EXPECT_EQ(text.rfind("{\n  \"schema_version\": 1,\n  \"product\": \"wow335-hd\",\n", 0), 0u);
+  EXPECT_NE(text.find("  \"install_dir\": \"D:\\Games\",\n  \"updated_at\": \"\",\n  \"files\": {\n"), std::string::npos);
+  EXPECT_NE(text.find("    \"Wow.exe\": {\"size\": 20, \"sha256\": \"h2\", \"downloaded_bytes\": 7, \"complete\": false}"),
+            std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 8), "}\n  }\n}\n");
+
+  ProgressDocument doc;
+  ASSERT_TRUE(ParseProgressText(text, &doc));
+  EXPECT_EQ(doc.install_dir, "D:\\Games");
+  ASSERT_EQ(doc.files.size(), 2u);
+  EXPECT_TRUE(doc.files["Data/a.MPQ"].complete);
+  EXPECT_FALSE(doc.files["Wow.exe"].complete);
+  EXPECT_EQ(doc.files["Wow.exe"].downloaded_bytes, 7u);
+
+  const char dup[] = "{\"product\":\"p\",\"manifest_id\":\"m\",\"files\":{\n"
+                     "\"a\": {\"size\": 1, \"sha256\": \"x\", \"downloaded_bytes\": 1, \"complete\": true},\n"
+                     "\"a\": {\"size\": 2, \"sha256\": \"y\", \"downloaded_bytes\": 0, \"complete\": false}\n}}\n";
+  ASSERT_TRUE(ParseProgressText(dup, &doc));
+  ASSERT_EQ(doc.files.size(), 1u);
+  EXPECT_EQ(doc.files["a"].size, 2u) << "the later duplicate wins";
+
+  ProgressState empty;
+  empty.product = "p";
+  empty.manifest_id = "m";
+  std::string e = FormatProgressText(empty, "");
+  EXPECT_NE(e.find("\"files\": {\n\n  }\n}\n"), std::string::npos);
+  ASSERT_TRUE(ParseProgressText(e, &doc));
+  EXPECT_TRUE(doc.files.empty());
+
+  // A file cut short is read up to the first entry whose delimiters are missing.
+  ASSERT_TRUE(ParseProgressText(text.substr(0, text.find("\"Wow.exe\"") + 20), &doc));
+  EXPECT_LE(doc.files.size(), 1u);
+  EXPECT_FALSE(ParseProgressText("{\"manifest_id\":\"m\"}", &doc));
+}
+
+}  // namespace

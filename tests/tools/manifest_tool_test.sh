@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The operator's manifest tool end to end: build, id, canonical, verify, and
+# the refusals that keep broken manifests off the players' machines.
+set -u
+tool=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+pass=0 fail=0
+check() {  # check NAME COMMAND...
+  local name=$1; shift
+  if "$@" >"$work/out" 2>&1; then pass=$((pass + 1)); else fail=$((fail + 1)); echo "FAILED: $name"; cat "$work/out"; fi
+}
+refuses() {  # refuses NAME PATTERN COMMAND...
+  local name=$1 pattern=$2; shift 2
+  if "$@" >"$work/out" 2>&1; then fail=$((fail + 1)); echo "FAILED (accepted): $name"; return; fi
+  if grep -q -- "$pattern" "$work/out"; then pass=$((pass + 1)); else fail=$((fail + 1)); echo "FAILED (message): $name"; cat "$work/out"; fi
+}
+
+c="$work/client"
+mkdir -p "$c/Data/zhCN" "$c/Interface/插件"
+printf 'MZ' >"$c/Wow.exe"
+head -c 300000 /dev/urandom >"$c/Data/zhCN/patch-zhCN-5.MPQ"
+: >"$c/Data/empty.txt"
+printf 'x' >"$c/Interface/插件/说明 文件.txt"
+args=(--product wow335-hd --install-root '[HD]Wow3.3.5a' --display-name '高清客户端' --mirror https://127.0.0.1:18082/wow335/ --created-at 2026-01-01T00:00:00Z)
+
+check "build" "$tool" build "${args[@]}" --out "$work/m.json" "$c"
+check "id matches manifest_id" bash -c "grep -q \"\\\"manifest_id\\\": \\\"\$('$tool' id '$work/m.json')\\\"\" '$work/m.json'"
+check "build is stable" bash -c "'$tool' build ${args[*]@Q} '$c' | cmp - '$work/m.json'"
+check "files in byte order" bash -c "grep -o '\"path\": \"[^\"]*\"' '$work/m.json' | sort -c"
+check "canonical has no blanks outside values" bash -c "'$tool' canonical '$work/m.json' | grep -q '^{\"created_at\":\"2026-01-01T00:00:00Z\",\"display_name\"'"
+check "verify ok" "$tool" verify "$work/m.json" "$c"
+printf 'changed' >>"$c/Wow.exe"
+refuses "verify sees a changed file" "size differs: Wow.exe" "$tool" verify "$work/m.json" "$c"
+rm "$c/Data/empty.txt"
+refuses "verify sees a missing file" "missing: Data/empty.txt" "$tool" verify "$work/m.json" "$c"
+sed -E 's/"manifest_id": "[0-9a-f]+"/"manifest_id": "deadbeefdeadbeefdeadbeefdeadbeefdeadbeefdeadbeefdeadbeefdeadbeef"/' "$work/m.json" >"$work/wrong.json"
+refuses "verify sees a wrong identity" "identity: declared" "$tool" verify "$work/wrong.json" "$c"
+grep -v created_at "$work/m.json" >"$work/nocreated.json"
+refuses "id needs every identity key" "not a manifest the launcher accepts" "$tool" id "$work/nocreated.json"
+
+touch "$c/bad\"name"
+refuses "double quote refused" 'bad"name' "$tool" build "${args[@]}" "$c"
+rm "$c/bad\"name"; touch "$c/back\\slash"
+refuses "backslash refused" 'back\\slash' "$tool" build "${args[@]}" "$c"
+rm "$c/back\\slash"; mkdir -p "$c/a..b"; touch "$c/a..b/x"
+refuses "dot-dot refused" "a..b/x" "$tool" build "${args[@]}" "$c"
+rm -r "$c/a..b"; touch "$c/x}y"
+refuses "brace refused" "x}y" "$tool" build "${args[@]}" "$c"
+rm "$c/x}y"
+refuses "product checked" "--product" "$tool" build --product 'a/b' --install-root r --display-name d --mirror http://x/ "$c"
+refuses "mirror needed" "needs" "$tool" build --product p --install-root r --display-name d "$c"
+check "help" "$tool" build --help
+
+echo "manifest tool: $pass passed, $fail failed"
+[ "$fail" = 0 ]
