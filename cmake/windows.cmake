@@ -43,7 +43,7 @@ foreach(src IN LISTS RP_TEST_HELPERS)
   add_executable(${name} ${src})
   target_compile_definitions(${name} PRIVATE ${RP_WIN_DEFINES})
   target_link_options(${name} PRIVATE ${RP_STATIC_LINK} -municode)
-  target_link_libraries(${name} PRIVATE crypt32)
+  target_link_libraries(${name} PRIVATE crypt32 rp_core)
   list(APPEND RP_HELPER_TARGETS ${name})
 endforeach()
 
@@ -61,3 +61,10 @@ foreach(src IN LISTS RP_WIN_TEST_SOURCES)
   add_test(NAME ${name} COMMAND ${exe})
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
 endforeach()
+
+# The launcher (CNG) and the operator tool (OpenSSL) agree on identities.
+set(RP_NATIVE_TOOL ${CMAKE_SOURCE_DIR}/build/native/realmporter-manifest CACHE FILEPATH "The native manifest tool")
+add_test(NAME identity_agreement
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/identity_agreement.sh ${RP_NATIVE_TOOL} ${RP_WINE_ENV}
+                 ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/tests/data/manifests)
+set_tests_properties(identity_agreement PROPERTIES FIXTURES_REQUIRED wine)

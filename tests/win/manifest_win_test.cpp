@@ -1,0 +1,221 @@
+// Digests on CNG, the progress file, install-path checks and the manifest
+// fetch over the three loopback mirrors.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "manifest/canonical.h"
+#include "manifest/client_manifest.h"
+#include "manifest/fetch_manifest.h"
+#include "manifest/install_paths.h"
+#include "manifest/progress.h"
+#include "manifest/sha256.h"
+#include "support.h"
+
+using namespace testing_support;
+
+namespace {
+
+TEST(Sha256Cng, StringsAndFiles) {
+  ScratchDir dir(L"sha");
+  std::string out;
+  ASSERT_TRUE(Sha256HexOfString("", &out));
+  EXPECT_EQ(out, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  WriteFileBytes(dir / L"empty", "");
+  ASSERT_TRUE(Sha256HexOfFile(dir / L"empty", &out));
+  EXPECT_EQ(out, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+
+  std::string mib = PatternBytes(1048576, 3);
+  WriteFileBytes(dir / L"mib", mib);
+  std::string fromString, fromFile;
+  ASSERT_TRUE(Sha256HexOfString(mib, &fromString));
+  ASSERT_TRUE(Sha256HexOfFile(dir / L"mib", &fromFile));
+  EXPECT_EQ(fromFile, fromString);
+  std::string big = PatternBytes(3 * 1048576 + 17, 4);
+  WriteFileBytes(dir / L"big", big);
+  ASSERT_TRUE(Sha256HexOfString(big, &fromString));
+  ASSERT_TRUE(Sha256HexOfFile(dir / L"big", &fromFile));
+  EXPECT_EQ(fromFile, fromString);
+
+  out = "untouched";
+  EXPECT_FALSE(Sha256HexOfFile(dir / L"missing", &out));
+  EXPECT_FALSE(Sha256HexOfFile(dir.path(), &out));
+  EXPECT_EQ(out, "untouched");
+}
+
+class ProgressFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    manifest_.product = "wow335-hd";
+    manifest_.manifest_id = "id-1";
+    manifest_.install_root = "[HD]Wow3.3.5a";
+  }
+  ClientManifest manifest_;
+  ScratchDir dir_{L"progress-\x5ba2\x6237"};
+};
+
+TEST_F(ProgressFile, FreshFolderGetsTheFoldersAndAnEmptyTable) {
+  std::wstring path = ProgressFilePath(dir_.path(), manifest_.product);
+  EXPECT_EQ(path, dir_.path() + L"\\.ravelgap\\progress\\wow335-hd.json");
+  EXPECT_TRUE(Exists(dir_ / L".ravelgap\\progress"));
+  ProgressState s;
+  EXPECT_FALSE(LoadProgress(path, manifest_, dir_.path(), &s));
+  EXPECT_TRUE(s.files.empty());
+  EXPECT_EQ(s.manifest_id, "id-1");
+  EXPECT_EQ(s.install_dir, dir_.path());
+}
+
+TEST_F(ProgressFile, SavedEntriesComeBackForTheSameManifestAndFolder) {
+  std::wstring path = ProgressFilePath(dir_.path(), manifest_.product);
+  ProgressState s;
+  LoadProgress(path, manifest_, dir_.path(), &s);
+  s.files["Wow.exe"] = {100, "aa", 100, true};
+  s.files["Data/x.MPQ"] = {200, "bb", 50, false};
+  ASSERT_TRUE(SaveProgress(path, s));
+  EXPECT_FALSE(Exists(path + L".tmp"));
+  std::string text = ReadFileBytes(path);
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+
+  ProgressState back;
+  ASSERT_TRUE(LoadProgress(path, manifest_, dir_.path(), &back));
+  ASSERT_EQ(back.files.size(), 2u);
+  EXPECT_TRUE(back.files["Wow.exe"].complete);
+  EXPECT_FALSE(back.files["Data/x.MPQ"].complete);
+  EXPECT_EQ(back.files["Data/x.MPQ"].downloaded_bytes, 50u);
+
+  // Only the letter case of the folder differs: entries kept.
+  std::wstring upper = dir_.path();
+  CharUpperW(upper.data());
+  ASSERT_TRUE(LoadProgress(path, manifest_, upper, &back));
+  EXPECT_EQ(back.files.size(), 2u);
+
+  // Another folder, another identity: dropped.
+  EXPECT_FALSE(LoadProgress(path, manifest_, dir_.path() + L"2", &back));
+  EXPECT_TRUE(back.files.empty());
+  ClientManifest changed = manifest_;
+  changed.manifest_id = "id-2";
+  EXPECT_FALSE(LoadProgress(path, changed, dir_.path(), &back));
+  EXPECT_TRUE(back.files.empty());
+}
+
+TEST_F(ProgressFile, SaveReplacesTheOldFileInOneStep) {
+  std::wstring path = ProgressFilePath(dir_.path(), manifest_.product);
+  WriteFileBytes(path, "old");
+  ProgressState s;
+  s.product = "wow335-hd";
+  s.manifest_id = "id-1";
+  s.files["a"] = {1, "h", 1, true};
+  ASSERT_TRUE(SaveProgress(path, s));
+  EXPECT_NE(ReadFileBytes(path).find("\"a\": {\"size\": 1"), std::string::npos);
+  // A save into a missing folder fails and leaves nothing behind.
+  EXPECT_FALSE(SaveProgress(dir_ / L"nowhere\\p.json", s));
+}
+
+TEST(InstallPathsWin, ContainmentAndParentFolders) {
+  ScratchDir dir(L"paths");
+  std::wstring install = dir / L"Client";
+  EXPECT_TRUE(IsInsideInstallDir(install, install + L"\\Data\\x"));
+  std::wstring upper = install;
+  CharUpperW(upper.data());
+  EXPECT_TRUE(IsInsideInstallDir(install, upper + L"\\Data\\x"));
+  EXPECT_FALSE(IsInsideInstallDir(install, dir / L"Client2\\x"));
+  EXPECT_FALSE(IsInsideInstallDir(install, install + L"\\..\\x"));
+
+  ClearLog();
+  std::wstring file = install + L"\\Data\\zhCN\\x.MPQ";
+  ASSERT_TRUE(CreateParentDirectories(file));
+  EXPECT_TRUE(Exists(install + L"\\Data\\zhCN"));
+  EXPECT_FALSE(Exists(file));
+  EXPECT_TRUE(CreateParentDirectories(file)) << "existing folders are fine";
+
+  WriteFileBytes(dir / L"plain", "x");
+  EXPECT_FALSE(CreateParentDirectories(dir / L"plain\\sub\\x"));
+  EXPECT_NE(ReadLog().find("CreateDirectoryW failed: "), std::string::npos);
+}
+
+// A manifest document as the operator tool writes it, with its identity.
+std::string MakeManifest(const std::string& product, const std::string& body = "hello",
+                         const char* declaredId = nullptr, bool withCreatedAt = true) {
+  std::string hash;
+  Sha256HexOfString(body, &hash);
+  std::string doc = "{\n  \"schema_version\": 1,\n  \"manifest_id\": \"@ID@\",\n  \"product\": \"" + product + "\",\n";
+  doc += "  \"display_name\": \"D\",\n";
+  if (withCreatedAt) doc += "  \"created_at\": \"2026-01-01T00:00:00Z\",\n";
+  doc += "  \"install_root\": \"Client\",\n  \"total_bytes\": " + std::to_string(body.size()) +
+         ",\n  \"file_count\": 1,\n  \"download\": {\"mode\": \"mirror\", \"url_template\": \"T\", \"user_agent\": \"U\","
+         " \"range_supported\": \"true\", \"max_connections_per_mirror\": 1, \"max_total_connections\": 3},\n"
+         "  \"mirrors\": [\"https://127.0.0.1:18082/wow335/\"],\n"
+         "  \"files\": [{\"path\": \"Wow.exe\", \"size\": " + std::to_string(body.size()) + ", \"sha256\": \"" + hash + "\"}]\n}\n";
+  std::string id;
+  ComputeManifestId(doc, &id);
+  std::string declared = declaredId ? declaredId : id;
+  doc.replace(doc.find("@ID@"), 4, declared);
+  return doc;
+}
+
+class FetchManifest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearAllServers();
+    ClearLog();
+    for (const wchar_t* m : {L"m1", L"m2", L"m3"}) {
+      MakeDirs(Www(m, L"wow335"));
+      DeleteFileW(Www(m, L"wow335\\wow335-hd.json").c_str());
+    }
+  }
+};
+
+TEST_F(FetchManifest, FirstMirror404SecondServesIt) {
+  WriteFileBytes(Www(L"m2", L"wow335\\wow335-hd.json"), MakeManifest("wow335-hd"));
+  ClientManifest m;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest("wow335-hd", &m, &error));
+  EXPECT_EQ(m.files.size(), 1u);
+  std::string log = ReadLog();
+  size_t a = log.find("HttpGetToString HTTP 404: https://127.0.0.1:18082/wow335/wow335-hd.json");
+  size_t b = log.find("FetchClientManifest failed: https://127.0.0.1:18082/wow335/wow335-hd.json");
+  size_t c = log.find("FetchClientManifest ok: wow335-hd files=1 from https://127.0.0.2:18082/wow335/wow335-hd.json");
+  ASSERT_NE(a, std::string::npos) << log;
+  ASSERT_NE(b, std::string::npos) << log;
+  ASSERT_NE(c, std::string::npos) << log;
+  EXPECT_LT(a, b);
+  EXPECT_LT(b, c);
+  EXPECT_EQ(log.find("mismatch"), std::string::npos);
+}
+
+TEST_F(FetchManifest, WrongDeclaredIdIsAcceptedWithTheComputedOne) {
+  std::string right;
+  ASSERT_TRUE(ComputeManifestId(MakeManifest("wow335-hd"), &right));
+  WriteFileBytes(Www(L"m1", L"wow335\\wow335-hd.json"), MakeManifest("wow335-hd", "hello", "0123"));
+  ClientManifest m;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest("wow335-hd", &m, &error));
+  EXPECT_EQ(m.manifest_id, right);
+  EXPECT_NE(ReadLog().find("FetchClientManifest manifest_id mismatch declared=0123 computed=" + right), std::string::npos);
+}
+
+TEST_F(FetchManifest, MissingIdentityKeyIsRejectedOnThatMirror) {
+  WriteFileBytes(Www(L"m1", L"wow335\\wow335-hd.json"), MakeManifest("wow335-hd", "a", nullptr, false));
+  WriteFileBytes(Www(L"m3", L"wow335\\wow335-hd.json"), MakeManifest("wow335-hd", "b"));
+  ClientManifest m;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest("wow335-hd", &m, &error));
+  EXPECT_EQ(m.files[0].size, 1u);
+  std::string log = ReadLog();
+  EXPECT_NE(log.find("FetchClientManifest canonical id failed: https://127.0.0.1:18082/wow335/wow335-hd.json"), std::string::npos);
+  EXPECT_NE(log.find("from https://127.0.0.3:18008/wow335/wow335-hd.json"), std::string::npos);
+}
+
+TEST_F(FetchManifest, AllMirrorsFailingGivesTheErrorText) {
+  WriteFileBytes(Www(L"m2", L"wow335\\wow335-hd.json"), "{\"product\": \"no files\"}");
+  ClientManifest m;
+  std::string error;
+  EXPECT_FALSE(FetchClientManifest("wow335-hd", &m, &error));
+  EXPECT_EQ(error, "\xce\xde\xb7\xa8\xb4\xd3\xbe\xb5\xcf\xf1\xb7\xfe\xce\xf1\xc6\xf7\xbb\xf1\xc8\xa1\xbf\xcd\xbb\xa7\xb6\xcb"
+                   "\xc7\xe5\xb5\xa5\xa3\xac\xc7\xeb\xbc\xec\xb2\xe9\xcd\xf8\xc2\xe7\xa1\xa3");  // GBK
+  EXPECT_NE(ReadLog().find("FetchClientManifest parse failed: https://127.0.0.2:18082/wow335/wow335-hd.json"), std::string::npos);
+}
+
+}  // namespace
