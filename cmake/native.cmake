@@ -71,3 +71,11 @@ foreach(bad "https://a.example/wow335/;https://b.example/wow335/"
 endforeach()
 
 add_test(NAME manifest_tool COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/manifest_tool_test.sh $<TARGET_FILE:realmporter-manifest>)
+
+# The mirror pool's threads under ThreadSanitizer.
+add_executable(rp_native_tsan_tests tests/native/pool_test.cpp download/pool.cpp)
+target_include_directories(rp_native_tsan_tests PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(rp_native_tsan_tests PRIVATE -fsanitize=thread -g)
+target_link_options(rp_native_tsan_tests PRIVATE -fsanitize=thread)
+target_link_libraries(rp_native_tsan_tests PRIVATE GTest::gtest_main)
+add_test(NAME native_tsan_tests COMMAND rp_native_tsan_tests)

@@ -12,6 +12,7 @@ set(RP_PURE_SOURCES
   manifest/progress.cpp
   manifest/install_paths.cpp
   net/url.cpp
+  download/pool.cpp
 )
 
 # Thin Win32 layers around the pure files, and the program's own Win32 code.
@@ -26,6 +27,8 @@ set(RP_WIN_SOURCES
   net/http.cpp
   net/download.cpp
   net/reader.cpp
+  download/transfer.cpp
+  download/job.cpp
   app/startup.cpp
   config/settings.cpp
   game/gamedir_win.cpp

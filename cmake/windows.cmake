@@ -21,6 +21,12 @@ add_executable(RealmPorter WIN32 app/main.cpp ${RP_RESOURCE_RC})
 target_link_libraries(RealmPorter PRIVATE rp_core)
 set_target_properties(RealmPorter PROPERTIES OUTPUT_NAME RealmPorter)
 
+# The client download without a window, for operators and for the engine's
+# end-to-end tests and benchmark.
+add_executable(realmporter-fetch tools/realmporter-fetch.cpp)
+target_link_libraries(realmporter-fetch PRIVATE rp_core)
+target_link_options(realmporter-fetch PRIVATE -municode)
+
 # Tests: one GoogleTest executable per group, run under Wine by CTest.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)

@@ -11,6 +11,7 @@ Content-Range) and takes control requests, which apply to that listener only:
 
   /__fault?path=P&kind=K[&arg=N][&times=T]   inject a fault for requests of P
   /__clear                                   drop every fault and the request log
+  /__clearlog                                drop the request log only
   /__requests                                the log: "GET <path> <range or ->" lines
 
 Fault kinds: status (arg = code), notfound, slow (arg = bytes per second),
@@ -100,6 +101,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif path == "/__clear":
             with srv.lock:
                 srv.faults.clear()
+                srv.requests.clear()
+            body = b"ok\n"
+        elif path == "/__clearlog":
+            with srv.lock:
                 srv.requests.clear()
             body = b"ok\n"
         elif path == "/__requests":

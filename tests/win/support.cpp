@@ -114,6 +114,10 @@ void ClearAllServers() {
   for (const char* s : {kSite, kSitePlain, kMirror1, kMirror2, kMirror3}) Control(s, "/__clear");
 }
 
+void ClearRequestLogs() {
+  for (const char* s : {kSite, kSitePlain, kMirror1, kMirror2, kMirror3}) Control(s, "/__clearlog");
+}
+
 std::vector<std::string> Requests(const std::string& serverRoot) {
   std::vector<std::string> lines;
   std::string all = Control(serverRoot, "/__requests");
@@ -220,6 +224,79 @@ int MessageRecorder::Count(UINT msg) const {
   int n = 0;
   for (const auto& r : messages) n += r.msg == msg;
   return n;
+}
+
+}  // namespace testing_support
+
+#include "manifest/canonical.h"
+#include "manifest/sha256.h"
+
+namespace testing_support {
+
+namespace {
+
+std::wstring WideOf(const std::string& utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+  std::wstring w(n > 0 ? n - 1 : 0, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, w.data(), n);
+  return w;
+}
+
+}  // namespace
+
+std::string PublishClient(const std::string& product, const std::string& installRoot,
+                          const std::vector<ClientFile>& files, bool rangeSupported,
+                          const std::vector<std::string>& mirrors) {
+  std::wstring wproduct = WideOf(product);
+  std::wstring first;
+  std::uint64_t total = 0;
+  std::string list;
+  for (size_t i = 0; i < files.size(); ++i) {
+    std::wstring rel = WideOf(files[i].path);
+    for (wchar_t& c : rel)
+      if (c == L'/') c = L'\\';
+    std::wstring p1 = Www(L"m1", L"wow335\\" + wproduct + L"\\files\\" + rel);
+    MakeDirs(p1.substr(0, p1.find_last_of(L'\\')));
+    WriteFileBytes(p1, files[i].data);
+    for (const wchar_t* m : {L"m2", L"m3"}) {
+      std::wstring p = Www(m, L"wow335\\" + wproduct + L"\\files\\" + rel);
+      MakeDirs(p.substr(0, p.find_last_of(L'\\')));
+      DeleteFileW(p.c_str());
+      if (!CreateHardLinkW(p.c_str(), p1.c_str(), nullptr)) WriteFileBytes(p, files[i].data);
+    }
+    std::string hash;
+    Sha256HexOfString(files[i].data, &hash);
+    total += files[i].data.size();
+    list += std::string(i ? ",\n" : "") + "    {\"path\": \"" + files[i].path + "\", \"size\": " +
+            std::to_string(files[i].data.size()) + ", \"sha256\": \"" + hash + "\"}";
+  }
+  std::string m;
+  for (size_t i = 0; i < mirrors.size(); ++i) m += std::string(i ? ", " : "") + "\"" + mirrors[i] + "\"";
+  std::string doc = "{\n  \"schema_version\": 1,\n  \"manifest_id\": \"@ID@\",\n  \"product\": \"" + product +
+                    "\",\n  \"display_name\": \"Test client\",\n  \"created_at\": \"2026-01-01T00:00:00Z\",\n"
+                    "  \"install_root\": \"" + installRoot + "\",\n  \"total_bytes\": " + std::to_string(total) +
+                    ",\n  \"file_count\": " + std::to_string(files.size()) +
+                    ",\n  \"download\": {\"mode\": \"mirror\", \"url_template\": \"{mirror}{product}/files/{path}\","
+                    " \"user_agent\": \"RealmPorter/2.0 (Game Client Launcher)\", \"range_supported\": \"" +
+                    (rangeSupported ? "true" : "false") +
+                    "\", \"max_connections_per_mirror\": 1, \"max_total_connections\": 3},\n  \"mirrors\": [" + m +
+                    "],\n  \"files\": [\n" + list + "\n  ]\n}\n";
+  std::string id;
+  ComputeManifestId(doc, &id);
+  doc.replace(doc.find("@ID@"), 4, id);
+  for (const wchar_t* mirror : {L"m1", L"m2", L"m3"}) {
+    MakeDirs(Www(mirror, L"wow335"));
+    WriteFileBytes(Www(mirror, L"wow335\\" + wproduct + L".json"), doc);
+  }
+  return doc;
+}
+
+void UnpublishClient(const std::string& product) {
+  std::wstring wproduct = WideOf(product);
+  for (const wchar_t* mirror : {L"m1", L"m2", L"m3"}) {
+    DeleteFileW(Www(mirror, L"wow335\\" + wproduct + L".json").c_str());
+    RemoveTree(Www(mirror, L"wow335\\" + wproduct));
+  }
 }
 
 }  // namespace testing_support

@@ -54,6 +54,8 @@ inline constexpr char kMirror2[] = "https://127.0.0.2:18082";
 inline constexpr char kMirror3[] = "https://127.0.0.3:18008";
 // Drops every fault and request log on all loopback servers.
 void ClearAllServers();
+// Drops only the request logs.
+void ClearRequestLogs();
 // Request lines a server saw ("GET /path range").
 std::vector<std::string> Requests(const std::string& serverRoot);
 
@@ -88,5 +90,24 @@ class MessageRecorder {
  private:
   HWND hwnd_ = nullptr;
 };
+
+}  // namespace testing_support
+
+namespace testing_support {
+
+struct ClientFile {
+  std::string path;  // manifest path, UTF-8 with '/'
+  std::string data;
+};
+inline const std::vector<std::string> kLoopbackMirrors = {
+    "https://127.0.0.1:18082/wow335/", "https://127.0.0.2:18082/wow335/", "https://127.0.0.3:18008/wow335/"};
+// Publishes a client on the three loopback mirrors: its files under
+// wow335/<product>/files/ and the manifest as wow335/<product>.json, whose
+// text is returned.
+std::string PublishClient(const std::string& product, const std::string& installRoot,
+                          const std::vector<ClientFile>& files, bool rangeSupported = true,
+                          const std::vector<std::string>& mirrors = kLoopbackMirrors);
+// Removes a published client from the mirrors.
+void UnpublishClient(const std::string& product);
 
 }  // namespace testing_support

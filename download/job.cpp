@@ -1,0 +1,158 @@
+#include "download/job.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+
+#include "app/log.h"
+#include "app/messages.h"
+#include "manifest/install_paths.h"
+#include "net/text.h"
+
+namespace {
+
+void PostPercent(HWND window, int percent) {
+  if (window) PostMessageA(window, WMU_PROGRESS, static_cast<WPARAM>(percent), 0);
+}
+
+}  // namespace
+
+EngineTimings Timings;
+
+bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::wstring& saveFolder,
+                       std::atomic<bool>* cancel, std::string* error) {
+  if (manifest.files.empty()) {
+    *error = Gbk(u8"客户端清单为空。");
+    return false;
+  }
+  DownloadJob job;
+  job.window = window;
+  job.manifest = &manifest;
+  job.flags.cancel = cancel;
+  job.files = manifest.files;
+  std::sort(job.files.begin(), job.files.end(),
+            [](const ManifestFile& a, const ManifestFile& b) { return a.size > b.size; });
+  job.installDir = JoinPath(saveFolder, Utf8ToWide(manifest.install_root));
+  CreateDirectoryW(job.installDir.c_str(), nullptr);
+
+  // Files of the old peer-to-peer distribution, beside the install folder.
+  for (const wchar_t* suffix : {L".torrent", L".torrent.fastresume"}) {
+    std::wstring legacy = job.installDir + suffix;
+    if (DeleteFileW(legacy.c_str())) LogWrite("Removed legacy P2P file: %ls", legacy.c_str());
+  }
+
+  job.mirrors = manifest.mirrors;
+  const int n = static_cast<int>(job.mirrors.size());
+  if (n == 0) {
+    *error = Gbk(u8"客户端清单为空。");
+    return false;
+  }
+  MirrorPool pool(n, [] { return static_cast<std::uint64_t>(GetTickCount64()); }, Timings.cooldownMs.load());
+  job.stallMs = Timings.stallMs.load();
+  job.pool = &pool;
+  for (size_t i = 0; i < job.files.size(); ++i) {
+    if (!IsSafeManifestPath(job.files[i].path)) {
+      *error = Gbk(u8"清单包含非法路径: ") + job.files[i].path;
+      return false;
+    }
+    pool.Enqueue(static_cast<int>(i % n), static_cast<int>(i));
+  }
+
+  job.progressPath = ProgressFilePath(saveFolder, manifest.product);
+  LoadProgress(job.progressPath, manifest, saveFolder, &job.progress);
+  job.counters.slots.assign(job.files.size(), 0);
+
+  std::uint64_t total = 0;
+  for (const ManifestFile& f : job.files) total += f.size;
+  if (manifest.total_bytes != 0 && manifest.total_bytes != total)
+    LogWrite("total_bytes mismatch: declared=%llu sum=%llu, using sum",
+             static_cast<unsigned long long>(manifest.total_bytes), static_cast<unsigned long long>(total));
+  const std::uint32_t fileCount = static_cast<std::uint32_t>(job.files.size());
+
+  PostStatusText(window, Gbk(u8"正在下载客户端...").c_str());
+  std::vector<std::thread> workers;
+  for (int m = 0; m < n; ++m) {
+    try {
+      workers.emplace_back([&job, &pool, m] {
+        try {
+          pool.RunWorker(m, job.flags, [&job](int mirror, int file) { return FileJob(job, mirror, file); },
+                         [](unsigned ms) { Sleep(ms); });
+        } catch (...) {
+          SetFatalError(job, Gbk(u8"下载未完成。"));
+        }
+      });
+    } catch (...) {
+      // Fewer workers: the others still serve the pool, files move between them.
+      LogWrite("Mirror failed (%s): worker thread could not start", job.mirrors[m].c_str());
+    }
+  }
+  if (workers.empty()) SetFatalError(job, Gbk(u8"下载未完成。"));
+
+  const std::string fmtDownloading = Gbk(u8"正在下载: %.2f GB / %.2f GB  %.2f MB/s");
+  const std::string fmtCooling = Gbk(u8"镜像冷却中，等待恢复: %.2f GB / %.2f GB");
+  const std::string fmtRetrying = Gbk(u8"连接重试中: %.2f GB / %.2f GB");
+  const ULONGLONG loopStart = GetTickCount64();
+  ULONGLONG lastPost = 0, lastChange = loopStart, sampleTime = loopStart;
+  std::uint64_t lastSeen = 0, sampleAmount = 0;
+  bool firstPass = true;
+  for (;;) {
+    if ((cancel && cancel->load()) || job.flags.fatal.load()) break;
+    std::uint32_t c = job.counters.completedFiles.load();
+    std::uint64_t d = job.counters.completedBytes.load() + job.counters.inFlightBytes.load();
+    int percent = JobPercent(d, total);
+    ULONGLONG now = GetTickCount64();
+    if (d != lastSeen) {
+      lastSeen = d;
+      lastChange = now;
+    }
+    if (firstPass || now - lastPost >= 300) {
+      firstPass = false;
+      lastPost = now;
+      PostPercent(window, percent);
+      double speed = 0;
+      if (now > sampleTime) {
+        double seconds = (now - sampleTime) / 1000.0;
+        if (seconds > 0.01) speed = static_cast<double>(d - sampleAmount) / 1048576.0 / seconds;
+        sampleTime = now;
+        sampleAmount = d;
+      }
+      double gb = d / 1073741824.0, totalGb = total / 1073741824.0;
+      char text[160];
+      switch (ChooseJobStatus(pool.AvailableMirrorCount(), c, fileCount, now - lastChange, speed)) {
+        case JobStatusKind::CoolingDown:
+          std::snprintf(text, sizeof text, fmtCooling.c_str(), gb, totalGb);
+          break;
+        case JobStatusKind::Retrying:
+          std::snprintf(text, sizeof text, fmtRetrying.c_str(), gb, totalGb);
+          break;
+        case JobStatusKind::Downloading:
+          std::snprintf(text, sizeof text, fmtDownloading.c_str(), gb, totalGb, speed);
+          break;
+      }
+      PostStatusText(window, text);
+    }
+    if (c >= fileCount) break;
+    Sleep(200);
+  }
+
+  job.flags.stop.store(true);
+  pool.WakeAll();
+  for (auto& w : workers) w.join();
+
+  std::string jobError;
+  {
+    std::lock_guard<std::mutex> lock(job.errorLock);
+    jobError = job.jobError;
+  }
+  if (cancel && cancel->load()) {
+    *error = !jobError.empty() ? jobError : Gbk(u8"下载已取消。");
+    return false;
+  }
+  if (job.flags.fatal.load() || job.counters.completedFiles.load() < fileCount) {
+    *error = !jobError.empty() ? jobError : Gbk(u8"下载未完成。");
+    return false;
+  }
+  PostPercent(window, 100);
+  PostStatusText(window, Gbk(u8"下载完成！").c_str());
+  return true;
+}

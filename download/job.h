@@ -1,0 +1,64 @@
+#pragma once
+// A client download: every file of a client manifest from the manifest's
+// mirrors at once, one worker per mirror, resumable and verified.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "download/pool.h"
+#include "manifest/client_manifest.h"
+#include "manifest/progress.h"
+
+// Byte counters for the progress display, shared by the workers and the
+// controller.
+struct ProgressCounters {
+  std::atomic<std::uint64_t> completedBytes{0};
+  std::atomic<std::uint64_t> inFlightBytes{0};
+  std::atomic<std::uint32_t> completedFiles{0};
+  std::mutex mutex;                  // guards slots and their sum
+  std::vector<std::uint64_t> slots;  // bytes on disk per file, as last reported
+};
+
+// Everything the workers of one job share; owned by the controller.
+struct DownloadJob {
+  HWND window = nullptr;
+  const ClientManifest* manifest = nullptr;
+  std::vector<ManifestFile> files;  // sorted by size, largest first
+  std::wstring installDir;
+  std::vector<std::string> mirrors;
+  MirrorPool* pool = nullptr;
+  JobFlags flags;
+  ProgressCounters counters;
+  std::mutex progressLock;  // one update of the state and its save
+  ProgressState progress;
+  std::wstring progressPath;
+  std::mutex errorLock;
+  std::string jobError;  // GBK; the first fatal error wins
+  // A transfer that receives nothing for this long ends as Failed.
+  DWORD stallMs = 120000;
+};
+
+// Timings of every job, fixed in the program; tests shorten them.
+struct EngineTimings {
+  std::atomic<unsigned long> stallMs{120000};
+  std::atomic<unsigned long long> cooldownMs{kMirrorCooldownMs};
+};
+extern EngineTimings Timings;
+
+void SetInFlight(ProgressCounters& counters, int file, std::uint64_t bytes);
+void SetFatalError(DownloadJob& job, const std::string& text);
+
+TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std::wstring& localPath,
+                             std::uint64_t expectedSize, const std::string& expectedSha256, int fileIndex);
+// The work for one file taken from mirror `mirror`'s queue; true when the
+// file is counted complete.
+bool FileJob(DownloadJob& job, int mirror, int file);
+
+// Downloads the whole client into <saveFolder>\<install_root>. On failure
+// `error` gets a GBK text.
+bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::wstring& saveFolder,
+                       std::atomic<bool>* cancel, std::string* error);

@@ -1,0 +1,111 @@
+#include "download/pool.h"
+
+MirrorPool::MirrorPool(int mirrors, std::function<std::uint64_t()> now, std::uint64_t cooldownMs)
+    : deadlines_(new std::atomic<std::uint64_t>[mirrors > 0 ? mirrors : 1]), now_(std::move(now)), cooldownMs_(cooldownMs) {
+  for (int i = 0; i < mirrors; ++i) {
+    queues_.push_back(std::make_unique<MirrorQueue>());
+    deadlines_[i].store(0);
+  }
+}
+
+void MirrorPool::Enqueue(int mirror, int file) {
+  MirrorQueue& q = *queues_[mirror];
+  {
+    std::lock_guard<std::mutex> lock(q.mutex);
+    q.files.push_back(file);
+  }
+  q.cv.notify_one();
+}
+
+bool MirrorPool::IsAvailable(int mirror) {
+  std::uint64_t deadline = deadlines_[mirror].load();
+  if (deadline == 0) return true;
+  if (now_() >= deadline) {
+    deadlines_[mirror].store(0);
+    return true;
+  }
+  return false;
+}
+
+void MirrorPool::ReassignFile(int file, int source) {
+  const int n = size();
+  for (int i = 1; i < n; ++i) {
+    int candidate = (source + i) % n;
+    if (IsAvailable(candidate)) {
+      Enqueue(candidate, file);
+      return;
+    }
+  }
+  Enqueue(source, file);
+}
+
+void MirrorPool::PenalizeMirror(int mirror) { deadlines_[mirror].store(now_() + cooldownMs_); }
+
+std::vector<int> MirrorPool::TakeAll(int mirror) {
+  MirrorQueue& q = *queues_[mirror];
+  std::lock_guard<std::mutex> lock(q.mutex);
+  std::vector<int> out(q.files.begin(), q.files.end());
+  q.files.clear();
+  return out;
+}
+
+int MirrorPool::AvailableMirrorCount() {
+  int count = 0;
+  for (int i = 0; i < size(); ++i) count += IsAvailable(i);
+  return count;
+}
+
+void MirrorPool::WakeAll() {
+  for (auto& q : queues_) {
+    // Taking the lock orders the wake-up after a waiter's flag check.
+    { std::lock_guard<std::mutex> lock(q->mutex); }
+    q->cv.notify_all();
+  }
+}
+
+size_t MirrorPool::QueuedCount(int mirror) {
+  std::lock_guard<std::mutex> lock(queues_[mirror]->mutex);
+  return queues_[mirror]->files.size();
+}
+
+void MirrorPool::RunWorker(int mirror, const JobFlags& flags, const std::function<bool(int, int)>& fileJob,
+                           const std::function<void(unsigned)>& sleepMs) {
+  MirrorQueue& q = *queues_[mirror];
+  for (;;) {
+    if (flags.stop.load() || flags.Cancelled() || flags.fatal.load()) return;
+    std::uint64_t deadline = deadlines_[mirror].load();
+    if (deadline != 0) {
+      if (now_() < deadline) {
+        sleepMs(500);
+        continue;
+      }
+      deadlines_[mirror].store(0);
+    }
+    int file;
+    {
+      std::unique_lock<std::mutex> lock(q.mutex);
+      // A user cancel arrives without a wake-up; the controller sets stop and
+      // wakes everyone within one monitor pass.
+      q.cv.wait(lock, [&] { return flags.stop.load() || flags.Cancelled() || !q.files.empty(); });
+      if (flags.stop.load() || flags.Cancelled() || q.files.empty()) return;
+      file = q.files.front();
+      q.files.pop_front();
+    }
+    if (!fileJob(mirror, file) && (flags.Cancelled() || flags.fatal.load())) return;
+  }
+}
+
+int JobPercent(std::uint64_t done, std::uint64_t total) {
+  if (total == 0) return 0;
+  std::uint64_t d = done < total ? done : total;
+  std::uint64_t p = (d * 100 + total / 2) / total;
+  if (p == 0 && d > 0) p = 1;
+  return static_cast<int>(p);
+}
+
+JobStatusKind ChooseJobStatus(int availableMirrors, std::uint32_t completedFiles, std::uint32_t fileCount,
+                              std::uint64_t msSinceChange, double speedMBps) {
+  if (availableMirrors == 0 && completedFiles < fileCount) return JobStatusKind::CoolingDown;
+  if (msSinceChange >= 60000 && completedFiles < fileCount && speedMBps < 0.01) return JobStatusKind::Retrying;
+  return JobStatusKind::Downloading;
+}

@@ -1,0 +1,75 @@
+#pragma once
+// Scheduling core of a client download: one FIFO of file indices per mirror,
+// one cool-down deadline per mirror, and the loop each mirror's worker runs.
+// Whole files are the unit of work. The clock and the per-file job are passed
+// in, so the scheduling is tested natively (also under ThreadSanitizer).
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+enum class TransferOutcome { Failed = 0, Done = 1, Slow = 2, Cancelled = 3, NotFound = 4, DiskError = 5 };
+
+inline constexpr std::uint64_t kMirrorCooldownMs = 60000;
+
+// Flags of one job: stop and fatal belong to the job, cancel to the user
+// (may be null).
+struct JobFlags {
+  std::atomic<bool> stop{false};
+  std::atomic<bool> fatal{false};
+  const std::atomic<bool>* cancel = nullptr;
+  bool Cancelled() const { return cancel && cancel->load(); }
+};
+
+struct MirrorQueue {
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::deque<int> files;
+};
+
+class MirrorPool {
+ public:
+  // `now` gives milliseconds of a monotonic clock. The cool-down is fixed in
+  // the program; tests shorten it.
+  MirrorPool(int mirrors, std::function<std::uint64_t()> now, std::uint64_t cooldownMs = kMirrorCooldownMs);
+
+  int size() const { return static_cast<int>(queues_.size()); }
+  void Enqueue(int mirror, int file);
+  // Available when no deadline is set or it has passed (then it is reset).
+  bool IsAvailable(int mirror);
+  // To the next available mirror after `source` in ring order, else back to
+  // `source`.
+  void ReassignFile(int file, int source);
+  void PenalizeMirror(int mirror);
+  // Empties the queue in the same locked step that reads it.
+  std::vector<int> TakeAll(int mirror);
+  int AvailableMirrorCount();
+  void WakeAll();
+  std::uint64_t Deadline(int mirror) const { return deadlines_[mirror].load(); }
+  std::uint64_t Now() const { return now_(); }
+  size_t QueuedCount(int mirror);
+
+  // One mirror worker's loop: takes files from its own queue and runs
+  // `fileJob(mirror, file)` until the job stops, is cancelled or fails
+  // fatally. `sleepMs` waits out a cool-down in steps.
+  void RunWorker(int mirror, const JobFlags& flags, const std::function<bool(int, int)>& fileJob,
+                 const std::function<void(unsigned)>& sleepMs);
+
+ private:
+  std::vector<std::unique_ptr<MirrorQueue>> queues_;
+  std::unique_ptr<std::atomic<std::uint64_t>[]> deadlines_;
+  std::function<std::uint64_t()> now_;
+  std::uint64_t cooldownMs_;
+};
+
+// Percentage of the job: nearest integer of min(done, total) / total, and at
+// least 1 once any byte is there.
+int JobPercent(std::uint64_t done, std::uint64_t total);
+
+enum class JobStatusKind { Downloading, CoolingDown, Retrying };
+JobStatusKind ChooseJobStatus(int availableMirrors, std::uint32_t completedFiles, std::uint32_t fileCount,
+                              std::uint64_t msSinceChange, double speedMBps);

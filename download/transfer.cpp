@@ -1,0 +1,289 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "app/log.h"
+#include "app/messages.h"
+#include "download/job.h"
+#include "manifest/install_paths.h"
+#include "manifest/sha256.h"
+#include "net/http.h"
+#include "net/reader.h"
+#include "net/text.h"
+
+namespace {
+
+constexpr DWORD kBuffer = 1048576;
+constexpr std::uint64_t kSlowMinBytes = 2097152;
+constexpr std::uint64_t kSlowMinMs = 8000;
+constexpr double kSlowRate = 262144.0;
+constexpr std::uint64_t kHashNoticeBytes = 67108864;
+
+std::uint64_t LocalSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA d;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) return 0;
+  return (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+}
+
+// Closes the request when the job is cancelled, which ends a blocked read
+// at once on Windows. The transfer and the watchdog share the handle only
+// through the atomic exchange, so it is closed exactly once.
+struct Watchdog {
+  std::atomic<bool> stop{false};
+  std::atomic<HINTERNET> request{nullptr};
+  const JobFlags* flags = nullptr;
+  std::thread thread;
+
+  void Start() {
+    try {
+      thread = std::thread([this] {
+        while (!stop.load()) {
+          if (flags->Cancelled()) {
+            Close();
+            return;
+          }
+          Sleep(120);
+        }
+      });
+    } catch (...) {
+      // Without the watchdog a cancel is still seen by the reader's wait.
+    }
+  }
+  void Close() {
+    if (HINTERNET h = request.exchange(nullptr)) InternetCloseHandle(h);
+  }
+  void Finish() {
+    stop.store(true);
+    if (thread.joinable()) thread.join();
+    Close();
+  }
+};
+
+void RecordProgress(DownloadJob& job, const ManifestFile& f, std::uint64_t downloaded, bool complete) {
+  std::lock_guard<std::mutex> lock(job.progressLock);
+  FileProgress& e = job.progress.files[f.path];
+  e.size = f.size;
+  e.sha256 = f.sha256;
+  e.downloaded_bytes = downloaded;
+  e.complete = complete;
+  SaveProgress(job.progressPath, job.progress);
+}
+
+void CountComplete(DownloadJob& job, const ManifestFile& f) {
+  job.counters.completedBytes.fetch_add(f.size);
+  job.counters.completedFiles.fetch_add(1);
+}
+
+}  // namespace
+
+void SetInFlight(ProgressCounters& c, int file, std::uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(c.mutex);
+  std::uint64_t old = 0;
+  if (file >= 0 && static_cast<size_t>(file) < c.slots.size()) {
+    old = c.slots[file];
+    c.slots[file] = bytes;
+  }
+  std::uint64_t cur = c.inFlightBytes.load();
+  while (!c.inFlightBytes.compare_exchange_weak(cur, cur + (bytes - old))) {
+  }
+}
+
+void SetFatalError(DownloadJob& job, const std::string& text) {
+  std::lock_guard<std::mutex> lock(job.errorLock);
+  if (job.jobError.empty()) job.jobError = text;
+  job.flags.fatal.store(true);
+}
+
+TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std::wstring& localPath,
+                             std::uint64_t expectedSize, const std::string& expectedSha256, int fileIndex) {
+  HWND window = job.window;
+  if (job.flags.Cancelled() || (window && !IsWindow(window))) return TransferOutcome::Cancelled;
+  std::uint64_t localSize = LocalSize(localPath);
+  if (localSize > expectedSize) {
+    DeleteFileW(localPath.c_str());
+    localSize = 0;
+  }
+  const bool ranged = job.manifest->range_supported && localSize > 0;
+  char range[64] = {};
+  if (ranged) std::snprintf(range, sizeof range, "Range: bytes=%llu-", static_cast<unsigned long long>(localSize));
+
+  InternetHandle session(OpenSession());
+  if (!session) return TransferOutcome::Failed;
+  SetTimeouts(session.get(), 60000, 60000, 0);
+  HINTERNET request =
+      InternetOpenUrlA(session.get(), url.c_str(), ranged ? range : nullptr, ranged ? static_cast<DWORD>(-1) : 0,
+                       RequestFlagsFor(url), 0);
+  if (!request) {
+    LogWrite("Download open failed: %s err=%lu", url.c_str(), static_cast<unsigned long>(GetLastError()));
+    return TransferOutcome::Failed;
+  }
+  IgnoreCertificateErrors(request);
+  Watchdog watchdog;
+  watchdog.flags = &job.flags;
+  watchdog.request.store(request);
+  watchdog.Start();
+
+  DWORD status = QueryStatusCode(request);
+  bool append = false;
+  if (status == 404) {
+    LogWrite("Download 404: %s", url.c_str());
+    watchdog.Finish();
+    return TransferOutcome::NotFound;
+  } else if (status == 200) {
+    if (localSize > 0) {
+      DeleteFileW(localPath.c_str());
+      localSize = 0;
+    }
+  } else if (status == 206) {
+    append = localSize > 0;
+  } else {
+    LogWrite("Download HTTP %lu: %s", static_cast<unsigned long>(status), url.c_str());
+    watchdog.Finish();
+    return TransferOutcome::Failed;
+  }
+
+  if (!CreateParentDirectories(localPath)) {
+    watchdog.Finish();
+    return TransferOutcome::DiskError;
+  }
+  FILE* f = nullptr;
+  if (append) {
+    f = _wfopen(localPath.c_str(), L"rb+");
+    if (f && _fseeki64(f, 0, SEEK_END) != 0) {
+      std::fclose(f);
+      f = nullptr;
+    }
+  } else {
+    f = _wfopen(localPath.c_str(), L"wb");
+  }
+  if (!f) {
+    LogWrite("Download fopen failed: %ls", localPath.c_str());
+    watchdog.Finish();
+    return TransferOutcome::DiskError;
+  }
+
+  std::uint64_t fileBytes = append ? localSize : 0, transferBytes = 0;
+  const ULONGLONG start = GetTickCount64();
+  bool incomplete = false, writeFailure = false, slow = false;
+  std::unique_ptr<char[]> buf(new (std::nothrow) char[kBuffer]);
+  CancellableReader reader(request);
+  if (!buf || !reader.ok()) incomplete = true;
+  while (!incomplete) {
+    if (job.flags.Cancelled()) {
+      incomplete = true;
+      break;
+    }
+    DWORD got = 0;
+    // A silent mirror must not hold the job: no byte for stallMs ends the
+    // transfer, even while a read is blocked.
+    ReadStatus rs = reader.Read(buf.get(), kBuffer, &got, job.flags.cancel, job.stallMs);
+    if (rs == ReadStatus::kEnd) break;
+    if (rs == ReadStatus::kStalled) {
+      LogWrite("Download read stall (>=%lums): %s", static_cast<unsigned long>(job.stallMs), url.c_str());
+      incomplete = true;
+      break;
+    }
+    if (rs != ReadStatus::kData) {
+      incomplete = true;
+      break;
+    }
+    if (std::fwrite(buf.get(), 1, got, f) != got) {
+      writeFailure = true;
+      break;
+    }
+    transferBytes += got;
+    fileBytes += got;
+    SetInFlight(job.counters, fileIndex, fileBytes);
+    ULONGLONG elapsed = GetTickCount64() - start;
+    if (transferBytes >= kSlowMinBytes && elapsed >= kSlowMinMs) {
+      double seconds = elapsed / 1000.0;
+      if (seconds > 0.01) {
+        double rate = transferBytes / seconds;
+        if (rate < kSlowRate) {
+          LogWrite("Mirror slow %.2f MB/s (<0.25 MB/s): %s", rate / 1048576.0, url.c_str());
+          slow = true;
+          incomplete = true;
+          break;
+        }
+      }
+    }
+  }
+  if (std::fclose(f) != 0 && !incomplete) writeFailure = true;
+  watchdog.Finish();
+
+  if (job.flags.Cancelled()) {
+    SetInFlight(job.counters, fileIndex, fileBytes);
+    return TransferOutcome::Cancelled;
+  }
+  if (writeFailure) {
+    SetInFlight(job.counters, fileIndex, fileBytes);
+    return TransferOutcome::DiskError;
+  }
+  if (slow) {
+    SetInFlight(job.counters, fileIndex, fileBytes);
+    return TransferOutcome::Slow;
+  }
+  if (incomplete || fileBytes < expectedSize) {
+    SetInFlight(job.counters, fileIndex, fileBytes);
+    return TransferOutcome::Failed;
+  }
+  if (expectedSize >= kHashNoticeBytes && window) PostStatusText(window, Gbk(u8"正在校验已下载文件...").c_str());
+  std::string actual;
+  bool hashed = Sha256HexOfFile(localPath, &actual);
+  SetInFlight(job.counters, fileIndex, 0);
+  if (hashed && DigestEquals(actual, expectedSha256)) return TransferOutcome::Done;
+  LogWrite("Download hash mismatch %s expected %s got %s", url.c_str(), expectedSha256.c_str(),
+           hashed ? actual.c_str() : "");
+  DeleteFileW(localPath.c_str());
+  return TransferOutcome::Failed;
+}
+
+bool FileJob(DownloadJob& job, int mirror, int file) {
+  if (job.flags.fatal.load()) return false;
+  const ManifestFile& f = job.files[file];
+  std::wstring local = JoinPath(job.installDir, ManifestPathToLocal(Utf8ToWide(f.path)));
+  if (!IsInsideInstallDir(job.installDir, local)) {
+    SetFatalError(job, Gbk(u8"非法写入路径: ") + f.path);
+    return false;
+  }
+  if (LocalSize(local) == f.size && GetFileAttributesW(local.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (f.size >= kHashNoticeBytes && job.window) PostStatusText(job.window, Gbk(u8"正在校验本地文件...").c_str());
+    std::string actual;
+    if (Sha256HexOfFile(local, &actual) && DigestEquals(actual, f.sha256)) {
+      CountComplete(job, f);
+      RecordProgress(job, f, f.size, true);
+      return true;
+    }
+    DeleteFileW(local.c_str());
+  }
+  const std::string& base = job.mirrors[mirror];
+  std::string url = BuildFileUrl(base, job.manifest->product, f.path);
+  switch (TransferFile(job, url, local, f.size, f.sha256, file)) {
+    case TransferOutcome::Done:
+      CountComplete(job, f);
+      SetInFlight(job.counters, file, 0);
+      RecordProgress(job, f, f.size, true);
+      return true;
+    case TransferOutcome::Cancelled:
+      return false;
+    case TransferOutcome::DiskError:
+      SetFatalError(job, Gbk(u8"磁盘写入失败: ") + f.path);
+      return false;
+    case TransferOutcome::Slow:
+      job.pool->PenalizeMirror(mirror);
+      LogWrite("Mirror penalized, reassign file: %s from %s", f.path.c_str(), base.c_str());
+      for (int queued : job.pool->TakeAll(mirror)) job.pool->ReassignFile(queued, mirror);
+      break;
+    case TransferOutcome::NotFound:
+      LogWrite("Mirror 404 (%s): %s", base.c_str(), f.path.c_str());
+      break;
+    case TransferOutcome::Failed:
+      LogWrite("Mirror failed (%s): %s", base.c_str(), f.path.c_str());
+      break;
+  }
+  RecordProgress(job, f, LocalSize(local), false);
+  job.pool->ReassignFile(file, mirror);
+  return false;
+}

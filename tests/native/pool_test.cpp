@@ -1,0 +1,145 @@
+#include "download/pool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct FakeClock {
+  std::atomic<std::uint64_t> ms{1000};
+  std::function<std::uint64_t()> fn() {
+    return [this] { return ms.load(); };
+  }
+};
+
+TEST(MirrorPool, ReassignmentGoesRoundTheRingSkippingCoolingMirrors) {
+  FakeClock clock;
+  MirrorPool pool(3, clock.fn());
+  pool.ReassignFile(7, 0);
+  EXPECT_EQ(pool.TakeAll(1), std::vector<int>{7});
+  pool.PenalizeMirror(1);
+  pool.ReassignFile(8, 0);
+  EXPECT_EQ(pool.TakeAll(2), std::vector<int>{8});
+  pool.PenalizeMirror(2);
+  pool.ReassignFile(9, 0);  // every other mirror cools: back to the source
+  EXPECT_EQ(pool.TakeAll(0), std::vector<int>{9});
+  EXPECT_EQ(pool.AvailableMirrorCount(), 1);
+  pool.PenalizeMirror(0);
+  EXPECT_EQ(pool.AvailableMirrorCount(), 0);
+  clock.ms += kMirrorCooldownMs;
+  EXPECT_EQ(pool.AvailableMirrorCount(), 3);
+  EXPECT_EQ(pool.Deadline(0), 0u) << "an expired deadline is reset by whoever looks";
+}
+
+TEST(MirrorPool, OneMirrorAlwaysGetsItsFilesBack) {
+  FakeClock clock;
+  MirrorPool pool(1, clock.fn());
+  pool.PenalizeMirror(0);
+  pool.ReassignFile(1, 0);
+  pool.ReassignFile(2, 0);
+  EXPECT_EQ(pool.TakeAll(0), (std::vector<int>{1, 2}));
+  EXPECT_TRUE(pool.TakeAll(0).empty());
+}
+
+TEST(MirrorPool, WorkerWaitsOutItsCooldownThenServesItsQueue) {
+  FakeClock clock;
+  MirrorPool pool(1, clock.fn());
+  JobFlags flags;
+  pool.Enqueue(0, 5);
+  pool.PenalizeMirror(0);
+  int sleeps = 0;
+  std::vector<int> served;
+  pool.RunWorker(
+      0, flags,
+      [&](int, int f) {
+        served.push_back(f);
+        flags.stop = true;
+        return true;
+      },
+      [&](unsigned ms) {
+        EXPECT_EQ(ms, 500u);
+        ++sleeps;
+        clock.ms += 500;
+      });
+  EXPECT_EQ(sleeps, 120);
+  EXPECT_EQ(served, std::vector<int>{5});
+}
+
+TEST(MirrorPool, WorkerEndsOnFatalOrCancelAfterAFailedFile) {
+  FakeClock clock;
+  MirrorPool pool(2, clock.fn());
+  std::atomic<bool> cancel{false};
+  JobFlags flags;
+  flags.cancel = &cancel;
+  pool.Enqueue(0, 1);
+  pool.Enqueue(0, 2);
+  int runs = 0;
+  pool.RunWorker(0, flags, [&](int, int) { ++runs; cancel = true; return false; }, [](unsigned) {});
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(pool.QueuedCount(0), 1u);
+}
+
+TEST(JobProgress, PercentRoundsAndShowsAnyByte) {
+  EXPECT_EQ(JobPercent(0, 0), 0);
+  EXPECT_EQ(JobPercent(0, 1000), 0);
+  EXPECT_EQ(JobPercent(1, 1000000), 1);
+  EXPECT_EQ(JobPercent(5, 1000), 1);
+  EXPECT_EQ(JobPercent(995, 1000), 100);
+  EXPECT_EQ(JobPercent(994, 1000), 99);
+  EXPECT_EQ(JobPercent(2000, 1000), 100);
+}
+
+TEST(JobProgress, StatusKind) {
+  EXPECT_EQ(ChooseJobStatus(0, 1, 2, 0, 5.0), JobStatusKind::CoolingDown);
+  EXPECT_EQ(ChooseJobStatus(0, 2, 2, 0, 0.0), JobStatusKind::Downloading);
+  EXPECT_EQ(ChooseJobStatus(1, 1, 2, 60000, 0.0), JobStatusKind::Retrying);
+  EXPECT_EQ(ChooseJobStatus(1, 1, 2, 59999, 0.0), JobStatusKind::Downloading);
+  EXPECT_EQ(ChooseJobStatus(1, 1, 2, 60000, 0.02), JobStatusKind::Downloading);
+}
+
+// Many workers reassigning, penalising and taking files from each other at
+// once: every file is finished exactly once and every worker ends.
+TEST(MirrorPoolStress, NoFileIsLostUnderConcurrentReassignment) {
+  constexpr int kMirrors = 4, kFiles = 2000;
+  FakeClock clock;
+  MirrorPool pool(kMirrors, clock.fn());
+  JobFlags flags;
+  for (int i = 0; i < kFiles; ++i) pool.Enqueue(i % kMirrors, i);
+  std::vector<std::atomic<int>> done(kFiles);
+  std::vector<std::atomic<int>> attempts(kFiles);
+  std::atomic<int> finished{0};
+  auto job = [&](int m, int f) {
+    int a = attempts[f]++;
+    unsigned r = static_cast<unsigned>(f * 2654435761u + a * 40503u + m);
+    if (a < 3 && r % 3 == 0) {  // slow: cool down, move this mirror's queue away
+      pool.PenalizeMirror(m);
+      for (int g : pool.TakeAll(m)) pool.ReassignFile(g, m);
+      pool.ReassignFile(f, m);
+      return false;
+    }
+    if (a < 3 && r % 3 == 1) {  // failed or 404
+      pool.ReassignFile(f, m);
+      return false;
+    }
+    done[f]++;
+    if (++finished == kFiles) {
+      flags.stop = true;
+      pool.WakeAll();
+    }
+    return true;
+  };
+  auto sleeper = [&](unsigned ms) {
+    clock.ms += ms * 40;
+    std::this_thread::yield();
+  };
+  std::vector<std::thread> workers;
+  for (int m = 0; m < kMirrors; ++m) workers.emplace_back([&, m] { pool.RunWorker(m, flags, job, sleeper); });
+  for (auto& w : workers) w.join();
+  EXPECT_EQ(finished.load(), kFiles);
+  for (int i = 0; i < kFiles; ++i) ASSERT_EQ(done[i].load(), 1) << i;
+}
+
+}  // namespace

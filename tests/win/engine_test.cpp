@@ -1,0 +1,233 @@
+// The multi-mirror client download against three loopback mirrors, with the
+// faults real mirrors show.
+#include "download/job.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "app/messages.h"
+#include "manifest/fetch_manifest.h"
+#include "net/text.h"
+#include "support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const char kProduct[] = "engine-client";
+
+std::vector<ClientFile> MixedClient() {
+  return {
+      {"Wow.exe", PatternBytes(1500000, 1)},
+      {"Data/common.MPQ", PatternBytes(6000000, 2)},
+      {"Data/zhCN/patch-zhCN-5.MPQ", PatternBytes(3000000, 3)},
+      {"Data/zhCN/realmlist.wtf", PatternBytes(40, 4)},
+      {"Interface/AddOns/a/b.lua", PatternBytes(70000, 5)},
+      {"empty.txt", ""},
+      {"one.bin", "x"},
+      {"Data/\xe4\xb8\xad\xe6\x96\x87 name.txt", PatternBytes(300000, 6)},
+  };
+}
+
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearAllServers();
+    ClearLog();
+    Timings.stallMs = 120000;
+    Timings.cooldownMs = kMirrorCooldownMs;
+  }
+  void TearDown() override {
+    UnpublishClient(kProduct);
+    Timings.stallMs = 120000;
+    Timings.cooldownMs = kMirrorCooldownMs;
+  }
+  bool Run(std::string* error) {
+    ClientManifest m;
+    if (!FetchClientManifest(kProduct, &m, error)) return false;
+    ClearRequestLogs();  // count only the file requests
+    return RunClientDownload(recorder_.hwnd(), m, save_.path(), &cancel_, error);
+  }
+  std::wstring Local(const std::string& path) {
+    std::wstring w = Utf8ToWide(path);
+    std::replace(w.begin(), w.end(), L'/', L'\\');
+    return save_ / (L"Client\\" + w);
+  }
+  void ExpectClient(const std::vector<ClientFile>& files) {
+    for (const auto& f : files) EXPECT_EQ(ReadFileBytes(Local(f.path)), f.data) << f.path;
+  }
+  size_t FileRequests() {
+    size_t n = 0;
+    for (const char* m : {kMirror1, kMirror2, kMirror3}) n += Requests(m).size();
+    return n;
+  }
+
+  std::atomic<bool> cancel_{false};
+  ScratchDir save_{L"engine"};
+  MessageRecorder recorder_;
+};
+
+TEST_F(Engine, WholeClientDownloadsVerifiesAndASecondRunTransfersNothing) {
+  auto files = MixedClient();
+  PublishClient(kProduct, "Client", files);
+  std::string error;
+  ASSERT_TRUE(Run(&error)) << WideToUtf8(WideFromGbk(error));
+  ExpectClient(files);
+  EXPECT_GT(FileRequests(), 0u);
+  for (const char* m : {kMirror1, kMirror2, kMirror3}) EXPECT_FALSE(Requests(m).empty()) << "all mirrors serve";
+  recorder_.Pump();
+  auto texts = recorder_.Texts();
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.front(), U8(u8"正在下载客户端..."));
+  EXPECT_EQ(texts.back(), U8(u8"下载完成！"));
+  EXPECT_EQ(recorder_.Percents().back(), 100);
+  std::string progress = ReadFileBytes(save_ / (L".ravelgap\\progress\\" + Utf8ToWide(kProduct) + L".json"));
+  EXPECT_NE(progress.find("\"complete\": true"), std::string::npos);
+  EXPECT_EQ(progress.find("\"complete\": false"), std::string::npos);
+
+  ASSERT_TRUE(Run(&error));
+  EXPECT_EQ(FileRequests(), 0u) << "every file is found complete on disk";
+}
+
+TEST_F(Engine, NotFoundDropsAndCorruptContentMoveTheFileElsewhere) {
+  auto files = MixedClient();
+  PublishClient(kProduct, "Client", files);
+  // Sorted by size: common.MPQ goes to mirror 1, patch-5 to mirror 2, Wow.exe to mirror 3.
+  Control(kMirror1, "/__fault?path=/wow335/engine-client/files/Data/common.MPQ&kind=notfound");
+  Control(kMirror2, "/__fault?path=/wow335/engine-client/files/Data/zhCN/patch-zhCN-5.MPQ&kind=drop&arg=1000000&times=1");
+  Control(kMirror3, "/__fault?path=/wow335/engine-client/files/Wow.exe&kind=corrupt&times=1");
+  std::string error;
+  ClientManifest m;
+  ASSERT_TRUE(FetchClientManifest(kProduct, &m, &error));
+  ASSERT_TRUE(RunClientDownload(recorder_.hwnd(), m, save_.path(), &cancel_, &error));
+  ExpectClient(files);
+  std::string log = ReadLog();
+  EXPECT_NE(log.find("Download 404: https://127.0.0.1:18082/wow335/engine-client/files/Data/common.MPQ"), std::string::npos);
+  EXPECT_NE(log.find("Mirror 404 (https://127.0.0.1:18082/wow335/): Data/common.MPQ"), std::string::npos);
+  EXPECT_NE(log.find("Mirror failed (https://127.0.0.2:18082/wow335/): Data/zhCN/patch-zhCN-5.MPQ"), std::string::npos);
+  EXPECT_NE(log.find("Download hash mismatch https://127.0.0.3:18008/wow335/engine-client/files/Wow.exe expected"),
+            std::string::npos);
+  // The dropped file resumed with a Range request on the next mirror.
+  bool resumed = false;
+  for (const auto& line : Requests(kMirror3))
+    if (line.find("patch-zhCN-5.MPQ bytes=1000000-") != std::string::npos) resumed = true;
+  EXPECT_TRUE(resumed);
+}
+
+TEST_F(Engine, SlowMirrorCoolsDownAndAllCoolingShowsTheCooldownText) {
+  Timings.cooldownMs = 4000;
+  std::vector<ClientFile> files = {{"a.bin", PatternBytes(2400000, 11)},
+                                   {"b.bin", PatternBytes(2300000, 12)},
+                                   {"c.bin", PatternBytes(2200000, 13)}};
+  PublishClient(kProduct, "Client", files);
+  for (const char* m : {kMirror1, kMirror2, kMirror3})
+    Control(m, "/__fault?path=/wow335/engine-client/files/*&kind=slow&arg=200000&times=1");
+  std::string error;
+  ASSERT_TRUE(Run(&error));
+  ExpectClient(files);
+  std::string log = ReadLog();
+  EXPECT_NE(log.find("Mirror slow "), std::string::npos);
+  EXPECT_NE(log.find("Mirror penalized, reassign file: "), std::string::npos);
+  recorder_.Pump();
+  auto texts = recorder_.Texts();
+  bool cooling = std::any_of(texts.begin(), texts.end(),
+                             [](const std::string& t) { return t.rfind(U8(u8"镜像冷却中，等待恢复: "), 0) == 0; });
+  EXPECT_TRUE(cooling);
+}
+
+TEST_F(Engine, SilentMirrorEndsAsFailedNotAHang) {
+  Timings.stallMs = 2000;
+  std::vector<ClientFile> files = {{"big.bin", PatternBytes(3000000, 21)}, {"small.bin", PatternBytes(1000, 22)}};
+  PublishClient(kProduct, "Client", files);
+  Control(kMirror1, "/__fault?path=/wow335/engine-client/files/big.bin&kind=stall&arg=30&times=1");
+  std::string error;
+  DWORD start = GetTickCount();
+  ASSERT_TRUE(Run(&error));
+  EXPECT_LT(GetTickCount() - start, 20000u);
+  ExpectClient(files);
+  EXPECT_NE(ReadLog().find("Download read stall (>=2000ms): https://127.0.0.1:18082/wow335/engine-client/files/big.bin"),
+            std::string::npos);
+}
+
+TEST_F(Engine, WithoutRangeSupportNoRangeIsSent) {
+  std::vector<ClientFile> files = {{"big.bin", PatternBytes(2000000, 31)}};
+  PublishClient(kProduct, "Client", files, false);
+  MakeDirs(save_ / L"Client");
+  WriteFileBytes(Local("big.bin"), files[0].data.substr(0, 500000));
+  std::string error;
+  ASSERT_TRUE(Run(&error));
+  ExpectClient(files);
+  for (const char* m : {kMirror1, kMirror2, kMirror3})
+    for (const auto& line : Requests(m)) EXPECT_EQ(line.substr(line.size() - 2), " -") << line;
+}
+
+TEST_F(Engine, CancelEndsQuicklyAndTheNextRunResumes) {
+  std::vector<ClientFile> files = {{"big.bin", PatternBytes(8000000, 41)}, {"small.bin", PatternBytes(1000, 42)}};
+  PublishClient(kProduct, "Client", files);
+  for (const char* m : {kMirror1, kMirror2, kMirror3})
+    Control(m, "/__fault?path=/wow335/engine-client/files/big.bin&kind=slow&arg=1000000&times=1");
+  ClientManifest m;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest(kProduct, &m, &error));
+  std::atomic<bool> done{false};
+  bool result = true;
+  std::thread t([&] {
+    result = RunClientDownload(nullptr, m, save_.path(), &cancel_, &error);
+    done = true;
+  });
+  Sleep(2500);
+  ASSERT_FALSE(done.load());
+  DWORD start = GetTickCount();
+  cancel_ = true;
+  while (!done && GetTickCount() - start < 10000) Sleep(5);
+  DWORD took = GetTickCount() - start;
+  t.join();
+  EXPECT_FALSE(result);
+  EXPECT_LT(took, 800u);
+  EXPECT_EQ(error, Gbk(u8"下载已取消。"));
+  std::string partial = ReadFileBytes(Local("big.bin"));
+  EXPECT_GT(partial.size(), 0u);
+  EXPECT_LT(partial.size(), files[0].data.size());
+  EXPECT_TRUE(Exists(save_ / L".ravelgap\\progress\\engine-client.json"));
+
+  cancel_ = false;
+  ClearRequestLogs();
+  ASSERT_TRUE(RunClientDownload(nullptr, m, save_.path(), &cancel_, &error));
+  ExpectClient(files);
+  std::vector<std::string> all;
+  for (const char* mirror : {kMirror1, kMirror2, kMirror3})
+    for (const auto& line : Requests(mirror)) all.push_back(line);
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0], "GET /wow335/engine-client/files/big.bin bytes=" + std::to_string(partial.size()) + "-");
+}
+
+TEST_F(Engine, IllegalPathFailsBeforeAnyTransfer) {
+  std::vector<ClientFile> files = {{"ok.bin", "x"}, {"a..b/evil.bin", "y"}};
+  PublishClient(kProduct, "Client", files);
+  std::string error;
+  EXPECT_FALSE(Run(&error));
+  EXPECT_EQ(error, Gbk(u8"清单包含非法路径: ") + "a..b/evil.bin");
+  EXPECT_EQ(FileRequests(), 0u);
+}
+
+TEST_F(Engine, AFolderWhereAFileMustGoIsADiskError) {
+  std::vector<ClientFile> files = {{"Data/blocked.MPQ", PatternBytes(5000, 51)}, {"small.bin", "x"}};
+  PublishClient(kProduct, "Client", files);
+  MakeDirs(Local("Data/blocked.MPQ"));
+  std::string error;
+  EXPECT_FALSE(Run(&error));
+  EXPECT_EQ(error, Gbk(u8"磁盘写入失败: ") + "Data/blocked.MPQ");
+}
+
+TEST_F(Engine, EmptyManifestIsRefused) {
+  ClientManifest m;
+  std::string error;
+  EXPECT_FALSE(RunClientDownload(nullptr, m, save_.path(), &cancel_, &error));
+  EXPECT_EQ(error, Gbk(u8"客户端清单为空。"));
+}
+
+}  // namespace
