@@ -74,3 +74,7 @@ add_test(NAME identity_agreement
          COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/identity_agreement.sh ${RP_NATIVE_TOOL} ${RP_WINE_ENV}
                  ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/tests/data/manifests)
 set_tests_properties(identity_agreement PROPERTIES FIXTURES_REQUIRED wine)
+
+add_test(NAME fetch_end_to_end
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/fetch_e2e.sh ${RP_NATIVE_TOOL} ${RP_WINE_ENV} ${CMAKE_BINARY_DIR})
+set_tests_properties(fetch_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)

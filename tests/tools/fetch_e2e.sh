@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# End to end as an operator would do it: realmporter-manifest describes a
+# client folder, the three loopback mirrors serve it, and realmporter-fetch
+# (under Wine) downloads and verifies it, then finds it complete.
+set -u
+tool=$1 wineenv=$2 build=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work" "$build/www"/m{1,2,3}/wow335/e2e-client "$build/www"/m{1,2,3}/wow335/e2e-client.json' EXIT
+src="$work/client"
+mkdir -p "$src/Data/zhCN" "$src/Interface"
+head -c 3000000 /dev/urandom >"$src/Data/common.MPQ"
+head -c 700000 /dev/urandom >"$src/Data/zhCN/patch-zhCN-5.MPQ"
+printf 'MZ game' >"$src/Wow.exe"
+printf '' >"$src/Interface/empty.txt"
+"$tool" build --product e2e-client --install-root 'E2E Client' --display-name 'E2E' \
+  --mirror https://127.0.0.1:18082/wow335/ --mirror https://127.0.0.2:18082/wow335/ \
+  --mirror https://127.0.0.3:18008/wow335/ --out "$work/e2e-client.json" "$src" || exit 1
+for m in m1 m2 m3; do
+  mkdir -p "$build/www/$m/wow335/e2e-client"
+  cp -r "$src" "$build/www/$m/wow335/e2e-client/files"
+  cp "$work/e2e-client.json" "$build/www/$m/wow335/"
+done
+save="$work/save"
+mkdir -p "$save"
+winsave="Z:${save//\//\\}"
+"$wineenv" run "$build" "$build/realmporter-fetch.exe" e2e-client "$winsave" >"$work/out1" 2>&1
+rc=$?
+cat "$work/out1"
+[ $rc = 0 ] || { echo "first run failed ($rc)"; exit 1; }
+grep -q '^result: complete' "$work/out1" || { echo "no result line"; exit 1; }
+grep -q '正在下载客户端...' "$work/out1" || { echo "status lines are not UTF-8 text"; exit 1; }
+diff -r "$src" "$save/E2E Client" || { echo "downloaded client differs"; exit 1; }
+"$tool" verify "$work/e2e-client.json" "$save/E2E Client" || exit 1
+for m in https://127.0.0.1:18082 https://127.0.0.2:18082 https://127.0.0.3:18008; do curl -sk "$m/__clearlog" >/dev/null; done
+"$wineenv" run "$build" "$build/realmporter-fetch.exe" e2e-client "$winsave" >"$work/out2" 2>&1 || { cat "$work/out2"; exit 1; }
+n=0
+for m in https://127.0.0.1:18082 https://127.0.0.2:18082 https://127.0.0.3:18008; do
+  n=$((n + $(curl -sk "$m/__requests" | grep -c '/files/')))
+done
+[ "$n" = 0 ] || { echo "second run transferred $n files"; exit 1; }
+"$wineenv" run "$build" "$build/realmporter-fetch.exe" >/dev/null 2>&1
+[ $? = 2 ] || { echo "usage error should exit 2"; exit 1; }
+echo "fetch end to end: ok"
