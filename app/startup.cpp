@@ -1,20 +1,149 @@
 #include "app/startup.h"
 
-#include "net/text.h"
+#include <commctrl.h>
+#include <objbase.h>
 
-bool IsSupportedWindowsVersion() {
-  OSVERSIONINFOEXA info = {};
-  info.dwOSVersionInfoSize = sizeof info;
+#include <thread>
+
+#include "app/jobs.h"
+#include "app/log.h"
+#include "app/messages.h"
+#include "net/text.h"
+#include "ui/font.h"
+#include "ui/layout.h"
+#include "ui/main_window.h"
+#include "ui/paint.h"
+#include "ui/splash.h"
+#include "ui/tray.h"
+#include "ui/ui_state.h"
+
+int UiScalePercent = 100;
+int MainWindowWidth = 840, MainWindowHeight = 500;
+HFONT UiFont = nullptr;
+HBRUSH BackgroundBrush = nullptr, EditBrush = nullptr, ButtonBrush = nullptr, ListBrush = nullptr;
+std::wstring BackgroundImagePath;
+Gdiplus::Image* BackgroundImage = nullptr;
+ITaskbarList3* Taskbar = nullptr;
+std::atomic<HWND> HoverControl{nullptr};
+std::atomic<float> PulsePhase{0.0f};
+BackgroundCacheData BackgroundCache;
+
+namespace {
+
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info))) return false;
+bool QueryVersion(OSVERSIONINFOEXA* info) {
+  *info = {};
+  info->dwOSVersionInfoSize = sizeof *info;
+  return GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(info)) != 0;
+}
 #pragma GCC diagnostic pop
+
+template <class Fn>
+Fn Lookup(const char* dll, const char* name) {
+  HMODULE m = GetModuleHandleA(dll);
+  return m ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(m, name))) : nullptr;
+}
+
+// Windows 7 ships TLS 1.2 switched off for the system's HTTP stack.
+void EnsureTls12() {
+  HKEY key;
+  LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
+                          KEY_READ | KEY_WRITE, &key);
+  if (rc != ERROR_SUCCESS) {
+    LogWrite("EnsureTls12: cannot open Internet Settings registry key, error=%lu", static_cast<unsigned long>(rc));
+    return;
+  }
+  DWORD value = 0, size = sizeof value, type = 0;
+  if (RegQueryValueExA(key, "SecureProtocols", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+      ERROR_SUCCESS)
+    value = 0;
+  if (!(value & 0x800)) {
+    value |= 0x800;
+    rc = RegSetValueExA(key, "SecureProtocols", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    if (rc == ERROR_SUCCESS) LogWrite("EnsureTls12: enabled TLS 1.2 (SecureProtocols=0x%X)", static_cast<unsigned>(value));
+    else LogWrite("EnsureTls12: failed to write SecureProtocols, error=%lu", static_cast<unsigned long>(rc));
+  }
+  RegCloseKey(key);
+}
+
+void MakeDpiAware() {
+  using SetContext = BOOL(WINAPI*)(HANDLE);
+  if (auto f = Lookup<SetContext>("user32.dll", "SetProcessDpiAwarenessContext"))
+    if (f(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)))) return;
+  if (HMODULE shcore = LoadLibraryA("Shcore.dll")) {
+    using SetAwareness = HRESULT(WINAPI*)(int);
+    auto f = reinterpret_cast<SetAwareness>(reinterpret_cast<void*>(GetProcAddress(shcore, "SetProcessDpiAwareness")));
+    if (f) {
+      f(2);
+      FreeLibrary(shcore);
+      return;
+    }
+    FreeLibrary(shcore);
+  }
+  SetProcessDPIAware();
+}
+
+int SystemDpi() {
+  using GetDpi = UINT(WINAPI*)();
+  if (auto f = Lookup<GetDpi>("user32.dll", "GetDpiForSystem")) return static_cast<int>(f());
+  HDC screen = GetDC(nullptr);
+  int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+// A second start shows the first instance's window when it is hidden in the
+// tray or minimised, and ends.
+bool HandOverToFirstInstance(HANDLE* mutex) {
+  *mutex = CreateMutexA(nullptr, TRUE, "Global\\QzRealmPorter_Mutex");
+  if (!*mutex || GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  if (HWND first = FindWindowA(kMainClass, Gbk(u8"星桥登录器").c_str())) {
+    if (IsIconic(first) || !IsWindowVisible(first)) {
+      ShowWindow(first, SW_RESTORE);
+      SetForegroundWindow(first);
+    }
+  }
+  ReleaseMutex(*mutex);
+  CloseHandle(*mutex);
+  return true;
+}
+
+void RunSplash(HINSTANCE instance, std::thread& loader, HANDLE loaderDone) {
+  HWND splash = RegisterSplashClass(instance) ? CreateSplashWindow(instance) : nullptr;
+  if (splash) {
+    ShowWindow(splash, SW_SHOW);
+    UpdateWindow(splash);
+    while (MsgWaitForMultipleObjects(1, &loaderDone, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0) {
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+      }
+    }
+    DestroyWindow(splash);
+  }
+  loader.join();
+}
+
+}  // namespace
+
+void AdjustWindowRectForScale(RECT* rect) {
+  using AdjustForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  static const AdjustForDpi adjust = Lookup<AdjustForDpi>("user32.dll", "AdjustWindowRectExForDpi");
+  if (adjust) adjust(rect, WS_POPUP | WS_BORDER, FALSE, 0, static_cast<UINT>(MulDiv(96, UiScalePercent, 100)));
+  else AdjustWindowRect(rect, WS_POPUP | WS_BORDER, FALSE);
+}
+
+bool IsSupportedWindowsVersion() {
+  OSVERSIONINFOEXA info;
+  if (!QueryVersion(&info)) return false;
   if (info.dwMajorVersion > 6) return true;
   if (info.dwMajorVersion == 6 && info.dwMinorVersion > 1) return true;
   return info.dwMajorVersion == 6 && info.dwMinorVersion == 1 && info.wServicePackMajor >= 1;
 }
 
-int RunLauncher(HINSTANCE, int) {
+int RunLauncher(HINSTANCE instance, int showCommand) {
   if (!IsSupportedWindowsVersion()) {
     MessageBoxA(nullptr,
                 Gbk(u8"本登录器需要 Windows 7 SP1 或更高版本的操作系统。\n\n"
@@ -23,5 +152,87 @@ int RunLauncher(HINSTANCE, int) {
                 Gbk(u8"系统版本不支持").c_str(), MB_ICONERROR);
     return 0;
   }
+  OSVERSIONINFOEXA version;
+  if (QueryVersion(&version) && version.dwMajorVersion == 6 && version.dwMinorVersion == 1) EnsureTls12();
+  MakeDpiAware();
+  UiScalePercent = ScaleFromDpi(SystemDpi());
+  MainWindowWidth = Scaled(840);
+  MainWindowHeight = Scaled(500);
+
+  HANDLE mutex = nullptr;
+  if (HandOverToFirstInstance(&mutex)) return 0;
+
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  Gdiplus::GdiplusStartupInput gdiplusInput;
+  ULONG_PTR gdiplusToken = 0;
+  Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
+  InitCommonControls();
+
+  // The loader signals its end through an event, which the splash loop can
+  // wait on together with the message queue.
+  HANDLE loaderDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread loader;
+  try {
+    loader = std::thread([loaderDone] {
+      try {
+        LoaderThread();
+      } catch (...) {
+      }
+      SetEvent(loaderDone);
+    });
+  } catch (...) {
+    return 1;  // without the loader there is no server list: start-up cannot go on
+  }
+  RunSplash(instance, loader, loaderDone);
+  CloseHandle(loaderDone);
+  if (!BackgroundImagePath.empty()) BackgroundImage = LoadBackgroundImage(BackgroundImagePath.substr(0, 260));
+
+  HANDLE fontRegistration = RegisterEmbeddedFont();
+  bool fontOwned = false;
+  UiFont = CreateUiFont(Scaled(16), &fontOwned);
+  BackgroundBrush = CreateSolidBrush(RGB(8, 18, 38));
+  EditBrush = CreateSolidBrush(RGB(8, 18, 38));
+  ButtonBrush = CreateSolidBrush(RGB(26, 42, 66));
+  ListBrush = CreateSolidBrush(RGB(10, 26, 50));
+
+  HWND main = RegisterMainWindowClass(instance) ? CreateMainWindow(instance) : nullptr;
+  if (main) {
+    BuildBackgroundCache(main);
+    ShowWindow(main, showCommand);
+    UpdateWindow(main);
+    AddTrayIcon(main);
+    if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                   reinterpret_cast<void**>(&Taskbar)))) {
+      if (FAILED(Taskbar->HrInit())) {
+        Taskbar->Release();
+        Taskbar = nullptr;
+      }
+    } else {
+      Taskbar = nullptr;
+    }
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+
+  for (int i = 0; i < 300; ++i) {
+    if (!PatchNormalBusy.load() && !PatchHdBusy.load() && !ClientBusy.load() && !AddonBusy.load()) break;
+    Sleep(100);
+  }
+
+  ReleaseBackBuffers();
+  if (Taskbar) {
+    Taskbar->Release();
+    Taskbar = nullptr;
+  }
+  ReleaseBackgroundCache();
+  delete BackgroundImage;
+  BackgroundImage = nullptr;
+  if (fontOwned) DeleteObject(UiFont);
+  UnregisterEmbeddedFont(fontRegistration);
+  for (HBRUSH b : {BackgroundBrush, EditBrush, ButtonBrush, ListBrush}) DeleteObject(b);
+  Gdiplus::GdiplusShutdown(gdiplusToken);
   return 0;
 }

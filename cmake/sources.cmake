@@ -13,6 +13,10 @@ set(RP_PURE_SOURCES
   manifest/install_paths.cpp
   net/url.cpp
   download/pool.cpp
+  ui/layout.cpp
+  ui/image_type.cpp
+  install/zip_reader.cpp
+  download/save_folder.cpp
 )
 
 # Thin Win32 layers around the pure files, and the program's own Win32 code.
@@ -36,4 +40,15 @@ set(RP_WIN_SOURCES
   game/launch.cpp
   net/text.cpp
   ui/font.cpp
+  ui/main_window.cpp
+  ui/worker_messages.cpp
+  ui/commands.cpp
+  ui/tray.cpp
+  ui/paint.cpp
+  ui/splash.cpp
+  app/jobs.cpp
+  install/patch.cpp
+  install/addon.cpp
+  install/zip_extract.cpp
+  download/client_command.cpp
 )

@@ -3,7 +3,7 @@
 find_program(RP_PYTHON /usr/bin/python3 NAMES python3 REQUIRED)
 
 set(RP_WIN_DEFINES _WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX __USE_MINGW_ANSI_STDIO=1)
-set(RP_WIN_LIBS crypt32 gdiplus comctl32 wininet bcrypt shlwapi shell32 ole32 oleaut32 uuid
+set(RP_WIN_LIBS z crypt32 gdiplus comctl32 wininet bcrypt shlwapi shell32 ole32 oleaut32 uuid
     user32 gdi32 advapi32 uxtheme windowscodecs version)
 # Everything static: the program must not need libstdc++, libgcc or winpthread DLLs.
 set(RP_STATIC_LINK -static -static-libgcc -static-libstdc++)
@@ -26,6 +26,10 @@ set_target_properties(RealmPorter PROPERTIES OUTPUT_NAME RealmPorter)
 add_executable(realmporter-fetch tools/realmporter-fetch.cpp)
 target_link_libraries(realmporter-fetch PRIVATE rp_core)
 target_link_options(realmporter-fetch PRIVATE -municode)
+
+add_executable(rp-bench-hash tools/bench-hash.cpp)
+target_link_libraries(rp-bench-hash PRIVATE rp_core)
+target_link_options(rp-bench-hash PRIVATE -municode)
 
 # Tests: one GoogleTest executable per group, run under Wine by CTest.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)

@@ -1,0 +1,105 @@
+#include "ui/layout.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void ExpectBox(const Box& b, int x, int y, int w, int h, const char* what) {
+  EXPECT_EQ(b.x, x) << what;
+  EXPECT_EQ(b.y, y) << what;
+  EXPECT_EQ(b.w, w) << what;
+  EXPECT_EQ(b.h, h) << what;
+}
+
+TEST(Layout, ScaleFromDpi) {
+  EXPECT_EQ(ScaleFromDpi(96), 100);
+  EXPECT_EQ(ScaleFromDpi(72), 96);
+  EXPECT_EQ(ScaleFromDpi(144), 150);
+  EXPECT_EQ(ScaleFromDpi(120), 125);
+  EXPECT_EQ(ScaleFromDpi(600), 480);
+  EXPECT_EQ(ScaleLength(22, 150), 33);
+  EXPECT_EQ(ScaleLength(5, 150), 8);  // 7.5 rounds up, as MulDiv does
+}
+
+TEST(Layout, EveryControlAt100Percent) {
+  MainLayout L = ComputeMainLayout(100);
+  EXPECT_EQ(L.clientW, 840);
+  EXPECT_EQ(L.clientH, 500);
+  ExpectBox(L.pathLabel, 36, 52, 96, 22, "path label");
+  ExpectBox(L.pathBox, 140, 46, 542, 32, "path box");
+  ExpectBox(L.browse, 696, 46, 108, 32, "browse");
+  ExpectBox(L.serverLabel, 36, 130, 96, 22, "server label");
+  ExpectBox(L.serverList, 140, 122, 135, 120, "server list");
+  ExpectBox(L.serverDescription, 289, 120, 515, 40, "description");
+  ExpectBox(L.registerBtn, 36, 196, 181, 40, "register");
+  ExpectBox(L.startGame, 231, 196, 181, 40, "start");
+  ExpectBox(L.addonA, 426, 196, 181, 40, "addon A");
+  ExpectBox(L.addonB, 621, 196, 181, 40, "addon B");
+  ExpectBox(L.clientNormal, 36, 272, 181, 40, "normal client");
+  ExpectBox(L.clientHd, 231, 272, 181, 40, "HD client");
+  ExpectBox(L.patchNormal, 426, 272, 181, 40, "normal patch");
+  ExpectBox(L.patchHd, 621, 272, 181, 40, "HD patch");
+  ExpectBox(L.minimize, 784, 4, 22, 22, "minimise");
+  ExpectBox(L.close, 810, 4, 22, 22, "close");
+  ExpectBox(L.notice, 36, 348, 768, 36, "notice");
+  ExpectBox(L.progress, 36, 424, 768, 18, "progress");
+}
+
+TEST(Layout, At150PercentEachQuantityIsScaledOnItsOwn) {
+  MainLayout L = ComputeMainLayout(150);
+  EXPECT_EQ(L.clientW, 1260);
+  EXPECT_EQ(L.clientH, 750);
+  EXPECT_EQ(L.registerBtn.w, 272);  // (1152 - 63) / 4
+  EXPECT_EQ(L.startGame.x, 54 + 272 + 21);
+  EXPECT_EQ(L.close.x, 1260 - 12 - 33);
+  EXPECT_EQ(L.serverItemHeight, 48);
+}
+
+TEST(Layout, DragStripSparesTheWindowButtons) {
+  EXPECT_TRUE(IsDragStrip(10, 10, 840, 100));
+  EXPECT_TRUE(IsDragStrip(783, 10, 840, 100));
+  EXPECT_FALSE(IsDragStrip(784, 10, 840, 100));
+  EXPECT_FALSE(IsDragStrip(831, 25, 840, 100));
+  EXPECT_TRUE(IsDragStrip(832, 10, 840, 100));
+  EXPECT_TRUE(IsDragStrip(800, 3, 840, 100));
+  EXPECT_TRUE(IsDragStrip(800, 26, 840, 100));
+  EXPECT_FALSE(IsDragStrip(10, 30, 840, 100));
+}
+
+TEST(Layout, TimeoutWarningsAtMostEveryFiveMinutes) {
+  EXPECT_TRUE(TimeoutWarningDue(0, 5));
+  EXPECT_FALSE(TimeoutWarningDue(1000, 1000 + 299999));
+  EXPECT_TRUE(TimeoutWarningDue(1000, 1000 + 300000));
+  EXPECT_FALSE(TimeoutWarningDue(0xFFFFFF00u, 0x100u));  // across the wrap
+  EXPECT_TRUE(TimeoutWarningDue(0xFFFFFF00u, 300000u));
+}
+
+TEST(Glass, PlateAlphasAtThePulseExtremes) {
+  EXPECT_EQ(PlateAlpha(0.0f, PlateState::Normal).plate, 40);
+  EXPECT_EQ(PlateAlpha(0.0f, PlateState::Normal).glow, 20);
+  EXPECT_EQ(PlateAlpha(1.0f, PlateState::Normal).plate, 70);
+  EXPECT_EQ(PlateAlpha(1.0f, PlateState::Normal).glow, 50);
+  EXPECT_EQ(PlateAlpha(0.0f, PlateState::Hover).plate, 140);
+  EXPECT_EQ(PlateAlpha(1.0f, PlateState::Hover).glow, 110);
+  EXPECT_EQ(PlateAlpha(0.5f, PlateState::Hover).plate, 155);
+  for (float p : {0.0f, 0.3f, 1.0f}) {
+    EXPECT_EQ(PlateAlpha(p, PlateState::Pressed).plate, 150);
+    EXPECT_EQ(PlateAlpha(p, PlateState::Pressed).glow, 50);
+  }
+  EXPECT_EQ(ProgressBarLook(0.0f).borderAlpha, 40);
+  EXPECT_EQ(ProgressBarLook(1.0f).borderAlpha, 100);
+  EXPECT_EQ(ProgressBarLook(1.0f).glowAlpha, 100);
+  EXPECT_FLOAT_EQ(ProgressBarLook(1.0f).glowWidth, 5.0f);
+}
+
+TEST(Glass, ProgressBarWidths) {
+  EXPECT_EQ(ProgressBarWidth(768, 4, 6, 0, 0, 100), 0);
+  EXPECT_EQ(ProgressBarWidth(768, 4, 6, 1, 0, 100), 14);
+  EXPECT_EQ(ProgressBarWidth(768, 4, 6, 100, 0, 100), 760);  // ends at 4 + 760 = 768 - 4
+  EXPECT_EQ(ProgressBarWidth(768, 4, 6, 50, 0, 100), 380);
+  EXPECT_EQ(ProgressBarWidth(768, 4, 6, 150, 0, 100), 760);
+  EXPECT_EQ(ProgressBarWidth(768, 4, 6, 5, 10, 10), 0);
+  EXPECT_EQ(ProgressBarWidth(10, 4, 6, 50, 0, 100), 2);  // never wider than the track
+}
+
+}  // namespace

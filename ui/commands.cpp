@@ -1,0 +1,70 @@
+#include "ui/commands.h"
+
+#include <shellapi.h>
+
+#include "config/serverlist.h"
+#include "download/client_command.h"
+#include "game/game.h"
+#include "install/install.h"
+#include "net/text.h"
+#include "ui/ids.h"
+#include "ui/main_window.h"
+
+namespace {
+
+void OnServerSelectionChange(HWND hwnd) {
+  HWND list = GetDlgItem(hwnd, kIdServerList);
+  HWND description = GetDlgItem(hwnd, kIdServerDescription);
+  int index = list ? static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)) : -1;
+  const ServerEntry* e = ServerAt(index);
+  if (e && !e->description.empty()) SetStatusTextUtf8(hwnd, description, e->description.c_str());
+  else SetStatusText(hwnd, description, Gbk(u8"请选择服务器").c_str());
+  if (description) {
+    RECT r;
+    GetWindowRect(description, &r);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+    InvalidateRect(hwnd, &r, TRUE);
+    UpdateWindow(hwnd);
+  }
+}
+
+void OnRegister(HWND hwnd) {
+  HWND list = GetDlgItem(hwnd, kIdServerList);
+  int index = list ? static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)) : 0;
+  const ServerEntry* e = ServerAt(index);
+  if (!e) return;
+  ShellExecuteA(nullptr, "open", e->website.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace
+
+bool ConfirmCancel(HWND hwnd, std::u8string_view text, std::u8string_view title) {
+  return MessageBoxA(hwnd, Gbk(text).c_str(), Gbk(title).c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+         IDYES;
+}
+
+void RunCancelTail(HWND hwnd, int buttonId, const char* noticeText) {
+  if (HWND b = GetDlgItem(hwnd, buttonId)) {
+    EnableWindow(b, FALSE);
+    SetWindowTextA(b, Gbk(u8"正在取消...").c_str());
+  }
+  SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice), noticeText);
+}
+
+LRESULT OnMainCommand(HWND hwnd, int id, int notification) {
+  switch (id) {
+    case kIdServerList: if (notification == CBN_SELCHANGE) OnServerSelectionChange(hwnd); return 0;
+    case kIdBrowse: BrowseGamePath(hwnd); return 0;
+    case kIdStartGame: OnStartGameCommand(hwnd); return 0;
+    case kIdRegister: OnRegister(hwnd); return 0;
+    case kIdClose: PostMessageA(hwnd, WM_CLOSE, 0, 0); return 0;
+    case kIdMinimize: ShowWindow(hwnd, SW_MINIMIZE); return 0;
+    case kIdPatchNormal: OnPatchCommand(hwnd, PatchKind::Normal); return 0;
+    case kIdPatchHd: OnPatchCommand(hwnd, PatchKind::Hd); return 0;
+    case kIdClientNormal: OnClientCommand(hwnd, ClientKind::Normal); return 0;
+    case kIdClientHd: OnClientCommand(hwnd, ClientKind::Hd); return 0;
+    case kIdAddonA: OnAddonCommand(hwnd, AddonPack::A); return 0;
+    case kIdAddonB: OnAddonCommand(hwnd, AddonPack::B); return 0;
+    default: return 0;
+  }
+}

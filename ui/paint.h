@@ -1,0 +1,33 @@
+#pragma once
+// Painting of the Main window: its background, and every interactive control
+// drawn as a translucent glass plate with a pulsing glow, each through a
+// back buffer of its own.
+#include <windows.h>
+#include <objbase.h>
+#include <gdiplus.h>
+
+struct BackBuffer {
+  HDC dc = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ previous = nullptr;
+  int width = 0, height = 0;
+};
+
+// The control's back buffer at this size (created or re-created); null
+// when it cannot be made.
+BackBuffer* GetBackBuffer(HWND control, HDC reference, int width, int height);
+void ReleaseBackBuffers();
+int BackBufferCount();
+
+void DrawParentBackground(Gdiplus::Graphics& g, HWND control, HWND parent, int width, int height);
+void AddRoundRect(Gdiplus::GraphicsPath& path, int inset, int radius, int width, int height);
+void FillGlass(Gdiplus::Graphics& g, Gdiplus::GraphicsPath& path, int width, int height, int inset, int plateAlpha,
+               int glowAlpha, float glowGrow, float glowBase);
+
+// The Main window's client area from the background cache or image.
+void PaintMainBackground(HWND hwnd, HDC dc, const RECT& client);
+void DrawGlassButton(HWND mainWindow, const DRAWITEMSTRUCT* di);
+// Subclasses the path box, the server list, its drop-down list and the
+// progress bar of the Main window.
+void InstallControlPainters(HWND mainWindow);
+bool IsServerDropDown(HWND window);
