@@ -82,3 +82,11 @@ set_tests_properties(identity_agreement PROPERTIES FIXTURES_REQUIRED wine)
 add_test(NAME fetch_end_to_end
          COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/fetch_e2e.sh ${RP_NATIVE_TOOL} ${RP_WINE_ENV} ${CMAKE_BINARY_DIR})
 set_tests_properties(fetch_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
+
+# The real window under Xvfb, driven through the probe and xdotool.
+file(GLOB RP_UI_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/ui/test_*.py)
+foreach(t IN LISTS RP_UI_TESTS)
+  get_filename_component(name ${t} NAME_WE)
+  add_test(NAME ui_${name} COMMAND ${CMAKE_SOURCE_DIR}/tests/ui/run.sh ${CMAKE_BINARY_DIR} ${t})
+  set_tests_properties(ui_${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 RUN_SERIAL TRUE)
+endforeach()

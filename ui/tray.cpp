@@ -11,6 +11,19 @@
 
 bool TrayIconAdded = false;
 
+namespace {
+
+void ShowMain(HWND window) {
+  ShowWindow(window, SW_SHOW);
+  // Wine can lose a show request after another process restored the window;
+  // ask once more through the window position.
+  if (!IsWindowVisible(window))
+    SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
+  SetForegroundWindow(window);
+}
+
+}  // namespace
+
 void AddTrayIcon(HWND window) {
   if (TrayIconAdded) return;
   HICON icon = static_cast<HICON>(
@@ -41,8 +54,7 @@ void RemoveTrayIcon(HWND window) {
 void OnTrayNotify(HWND window, LPARAM lp) {
   switch (LOWORD(lp)) {
     case WM_LBUTTONUP:
-      ShowWindow(window, SW_SHOW);
-      SetForegroundWindow(window);
+      ShowMain(window);
       break;
     case WM_RBUTTONUP: {
       POINT pt;
@@ -54,8 +66,7 @@ void OnTrayNotify(HWND window, LPARAM lp) {
       int choice = TrackPopupMenu(menu, TPM_RETURNCMD, pt.x, pt.y, 0, window, nullptr);
       DestroyMenu(menu);
       if (choice == 1) {
-        ShowWindow(window, SW_SHOW);
-        SetForegroundWindow(window);
+        ShowMain(window);
       } else if (choice == 2) {
         RemoveTrayIcon(window);
         DestroyWindow(window);

@@ -154,6 +154,7 @@ TEST_F(ClientFolder, StartGameRunsTheExecutableInItsOwnFolder) {
   ASSERT_TRUE(testing_support::WaitForFile(dir_ / L"started.txt", 10000));
   Sleep(200);
   std::string cwd = ReadFileBytes(dir_ / L"started.txt");
+  cwd = cwd.substr(0, cwd.find('\n'));
   char expected[MAX_PATH * 3] = {};
   WideCharToMultiByte(CP_UTF8, 0, dir_.path().c_str(), -1, expected, sizeof expected, nullptr, nullptr);
   EXPECT_EQ(_stricmp(cwd.c_str(), expected), 0) << cwd << " vs " << expected;

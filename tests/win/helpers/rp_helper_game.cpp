@@ -1,6 +1,7 @@
 // Stand-in for the game client in the tests. It writes its working folder
-// (UTF-8) to started.txt beside itself, then stays up for the number of
-// milliseconds given as its first argument (default 0).
+// and its command line (UTF-8, one per line) to started.txt beside itself,
+// then stays up for the number of milliseconds given as its first argument
+// when that is a number (default 0).
 #include <windows.h>
 
 #include <cstdio>
@@ -16,8 +17,12 @@ int wmain(int argc, wchar_t** argv) {
   char utf8[MAX_PATH * 3] = {};
   WideCharToMultiByte(CP_UTF8, 0, cwd, -1, utf8, sizeof utf8, nullptr, nullptr);
   std::wstring tmp = out + L".tmp";
+  char line[4096] = {};
+  WideCharToMultiByte(CP_UTF8, 0, GetCommandLineW(), -1, line, sizeof line, nullptr, nullptr);
   if (FILE* f = _wfopen(tmp.c_str(), L"wb")) {
     std::fputs(utf8, f);
+    std::fputs("\n", f);
+    std::fputs(line, f);
     std::fclose(f);
     MoveFileExW(tmp.c_str(), out.c_str(), MOVEFILE_REPLACE_EXISTING);
   }

@@ -1,0 +1,149 @@
+"""Drives the real launcher under Wine and Xvfb for the UI tests: starts it,
+reads its windows through the probe program, clicks with xdotool, and takes
+screenshots with ImageMagick, kept in the build folder for a person to see."""
+import json
+import os
+import shutil
+import subprocess
+import time
+
+BUILD = os.environ["RP_BUILD"]
+WWW = os.path.join(BUILD, "www")
+SHOTS = os.path.join(BUILD, "screenshots")
+EXE = os.path.join(BUILD, "RealmPorter.exe")
+PROBE = os.path.join(BUILD, "rp_probe.exe")
+SITE = "https://127.0.0.1:18443"
+
+
+def win_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def run(args, timeout=60, check=False):
+    return subprocess.run(args, capture_output=True, timeout=timeout, check=check)
+
+
+def wine(*args, timeout=60):
+    return run(["wine"] + list(args), timeout=timeout)
+
+
+def probe(*args, timeout=30):
+    r = wine(PROBE, *[str(a) for a in args], timeout=timeout)
+    return r.returncode, r.stdout.decode("utf-8", "replace")
+
+
+def control(server, path):
+    return run(["curl", "-sk", server + path]).stdout.decode()
+
+
+def reg_set(key, name, kind, value):
+    wine("reg", "add", key, "/v", name, "/t", kind, "/d", str(value), "/f")
+
+
+def reg_delete_key(key):
+    wine("reg", "delete", key, "/f")
+
+
+def local_appdata():
+    prefix = os.environ["WINEPREFIX"]
+    users = os.path.join(prefix, "drive_c", "users")
+    for user in os.listdir(users):
+        p = os.path.join(users, user, "AppData", "Local")
+        if user != "Public" and os.path.isdir(p):
+            return p
+    raise RuntimeError("no user folder in the prefix")
+
+
+class Launcher:
+    def __init__(self):
+        self.proc = None
+
+    def start(self, wait_main=True, timeout=60):
+        self.proc = subprocess.Popen(["wine", EXE], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if wait_main:
+            rc, _ = probe("wait", timeout * 1000, timeout=timeout + 10)
+            if rc != 0:
+                raise AssertionError("the Main window did not appear")
+            time.sleep(0.5)
+        return self
+
+    def stop(self):
+        probe("kill")
+        if self.proc:
+            try:
+                self.proc.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+        self.proc = None
+
+    def dump(self):
+        rc, out = probe("dump")
+        if rc != 0:
+            return None, {}
+        main, controls = None, {}
+        for line in out.splitlines():
+            d = json.loads(line)
+            if d.get("main"):
+                main = d
+            else:
+                controls.setdefault(d["id"], d)
+                controls.setdefault("all", []).append(d)
+        return main, controls
+
+    def wait_for(self, predicate, timeout=20, what="condition"):
+        end = time.time() + timeout
+        while time.time() < end:
+            value = predicate()
+            if value:
+                return value
+            time.sleep(0.2)
+        raise AssertionError("timed out waiting for " + what)
+
+    def boxes(self):
+        _, out = probe("boxes")
+        return [line.split("|") for line in out.splitlines() if line.strip()]
+
+    def wait_box(self, timeout=20):
+        return self.wait_for(lambda: self.boxes(), timeout, "a message box")
+
+    def press(self, text):
+        rc, _ = probe("press", text)
+        return rc == 0
+
+    def command(self, cid):
+        probe("command", cid)
+
+    def click_control(self, cid):
+        main, controls = self.dump()
+        c = controls[cid]
+        x = main["cx"] + c["x"] + c["w"] // 2
+        y = main["cy"] + c["y"] + c["h"] // 2
+        run(["xdotool", "mousemove", str(x), str(y), "click", "1"])
+
+    def screenshot(self, name):
+        os.makedirs(SHOTS, exist_ok=True)
+        path = os.path.join(SHOTS, name + ".png")
+        run(["import", "-window", "root", path], check=True)
+        return path
+
+
+def pixel(png, x, y):
+    out = run(["convert", png, "-crop", "1x1+%d+%d" % (x, y), "-depth", "8", "txt:-"]).stdout.decode()
+    # "0,0: (r,g,b)  #RRGGBB  srgb(...)"
+    hexpart = out.split("#")[1][:6]
+    return tuple(int(hexpart[i:i + 2], 16) for i in (0, 2, 4))
+
+
+def write(path, data, mode="wb"):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, mode) as f:
+        f.write(data)
+
+
+def reset_state():
+    """No settings, no cached list, the default site content."""
+    reg_delete_key("HKCU\\Software\\RealmPorter")
+    for s in (SITE, "https://127.0.0.1:18082", "https://127.0.0.2:18082", "https://127.0.0.3:18008"):
+        control(s, "/__clear")
+    appdata = os.path.join(local_appdata(), "RealmPorter")
+    shutil.rmtree(appdata, ignore_errors=True)

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Runs one UI test file against the launcher of a build folder, in that
+# build's Wine prefix and Xvfb display (set up by the wine fixture).
+set -u
+build=$(cd "$1" && pwd)
+test=$2
+here=$(cd "$(dirname "$0")" && pwd)
+eval "$("$here/../wine/wine-env" shell "$build")"
+export RP_BUILD="$build" RP_WWW="$build/www" WINEDLLOVERRIDES="mscoree,mshtml=" PYTHONDONTWRITEBYTECODE=1
+cd "$here" && exec python3 "$test"

@@ -1,0 +1,194 @@
+"""The Main window as a player meets it: geometry, start-up sources, single
+instance, tray, commands and the private messages of the workers."""
+import os
+import shutil
+import subprocess
+import time
+import unittest
+
+from launcher import (BUILD, SITE, WWW, Launcher, control, pixel, probe, reg_set, reg_delete_key, reset_state, run,
+                      win_path, write)
+
+SERVERS = ("远程·一服|rptest://register/one|10.0.0.1:3724|10.0.0.1:3725|第一服的介绍\n"
+           "远程·二服|rptest://register/two|10.0.0.2:3724|10.0.0.2:3724|\n").encode()
+WM_USER = 1024
+WMU_PROGRESS, WMU_PATCH_HD_DONE, WMU_CLIENT_DONE, WMU_CLIENT_CONNECTING, WMU_NET_TIMEOUT = (
+    WM_USER + 4, WM_USER + 6, WM_USER + 10, WM_USER + 11, WM_USER + 12)
+
+LAYOUT_100 = {  # id: (x, y, w, h)
+    1001: (140, 46, 542, 32), 1002: (696, 46, 108, 32), 1009: (140, 122, 135, 32), 1010: (289, 120, 515, 40),
+    1011: (36, 196, 181, 40), 1003: (231, 196, 181, 40), 1016: (426, 196, 181, 40), 1017: (621, 196, 181, 40),
+    1015: (36, 272, 181, 40), 1007: (231, 272, 181, 40), 1004: (426, 272, 181, 40), 1008: (621, 272, 181, 40),
+    1014: (784, 4, 22, 22), 1012: (810, 4, 22, 22), 1005: (36, 348, 768, 36), 1006: (36, 424, 768, 18),
+}
+
+
+def site_list(data):
+    write(os.path.join(WWW, "site", "serverlist.txt"), data)
+
+
+class Window(unittest.TestCase):
+    def setUp(self):
+        reset_state()
+        site_list(SERVERS)
+        self.game = os.path.join(BUILD, "ui-game")
+        shutil.rmtree(self.game, ignore_errors=True)
+        os.makedirs(os.path.join(self.game, "Data", "zhCN"))
+        shutil.copy(os.path.join(BUILD, "rp_helper_game.exe"), os.path.join(self.game, "Wow.exe"))
+        self.launcher = Launcher()
+
+    def tearDown(self):
+        self.launcher.stop()
+
+    def test_geometry_and_start_up_contents(self):
+        reg_set("HKCU\\Software\\RealmPorter", "WowPath", "REG_SZ", win_path(os.path.join(self.game, "Wow.exe")))
+        L = self.launcher.start()
+        main, c = L.dump()
+        L.screenshot("window-start")
+        self.assertEqual((main["cw"], main["ch"]), (840, 500))
+        self.assertEqual(main["title"], "星桥登录器")
+        self.assertEqual(main["x"], (1280 - main["w"]) // 2)
+        self.assertEqual(main["y"], (1024 - main["h"]) // 2)
+        for cid, box in LAYOUT_100.items():
+            got = (c[cid]["x"], c[cid]["y"], c[cid]["w"], c[cid]["h"])
+            self.assertEqual(got, box, "control %d" % cid)
+        self.assertEqual(c[1009]["items"], ["远程·一服", "远程·二服"])
+        self.assertEqual(c[1009]["selected"], 0)
+        self.assertEqual(c[1010]["text"], "第一服的介绍")
+        self.assertEqual(c[1001]["text"], win_path(os.path.join(self.game, "Wow.exe")))
+        self.assertEqual(c[1005]["text"], "普通客户端下载怀旧补丁，高清客户端下载高清补丁，切勿打错补丁！")
+        self.assertFalse(c[1006]["visible"])
+        labels = [d["text"] for d in c["all"] if d["id"] in (0, 65535, -1)]
+        self.assertIn("游戏路径：", labels)
+        self.assertIn("选择服务器：", labels)
+
+    def test_splash_while_a_slow_list_loads_then_remote_realms(self):
+        control(SITE, "/__fault?path=/serverlist.txt&kind=delay&arg=4000&times=1")
+        L = self.launcher.start(wait_main=False)
+        L.wait_for(lambda: probe("find", "RealmPorterSplash")[1].strip() == "1", 15, "the splash window")
+        L.screenshot("window-splash")
+        rc, _ = probe("find", "RealmPorter")
+        self.assertNotEqual(rc, 0, "no Main window while the loader runs")
+        probe("wait", 20000, timeout=30)
+        time.sleep(0.5)
+        _, c = L.dump()
+        self.assertEqual(c[1009]["items"], ["远程·一服", "远程·二服"])
+
+    def test_cached_list_without_site_and_defaults_without_either(self):
+        os.remove(os.path.join(WWW, "site", "serverlist.txt"))
+        reg_set("HKCU\\Software\\RealmPorter", "ServerList", "REG_SZ", "缓存服|w|c:1|c:1|来自缓存")
+        L = self.launcher.start()
+        _, c = L.dump()
+        self.assertEqual(c[1009]["items"], ["缓存服"])
+        self.assertEqual(c[1010]["text"], "来自缓存")
+        L.stop()
+        reg_delete_key("HKCU\\Software\\RealmPorter")
+        L.start()
+        _, c = L.dump()
+        self.assertEqual(len(c[1009]["items"]), 3)
+        self.assertTrue(c[1009]["items"][0].startswith("星桥"))
+
+    def test_single_instance_and_tray(self):
+        L = self.launcher.start()
+        # While visible a second start changes nothing and ends.
+        before = probe("state")[1]
+        second = subprocess.run(["wine", os.path.join(BUILD, "RealmPorter.exe")], timeout=60)
+        self.assertEqual(second.returncode, 0)
+        self.assertEqual(probe("state")[1].split()[:2], before.split()[:2])
+        L.command(1012)  # close hides to the tray, twice in a row
+        L.command(1012)
+        L.wait_for(lambda: "visible=0" in probe("state")[1], 10, "the window to hide")
+        second = subprocess.run(["wine", os.path.join(BUILD, "RealmPorter.exe")], timeout=60)
+        self.assertEqual(second.returncode, 0)
+        L.wait_for(lambda: "visible=1" in probe("state")[1], 10, "the first instance to show")
+        L.command(1012)
+        L.wait_for(lambda: "visible=0" in probe("state")[1], 10, "hidden")
+        probe("tray", 0x0202)  # left click shows the window again
+        L.wait_for(lambda: "visible=1" in probe("state")[1], 10, "shown from the tray")
+        probe("tray", 0x0205)  # right click opens the menu
+        time.sleep(1.5)
+        L.screenshot("window-tray-menu")
+        run(["xdotool", "key", "Up"])
+        run(["xdotool", "key", "Return"])
+        L.proc.wait(timeout=40)
+        self.assertEqual(probe("find", "RealmPorter")[0], 1, "the window is gone")
+
+    def test_selection_register_and_start_game(self):
+        handler = os.path.join(BUILD, "ui-handler")
+        shutil.rmtree(handler, ignore_errors=True)
+        os.makedirs(handler)
+        shutil.copy(os.path.join(BUILD, "rp_helper_game.exe"), os.path.join(handler, "handler.exe"))
+        cmd = '"%s" "%%1"' % win_path(os.path.join(handler, "handler.exe"))
+        reg_set("HKCR\\rptest", "URL Protocol", "REG_SZ", "")
+        reg_set("HKCR\\rptest\\shell\\open\\command", "", "REG_SZ", cmd)
+        reg_set("HKCU\\Software\\RealmPorter", "WowPath", "REG_SZ", win_path(os.path.join(self.game, "Wow.exe")))
+        L = self.launcher.start()
+        probe("select", 1)
+        L.wait_for(lambda: L.dump()[1][1010]["text"] == "请选择服务器", 10, "the hint for an empty description")
+        L.command(1011)
+        started = os.path.join(handler, "started.txt")
+        L.wait_for(lambda: os.path.exists(started), 20, "the register page to open")
+        time.sleep(0.3)
+        with open(started, encoding="utf-8") as f:
+            self.assertIn("rptest://register/two", f.read())
+        L.command(1003)
+        game_started = os.path.join(self.game, "started.txt")
+        L.wait_for(lambda: os.path.exists(game_started), 20, "the game to start")
+        with open(os.path.join(self.game, "Data", "zhCN", "realmlist.wtf"), "rb") as f:
+            self.assertEqual(f.read(), b'set realmlist "10.0.0.2:3724"\r\nset patchlist "10.0.0.2:3724"\r\n')
+        with open(game_started, encoding="utf-8") as f:
+            cwd = f.read().splitlines()[0]
+        self.assertEqual(cwd.lower(), win_path(self.game).lower())
+
+    def test_start_game_without_path_asks_for_one(self):
+        L = self.launcher.start()
+        L.command(1003)
+        box = L.wait_box()
+        self.assertEqual(box[0][:2], ["提示", "请先选择游戏路径！"])
+        L.screenshot("window-box-no-path")
+        self.assertTrue(L.press("确定") or L.press("OK"))
+
+    def test_worker_messages(self):
+        L = self.launcher.start()
+        probe("post", WMU_CLIENT_CONNECTING, 0, 0)
+        L.wait_for(lambda: L.dump()[1][1006]["visible"], 10, "the progress bar")
+        _, c = L.dump()
+        self.assertEqual(c[1005]["text"], "正在连接镜像服务器...")
+        probe("post", WMU_PROGRESS, 42, 0)
+        L.wait_for(lambda: L.dump()[1][1006]["pos"] == 42, 10, "progress 42")
+        L.screenshot("window-progress-42")
+        probe("post", WMU_PATCH_HD_DONE, 2, 0)
+        L.wait_for(lambda: not L.dump()[1][1006]["visible"], 10, "the bar hidden")
+        _, c = L.dump()
+        self.assertEqual(c[1008]["text"], "下载高清补丁")
+        self.assertTrue(c[1008]["enabled"] and c[1003]["enabled"])
+        self.assertEqual(c[1005]["text"], "普通客户端下载怀旧补丁，高清客户端下载高清补丁，切勿打错补丁！")
+        self.assertEqual(L.boxes(), [], "a cancelled patch shows no box")
+        probe("post", WMU_PATCH_HD_DONE, 1, 0)
+        self.assertEqual(L.wait_box()[0][:2], ["错误", "下载失败，请检查网络。"])
+        L.press("确定") or L.press("OK")
+        L.wait_for(lambda: not L.boxes(), 10, "the box to close")
+        probe("post", WMU_CLIENT_DONE, 0, 0)  # a null record changes nothing
+        probe("post", WMU_NET_TIMEOUT, 0, 0)
+        probe("post", WMU_NET_TIMEOUT, 0, 0)
+        self.assertEqual(L.wait_box()[0][:2], ["错误", "连接服务器超时，请检查网络后重试。"])
+        time.sleep(1.5)
+        self.assertEqual(len(L.boxes()), 1, "two time-outs within five minutes show one warning")
+        L.press("确定") or L.press("OK")
+
+    def test_scale_150(self):
+        reg_set("HKCU\\Control Panel\\Desktop", "LogPixels", "REG_DWORD", 144)
+        try:
+            L = self.launcher.start()
+            main, c = L.dump()
+            L.screenshot("window-150")
+            self.assertEqual((main["cw"], main["ch"]), (1260, 750))
+            self.assertEqual(c[1011]["w"], 272)
+            self.assertEqual(c[1003]["x"], 54 + 272 + 21)
+            self.assertEqual((c[1012]["x"], c[1012]["w"]), (1260 - 12 - 33, 33))
+        finally:
+            reg_set("HKCU\\Control Panel\\Desktop", "LogPixels", "REG_DWORD", 96)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

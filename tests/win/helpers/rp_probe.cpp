@@ -1,0 +1,217 @@
+// Looks at and pokes the running launcher from outside, as the UI tests
+// need: its windows, controls, texts, states, message boxes.
+//
+//   rp_probe wait MS                    wait for the Main window; print its handle
+//   rp_probe dump                       the Main window and its controls as JSON lines
+//   rp_probe command ID                 post WM_COMMAND for a button
+//   rp_probe select INDEX               select a server and notify the window
+//   rp_probe post MSG WPARAM LPARAM     post a message to the Main window
+//   rp_probe boxes                      open message boxes: "title|text|buttons"
+//   rp_probe press TEXT                 press the button TEXT (UTF-8) of an open box
+//   rp_probe state                      visible, iconic, foreground of the Main window
+//   rp_probe gdi                        GDI object count of the launcher process
+//   rp_probe tray ID                    send the tray icon's mouse message ID
+//   rp_probe kill                       end the launcher's process
+//   rp_probe find CLASS                 1 when a visible window of the class exists
+// Texts are printed as UTF-8.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& w) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string s(n > 0 ? n - 1 : 0, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+std::wstring Wide(const char* utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+  std::wstring w(n > 0 ? n - 1 : 0, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, w.data(), n);
+  return w;
+}
+
+std::string Json(const std::string& s) {
+  std::string o = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') o += '\\', o += static_cast<char>(c);
+    else if (c < 0x20) {
+      char b[8];
+      std::snprintf(b, sizeof b, "\\u%04x", c);
+      o += b;
+    } else o += static_cast<char>(c);
+  }
+  return o + "\"";
+}
+
+std::wstring TextOf(HWND w) {
+  wchar_t buf[1024] = {};
+  // WM_GETTEXT through SendMessage works across processes.
+  SendMessageTimeoutW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000, nullptr);
+  return buf;
+}
+
+HWND FindMain() { return FindWindowW(L"RealmPorter", L"\u661f\u6865\u767b\u5f55\u5668"); }
+
+std::vector<HWND> Boxes() {
+  std::vector<HWND> out;
+  HWND main = FindMain();
+  DWORD pid = 0;
+  if (main) GetWindowThreadProcessId(main, &pid);
+  for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w; w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+    DWORD p = 0;
+    GetWindowThreadProcessId(w, &p);
+    if (IsWindowVisible(w) && (!pid || p == pid)) out.push_back(w);
+  }
+  return out;
+}
+
+int Dump() {
+  HWND main = FindMain();
+  if (!main) return 1;
+  RECT wr, cr;
+  GetWindowRect(main, &wr);
+  GetClientRect(main, &cr);
+  POINT origin = {0, 0};
+  ClientToScreen(main, &origin);
+  std::printf("{\"main\":true,\"x\":%ld,\"y\":%ld,\"w\":%ld,\"h\":%ld,\"cx\":%ld,\"cy\":%ld,\"cw\":%ld,\"ch\":%ld,"
+              "\"visible\":%d,\"iconic\":%d,\"title\":%s}\n",
+              wr.left, wr.top, wr.right - wr.left, wr.bottom - wr.top, origin.x, origin.y, cr.right, cr.bottom,
+              IsWindowVisible(main) ? 1 : 0, IsIconic(main) ? 1 : 0, Json(Utf8(TextOf(main))).c_str());
+  for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    RECT r;
+    GetWindowRect(c, &r);
+    MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&r), 2);
+    wchar_t cls[64] = {};
+    GetClassNameW(c, cls, 64);
+    std::string extra;
+    if (lstrcmpiW(cls, L"ComboBox") == 0) {
+      int n = static_cast<int>(SendMessageW(c, CB_GETCOUNT, 0, 0));
+      extra = ",\"selected\":" + std::to_string(SendMessageW(c, CB_GETCURSEL, 0, 0)) + ",\"items\":[";
+      for (int i = 0; i < n; ++i) {
+        wchar_t item[512] = {};
+        // CB_GETLBTEXT is marshalled across processes for combo boxes with strings.
+        SendMessageW(c, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item));
+        extra += (i ? "," : "") + Json(Utf8(item));
+      }
+      extra += "]";
+    } else if (lstrcmpiW(cls, L"msctls_progress32") == 0) {
+      extra = ",\"pos\":" + std::to_string(SendMessageW(c, PBM_GETPOS, 0, 0));
+    }
+    std::printf("{\"id\":%d,\"class\":%s,\"text\":%s,\"x\":%ld,\"y\":%ld,\"w\":%ld,\"h\":%ld,\"visible\":%d,"
+                "\"enabled\":%d,\"style\":%ld%s}\n",
+                GetDlgCtrlID(c), Json(Utf8(cls)).c_str(), Json(Utf8(TextOf(c))).c_str(), r.left, r.top,
+                r.right - r.left, r.bottom - r.top, IsWindowVisible(c) ? 1 : 0, IsWindowEnabled(c) ? 1 : 0,
+                GetWindowLongW(c, GWL_STYLE), extra.c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return 2;
+  std::wstring cmd = argv[1];
+  HWND main = FindMain();
+  if (cmd == L"wait") {
+    DWORD ms = argc > 2 ? static_cast<DWORD>(_wtoi(argv[2])) : 10000;
+    for (DWORD t = 0; !main && t < ms; t += 100) {
+      Sleep(100);
+      main = FindMain();
+    }
+    if (!main) return 1;
+    std::printf("%p\n", static_cast<void*>(main));
+    return 0;
+  }
+  if (cmd == L"dump") return Dump();
+  if (cmd == L"find" && argc > 2) {
+    HWND w = FindWindowW(argv[2], nullptr);
+    std::printf("%d\n", w && IsWindowVisible(w) ? 1 : 0);
+    return w ? 0 : 1;
+  }
+  if (cmd == L"boxes") {
+    for (HWND b : Boxes()) {
+      std::string text, buttons;
+      for (HWND c = GetWindow(b, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        wchar_t cls[32] = {};
+        GetClassNameW(c, cls, 32);
+        std::string t = Utf8(TextOf(c));
+        if (lstrcmpiW(cls, L"Button") == 0) buttons += (buttons.empty() ? "" : ",") + t;
+        else if (lstrcmpiW(cls, L"Static") == 0 && !t.empty()) text += t;
+      }
+      std::printf("%s|%s|%s\n", Utf8(TextOf(b)).c_str(), text.c_str(), buttons.c_str());
+    }
+    return 0;
+  }
+  if (cmd == L"press" && argc > 2) {
+    std::wstring want = argv[2];
+    for (HWND b : Boxes())
+      for (HWND c = GetWindow(b, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        std::wstring t = TextOf(c);
+        // Message box buttons carry accelerators: "&Yes", "是(&Y)".
+        std::wstring plain;
+        for (size_t i = 0; i < t.size(); ++i) {
+          if (t[i] == L'&') continue;
+          if (t[i] == L'(' && i + 3 < t.size() + 1 && t.find(L')', i) != std::wstring::npos) break;
+          plain += t[i];
+        }
+        if (plain == want || t == want) {
+          PostMessageW(c, BM_CLICK, 0, 0);
+          return 0;
+        }
+      }
+    return 1;
+  }
+  if (!main) return 1;
+  if (cmd == L"command" && argc > 2) {
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(_wtoi(argv[2]), BN_CLICKED), 0);
+    return 0;
+  }
+  if (cmd == L"select" && argc > 2) {
+    HWND combo = GetDlgItem(main, 1009);
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(_wtoi(argv[2])), 0);
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(1009, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    return 0;
+  }
+  if (cmd == L"post" && argc > 4) {
+    PostMessageW(main, static_cast<UINT>(_wtoi(argv[2])), static_cast<WPARAM>(_wtoi(argv[3])),
+                 static_cast<LPARAM>(_wtoi(argv[4])));
+    return 0;
+  }
+  if (cmd == L"tray" && argc > 2) {
+    PostMessageW(main, 1025, 1, _wtoi(argv[2]));
+    return 0;
+  }
+  if (cmd == L"state") {
+    std::printf("visible=%d iconic=%d foreground=%d\n", IsWindowVisible(main) ? 1 : 0, IsIconic(main) ? 1 : 0,
+                GetForegroundWindow() == main ? 1 : 0);
+    return 0;
+  }
+  if (cmd == L"kill") {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(main, &pid);
+    HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (!p) return 1;
+    TerminateProcess(p, 0);
+    WaitForSingleObject(p, 5000);
+    CloseHandle(p);
+    return 0;
+  }
+  if (cmd == L"gdi") {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(main, &pid);
+    HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+    if (!p) return 1;
+    std::printf("%lu\n", GetGuiResources(p, GR_GDIOBJECTS));
+    CloseHandle(p);
+    return 0;
+  }
+  return 2;
+}
