@@ -53,7 +53,7 @@ foreach(src IN LISTS RP_TEST_HELPERS)
   add_executable(${name} ${src})
   target_compile_definitions(${name} PRIVATE ${RP_WIN_DEFINES})
   target_link_options(${name} PRIVATE ${RP_STATIC_LINK} -municode)
-  target_link_libraries(${name} PRIVATE crypt32 rp_core)
+  target_link_libraries(${name} PRIVATE crypt32 psapi rp_core)
   list(APPEND RP_HELPER_TARGETS ${name})
 endforeach()
 
@@ -90,3 +90,11 @@ foreach(t IN LISTS RP_UI_TESTS)
   add_test(NAME ui_${name} COMMAND ${CMAKE_SOURCE_DIR}/tests/ui/run.sh ${CMAKE_BINARY_DIR} ${t})
   set_tests_properties(ui_${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 RUN_SERIAL TRUE)
 endforeach()
+
+# The background shipped beside the executable, used when neither the
+# operator's image nor a cached copy is there.
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/wow_bg.jpg
+                   COMMAND ${CMAKE_SOURCE_DIR}/tools/make-background.sh ${CMAKE_BINARY_DIR}/wow_bg.jpg
+                   DEPENDS ${CMAKE_SOURCE_DIR}/tools/make-background.sh
+                   COMMENT "Drawing the shipped background")
+add_custom_target(rp_shipped_background ALL DEPENDS ${CMAKE_BINARY_DIR}/wow_bg.jpg)

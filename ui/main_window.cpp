@@ -150,7 +150,13 @@ void OnMouseMove(HWND hwnd) {
   TrackMouseEvent(&tme);
 }
 
-void OnMouseLeave() {
+void OnMouseLeave(HWND hwnd) {
+  // The pointer leaves the Main window's own area also when it enters a
+  // child; the hovered child keeps its look while the pointer is on it.
+  POINT pt;
+  GetCursorPos(&pt);
+  HWND under = WindowFromPoint(pt);
+  if (under && under == HoverControl.load() && IsHoverable(hwnd, under)) return;
   if (HWND prev = HoverControl.exchange(nullptr)) Refresh(prev);
 }
 
@@ -302,7 +308,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_ERASEBKGND: return 1;
     case WM_NCHITTEST: return OnNcHitTest(hwnd, wp, lp);
     case WM_MOUSEMOVE: OnMouseMove(hwnd); return 0;
-    case WM_MOUSELEAVE: OnMouseLeave(); return 0;
+    case WM_MOUSELEAVE: OnMouseLeave(hwnd); return 0;
     case WM_MEASUREITEM: return OnMeasureItem(reinterpret_cast<MEASUREITEMSTRUCT*>(lp));
     case WM_DRAWITEM: return OnDrawItem(hwnd, reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
     case WM_CTLCOLORSTATIC:

@@ -287,6 +287,22 @@ LRESULT CALLBACK DropDownSubclass(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UIN
   }
 }
 
+// Mouse moves over a child never reach the Main window, whose hover tracking
+// would then not see the buttons at all: each button passes its moves and
+// its leaving on to the Main window, which decides what is hovered.
+LRESULT CALLBACK HoverRelay(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+  if (msg == WM_MOUSEMOVE) {
+    if (HoverControl.load() != hwnd) {
+      SendMessageW(GetParent(hwnd), WM_MOUSEMOVE, 0, 0);
+      TRACKMOUSEEVENT tme = {sizeof tme, TME_LEAVE, hwnd, 0};
+      TrackMouseEvent(&tme);
+    }
+  } else if (msg == WM_MOUSELEAVE) {
+    SendMessageW(GetParent(hwnd), WM_MOUSELEAVE, 0, 0);
+  }
+  return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
 void FillFallback(Graphics& g, int width, int height) {
   SolidBrush fallback(Color(255, 10, 18, 38));
   g.FillRectangle(&fallback, 0, 0, width, height);
@@ -427,6 +443,9 @@ void DrawGlassButton(HWND mainWindow, const DRAWITEMSTRUCT* di) {
 }
 
 void InstallControlPainters(HWND mainWindow) {
+  for (int id : {kIdBrowse, kIdStartGame, kIdPatchNormal, kIdClientHd, kIdPatchHd, kIdRegister, kIdClose, kIdMinimize,
+                 kIdClientNormal, kIdAddonA, kIdAddonB})
+    if (HWND b = GetDlgItem(mainWindow, id)) SetWindowSubclass(b, HoverRelay, 2, 0);
   if (HWND box = GetDlgItem(mainWindow, kIdPathBox)) SetWindowSubclass(box, PaintSubclass<PaintPathBox>, 1, 0);
   if (HWND bar = GetDlgItem(mainWindow, kIdProgress)) SetWindowSubclass(bar, PaintSubclass<PaintProgress>, 1, 0);
   if (HWND combo = GetDlgItem(mainWindow, kIdServerList)) {

@@ -129,8 +129,8 @@ class Launcher:
 
 def pixel(png, x, y):
     out = run(["convert", png, "-crop", "1x1+%d+%d" % (x, y), "-depth", "8", "txt:-"]).stdout.decode()
-    # "0,0: (r,g,b)  #RRGGBB  srgb(...)"
-    hexpart = out.split("#")[1][:6]
+    # A comment line, then "0,0: (r,g,b)  #RRGGBB  srgb(...)"
+    hexpart = out.strip().splitlines()[-1].split("#")[1][:6]
     return tuple(int(hexpart[i:i + 2], 16) for i in (0, 2, 4))
 
 
@@ -138,6 +138,31 @@ def write(path, data, mode="wb"):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, mode) as f:
         f.write(data)
+
+
+MIRRORS = ("https://127.0.0.1:18082", "https://127.0.0.2:18082", "https://127.0.0.3:18008")
+TOOL = os.environ.get("RP_NATIVE_TOOL", os.path.join(BUILD, "..", "native", "realmporter-manifest"))
+
+
+def publish(product, install_root, src):
+    """Serves the folder `src` as client `product` on the three loopback
+    mirrors, with a manifest made by the operator's tool."""
+    for m in ("m1", "m2", "m3"):
+        root = os.path.join(WWW, m, "wow335")
+        shutil.rmtree(os.path.join(root, product), ignore_errors=True)
+        shutil.copytree(src, os.path.join(root, product, "files"))
+    doc = os.path.join(WWW, "m1", "wow335", product + ".json")
+    r = run([TOOL, "build", "--product", product, "--install-root", install_root, "--display-name", product,
+             "--mirror", MIRRORS[0] + "/wow335/", "--mirror", MIRRORS[1] + "/wow335/",
+             "--mirror", MIRRORS[2] + "/wow335/", "--out", doc, src])
+    if r.returncode != 0:
+        raise RuntimeError(r.stderr.decode())
+    for m in ("m2", "m3"):
+        shutil.copy(doc, os.path.join(WWW, m, "wow335", product + ".json"))
+
+
+def requests(server):
+    return [line for line in control(server, "/__requests").splitlines() if line]
 
 
 def reset_state():

@@ -6,5 +6,5 @@ build=$(cd "$1" && pwd)
 test=$2
 here=$(cd "$(dirname "$0")" && pwd)
 eval "$("$here/../wine/wine-env" shell "$build")"
-export RP_BUILD="$build" RP_WWW="$build/www" WINEDLLOVERRIDES="mscoree,mshtml=" PYTHONDONTWRITEBYTECODE=1
+export RP_NATIVE_TOOL="$(cd "$build/.." && pwd)/native/realmporter-manifest" RP_BUILD="$build" RP_WWW="$build/www" WINEDLLOVERRIDES="mscoree,mshtml=" PYTHONDONTWRITEBYTECODE=1
 cd "$here" && exec python3 "$test"

@@ -10,12 +10,14 @@
 //   rp_probe press TEXT                 press the button TEXT (UTF-8) of an open box
 //   rp_probe state                      visible, iconic, foreground of the Main window
 //   rp_probe gdi                        GDI object count of the launcher process
+//   rp_probe mem                        private bytes of the launcher process
 //   rp_probe tray ID                    send the tray icon's mouse message ID
 //   rp_probe kill                       end the launcher's process
 //   rp_probe find CLASS                 1 when a visible window of the class exists
 // Texts are printed as UTF-8.
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -201,6 +203,18 @@ int wmain(int argc, wchar_t** argv) {
     if (!p) return 1;
     TerminateProcess(p, 0);
     WaitForSingleObject(p, 5000);
+    CloseHandle(p);
+    return 0;
+  }
+  if (cmd == L"mem") {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(main, &pid);
+    HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!p) return 1;
+    PROCESS_MEMORY_COUNTERS_EX pmc = {};
+    pmc.cb = sizeof pmc;
+    GetProcessMemoryInfo(p, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc);
+    std::printf("%lu\n", static_cast<unsigned long>(pmc.PrivateUsage));
     CloseHandle(p);
     return 0;
   }

@@ -1,0 +1,244 @@
+"""The three jobs through the real buttons: patch update, addon install and
+client download, against the loopback mirrors."""
+import io
+import os
+import shutil
+import subprocess
+import time
+import unittest
+import zipfile
+
+from launcher import (BUILD, MIRRORS, WWW, Launcher, control, probe, publish, reg_set, requests, reset_state, run,
+                      win_path, write)
+
+P5, P6 = "Data/zhCN/patch-zhCN-5.MPQ", "Data/zhCN/patch-zhCN-6.MPQ"
+
+
+def blob(n, seed):
+    import random
+    r = random.Random(seed)
+    return bytes(r.getrandbits(8) for _ in range(n))
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def close_boxes(L):
+    for _ in L.boxes():
+        L.press("确定") or L.press("OK")
+
+
+class Jobs(unittest.TestCase):
+    def setUp(self):
+        reset_state()
+        write(os.path.join(WWW, "site", "serverlist.txt"), "甲服|w|10.1.1.1:3724|10.1.1.1:3724|描述\n".encode())
+        self.work = os.path.join(BUILD, "ui-jobs")
+        shutil.rmtree(self.work, ignore_errors=True)
+        self.game = os.path.join(self.work, "Game")
+        os.makedirs(os.path.join(self.game, "Data", "zhCN"))
+        shutil.copy(os.path.join(BUILD, "rp_helper_game.exe"), os.path.join(self.game, "Wow.exe"))
+        self.new5, self.new6 = blob(300000, 5), blob(200000, 6)
+        src = os.path.join(self.work, "hd-src")
+        write(os.path.join(src, *P5.split("/")), self.new5)
+        write(os.path.join(src, *P6.split("/")), self.new6)
+        write(os.path.join(src, "Wow.exe"), read(os.path.join(BUILD, "rp_helper_game.exe")))
+        publish("wow335-hd", "[HD]Wow3.3.5a", src)
+        self.launcher = Launcher()
+
+    def tearDown(self):
+        self.launcher.stop()
+
+    def set_game(self):
+        reg_set("HKCU\\Software\\RealmPorter", "WowPath", "REG_SZ", win_path(os.path.join(self.game, "Wow.exe")))
+
+    def local(self, rel):
+        return os.path.join(self.game, *rel.split("/"))
+
+    # Patch update
+
+    def test_patch_refusals_come_before_any_request(self):
+        L = self.launcher.start()
+        L.command(1008)
+        self.assertEqual(L.wait_box()[0][:2], ["提示", "请先选择路径！"])
+        close_boxes(L)
+        L.stop()
+        self.set_game()
+        for m in MIRRORS:
+            control(m, "/__clearlog")
+        running = subprocess.Popen(["wine", os.path.join(self.game, "Wow.exe"), "30000"])
+        try:
+            L.wait_for(lambda: os.path.exists(os.path.join(self.game, "started.txt")), 20, "the game")
+            L.start()
+            L.command(1008)
+            self.assertEqual(L.wait_box()[0][:2], ["提示", "请先关闭正在运行的游戏再进行下载！"])
+            close_boxes(L)
+            self.assertEqual(sum(len(requests(m)) for m in MIRRORS), 0)
+        finally:
+            running.kill()
+            run(["wine", os.path.join(BUILD, "rp_probe.exe"), "kill"])
+
+    def test_patch_both_current_removes_stale_archives_only(self):
+        write(self.local(P5), self.new5)
+        write(self.local(P6), self.new6)
+        write(self.local("Data/patch-5.MPQ"), b"stale")
+        write(self.local("Cache/WDB/x.wdb"), b"cache")
+        self.set_game()
+        L = self.launcher.start()
+        L.command(1008)
+        self.assertEqual(L.wait_box(30)[0][:2], ["提示", "高清补丁已是最新，无需下载。"])
+        close_boxes(L)
+        self.assertFalse(os.path.exists(self.local("Data/patch-5.MPQ")))
+        self.assertTrue(os.path.exists(self.local("Cache/WDB/x.wdb")))
+        self.assertTrue(L.dump()[1][1003]["enabled"])
+
+    def test_patch_both_differ_with_one_combined_percentage(self):
+        write(self.local(P5), b"old five")
+        write(self.local(P6), b"old six")
+        write(self.local("Cache/x"), b"cache")
+        self.set_game()
+        for m in MIRRORS:
+            control(m, "/__fault?path=/wow335/wow335-hd/files/Data/zhCN/*&kind=slow&arg=150000")
+        L = self.launcher.start()
+        L.command(1008)
+        samples = []
+        end = time.time() + 60
+        while time.time() < end:
+            _, c = L.dump()
+            six_started = any("patch-zhCN-6" in line for line in requests(MIRRORS[0]))
+            samples.append((c[1006]["pos"], six_started, c[1008]["text"]))
+            if c[1008]["text"] == "下载高清补丁":
+                break
+            time.sleep(0.3)
+        L.screenshot("jobs-patch-done")
+        self.assertEqual(read(self.local(P5)), self.new5)
+        self.assertEqual(read(self.local(P6)), self.new6)
+        self.assertFalse(os.path.exists(self.local(P5) + ".bak"))
+        self.assertFalse(os.path.exists(self.local("Cache")))
+        before = [p for p, six, _ in samples if not six and p > 0]
+        after = [p for p, six, _ in samples if six]
+        self.assertTrue(before and max(before) <= 60, samples)
+        self.assertTrue(after and min(after) >= 55, samples)
+        _, c = L.dump()
+        self.assertEqual(c[1005]["text"], "高清补丁已就绪，请开始游戏!")
+        self.assertTrue(c[1003]["enabled"] and c[1004]["enabled"])
+
+    def test_patch_cancel_during_archive_six_keeps_five_and_restores_six(self):
+        write(self.local(P5), b"old five")
+        write(self.local(P6), b"old six")
+        self.set_game()
+        for m in MIRRORS:
+            control(m, "/__fault?path=/wow335/wow335-hd/files/Data/zhCN/patch-zhCN-6.MPQ&kind=slow&arg=20000")
+        L = self.launcher.start()
+        L.command(1008)
+        L.wait_for(lambda: any("patch-zhCN-6" in line for line in requests(MIRRORS[0])), 30, "archive 6")
+        time.sleep(1)
+        L.command(1008)
+        box = L.wait_box()
+        self.assertEqual(box[0][0], "取消下载")
+        L.press("是") or L.press("Yes")
+        L.wait_for(lambda: L.dump()[1][1008]["text"] == "下载高清补丁", 20, "the finish")
+        self.assertEqual(read(self.local(P5)), self.new5)
+        self.assertEqual(read(self.local(P6)), b"old six")
+        self.assertEqual(L.boxes(), [])
+
+    # Addon install
+
+    def addon_zip(self, entries):
+        buf = io.BytesIO()
+        with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+            for name, data in entries:
+                z.writestr(name, data)
+        write(os.path.join(WWW, "m2", "大脚插件.zip"), buf.getvalue())
+
+    def test_addon_replaces_interface_even_when_wtf_exists(self):
+        write(self.local("Interface/AddOns/Old/old.toc"), b"old")
+        write(self.local("WTF/Config.wtf"), b"keep")
+        write(self.local("Cache/x"), b"cache")
+        self.addon_zip([("Interface/AddOns/BigFoot/BigFoot.toc", b"## Title: BigFoot"),
+                        ("WTF/Account/x.lua", b"settings")])
+        self.set_game()
+        L = self.launcher.start()
+        L.command(1016)
+        L.wait_for(lambda: L.dump()[1][1016]["text"] == "安装大脚插件" and L.dump()[1][1003]["enabled"], 60,
+                   "the install to finish")
+        L.screenshot("jobs-addon-done")
+        self.assertEqual(L.boxes(), [])
+        self.assertEqual(L.dump()[1][1005]["text"], "大脚插件安装完成！")
+        self.assertTrue(os.path.exists(self.local("Interface/AddOns/BigFoot/BigFoot.toc")))
+        self.assertFalse(os.path.exists(self.local("Interface/AddOns/Old")))
+        self.assertEqual(read(self.local("WTF/Config.wtf")), b"keep")
+        self.assertFalse(os.path.exists(self.local("Cache")))
+        leftovers = [n for n in os.listdir(self.game) if n.startswith("Interface.")]
+        self.assertEqual(leftovers, [])
+
+    def test_addon_failures_leave_interface_as_it_was(self):
+        write(self.local("Interface/AddOns/Old/old.toc"), b"old")
+        self.set_game()
+        L = self.launcher.start()
+        L.command(1016)  # no pack on the server: the download fails
+        self.assertEqual(L.wait_box(60)[0][:2], ["错误", "插件安装失败，请检查网络或稍后重试。"])
+        close_boxes(L)
+        self.assertEqual(read(self.local("Interface/AddOns/Old/old.toc")), b"old")
+        self.addon_zip([("Interface/ok.txt", b"ok"), ("../evil.txt", b"evil")])
+        L.wait_for(lambda: L.dump()[1][1016]["enabled"], 10, "the button")
+        L.command(1016)
+        self.assertEqual(L.wait_box(60)[0][:2], ["错误", "插件安装失败，请检查网络或稍后重试。"])
+        close_boxes(L)
+        self.assertEqual(read(self.local("Interface/AddOns/Old/old.toc")), b"old")
+        self.assertFalse(os.path.exists(os.path.join(self.work, "evil.txt")))
+        self.assertFalse(os.path.exists(self.local("Interface/ok.txt")))
+
+    def test_addon_cancel_and_the_other_button(self):
+        write(self.local("Interface/keep.txt"), b"mine")
+        self.addon_zip([("Interface/new.txt", blob(600000, 1))])
+        control(MIRRORS[1], "/__fault?path=/*&kind=slow&arg=50000")
+        self.set_game()
+        L = self.launcher.start()
+        L.command(1016)
+        L.wait_for(lambda: L.dump()[1][1016]["text"] == "取消安装", 10, "the install to start")
+        self.assertFalse(L.dump()[1][1017]["enabled"])
+        L.command(1017)  # the other pack's button does nothing at all
+        time.sleep(1)
+        self.assertEqual(L.boxes(), [])
+        L.command(1016)
+        self.assertEqual(L.wait_box()[0][0], "取消安装")
+        L.press("是") or L.press("Yes")
+        L.wait_for(lambda: L.dump()[1][1005]["text"] == "已取消插件安装。", 30, "the cancel")
+        self.assertEqual(read(self.local("Interface/keep.txt")), b"mine")
+        self.assertEqual(L.boxes(), [])
+
+    # Client download
+
+    def test_client_download_into_the_suggested_folder(self):
+        save = os.path.join(self.work, "Save")
+        os.makedirs(save)
+        src = os.path.join(self.work, "client-src")
+        write(os.path.join(src, "Wow.exe"), read(os.path.join(BUILD, "rp_helper_game.exe")))
+        write(os.path.join(src, "Data", "zhCN", "realmlist.wtf"), b"set realmlist old\r\n")
+        write(os.path.join(src, "Data", "common.MPQ"), blob(900000, 9))
+        publish("wow335-hd", "[HD]Wow3.3.5a", src)
+        reg_set("HKCU\\Software\\RealmPorter", "ClientPath", "REG_SZ", win_path(save) + "\\")
+        L = self.launcher.start()
+        L.command(1007)
+        time.sleep(3)
+        L.screenshot("jobs-client-browser")
+        box = L.wait_box(20)
+        self.assertTrue(L.press("确定") or L.press("OK"), box)
+        box = L.wait_for(lambda: [b for b in L.boxes() if b[0] == "下载完成"], 90, "the download")
+        self.assertEqual(box[0][1], "是否开始游戏？")
+        L.screenshot("jobs-client-done")
+        L.press("是") or L.press("Yes")
+        client = os.path.join(save, "[HD]Wow3.3.5a")
+        L.wait_for(lambda: os.path.exists(os.path.join(client, "started.txt")), 30, "the game to start")
+        self.assertEqual(read(os.path.join(client, "Data", "zhCN", "realmlist.wtf")),
+                         b'set realmlist "10.1.1.1:3724"\r\nset patchlist "10.1.1.1:3724"\r\n')
+        _, c = L.dump()
+        self.assertEqual(c[1001]["text"], win_path(client) + "\\Wow.exe")
+        self.assertTrue(all(c[i]["enabled"] for i in (1007, 1015, 1004, 1008)))
+        self.assertEqual(c[1007]["text"], "下载高清客户端")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
