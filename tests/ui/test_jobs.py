@@ -45,6 +45,9 @@ class Jobs(unittest.TestCase):
         write(os.path.join(src, *P6.split("/")), self.new6)
         write(os.path.join(src, "Wow.exe"), read(os.path.join(BUILD, "rp_helper_game.exe")))
         publish("wow335-hd", "[HD]Wow3.3.5a", src)
+        for name in ("大脚插件.zip", "魔盒插件.zip"):
+            if os.path.exists(os.path.join(WWW, "m2", name)):
+                os.remove(os.path.join(WWW, "m2", name))
         self.launcher = Launcher()
 
     def tearDown(self):
@@ -225,17 +228,25 @@ class Jobs(unittest.TestCase):
         time.sleep(3)
         L.screenshot("jobs-client-browser")
         box = L.wait_box(20)
+        self.assertEqual(box[0][0], "选择文件夹")
+        self.assertIn("请选择客户端保存目录（建议选择剩余空间充足的非系统盘）", box[0][1])
+        # Windows preselects the suggested folder; Wine's folder browser keeps
+        # its own start folder, so the test follows whichever folder OK gives.
         self.assertTrue(L.press("确定") or L.press("OK"), box)
         box = L.wait_for(lambda: [b for b in L.boxes() if b[0] == "下载完成"], 90, "the download")
         self.assertEqual(box[0][1], "是否开始游戏？")
         L.screenshot("jobs-client-done")
+        _, c = L.dump()
+        exe = c[1001]["text"]
+        self.assertTrue(exe.endswith("\\[HD]Wow3.3.5a\\Wow.exe"), exe)
+        client = exe[2:-len("\\Wow.exe")].replace("\\", "/")
+        self.addCleanup(shutil.rmtree, client, True)
         L.press("是") or L.press("Yes")
-        client = os.path.join(save, "[HD]Wow3.3.5a")
         L.wait_for(lambda: os.path.exists(os.path.join(client, "started.txt")), 30, "the game to start")
         self.assertEqual(read(os.path.join(client, "Data", "zhCN", "realmlist.wtf")),
                          b'set realmlist "10.1.1.1:3724"\r\nset patchlist "10.1.1.1:3724"\r\n')
+        self.assertEqual(read(os.path.join(client, "Data", "common.MPQ")), blob(900000, 9))
         _, c = L.dump()
-        self.assertEqual(c[1001]["text"], win_path(client) + "\\Wow.exe")
         self.assertTrue(all(c[i]["enabled"] for i in (1007, 1015, 1004, 1008)))
         self.assertEqual(c[1007]["text"], "下载高清客户端")
 
