@@ -1,0 +1,102 @@
+#include "download/save_folder.h"
+#include "install/zip_reader.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// A small zip writer for the tests: stored or deflated entries.
+struct ZipBuilder {
+  std::string data, central;
+  int count = 0;
+  static void Put16(std::string& s, unsigned v) { s += char(v & 255), s += char(v >> 8 & 255); }
+  static void Put32(std::string& s, unsigned long v) { Put16(s, v & 0xFFFF), Put16(s, v >> 16 & 0xFFFF); }
+  void Add(const std::string& name, const std::string& body, bool deflate = true, bool utf8 = false) {
+    std::string packed = body;
+    unsigned method = 0;
+    if (deflate) {
+      uLongf len = compressBound(body.size());
+      std::string z(len, '\0');
+      compress2(reinterpret_cast<Bytef*>(z.data()), &len, reinterpret_cast<const Bytef*>(body.data()), body.size(), 9);
+      packed = z.substr(2, len - 6);  // raw deflate: no zlib header and trailer
+      method = 8;
+    }
+    unsigned long crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), body.size());
+    unsigned long offset = data.size();
+    std::string local;
+    Put32(local, 0x04034b50), Put16(local, 20), Put16(local, utf8 ? 0x800 : 0), Put16(local, method);
+    Put32(local, 0), Put32(local, crc), Put32(local, packed.size()), Put32(local, body.size());
+    Put16(local, name.size()), Put16(local, 0);
+    data += local + name + packed;
+    Put32(central, 0x02014b50), Put16(central, 20), Put16(central, 20), Put16(central, utf8 ? 0x800 : 0);
+    Put16(central, method), Put32(central, 0), Put32(central, crc), Put32(central, packed.size());
+    Put32(central, body.size()), Put16(central, name.size()), Put16(central, 0), Put16(central, 0);
+    Put16(central, 0), Put16(central, 0), Put32(central, 0), Put32(central, offset);
+    central += name;
+    ++count;
+  }
+  std::string Finish() {
+    std::string out = data + central, end;
+    Put32(end, 0x06054b50), Put16(end, 0), Put16(end, 0), Put16(end, count), Put16(end, count);
+    Put32(end, central.size()), Put32(end, data.size()), Put16(end, 0);
+    return out + end;
+  }
+};
+
+TEST(ZipReader, ReadsStoredAndDeflatedEntries) {
+  ZipBuilder z;
+  z.Add("Interface/AddOns/A/a.toc", "## Title: A\n" + std::string(5000, 'x'));
+  z.Add("Interface/", "", false);
+  z.Add("WTF/Config.wtf", "SET x 1", false, true);
+  std::string zip = z.Finish();
+  std::vector<ZipEntry> entries;
+  std::string why;
+  ASSERT_TRUE(ListZip(zip, &entries, &why)) << why;
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_TRUE(entries[1].directory);
+  EXPECT_TRUE(entries[2].utf8);
+  std::string body;
+  ASSERT_TRUE(ReadZipEntry(zip, entries[0], &body, &why)) << why;
+  EXPECT_EQ(body, "## Title: A\n" + std::string(5000, 'x'));
+  ASSERT_TRUE(ReadZipEntry(zip, entries[2], &body, &why));
+  EXPECT_EQ(body, "SET x 1");
+  EXPECT_EQ(ZipTopLevelItems(entries), (std::vector<std::string>{"Interface", "WTF"}));
+}
+
+TEST(ZipReader, DamageIsReportedNotTrusted) {
+  ZipBuilder z;
+  z.Add("a.txt", "hello world hello world");
+  std::string zip = z.Finish();
+  std::vector<ZipEntry> entries;
+  std::string why, body;
+  ASSERT_TRUE(ListZip(zip, &entries, &why));
+  const ZipEntry entry = entries[0];
+  EXPECT_FALSE(ReadZipEntry(zip, entry, &body, &why, 3)) << "larger than allowed";
+  std::string bad = zip;
+  bad[30 + 5 + 2] ^= 0x55;  // inside the deflated data
+  EXPECT_FALSE(ReadZipEntry(bad, entry, &body, &why));
+  EXPECT_FALSE(ListZip(zip.substr(0, zip.size() - 3), &entries, &why));
+  EXPECT_FALSE(ListZip("PK", &entries, &why));
+}
+
+TEST(ZipReader, UnsafeNames) {
+  for (const char* ok : {"Interface/a.toc", "a..b/c", "./x", "WTF"}) EXPECT_TRUE(IsSafeZipEntryName(ok)) << ok;
+  for (const char* bad : {"", "/etc/x", "\\x", "C:/x", "c:x", "../x", "a/../../x", "a\\..\\x", "a/.../x", "a/.. /x"})
+    EXPECT_FALSE(IsSafeZipEntryName(bad)) << bad;
+}
+
+TEST(SaveFolder, Normalising) {
+  EXPECT_EQ(NormalizeSaveFolder(L"D:"), L"D:\\");
+  EXPECT_EQ(NormalizeSaveFolder(L"D:\\Games\\client.rar"), L"D:\\Games");
+  EXPECT_EQ(NormalizeSaveFolder(L"client.rar"), L".");
+  EXPECT_EQ(NormalizeSaveFolder(L"D:\\Games\\client.RAR"), L"D:\\Games\\client.RAR");
+  EXPECT_EQ(TrimSaveFolder(L"D:\\"), L"D:");
+  EXPECT_EQ(TrimSaveFolder(L"D:\\Games\\/"), L"D:\\Games");
+  EXPECT_EQ(TrimSaveFolder(L"\\"), L"\\");
+}
+
+}  // namespace
