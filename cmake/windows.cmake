@@ -27,6 +27,11 @@ add_executable(realmporter-fetch tools/realmporter-fetch.cpp)
 target_link_libraries(realmporter-fetch PRIVATE rp_core)
 target_link_options(realmporter-fetch PRIVATE -municode)
 
+# The demo client's Wow.exe.
+add_executable(demo-wow WIN32 tools/demo-wow.cpp)
+target_compile_definitions(demo-wow PRIVATE ${RP_WIN_DEFINES})
+target_link_options(demo-wow PRIVATE ${RP_STATIC_LINK} -municode)
+
 add_executable(rp-bench-hash tools/bench-hash.cpp)
 target_link_libraries(rp-bench-hash PRIVATE rp_core)
 target_link_options(rp-bench-hash PRIVATE -municode)

@@ -161,6 +161,10 @@ def publish(product, install_root, src):
         shutil.copy(doc, os.path.join(WWW, m, "wow335", product + ".json"))
 
 
+def unix_path(windows_path):
+    return run(["winepath", "-u", windows_path]).stdout.decode().strip()
+
+
 def requests(server):
     return [line for line in control(server, "/__requests").splitlines() if line]
 

@@ -9,7 +9,7 @@ import unittest
 import zipfile
 
 from launcher import (BUILD, MIRRORS, WWW, Launcher, control, probe, publish, reg_set, requests, reset_state, run,
-                      win_path, write)
+                      unix_path, win_path, write)
 
 P5, P6 = "Data/zhCN/patch-zhCN-5.MPQ", "Data/zhCN/patch-zhCN-6.MPQ"
 
@@ -215,14 +215,11 @@ class Jobs(unittest.TestCase):
     # Client download
 
     def test_client_download_into_the_suggested_folder(self):
-        save = os.path.join(self.work, "Save")
-        os.makedirs(save)
         src = os.path.join(self.work, "client-src")
         write(os.path.join(src, "Wow.exe"), read(os.path.join(BUILD, "rp_helper_game.exe")))
         write(os.path.join(src, "Data", "zhCN", "realmlist.wtf"), b"set realmlist old\r\n")
         write(os.path.join(src, "Data", "common.MPQ"), blob(900000, 9))
         publish("wow335-hd", "[HD]Wow3.3.5a", src)
-        reg_set("HKCU\\Software\\RealmPorter", "ClientPath", "REG_SZ", win_path(save) + "\\")
         L = self.launcher.start()
         L.command(1007)
         time.sleep(3)
@@ -230,16 +227,16 @@ class Jobs(unittest.TestCase):
         box = L.wait_box(20)
         self.assertEqual(box[0][0], "选择文件夹")
         self.assertIn("请选择客户端保存目录（建议选择剩余空间充足的非系统盘）", box[0][1])
-        # Windows preselects the suggested folder; Wine's folder browser keeps
-        # its own start folder, so the test follows whichever folder OK gives.
         self.assertTrue(L.press("确定") or L.press("OK"), box)
         box = L.wait_for(lambda: [b for b in L.boxes() if b[0] == "下载完成"], 90, "the download")
         self.assertEqual(box[0][1], "是否开始游戏？")
         L.screenshot("jobs-client-done")
         _, c = L.dump()
+        # Windows preselects the suggested folder; Wine's browser starts at
+        # the desktop, so the test follows whichever folder OK gave.
         exe = c[1001]["text"]
         self.assertTrue(exe.endswith("\\[HD]Wow3.3.5a\\Wow.exe"), exe)
-        client = exe[2:-len("\\Wow.exe")].replace("\\", "/")
+        client = unix_path(exe[:-len("\\Wow.exe")])
         self.addCleanup(shutil.rmtree, client, True)
         L.press("是") or L.press("Yes")
         L.wait_for(lambda: os.path.exists(os.path.join(client, "started.txt")), 30, "the game to start")
@@ -249,6 +246,8 @@ class Jobs(unittest.TestCase):
         _, c = L.dump()
         self.assertTrue(all(c[i]["enabled"] for i in (1007, 1015, 1004, 1008)))
         self.assertEqual(c[1007]["text"], "下载高清客户端")
+        out = run(["wine", "reg", "query", "HKCU\\Software\\RealmPorter", "/v", "ClientPath"]).stdout.decode()
+        self.assertIn(exe[:-len("\\[HD]Wow3.3.5a\\Wow.exe")], out)
 
 
 if __name__ == "__main__":
