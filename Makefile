@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 FUZZ_SECONDS ?= 300
 
-.PHONY: all setup configure native win test test-native test-win exe exe-loopback fuzz clean
+.PHONY: all setup configure native win test test-native test-win exe exe-loopback fuzz demo dist bench clean
 
 all: exe-loopback
 
@@ -51,6 +51,18 @@ fuzz: setup native
 	  [ -x "$$f" ] || continue; mkdir -p fuzz-corpus/$$f; \
 	  ./$$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 fuzz-corpus/$$f ../../tests/fuzz/corpus/$$f || exit 1; \
 	done
+
+demo:
+	bash scripts/demo
+
+# The release package: the production launcher (or the endpoints passed as
+# REALMPORTER_SITE_URL / REALMPORTER_MIRRORS), its shipped background and a
+# player's read-me, zipped, with a SHA-256 sum beside it.
+dist: setup
+	bash scripts/dist
+
+bench: setup
+	bash bench/run.sh
 
 clean:
 	rm -rf build

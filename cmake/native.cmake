@@ -80,3 +80,5 @@ target_compile_options(rp_native_tsan_tests PRIVATE -fsanitize=thread -g)
 target_link_options(rp_native_tsan_tests PRIVATE -fsanitize=thread)
 target_link_libraries(rp_native_tsan_tests PRIVATE GTest::gtest_main)
 add_test(NAME native_tsan_tests COMMAND rp_native_tsan_tests)
+
+add_test(NAME nginx_mirror_config COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/nginx_mirror_test.sh)
