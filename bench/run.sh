@@ -54,12 +54,10 @@ bytes=$(du -sb "$client" | cut -f1)
   --mirror https://127.0.0.3:18008/wow335/ --created-at 2026-01-01T00:00:00Z \
   --out "$W/www/wow335/bench-client.json" "$client" 2>/dev/null
 
-python3 tools/testserver.py certs "$W/certs" >/dev/null
-if [ ! -f "$W/prefix.done" ]; then
-  wineboot -i >/dev/null 2>&1
-  wine build/win/rp_helper_import_ca.exe "Z:${W//\//\\}\\certs\\ca.der" >/dev/null 2>&1
-  touch "$W/prefix.done"
-fi
+[ -f "$W/certs/ca.der" ] || python3 tools/testserver.py certs "$W/certs" >/dev/null
+[ -f "$W/prefix.done" ] || { wineboot -i >/dev/null 2>&1; touch "$W/prefix.done"; }
+# The mirrors' certificate authority must be known to the prefix.
+wine build/win/rp_helper_import_ca.exe "Z:${W//\//\\}\\certs\\ca.der" >/dev/null 2>&1
 
 nginx_conf() {  # nginx_conf RATE(0 = none)
   local limit=""

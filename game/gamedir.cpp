@@ -1,19 +1,10 @@
 #include "game/gamedir.h"
 
+#include "net/ascii.h"
+
 namespace {
 
 size_t LastSeparator(std::wstring_view path) { return path.find_last_of(L"\\/"); }
-
-bool EqualsIgnoreAsciiCase(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    wchar_t x = a[i], y = b[i];
-    if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
-    if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -21,7 +12,7 @@ bool IsValidGamePath(std::wstring_view path) {
   if (path.empty()) return false;
   size_t sep = LastSeparator(path);
   std::wstring_view name = sep == std::wstring_view::npos ? path : path.substr(sep + 1);
-  if (!EqualsIgnoreAsciiCase(name, L"Wow.exe")) return false;
+  if (!EqualsIgnoreAsciiCase(name, std::wstring_view(L"Wow.exe"))) return false;
   if (sep == std::wstring_view::npos) return false;
   std::wstring_view folder = path.substr(0, sep);
   if (folder.size() <= 3) return false;

@@ -5,20 +5,8 @@
 #include "config/settings.h"
 #include "game/game.h"
 #include "game/gamedir.h"
+#include "net/ascii.h"
 #include "net/text.h"
-
-namespace {
-
-bool EqualsIgnoreAsciiCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    char x = (*a >= 'A' && *a <= 'Z') ? char(*a - 'A' + 'a') : *a;
-    char y = (*b >= 'A' && *b <= 'Z') ? char(*b - 'A' + 'a') : *b;
-    if (x != y) return false;
-    if (x == '\0') return true;
-  }
-}
-
-}  // namespace
 
 bool IsProcessRunning(const char* exeName) {
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -27,7 +15,7 @@ bool IsProcessRunning(const char* exeName) {
   entry.dwSize = sizeof entry;
   bool found = false;
   for (BOOL ok = Process32First(snap, &entry); ok; ok = Process32Next(snap, &entry)) {
-    if (EqualsIgnoreAsciiCase(entry.szExeFile, exeName)) {
+    if (EqualsIgnoreAsciiCase(std::string_view(entry.szExeFile), std::string_view(exeName))) {
       found = true;
       break;
     }

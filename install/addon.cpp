@@ -134,12 +134,7 @@ void OnAddonCommand(HWND hwnd, AddonPack which) {
   if (HWND b = GetDlgItem(hwnd, pack.other)) EnableWindow(b, FALSE);
   AddonActiveButton.store(pack.button);
   if (HWND b = GetDlgItem(hwnd, pack.button)) SetWindowTextA(b, Gbk(u8"取消安装").c_str());
-  HWND bar = GetDlgItem(hwnd, kIdProgress);
-  if (bar) {
-    SendMessageA(bar, PBM_SETRANGE32, 0, 100);
-    SendMessageA(bar, PBM_SETPOS, 0, 0);
-    ShowWindow(bar, SW_SHOW);
-  }
+  HWND bar = ShowJobProgress(hwnd);
   HWND noticeLabel = GetDlgItem(hwnd, kIdNotice);
   SetStatusText(hwnd, noticeLabel, Gbk(pack.starting).c_str());
   const std::wstring gamePath = GamePath;

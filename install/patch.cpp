@@ -124,12 +124,7 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
   if (HWND b = GetDlgItem(hwnd, kIdStartGame)) EnableWindow(b, FALSE);
   if (HWND b = GetDlgItem(hwnd, ed.other)) EnableWindow(b, FALSE);
   if (HWND b = GetDlgItem(hwnd, ed.button)) SetWindowTextA(b, Gbk(u8"取消下载").c_str());
-  HWND bar = GetDlgItem(hwnd, kIdProgress);
-  if (bar) {
-    SendMessageA(bar, PBM_SETRANGE32, 0, 100);
-    SendMessageA(bar, PBM_SETPOS, 0, 0);
-    ShowWindow(bar, SW_SHOW);
-  }
+  HWND bar = ShowJobProgress(hwnd);
   HWND notice = GetDlgItem(hwnd, kIdNotice);
   SetStatusText(hwnd, notice, Gbk(ed.starting).c_str());
 
@@ -173,22 +168,27 @@ void PatchWorker(HWND window, std::wstring a5, std::wstring b5, bool hasBackup5,
   else if (need5) total = size5;
   else if (need6) total = size6;
 
+  auto request = [&](const std::wstring& target, const std::wstring& backup, bool hasBackup, const std::string& url,
+                     std::uint64_t base, const ManifestFile& entry) {
+    DownloadRequest r;
+    r.window = window;
+    r.target = target;
+    r.backup = backup;
+    r.hasBackup = hasBackup;
+    r.url = url;
+    r.percentFormat = percentFormat;
+    r.cancel = cancel;
+    r.base = base;
+    r.overallTotal = total;
+    r.sizeFormat = sizeFormat;
+    r.expectedHash = entry.sha256;
+    return r;
+  };
   bool ok = true;
   std::uint64_t base6 = 0;
   if (need5 && !cancel->load()) {
-    DownloadRequest r;
-    r.window = window;
-    r.target = a5;
-    r.backup = b5;
-    r.hasBackup = hasBackup5;
-    r.url = url5;
-    r.percentFormat = percentFormat;
-    r.cancel = cancel;
-    r.overallTotal = total;
-    r.sizeFormat = sizeFormat;
-    r.expectedHash = e5->sha256;
     downloaded5 = true;
-    ok = DownloadFile(r);
+    ok = DownloadFile(request(a5, b5, hasBackup5, url5, 0, *e5));
     if (ok && total > 0) base6 = size5;
   }
   if (ok && need6 && !cancel->load()) {
@@ -197,19 +197,7 @@ void PatchWorker(HWND window, std::wstring a5, std::wstring b5, bool hasBackup5,
       DeleteFileW(b6.c_str());
       hasBackup6 = MoveFileW(a6.c_str(), b6.c_str()) != 0;
     }
-    DownloadRequest r;
-    r.window = window;
-    r.target = a6;
-    r.backup = b6;
-    r.hasBackup = hasBackup6;
-    r.url = url6;
-    r.percentFormat = percentFormat;
-    r.cancel = cancel;
-    r.base = base6;
-    r.overallTotal = total;
-    r.sizeFormat = sizeFormat;
-    r.expectedHash = e6->sha256;
-    ok = DownloadFile(r);
+    ok = DownloadFile(request(a6, b6, hasBackup6, url6, base6, *e6));
   }
   if (ok && !cancel->load()) {
     RemoveClientCache(gamePath);

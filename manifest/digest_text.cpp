@@ -1,12 +1,5 @@
 #include "manifest/sha256.h"
 
-bool DigestEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
+#include "net/ascii.h"
+
+bool DigestEquals(std::string_view a, std::string_view b) { return EqualsIgnoreAsciiCase(a, b); }

@@ -1,5 +1,7 @@
 #include "manifest/install_paths.h"
 
+#include "net/ascii.h"
+
 std::wstring JoinPath(const std::wstring& base, const std::wstring& rel) {
   if (base.empty()) return rel;
   if (rel.empty()) return base;
@@ -24,11 +26,5 @@ std::wstring ManifestPathToLocal(const std::wstring& widePath) {
 
 bool HasDirectoryPrefix(std::wstring_view dir, std::wstring_view path) {
   if (path.size() < dir.size()) return false;
-  for (size_t i = 0; i < dir.size(); ++i) {
-    wchar_t a = dir[i], b = path[i];
-    if (a >= L'A' && a <= L'Z') a = static_cast<wchar_t>(a - L'A' + L'a');
-    if (b >= L'A' && b <= L'Z') b = static_cast<wchar_t>(b - L'A' + L'a');
-    if (a != b) return false;
-  }
-  return true;
+  return EqualsIgnoreAsciiCase(dir, path.substr(0, dir.size()));
 }

@@ -246,8 +246,8 @@ def serve(args):
         ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         ctx.load_cert_chain(args.cert, args.key)
     servers = []
-    for spec in args.listen:
-        scheme, addr, port, root = spec.split(":", 3)
+    for listen in args.listen:
+        scheme, addr, port, root = listen.split(":", 3)
         os.makedirs(root, exist_ok=True)
         srv = Listener((addr, int(port)), root, ctx if scheme == "https" else None)
         servers.append(srv)

@@ -146,6 +146,21 @@ class Jobs(unittest.TestCase):
         self.assertEqual(read(self.local(P6)), b"old six")
         self.assertEqual(L.boxes(), [])
 
+    def test_patch_only_archive_six_differs(self):
+        write(self.local(P5), self.new5)
+        write(self.local(P6), b"old six")
+        self.set_game()
+        for m in MIRRORS:
+            control(m, "/__clearlog")
+        L = self.launcher.start()
+        L.command(1008)
+        L.wait_for(lambda: L.dump()[1][1005]["text"] == "高清补丁已就绪，请开始游戏!", 60, "the update")
+        self.assertEqual(read(self.local(P6)), self.new6)
+        self.assertEqual(read(self.local(P5)), self.new5)
+        fetched = [line for m in MIRRORS for line in requests(m) if "/files/" in line]
+        self.assertTrue(fetched and all("patch-zhCN-6" in line for line in fetched), fetched)
+        self.assertEqual(L.dump()[1][1006]["pos"], 100)
+
     # Addon install
 
     def addon_zip(self, entries):
@@ -248,6 +263,51 @@ class Jobs(unittest.TestCase):
         self.assertEqual(c[1007]["text"], "下载高清客户端")
         out = run(["wine", "reg", "query", "HKCU\\Software\\RealmPorter", "/v", "ClientPath"]).stdout.decode()
         self.assertIn(exe[:-len("\\[HD]Wow3.3.5a\\Wow.exe")], out)
+
+
+    def slow_client(self):
+        src = os.path.join(self.work, "big-src")
+        write(os.path.join(src, "Wow.exe"), read(os.path.join(BUILD, "rp_helper_game.exe")))
+        write(os.path.join(src, "Data", "common.MPQ"), blob(3000000, 11))
+        publish("wow335-hd", "[HD]Wow3.3.5a", src)
+        for m in MIRRORS:
+            control(m, "/__fault?path=/wow335/wow335-hd/files/*&kind=slow&arg=100000")
+
+    def start_client_download(self, L):
+        L.command(1007)
+        L.wait_for(lambda: [b for b in L.boxes() if b[0] == "选择文件夹"], 20, "the folder browser")
+        L.press("确定") or L.press("OK")
+        L.wait_for(lambda: L.dump()[1][1006]["visible"] and L.dump()[1][1007]["text"] == "取消下载", 20, "the download")
+        _, c = L.dump()
+        self.assertFalse(c[1004]["enabled"] or c[1008]["enabled"] or c[1015]["enabled"])
+        self.assertTrue(c[1003]["enabled"], "the game may start during a client download")
+
+    def test_client_cancel_shows_no_box_and_restores_the_buttons(self):
+        self.slow_client()
+        L = self.launcher.start()
+        self.start_client_download(L)
+        time.sleep(2)
+        L.command(1007)
+        self.assertEqual(L.wait_box()[0][0], "取消下载")
+        L.press("是") or L.press("Yes")
+        L.wait_for(lambda: L.dump()[1][1007]["text"] == "下载高清客户端", 20, "the cancel")
+        time.sleep(1)
+        self.assertEqual(L.boxes(), [])
+        _, c = L.dump()
+        self.assertTrue(all(c[i]["enabled"] for i in (1007, 1015, 1004, 1008)))
+        self.assertFalse(c[1006]["visible"])
+
+    def test_exit_during_a_download_ends_the_process(self):
+        self.slow_client()
+        L = self.launcher.start()
+        self.start_client_download(L)
+        probe("tray", 0x0205)
+        time.sleep(1.5)
+        run(["xdotool", "key", "Up"])
+        run(["xdotool", "key", "Return"])
+        start = time.time()
+        L.proc.wait(timeout=60)
+        self.assertLess(time.time() - start, 35)
 
 
 if __name__ == "__main__":
