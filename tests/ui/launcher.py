@@ -28,7 +28,12 @@ def wine(*args, timeout=60):
 
 
 def probe(*args, timeout=30):
-    r = wine(PROBE, *[str(a) for a in args], timeout=timeout)
+    # A busy machine can make a Wine process slow to start: a probe that
+    # times out is reported as failed, and callers that wait try again.
+    try:
+        r = wine(PROBE, *[str(a) for a in args], timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return 1, ""
     return r.returncode, r.stdout.decode("utf-8", "replace")
 
 
@@ -76,7 +81,15 @@ class Launcher:
                 self.proc.kill()
         self.proc = None
 
-    def dump(self):
+    def dump(self, attempts=5):
+        for _ in range(attempts):
+            main, controls = self._dump_once()
+            if main and controls:
+                return main, controls
+            time.sleep(0.5)
+        return main, controls
+
+    def _dump_once(self):
         rc, out = probe("dump")
         if rc != 0:
             return None, {}
@@ -93,7 +106,10 @@ class Launcher:
     def wait_for(self, predicate, timeout=20, what="condition"):
         end = time.time() + timeout
         while time.time() < end:
-            value = predicate()
+            try:
+                value = predicate()
+            except (KeyError, IndexError, TypeError):
+                value = None  # a probe that failed this time (busy machine)
             if value:
                 return value
             time.sleep(0.2)

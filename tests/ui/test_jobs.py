@@ -154,7 +154,7 @@ class Jobs(unittest.TestCase):
             control(m, "/__clearlog")
         L = self.launcher.start()
         L.command(1008)
-        L.wait_for(lambda: L.dump()[1][1005]["text"] == "高清补丁已就绪，请开始游戏!", 60, "the update")
+        L.wait_for(lambda: L.dump()[1][1005]["text"] == "高清补丁已就绪，请开始游戏!", 120, "the update")
         self.assertEqual(read(self.local(P6)), self.new6)
         self.assertEqual(read(self.local(P5)), self.new5)
         fetched = [line for m in MIRRORS for line in requests(m) if "/files/" in line]
@@ -179,7 +179,7 @@ class Jobs(unittest.TestCase):
         self.set_game()
         L = self.launcher.start()
         L.command(1016)
-        L.wait_for(lambda: L.dump()[1][1016]["text"] == "安装大脚插件" and L.dump()[1][1003]["enabled"], 60,
+        L.wait_for(lambda: L.dump()[1][1016]["text"] == "安装大脚插件" and L.dump()[1][1003]["enabled"], 120,
                    "the install to finish")
         L.screenshot("jobs-addon-done")
         self.assertEqual(L.boxes(), [])
