@@ -9,7 +9,7 @@
 Each listener serves the files under ROOT with byte ranges (206 with
 Content-Range) and takes control requests, which apply to that listener only:
 
-  /__fault?path=P&kind=K[&arg=N][&times=T]   inject a fault for requests of P
+  /__fault?path=P&kind=K[&arg=N][&times=T][&skip=S]   inject a fault for requests of P
   /__clear                                   drop every fault and the request log
   /__clearlog                                drop the request log only
   /__requests                                the log: "GET <path> <range or ->" lines
@@ -20,7 +20,8 @@ after arg bytes of the body), nolength (no Content-Length; the body ends
 when the connection closes), norange (answer 200 with the whole file to a
 ranged request), delay (arg ms before the first byte), corrupt (flip the
 body's bytes), star (Content-Range "bytes a-b/*"). `times` limits how many
-requests the fault hits (default: all). A path may end in * as a prefix.
+requests the fault hits (default: all); `skip` lets that many matching
+requests through first. A path may end in * as a prefix.
 Only the standard library is used.
 """
 import argparse
@@ -47,7 +48,7 @@ class Listener(socketserver.ThreadingMixIn, http.server.HTTPServer):
     def __init__(self, addr, root, ssl_ctx):
         self.root = os.path.abspath(root)
         self.ssl_ctx = ssl_ctx
-        self.faults = []  # [path, kind, arg, remaining or None]
+        self.faults = []  # [path, kind, arg, remaining or None, requests still to skip]
         self.requests = []
         self.lock = threading.Lock()
         super().__init__(addr, Handler)
@@ -67,8 +68,11 @@ class Listener(socketserver.ThreadingMixIn, http.server.HTTPServer):
     def take_fault(self, path):
         with self.lock:
             for f in self.faults:
-                p, kind, arg, remaining = f
+                p, kind, arg, remaining, skip = f
                 match = path == p or (p.endswith("*") and path.startswith(p[:-1]))
+                if match and skip > 0:
+                    f[4] = skip - 1
+                    continue
                 if match and (remaining is None or remaining > 0):
                     if remaining is not None:
                         f[3] = remaining - 1
@@ -95,8 +99,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             q = urllib.parse.parse_qs(query)
             times = int(q["times"][0]) if "times" in q else None
             arg = int(q["arg"][0]) if "arg" in q else 0
+            skip = int(q["skip"][0]) if "skip" in q else 0
             with srv.lock:
-                srv.faults.insert(0, [q["path"][0], q["kind"][0], arg, times])
+                srv.faults.insert(0, [q["path"][0], q["kind"][0], arg, times, skip])
             body = b"ok\n"
         elif path == "/__clear":
             with srv.lock:

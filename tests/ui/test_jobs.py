@@ -161,6 +161,37 @@ class Jobs(unittest.TestCase):
         self.assertTrue(fetched and all("patch-zhCN-6" in line for line in fetched), fetched)
         self.assertEqual(L.dump()[1][1006]["pos"], 100)
 
+    def test_patch_worker_fetch_failing_brings_archive_five_back(self):
+        write(self.local(P5), b"old five")
+        write(self.local(P6), b"old six")
+        self.set_game()
+        # The window's own fetch succeeds; the worker's second fetch fails everywhere.
+        control(MIRRORS[0], "/__fault?path=/wow335/wow335-hd.json&kind=notfound&skip=1")
+        for m in MIRRORS[1:]:
+            control(m, "/__fault?path=/wow335/wow335-hd.json&kind=notfound")
+        L = self.launcher.start()
+        L.command(1008)
+        self.assertEqual(L.wait_box(60)[0][:2], ["错误", "下载失败，请检查网络。"])
+        close_boxes(L)
+        self.assertEqual(read(self.local(P5)), b"old five")
+        self.assertFalse(os.path.exists(self.local(P5) + ".bak"))
+        self.assertEqual(read(self.local(P6)), b"old six")
+
+    def test_addon_refused_while_a_patch_runs(self):
+        write(self.local(P5), b"old five")
+        write(self.local(P6), b"old six")
+        self.set_game()
+        for m in MIRRORS:
+            control(m, "/__fault?path=/wow335/wow335-hd/files/*&kind=slow&arg=30000")
+        L = self.launcher.start()
+        L.command(1008)
+        L.wait_for(lambda: L.dump()[1][1008]["text"] == "取消下载", 30, "the patch to start")
+        time.sleep(1)
+        L.command(1016)
+        self.assertEqual(L.wait_box()[0][:2], ["提示", "补丁正在下载，请稍后再安装插件。"])
+        close_boxes(L)
+        self.assertEqual(L.dump()[1][1016]["text"], "安装大脚插件")
+
     # Addon install
 
     def addon_zip(self, entries):
