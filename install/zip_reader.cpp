@@ -54,7 +54,9 @@ bool ListZip(std::string_view d, std::vector<ZipEntry>* entries, std::string* wh
   std::uint64_t cdSize = U32(d, eocd + 12), cdOffset = U32(d, eocd + 16);
   if (eocd >= 20 && U32(d, eocd - 20) == 0x07064b50) {
     std::uint64_t z64 = U64(d, eocd - 20 + 8);
-    if (z64 + 56 > d.size() || U32(d, static_cast<size_t>(z64)) != 0x06064b50) return Fail(why, "bad zip64 record");
+    // Compared without adding to the offset, which comes from the archive.
+    if (z64 > d.size() || d.size() - z64 < 56 || U32(d, static_cast<size_t>(z64)) != 0x06064b50)
+      return Fail(why, "bad zip64 record");
     count = U64(d, static_cast<size_t>(z64) + 32);
     cdSize = U64(d, static_cast<size_t>(z64) + 40);
     cdOffset = U64(d, static_cast<size_t>(z64) + 48);
