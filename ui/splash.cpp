@@ -14,6 +14,8 @@
 #include "net/http.h"
 #include "net/text.h"
 #include "ui/image_type.h"
+#include "ui/paint.h"
+#include "res/resource_ids.h"
 #include "ui/ui_state.h"
 
 using namespace Gdiplus;
@@ -33,6 +35,26 @@ std::wstring ExeFolder() {
   return slash == std::wstring::npos ? L"." : p.substr(0, slash);
 }
 
+// The embedded UI font as a GDI+ family (GDI+ does not see fonts registered
+// with GDI). Loaded on first use and kept: nothing here may be destroyed
+// after GdiplusShutdown, so the objects are never deleted.
+const FontFamily* EmbeddedFontFamily() {
+  static const FontFamily* family = [] () -> const FontFamily* {
+    HMODULE self = GetModuleHandleW(nullptr);
+    HRSRC res = FindResourceW(self, MAKEINTRESOURCEW(IDR_UI_FONT), MAKEINTRESOURCEW(10));
+    void* data = res ? LockResource(LoadResource(self, res)) : nullptr;
+    if (!data) return nullptr;
+    auto* collection = new PrivateFontCollection();
+    auto* found = new FontFamily();
+    INT count = 0;
+    if (collection->AddMemoryFont(data, static_cast<INT>(SizeofResource(self, res))) != Ok ||
+        collection->GetFamilies(1, found, &count) != Ok || count < 1)
+      return nullptr;
+    return found;
+  }();
+  return family;
+}
+
 void PaintSplash(HWND hwnd) {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(hwnd, &ps);
@@ -47,20 +69,19 @@ void PaintSplash(HWND hwnd) {
       Graphics g(mem);
       g.SetSmoothingMode(SmoothingModeAntiAlias);
       g.SetTextRenderingHint(TextRenderingHintAntiAliasGridFit);
-      int R = Scaled(10), d = 2 * R;
       GraphicsPath path;
-      path.AddArc(0, 0, d, d, 180, 90);
-      path.AddArc(w - d - 1, 0, d, d, 270, 90);
-      path.AddArc(w - d - 1, h - d - 1, d, d, 0, 90);
-      path.AddArc(0, h - d - 1, d, d, 90, 90);
-      path.CloseFigure();
+      AddRoundRect(path, 0, Scaled(10), w, h);
       LinearGradientBrush fill(Rect(0, 0, w, h), Color(255, 12, 22, 50), Color(255, 4, 10, 28),
                                LinearGradientModeVertical);
       g.FillPath(&fill, &path);
       Pen pen(Color(255, 80, 150, 230), float(Scaled(2)));
       g.DrawPath(&pen, &path);
-      FontFamily family(L"Microsoft YaHei");
-      Font font(&family, float(Scaled(12)), FontStyleBold, UnitPoint);
+      // Microsoft YaHei ships with Chinese Windows; elsewhere (Wine) the
+      // embedded UI font stands in, through GDI+'s own private collection.
+      FontFamily yahei(L"Microsoft YaHei");
+      const FontFamily* family = yahei.IsAvailable() ? &yahei : EmbeddedFontFamily();
+      if (!family) family = &yahei;
+      Font font(family, float(Scaled(12)), FontStyleBold, UnitPoint);
       StringFormat fmt;
       fmt.SetAlignment(StringAlignmentCenter);
       fmt.SetLineAlignment(StringAlignmentCenter);
