@@ -115,24 +115,31 @@ ShellResult ExtractThroughShell(const std::wstring& archive, const std::wstring&
 
 }  // namespace
 
-bool ExtractZipOwn(const std::wstring& archive, const std::wstring& destination, std::string* why) {
-  std::string data;
-  if (!ReadWholeFile(archive, &data)) {
+namespace {
+
+// Reads and lists the archive and checks every entry's name before anything
+// is written; `targets` gets each entry's local path.
+bool OpenChecked(const std::wstring& archive, const std::wstring& destination, std::string* data,
+                 std::vector<ZipEntry>* entries, std::vector<std::wstring>* targets, std::string* why) {
+  if (!ReadWholeFile(archive, data)) {
     *why = "cannot read the archive";
     return false;
   }
-  std::vector<ZipEntry> entries;
-  if (!ListZip(data, &entries, why)) return false;
-  // Every name is checked before anything is written.
-  std::vector<std::wstring> targets;
-  for (const ZipEntry& e : entries) {
+  if (!ListZip(*data, entries, why)) return false;
+  targets->clear();
+  for (const ZipEntry& e : *entries) {
     std::wstring local = JoinPath(destination, EntryNameToWide(e));
     if (!IsSafeZipEntryName(e.name) || !IsInsideInstallDir(destination, local)) {
       *why = "entry outside the destination: " + e.name;
       return false;
     }
-    targets.push_back(local);
+    targets->push_back(local);
   }
+  return true;
+}
+
+bool WriteEntries(const std::string& data, const std::vector<ZipEntry>& entries,
+                  const std::vector<std::wstring>& targets, std::string* why) {
   for (size_t i = 0; i < entries.size(); ++i) {
     const ZipEntry& e = entries[i];
     if (e.directory) {
@@ -167,23 +174,30 @@ bool ExtractZipOwn(const std::wstring& archive, const std::wstring& destination,
   return true;
 }
 
+}  // namespace
+
+bool ExtractZipOwn(const std::wstring& archive, const std::wstring& destination, std::string* why) {
+  std::string data;
+  std::vector<ZipEntry> entries;
+  std::vector<std::wstring> targets;
+  return OpenChecked(archive, destination, &data, &entries, &targets, why) &&
+         WriteEntries(data, entries, targets, why);
+}
+
 bool ExtractZipWithShell(const std::wstring& archive, const std::wstring& destination,
                          const std::atomic<bool>* cancel) {
   if (archive.empty() || destination.empty() || GetFileAttributesW(archive.c_str()) == INVALID_FILE_ATTRIBUTES)
     return false;
   std::string data, why;
   std::vector<ZipEntry> entries;
+  std::vector<std::wstring> targets;
   // The archive is read and checked first either way: the shell would write
   // an entry named "..\x" outside the game folder without asking.
-  if (!ReadWholeFile(archive, &data) || !ListZip(data, &entries, &why) || entries.empty()) return false;
-  for (const ZipEntry& e : entries)
-    if (!IsSafeZipEntryName(e.name) || !IsInsideInstallDir(destination, JoinPath(destination, EntryNameToWide(e))))
-      return false;
-  data.clear();
+  if (!OpenChecked(archive, destination, &data, &entries, &targets, &why) || entries.empty()) return false;
   switch (ExtractThroughShell(archive, destination, entries, cancel)) {
     case ShellResult::Done: return true;
     case ShellResult::Failed: return false;
     case ShellResult::Unavailable: break;
   }
-  return ExtractZipOwn(archive, destination, &why);
+  return WriteEntries(data, entries, targets, &why);
 }

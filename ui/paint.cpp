@@ -399,10 +399,7 @@ void PaintMainBackground(HWND hwnd, HDC dc, const RECT& client) {
     return;
   }
   if (BackgroundImage && BackgroundImage->GetLastStatus() == Ok) {
-    HDC mem = CreateCompatibleDC(dc);
-    HBITMAP bmp = CreateCompatibleBitmap(dc, cw, ch);
-    if (mem && bmp) {
-      HGDIOBJ old = SelectObject(mem, bmp);
+    PaintViaMemoryBitmap(dc, cw, ch, [&](HDC mem) {
       {
         Graphics g(mem);
         g.SetInterpolationMode(InterpolationModeHighQualityBicubic);
@@ -412,11 +409,7 @@ void PaintMainBackground(HWND hwnd, HDC dc, const RECT& client) {
         RECT below = {0, MainWindowHeight, cw, ch};
         FillRect(mem, &below, BackgroundBrush);
       }
-      BitBlt(dc, 0, 0, cw, ch, mem, 0, 0, SRCCOPY);
-      SelectObject(mem, old);
-    }
-    if (bmp) DeleteObject(bmp);
-    if (mem) DeleteDC(mem);
+    });
     return;
   }
   FillRect(dc, &client, BackgroundBrush);

@@ -19,6 +19,23 @@ BackBuffer* GetBackBuffer(HWND control, HDC reference, int width, int height);
 void ReleaseBackBuffers();
 int BackBufferCount();
 
+// Draws through a temporary memory bitmap of w x h and copies it to `dc` in
+// one step; `draw(HDC memory)` paints it. Nothing is drawn when the bitmap
+// cannot be made.
+template <class Draw>
+void PaintViaMemoryBitmap(HDC dc, int w, int h, Draw draw) {
+  HDC mem = CreateCompatibleDC(dc);
+  HBITMAP bmp = mem ? CreateCompatibleBitmap(dc, w, h) : nullptr;
+  if (bmp) {
+    HGDIOBJ old = SelectObject(mem, bmp);
+    draw(mem);
+    BitBlt(dc, 0, 0, w, h, mem, 0, 0, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+  }
+  if (mem) DeleteDC(mem);
+}
+
 void DrawParentBackground(Gdiplus::Graphics& g, HWND control, HWND parent, int width, int height);
 void AddRoundRect(Gdiplus::GraphicsPath& path, int inset, int radius, int width, int height);
 void FillGlass(Gdiplus::Graphics& g, Gdiplus::GraphicsPath& path, int width, int height, int inset, int plateAlpha,

@@ -61,10 +61,7 @@ void PaintSplash(HWND hwnd) {
   RECT rc;
   GetClientRect(hwnd, &rc);
   int w = rc.right, h = rc.bottom;
-  HDC mem = CreateCompatibleDC(dc);
-  HBITMAP bmp = CreateCompatibleBitmap(dc, w, h);
-  if (mem && bmp) {
-    HGDIOBJ old = SelectObject(mem, bmp);
+  PaintViaMemoryBitmap(dc, w, h, [&](HDC mem) {
     {
       Graphics g(mem);
       g.SetSmoothingMode(SmoothingModeAntiAlias);
@@ -90,11 +87,7 @@ void PaintSplash(HWND hwnd) {
       g.DrawString(L"\u6b63\u5728\u52a0\u8f7d\u7f51\u7edc\u8d44\u6e90\uff0c\u8bf7\u7a0d\u5019...", -1, &font,
                    RectF(0, 0, float(w), float(h)), &fmt, &text);  // 正在加载网络资源，请稍候...
     }
-    BitBlt(dc, 0, 0, w, h, mem, 0, 0, SRCCOPY);
-    SelectObject(mem, old);
-  }
-  if (bmp) DeleteObject(bmp);
-  if (mem) DeleteDC(mem);
+  });
   EndPaint(hwnd, &ps);
 }
 
