@@ -3,6 +3,7 @@ reads its windows through the probe program, clicks with xdotool, and takes
 screenshots with ImageMagick, kept in the build folder for a person to see."""
 import json
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -13,6 +14,7 @@ SHOTS = os.path.join(BUILD, "screenshots")
 EXE = os.path.join(BUILD, "RealmPorter.exe")
 PROBE = os.path.join(BUILD, "rp_probe.exe")
 SITE = "https://127.0.0.1:18443"
+STDERR = os.path.join(BUILD, "launcher-stderr.txt")
 
 
 def win_path(path):
@@ -64,7 +66,13 @@ class Launcher:
         self.proc = None
 
     def start(self, wait_main=True, timeout=60):
-        self.proc = subprocess.Popen(["wine", EXE], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # What Wine prints (a crash's backtrace among it) goes to the build
+        # folder; RP_UI_WINEDEBUG (a WINEDEBUG value) adds a trace to it.
+        env = None
+        if os.environ.get("RP_UI_WINEDEBUG"):
+            env = dict(os.environ, WINEDEBUG=os.environ["RP_UI_WINEDEBUG"])
+        with open(STDERR, "ab") as err:
+            self.proc = subprocess.Popen(["wine", EXE], stdout=subprocess.DEVNULL, stderr=err, env=env)
         if wait_main:
             rc, _ = probe("wait", timeout * 1000, timeout=timeout + 10)
             if rc != 0:
@@ -113,7 +121,39 @@ class Launcher:
             if value:
                 return value
             time.sleep(0.2)
-        raise AssertionError("timed out waiting for " + what)
+        raise AssertionError("timed out waiting for " + what + "\n" + self.describe())
+
+    def describe(self):
+        """What the window shows, the log, the threads, what Wine printed and
+        the servers' last requests, for a failure message."""
+        lines = []
+        try:
+            _, controls = self._dump_once()
+            for c in controls.get("all", []):
+                if c.get("text"):
+                    lines.append("control %s%s: %s" % (c["id"], "" if c.get("enabled", True) else " (disabled)",
+                                                       c["text"]))
+            lines += ["box: " + " | ".join(b) for b in self.boxes()]
+        except Exception as e:  # the description must not hide the failure
+            lines.append("no dump: %r" % e)
+        try:
+            with open(os.path.join(local_appdata(), "RealmPorter", "launcher.log"), encoding="gbk",
+                      errors="replace") as f:
+                lines += ["log: " + line.rstrip() for line in f.readlines()[-25:]]
+        except OSError:
+            lines.append("no log")
+        lines += backtraces()
+        try:
+            with open(STDERR, encoding="utf-8", errors="replace") as f:
+                lines += ["wine: " + line.rstrip() for line in f.readlines()[-5:]]
+        except OSError:
+            pass
+        for server in (SITE,) + tuple(MIRRORS):
+            try:
+                lines += ["%s: %s" % (server, r) for r in requests(server)[-8:]]
+            except Exception as e:
+                lines.append("%s: %r" % (server, e))
+        return "\n".join(lines)
 
     def boxes(self):
         _, out = probe("boxes")
@@ -185,6 +225,29 @@ def requests(server):
     return [line for line in control(server, "/__requests").splitlines() if line]
 
 
+def backtraces():
+    """Where each thread of the launcher is, one short line a thread, from
+    winedbg; the whole text goes to the build folder."""
+    try:
+        out = subprocess.run(["winedbg", "--command", "bt all"], capture_output=True, timeout=180,
+                             env=dict(os.environ, WINEDEBUG="-all")).stdout.decode("utf-8", "replace")
+    except (OSError, subprocess.TimeoutExpired) as e:
+        return ["no backtrace: %r" % e]
+    blocks, keep = [], False
+    for line in out.splitlines():
+        if line.startswith("Backtracing for thread"):
+            keep = "RealmPorter.exe" in line
+            if keep:
+                blocks.append([])
+        elif keep and re.match(r"\s*=?>?\d+ 0x", line):
+            named = re.search(r"0x[0-9a-f]+ ([A-Za-z_]\w*)\+0x[0-9a-f]+\(", line)
+            bare = re.search(r"0x[0-9a-f]+ in (\w+) \((\+0x[0-9a-f]+)\)", line)
+            blocks[-1].append(named.group(1) if named else bare.group(1) + bare.group(2) if bare else line[:40])
+    with open(os.path.join(BUILD, "launcher-backtrace.txt"), "w") as f:
+        f.write(out)
+    return ["thread: " + " < ".join(b[:14]) for b in blocks]
+
+
 def reset_state():
     """No settings, no cached list, the default site content."""
     reg_delete_key("HKCU\\Software\\RealmPorter")
@@ -192,3 +255,4 @@ def reset_state():
         control(s, "/__clear")
     appdata = os.path.join(local_appdata(), "RealmPorter")
     shutil.rmtree(appdata, ignore_errors=True)
+    open(STDERR, "wb").close()

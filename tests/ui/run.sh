@@ -7,4 +7,4 @@ test=$2
 here=$(cd "$(dirname "$0")" && pwd)
 eval "$("$here/../wine/wine-env" shell "$build")"
 export RP_NATIVE_TOOL="$(cd "$build/.." && pwd)/native/realmporter-manifest" RP_BUILD="$build" RP_WWW="$build/www" WINEDLLOVERRIDES="mscoree,mshtml=" PYTHONDONTWRITEBYTECODE=1
-cd "$here" && exec python3 "$test"
+cd "$here" && exec python3 "$test" "${@:3}"
