@@ -59,6 +59,18 @@ class Jobs(unittest.TestCase):
     def local(self, rel):
         return os.path.join(self.game, *rel.split("/"))
 
+    def start_slow_hd_patch(self, files, rate):
+        """Old archives in the game folder, the HD patch's `files` served at
+        `rate` bytes a second by every mirror, and its button pressed."""
+        write(self.local(P5), b"old five")
+        write(self.local(P6), b"old six")
+        self.set_game()
+        for m in MIRRORS:
+            control(m, "/__fault?path=/wow335/wow335-hd/files/%s&kind=slow&arg=%d" % (files, rate))
+        L = self.launcher.start()
+        L.command(1008)
+        return L
+
     # Patch update
 
     def test_patch_refusals_come_before_any_request(self):
@@ -97,14 +109,8 @@ class Jobs(unittest.TestCase):
         self.assertTrue(L.dump()[1][1003]["enabled"])
 
     def test_patch_both_differ_with_one_combined_percentage(self):
-        write(self.local(P5), b"old five")
-        write(self.local(P6), b"old six")
         write(self.local("Cache/x"), b"cache")
-        self.set_game()
-        for m in MIRRORS:
-            control(m, "/__fault?path=/wow335/wow335-hd/files/Data/zhCN/*&kind=slow&arg=150000")
-        L = self.launcher.start()
-        L.command(1008)
+        L = self.start_slow_hd_patch("Data/zhCN/*", 150000)
         samples = []
         end = time.time() + 60
         while time.time() < end:
@@ -128,13 +134,7 @@ class Jobs(unittest.TestCase):
         self.assertTrue(c[1003]["enabled"] and c[1004]["enabled"])
 
     def test_patch_cancel_during_archive_six_keeps_five_and_restores_six(self):
-        write(self.local(P5), b"old five")
-        write(self.local(P6), b"old six")
-        self.set_game()
-        for m in MIRRORS:
-            control(m, "/__fault?path=/wow335/wow335-hd/files/Data/zhCN/patch-zhCN-6.MPQ&kind=slow&arg=20000")
-        L = self.launcher.start()
-        L.command(1008)
+        L = self.start_slow_hd_patch("Data/zhCN/patch-zhCN-6.MPQ", 20000)
         L.wait_for(lambda: any("patch-zhCN-6" in line for line in requests(MIRRORS[0])), 30, "archive 6")
         time.sleep(1)
         L.command(1008)
@@ -178,13 +178,7 @@ class Jobs(unittest.TestCase):
         self.assertEqual(read(self.local(P6)), b"old six")
 
     def test_addon_refused_while_a_patch_runs(self):
-        write(self.local(P5), b"old five")
-        write(self.local(P6), b"old six")
-        self.set_game()
-        for m in MIRRORS:
-            control(m, "/__fault?path=/wow335/wow335-hd/files/*&kind=slow&arg=30000")
-        L = self.launcher.start()
-        L.command(1008)
+        L = self.start_slow_hd_patch("*", 30000)
         L.wait_for(lambda: L.dump()[1][1008]["text"] == "取消下载", 30, "the patch to start")
         time.sleep(1)
         L.command(1016)

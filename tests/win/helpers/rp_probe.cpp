@@ -60,6 +60,13 @@ std::wstring TextOf(HWND w) {
   return buf;
 }
 
+// The process that owns a window, opened for `access`; null when it cannot be.
+HANDLE OpenOwner(HWND window, DWORD access) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  return pid ? OpenProcess(access, FALSE, pid) : nullptr;
+}
+
 HWND FindMain() { return FindWindowW(L"RealmPorter", L"\u661f\u6865\u767b\u5f55\u5668"); }
 
 std::vector<HWND> Boxes() {
@@ -197,9 +204,7 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (cmd == L"kill") {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(main, &pid);
-    HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    HANDLE p = OpenOwner(main, PROCESS_TERMINATE | SYNCHRONIZE);
     if (!p) return 1;
     TerminateProcess(p, 0);
     WaitForSingleObject(p, 5000);
@@ -207,9 +212,7 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (cmd == L"mem") {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(main, &pid);
-    HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    HANDLE p = OpenOwner(main, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
     if (!p) return 1;
     PROCESS_MEMORY_COUNTERS_EX pmc = {};
     pmc.cb = sizeof pmc;
@@ -219,9 +222,7 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (cmd == L"gdi") {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(main, &pid);
-    HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+    HANDLE p = OpenOwner(main, PROCESS_QUERY_INFORMATION);
     if (!p) return 1;
     std::printf("%lu\n", GetGuiResources(p, GR_GDIOBJECTS));
     CloseHandle(p);
