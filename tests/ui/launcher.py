@@ -66,7 +66,7 @@ class Launcher:
         self.proc = None
 
     def start(self, wait_main=True, timeout=60):
-        # What Wine prints (a crash's backtrace among it) goes to the build
+        # What Wine prints (the line of a crash among it) goes to the build
         # folder; RP_UI_WINEDEBUG (a WINEDEBUG value) adds a trace to it.
         env = None
         if os.environ.get("RP_UI_WINEDEBUG"):
@@ -136,18 +136,10 @@ class Launcher:
             lines += ["box: " + " | ".join(b) for b in self.boxes()]
         except Exception as e:  # the description must not hide the failure
             lines.append("no dump: %r" % e)
-        try:
-            with open(os.path.join(local_appdata(), "RealmPorter", "launcher.log"), encoding="gbk",
-                      errors="replace") as f:
-                lines += ["log: " + line.rstrip() for line in f.readlines()[-25:]]
-        except OSError:
-            lines.append("no log")
+        log = tail(os.path.join(local_appdata(), "RealmPorter", "launcher.log"), 25, "gbk")
+        lines += ["log: " + line for line in log] if log is not None else ["no log"]
         lines += backtraces()
-        try:
-            with open(STDERR, encoding="utf-8", errors="replace") as f:
-                lines += ["wine: " + line.rstrip() for line in f.readlines()[-5:]]
-        except OSError:
-            pass
+        lines += ["wine: " + line for line in tail(STDERR, 5, "utf-8") or []]
         for server in (SITE,) + tuple(MIRRORS):
             try:
                 lines += ["%s: %s" % (server, r) for r in requests(server)[-8:]]
@@ -223,6 +215,15 @@ def unix_path(windows_path):
 
 def requests(server):
     return [line for line in control(server, "/__requests").splitlines() if line]
+
+
+def tail(path, n, encoding):
+    """The last `n` lines of a text file, or None when it cannot be read."""
+    try:
+        with open(path, encoding=encoding, errors="replace") as f:
+            return [line.rstrip() for line in f.readlines()[-n:]]
+    except OSError:
+        return None
 
 
 def backtraces():
