@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "app/com_out.h"
 #include "app/jobs.h"
 #include "app/log.h"
 #include "app/messages.h"
@@ -194,6 +195,7 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
   HANDLE fontRegistration = RegisterEmbeddedFont();
   bool fontOwned = false;
   UiFont = CreateUiFont(Scaled(16), &fontOwned);
+  PrepareGdiplusFonts(UiFont);
   BackgroundBrush = CreateSolidBrush(RGB(8, 18, 38));
   EditBrush = CreateSolidBrush(RGB(8, 18, 38));
   ButtonBrush = CreateSolidBrush(RGB(26, 42, 66));
@@ -205,13 +207,12 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
     ShowWindow(main, showCommand);
     UpdateWindow(main);
     AddTrayIcon(main);
-    if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
-                                   reinterpret_cast<void**>(&Taskbar)))) {
-      if (FAILED(Taskbar->HrInit())) {
-        Taskbar->Release();
-        Taskbar = nullptr;
-      }
-    } else {
+    Taskbar = ComOut<ITaskbarList3>([](ITaskbarList3** out) {
+      return CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                              reinterpret_cast<void**>(out));
+    });
+    if (Taskbar && FAILED(Taskbar->HrInit())) {
+      Taskbar->Release();
       Taskbar = nullptr;
     }
     MSG msg;
@@ -237,6 +238,7 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
   if (fontOwned) DeleteObject(UiFont);
   UnregisterEmbeddedFont(fontRegistration);
   for (HBRUSH b : {BackgroundBrush, EditBrush, ButtonBrush, ListBrush}) DeleteObject(b);
+  ReleaseGdiplusFonts();
   Gdiplus::GdiplusShutdown(gdiplusToken);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/com_out.h"
 #include "install/install.h"
 #include "install/zip_reader.h"
 #include "manifest/install_paths.h"
@@ -62,10 +63,11 @@ enum class ShellResult { Done, Failed, Unavailable };
 
 ShellResult ExtractThroughShell(const std::wstring& archive, const std::wstring& destination,
                                 const std::vector<ZipEntry>& entries, const std::atomic<bool>* cancel) {
-  IShellDispatch* shell = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_Shell, nullptr, CLSCTX_INPROC_SERVER, IID_IShellDispatch,
-                              reinterpret_cast<void**>(&shell))))
-    return ShellResult::Unavailable;
+  IShellDispatch* shell = ComOut<IShellDispatch>([](IShellDispatch** out) {
+    return CoCreateInstance(CLSID_Shell, nullptr, CLSCTX_INPROC_SERVER, IID_IShellDispatch,
+                            reinterpret_cast<void**>(out));
+  });
+  if (!shell) return ShellResult::Unavailable;
   ShellResult result = ShellResult::Unavailable;
   Folder* target = nullptr;
   Folder* source = nullptr;
@@ -78,8 +80,10 @@ ShellResult ExtractThroughShell(const std::wstring& archive, const std::wstring&
   vSource.vt = VT_BSTR;
   vSource.bstrVal = SysAllocString(archive.c_str());
   long count = 0;
-  if (SUCCEEDED(shell->NameSpace(vTarget, &target)) && target && SUCCEEDED(shell->NameSpace(vSource, &source)) &&
-      source && SUCCEEDED(source->Items(&items)) && items && SUCCEEDED(items->get_Count(&count)) && count > 0) {
+  target = ComOut<Folder>([&](Folder** out) { return shell->NameSpace(vTarget, out); });
+  if (target) source = ComOut<Folder>([&](Folder** out) { return shell->NameSpace(vSource, out); });
+  if (source) items = ComOut<FolderItems>([&](FolderItems** out) { return source->Items(out); });
+  if (items && SUCCEEDED(items->get_Count(&count)) && count > 0) {
     result = ShellResult::Failed;
     VARIANT vItems, vOptions;
     VariantInit(&vItems);

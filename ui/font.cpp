@@ -1,6 +1,8 @@
 #include "ui/font.h"
 
 #include "res/resource_ids.h"
+#include "ui/gdiplus_keep.h"
+#include "ui/ui_state.h"
 
 HANDLE RegisterEmbeddedFont() {
   HMODULE self = GetModuleHandleW(nullptr);
@@ -34,3 +36,105 @@ HFONT CreateUiFont(int pixelHeight, bool* owned) {
   *owned = false;
   return static_cast<HFONT>(GetStockObject(SYSTEM_FONT));
 }
+
+namespace {
+
+using namespace Gdiplus;
+
+Font* g_controlText = nullptr;
+HFONT g_controlTextSource = nullptr;
+FontFamily* g_arrowFamily = nullptr;
+Font* g_arrow = nullptr;
+PrivateFontCollection* g_embeddedCollection = nullptr;
+FontFamily* g_splashFamily = nullptr;
+Font* g_splash = nullptr;
+bool g_splashTried = false;
+
+template <class T>
+void Delete(T*& object) {
+  delete object;
+  object = nullptr;
+}
+
+// Whether GDI+ makes a font of exactly this face from the logical font.
+bool GdiplusUsesFace(HDC dc, const LOGFONTW& lf) {
+  GpFont* probe = nullptr;
+  if (DllExports::GdipCreateFontFromLogfontW(dc, &lf, &probe) != Ok || !probe) return false;
+  bool same = false;
+  GpFontFamily* family = nullptr;
+  if (DllExports::GdipGetFamily(probe, &family) == Ok && family) {
+    WCHAR name[LF_FACESIZE] = {};
+    same = DllExports::GdipGetFamilyName(family, name, LANG_NEUTRAL) == Ok && lstrcmpiW(name, lf.lfFaceName) == 0;
+    DllExports::GdipDeleteFontFamily(family);
+  }
+  DllExports::GdipDeleteFont(probe);
+  return same;
+}
+
+bool GdiplusHasFamily(const WCHAR* name) {
+  GpFontFamily* probe = nullptr;
+  if (DllExports::GdipCreateFontFamilyFromName(name, nullptr, &probe) != Ok || !probe) return false;
+  DllExports::GdipDeleteFontFamily(probe);
+  return true;
+}
+
+// The embedded font as a GDI+ family of its own collection (GDI+ does not
+// see fonts registered with GDI).
+FontFamily* EmbeddedFamily() {
+  HMODULE self = GetModuleHandleW(nullptr);
+  HRSRC res = FindResourceW(self, MAKEINTRESOURCEW(IDR_UI_FONT), MAKEINTRESOURCEW(10));
+  void* data = res ? LockResource(LoadResource(self, res)) : nullptr;
+  if (!data) return nullptr;
+  g_embeddedCollection = KeepIfOk(new PrivateFontCollection());
+  if (!g_embeddedCollection) return nullptr;
+  auto* found = new FontFamily();
+  INT count = 0;
+  if (g_embeddedCollection->AddMemoryFont(data, static_cast<INT>(SizeofResource(self, res))) != Ok ||
+      g_embeddedCollection->GetFamilies(1, found, &count) != Ok || count < 1 || !found->IsAvailable())
+    return nullptr;  // `found` is dropped, not deleted: a failed call may have left anything in it
+
+  return found;
+}
+
+}  // namespace
+
+void PrepareGdiplusFonts(HFONT controlFont) {
+  LOGFONTW lf;
+  if (controlFont && GetObjectW(controlFont, sizeof lf, &lf)) {
+    HDC screen = GetDC(nullptr);
+    if (GdiplusUsesFace(screen, lf)) {
+      g_controlText = KeepIfOk(new Font(screen, &lf));
+      if (g_controlText) g_controlTextSource = controlFont;
+    }
+    ReleaseDC(nullptr, screen);
+  }
+  if (GdiplusHasFamily(L"Microsoft YaHei")) {
+    g_arrowFamily = KeepIfOk(new FontFamily(L"Microsoft YaHei"));
+    if (g_arrowFamily) g_arrow = KeepIfOk(new Font(g_arrowFamily, float(Scaled(10)), FontStyleRegular, UnitPixel));
+  }
+}
+
+const Font* SplashFont() {
+  if (!g_splashTried) {
+    g_splashTried = true;
+    if (GdiplusHasFamily(L"Microsoft YaHei")) g_splashFamily = KeepIfOk(new FontFamily(L"Microsoft YaHei"));
+    if (!g_splashFamily) g_splashFamily = EmbeddedFamily();
+    if (g_splashFamily) g_splash = KeepIfOk(new Font(g_splashFamily, float(Scaled(12)), FontStyleBold, UnitPoint));
+  }
+  return g_splash;
+}
+
+void ReleaseGdiplusFonts() {
+  Delete(g_controlText);
+  g_controlTextSource = nullptr;
+  Delete(g_arrow);
+  Delete(g_arrowFamily);
+  Delete(g_splash);
+  Delete(g_splashFamily);
+  Delete(g_embeddedCollection);
+  g_splashTried = false;
+}
+
+const Font* ControlTextFont() { return g_controlText; }
+HFONT ControlTextFontSource() { return g_controlTextSource; }
+const Font* ArrowFont() { return g_arrow; }

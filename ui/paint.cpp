@@ -3,10 +3,10 @@
 #include <commctrl.h>
 
 #include <map>
-#include <memory>
 #include <string>
 
 #include "net/text.h"
+#include "ui/font.h"
 #include "ui/ids.h"
 #include "ui/layout.h"
 #include "ui/ui_state.h"
@@ -35,25 +35,7 @@ void Prepare(Graphics& g) {
   g.SetTextRenderingHint(TextRenderingHintAntiAliasGridFit);
 }
 
-// The control's own font as a GDI+ font for this device context. GDI+ does
-// not see fonts registered privately with GDI (the embedded UI font), so this
-// is often null; ControlText then draws through GDI with the same font.
-std::unique_ptr<Font> ControlFont(HDC dc, HWND control) {
-  HFONT hf = control ? reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)) : nullptr;
-  if (!hf) return nullptr;
-  LOGFONTW lf;
-  if (!GetObjectW(hf, sizeof lf, &lf)) return nullptr;
-  auto font = std::make_unique<Font>(dc, &lf);
-  if (font->GetLastStatus() != Ok) return nullptr;
-  FontFamily family;
-  if (font->GetFamily(&family) != Ok) return nullptr;
-  WCHAR name[LF_FACESIZE] = {};
-  family.GetFamilyName(name);
-  if (lstrcmpiW(name, lf.lfFaceName) != 0) return nullptr;  // GDI+ substituted another face
-  return font;
-}
-
-void DrawText(Graphics& g, const std::wstring& text, Font* font, const RectF& box, StringAlignment align) {
+void DrawText(Graphics& g, const std::wstring& text, const Font* font, const RectF& box, StringAlignment align) {
   if (!font || text.empty()) return;
   StringFormat fmt;
   fmt.SetAlignment(align);
@@ -64,17 +46,16 @@ void DrawText(Graphics& g, const std::wstring& text, Font* font, const RectF& bo
   g.DrawString(text.c_str(), -1, font, box, &fmt, &brush);
 }
 
-// Text in the control's font: through GDI+ when it knows the face, else
-// through GDI onto the same back buffer.
-void ControlText(Graphics& g, HDC reference, HWND fontSource, const std::wstring& text, const RectF& box,
-                 StringAlignment align) {
+// Text in the control's font: through GDI+ when it could make that font at
+// start-up, else through GDI onto the same back buffer.
+void ControlText(Graphics& g, HWND fontSource, const std::wstring& text, const RectF& box, StringAlignment align) {
   if (text.empty() || !fontSource) return;
-  if (auto font = ControlFont(reference, fontSource)) {
-    DrawText(g, text, font.get(), box, align);
-    return;
-  }
   HFONT hf = reinterpret_cast<HFONT>(SendMessageW(fontSource, WM_GETFONT, 0, 0));
   if (!hf) return;
+  if (ControlTextFont() && hf == ControlTextFontSource()) {
+    DrawText(g, text, ControlTextFont(), box, align);
+    return;
+  }
   g.Flush();
   HDC dc = g.GetHDC();
   HGDIOBJ old = SelectObject(dc, hf);
@@ -125,7 +106,7 @@ void PaintPathBox(HWND box, HDC target) {
     GraphicsPath path;
     AddRoundRect(path, i, r, w, h);
     FillGlass(g, path, w, h, i, 90, 0, 0, 0);
-    ControlText(g, target, box, WindowTextW(box, 259),
+    ControlText(g, box, WindowTextW(box, 259),
                 RectF(float(i + r), float(i), float(w - 2 * (i + r)), float(h - 2 * i)), StringAlignmentNear);
   });
 }
@@ -152,13 +133,11 @@ void PaintServerList(HWND combo, HDC target) {
         }
       }
       if (text.empty()) text = L"\u8bf7\u9009\u62e9\u670d\u52a1\u5668";  // 请选择服务器
-      ControlText(g, target, combo, text, box, StringAlignmentNear);
+      ControlText(g, combo, text, box, StringAlignmentNear);
     }
-    FontFamily family(L"Microsoft YaHei");
-    if (family.GetLastStatus() == Ok && family.IsAvailable()) {
-      Font arrow(&family, float(Scaled(10)), FontStyleRegular, UnitPixel);
+    if (const Font* arrow = ArrowFont()) {
       SolidBrush brush(kTextColor);
-      g.DrawString(L"\u25bc", 1, &arrow, PointF(float(w - Scaled(16) - i - Scaled(4)), float((h - Scaled(8)) / 2)),
+      g.DrawString(L"\u25bc", 1, arrow, PointF(float(w - Scaled(16) - i - Scaled(4)), float((h - Scaled(8)) / 2)),
                    &brush);
     }
   });
@@ -199,7 +178,7 @@ void PaintDropDown(HWND list, HDC target, DWORD_PTR data) {
         SolidBrush selBrush(Color(60, 255, 255, 255));
         g.FillRectangle(&selBrush, ir.left + i + Scaled(2), ir.top, iw - 2 * i - Scaled(4), ih);
       }
-      ControlText(g, target, fontSource, text,
+      ControlText(g, fontSource, text,
                   RectF(float(ir.left + i + Scaled(8)), float(ir.top), float(iw - Scaled(16) - 2 * i), float(ih)),
                   StringAlignmentNear);
     }
@@ -429,7 +408,7 @@ void DrawGlassButton(HWND mainWindow, const DRAWITEMSTRUCT* di) {
     GraphicsPath path;
     AddRoundRect(path, i, r, w, h);
     FillGlass(g, path, w, h, i, a.plate, a.glow, 2.0f * PulsePhase.load(), 1.0f);
-    ControlText(g, di->hDC, di->hwndItem, WindowTextW(di->hwndItem, 127), RectF(0, 0, float(w), float(h)),
+    ControlText(g, di->hwndItem, WindowTextW(di->hwndItem, 127), RectF(0, 0, float(w), float(h)),
                 StringAlignmentCenter);
   }
   BitBlt(di->hDC, di->rcItem.left, di->rcItem.top, w, h, bb->dc, 0, 0, SRCCOPY);

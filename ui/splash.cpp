@@ -8,14 +8,16 @@
 #include <cstring>
 #include <vector>
 
+#include "app/com_out.h"
 #include "app/messages.h"
 #include "config/serverlist_sources.h"
 #include "endpoints.h"
 #include "net/http.h"
 #include "net/text.h"
+#include "ui/font.h"
+#include "ui/gdiplus_keep.h"
 #include "ui/image_type.h"
 #include "ui/paint.h"
-#include "res/resource_ids.h"
 #include "ui/ui_state.h"
 
 using namespace Gdiplus;
@@ -33,26 +35,6 @@ std::wstring ExeFolder() {
   std::wstring p = self;
   size_t slash = p.find_last_of(L'\\');
   return slash == std::wstring::npos ? L"." : p.substr(0, slash);
-}
-
-// The embedded UI font as a GDI+ family (GDI+ does not see fonts registered
-// with GDI). Loaded on first use and kept: nothing here may be destroyed
-// after GdiplusShutdown, so the objects are never deleted.
-const FontFamily* EmbeddedFontFamily() {
-  static const FontFamily* family = [] () -> const FontFamily* {
-    HMODULE self = GetModuleHandleW(nullptr);
-    HRSRC res = FindResourceW(self, MAKEINTRESOURCEW(IDR_UI_FONT), MAKEINTRESOURCEW(10));
-    void* data = res ? LockResource(LoadResource(self, res)) : nullptr;
-    if (!data) return nullptr;
-    auto* collection = new PrivateFontCollection();
-    auto* found = new FontFamily();
-    INT count = 0;
-    if (collection->AddMemoryFont(data, static_cast<INT>(SizeofResource(self, res))) != Ok ||
-        collection->GetFamilies(1, found, &count) != Ok || count < 1)
-      return nullptr;
-    return found;
-  }();
-  return family;
 }
 
 void PaintSplash(HWND hwnd) {
@@ -75,17 +57,15 @@ void PaintSplash(HWND hwnd) {
       g.DrawPath(&pen, &path);
       // Microsoft YaHei ships with Chinese Windows; elsewhere (Wine) the
       // embedded UI font stands in, through GDI+'s own private collection.
-      FontFamily yahei(L"Microsoft YaHei");
-      const FontFamily* family = yahei.IsAvailable() ? &yahei : EmbeddedFontFamily();
-      if (!family) family = &yahei;
-      Font font(family, float(Scaled(12)), FontStyleBold, UnitPoint);
+      const Font* font = SplashFont();
       StringFormat fmt;
       fmt.SetAlignment(StringAlignmentCenter);
       fmt.SetLineAlignment(StringAlignmentCenter);
       fmt.SetFormatFlags(StringFormatFlagsNoWrap);
       SolidBrush text(Color(255, 200, 220, 255));
-      g.DrawString(L"\u6b63\u5728\u52a0\u8f7d\u7f51\u7edc\u8d44\u6e90\uff0c\u8bf7\u7a0d\u5019...", -1, &font,
-                   RectF(0, 0, float(w), float(h)), &fmt, &text);  // 正在加载网络资源，请稍候...
+      if (font)
+        g.DrawString(L"\u6b63\u5728\u52a0\u8f7d\u7f51\u7edc\u8d44\u6e90\uff0c\u8bf7\u7a0d\u5019...", -1, font,
+                     RectF(0, 0, float(w), float(h)), &fmt, &text);  // 正在加载网络资源，请稍候...
     }
   });
   EndPaint(hwnd, &ps);
@@ -100,31 +80,37 @@ LRESULT CALLBACK SplashProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 Image* DecodeWithImagingComponent(const std::wstring& path) {
-  IWICImagingFactory* factory = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                              reinterpret_cast<void**>(&factory))) &&
-      FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                              reinterpret_cast<void**>(&factory))))
-    return nullptr;
+  auto create = [](REFCLSID clsid) {
+    return ComOut<IWICImagingFactory>([&](IWICImagingFactory** out) {
+      return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                              reinterpret_cast<void**>(out));
+    });
+  };
+  IWICImagingFactory* factory = create(CLSID_WICImagingFactory2);
+  if (!factory) factory = create(CLSID_WICImagingFactory);
+  if (!factory) return nullptr;
   Image* result = nullptr;
-  IWICBitmapDecoder* decoder = nullptr;
-  IWICBitmapFrameDecode* frame = nullptr;
-  IWICFormatConverter* converter = nullptr;
+  IWICBitmapDecoder* decoder = ComOut<IWICBitmapDecoder>([&](IWICBitmapDecoder** out) {
+    return factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand, out);
+  });
+  IWICBitmapFrameDecode* frame =
+      decoder ? ComOut<IWICBitmapFrameDecode>([&](IWICBitmapFrameDecode** out) { return decoder->GetFrame(0, out); })
+              : nullptr;
+  IWICFormatConverter* converter =
+      frame ? ComOut<IWICFormatConverter>([&](IWICFormatConverter** out) { return factory->CreateFormatConverter(out); })
+            : nullptr;
   UINT w = 0, h = 0;
-  if (SUCCEEDED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
-                                                   &decoder)) &&
-      SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
+  if (converter &&
       SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                       WICBitmapPaletteTypeCustom)) &&
       SUCCEEDED(converter->GetSize(&w, &h)) && w > 0 && w <= 16384 && h > 0 && h <= 16384 &&
       static_cast<unsigned long long>(w) * h * 4 <= 268435456ull) {
     std::vector<BYTE> pixels(static_cast<size_t>(w) * h * 4, 0);
     if (SUCCEEDED(converter->CopyPixels(nullptr, w * 4, static_cast<UINT>(pixels.size()), pixels.data()))) {
-      auto* bitmap = new Bitmap(static_cast<INT>(w), static_cast<INT>(h), PixelFormat32bppARGB);
+      Bitmap* bitmap = KeepIfOk(new Bitmap(static_cast<INT>(w), static_cast<INT>(h), PixelFormat32bppARGB));
       BitmapData data;
       Rect all(0, 0, static_cast<INT>(w), static_cast<INT>(h));
-      if (bitmap->GetLastStatus() == Ok &&
-          bitmap->LockBits(&all, ImageLockModeWrite, PixelFormat32bppARGB, &data) == Ok) {
+      if (bitmap && bitmap->LockBits(&all, ImageLockModeWrite, PixelFormat32bppARGB, &data) == Ok) {
         for (UINT y = 0; y < h; ++y)
           std::memcpy(static_cast<BYTE*>(data.Scan0) + static_cast<size_t>(y) * data.Stride,
                       pixels.data() + static_cast<size_t>(y) * w * 4, w * 4);
@@ -166,23 +152,18 @@ HWND CreateSplashWindow(HINSTANCE instance) {
 std::wstring DownloadBackground(const std::string& url, const std::wstring& cacheFolder) {
   const std::wstring base = cacheFolder + L"\\wow_bg";
   const std::wstring tmp = base + L".dat";
-  InternetHandle session(OpenSession());
-  if (!session) return {};
-  SetTimeouts(session.get(), 30000, 0, 30000);
-  InternetHandle request(InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0, RequestFlagsFor(url), 0));
-  if (!request) {
-    DWORD err = GetLastError();
-    if (err == ERROR_INTERNET_TIMEOUT || err == ERROR_INTERNET_CONNECTION_ABORTED) PostNetTimeout(nullptr);
+  OpenedUrl opened;
+  if (!OpenUrl(url, nullptr, {30000, 0, 30000}, &opened)) {
+    if (IsNetTimeoutError(opened.error)) PostNetTimeout(nullptr);
     return {};
   }
-  IgnoreCertificateErrors(request.get());
   FILE* f = _wfopen(tmp.c_str(), L"wb");
   if (!f) return {};
   size_t total = 0;
   char chunk[8192];
   for (;;) {
     DWORD got = 0;
-    if (!InternetReadFile(request.get(), chunk, sizeof chunk, &got) || got == 0) break;
+    if (!InternetReadFile(opened.request.get(), chunk, sizeof chunk, &got) || got == 0) break;
     std::fwrite(chunk, 1, got, f);
     total += got;
     if (total >= kBackgroundMaxBytes) break;
@@ -232,8 +213,8 @@ void LoaderThread() {
 
 Image* LoadBackgroundImage(const std::wstring& path) {
   if (path.empty()) return nullptr;
-  auto* image = Image::FromFile(path.c_str());
-  if (image && image->GetLastStatus() == Ok && image->GetWidth() > 0) return image;
+  Image* image = KeepIfOk(Image::FromFile(path.c_str()));
+  if (image && image->GetWidth() > 0) return image;
   delete image;
   return DecodeWithImagingComponent(path);
 }
