@@ -31,22 +31,16 @@ int LoadServerList() {
 
 std::string FetchServerListText() {
   std::string text;
-  InternetHandle session(OpenSession());
-  if (!session) return text;
-  SetTimeouts(session.get(), 30000, 0, 30000);
-  const std::string url = kServerListUrl;
-  InternetHandle request(InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0, RequestFlagsFor(url), 0));
-  if (!request) {
-    DWORD err = GetLastError();
-    if (err == ERROR_INTERNET_TIMEOUT || err == ERROR_INTERNET_CONNECTION_ABORTED) PostNetTimeout(nullptr);
+  OpenedUrl opened;
+  if (!OpenUrl(kServerListUrl, nullptr, {30000, 0, 30000}, &opened)) {
+    if (IsNetTimeoutError(opened.error)) PostNetTimeout(nullptr);
     return text;
   }
-  IgnoreCertificateErrors(request.get());
   // The status is not examined: only the parse decides whether a body is usable.
   char chunk[512];
   while (text.size() < kServerListFetchLimit) {
     DWORD got = 0;
-    if (!InternetReadFile(request.get(), chunk, sizeof chunk, &got) || got == 0) break;
+    if (!InternetReadFile(opened.request.get(), chunk, sizeof chunk, &got) || got == 0) break;
     size_t room = kServerListFetchLimit - text.size();
     text.append(chunk, got < room ? got : room);
   }

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <thread>
 
 #include "app/log.h"
 #include "app/messages.h"
@@ -26,40 +25,6 @@ std::uint64_t LocalSize(const std::wstring& path) {
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) return 0;
   return (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
 }
-
-// Closes the request when the job is cancelled, which ends a blocked read
-// at once on Windows. The transfer and the watchdog share the handle only
-// through the atomic exchange, so it is closed exactly once.
-struct Watchdog {
-  std::atomic<bool> stop{false};
-  std::atomic<HINTERNET> request{nullptr};
-  const JobFlags* flags = nullptr;
-  std::thread thread;
-
-  void Start() {
-    try {
-      thread = std::thread([this] {
-        while (!stop.load()) {
-          if (flags->Cancelled()) {
-            Close();
-            return;
-          }
-          Sleep(120);
-        }
-      });
-    } catch (...) {
-      // Without the watchdog a cancel is still seen by the reader's wait.
-    }
-  }
-  void Close() {
-    if (HINTERNET h = request.exchange(nullptr)) InternetCloseHandle(h);
-  }
-  void Finish() {
-    stop.store(true);
-    if (thread.joinable()) thread.join();
-    Close();
-  }
-};
 
 void RecordProgress(DownloadJob& job, const ManifestFile& f, std::uint64_t downloaded, bool complete) {
   std::lock_guard<std::mutex> lock(job.progressLock);
@@ -109,27 +74,17 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   char range[64] = {};
   if (ranged) std::snprintf(range, sizeof range, "Range: bytes=%llu-", static_cast<unsigned long long>(localSize));
 
-  InternetHandle session(OpenSession());
-  if (!session) return TransferOutcome::Failed;
-  SetTimeouts(session.get(), 60000, 60000, 0);
-  HINTERNET request =
-      InternetOpenUrlA(session.get(), url.c_str(), ranged ? range : nullptr, ranged ? static_cast<DWORD>(-1) : 0,
-                       RequestFlagsFor(url), 0);
-  if (!request) {
-    LogWrite("Download open failed: %s err=%lu", url.c_str(), static_cast<unsigned long>(GetLastError()));
+  OpenedUrl opened;
+  if (!OpenUrl(url, ranged ? range : nullptr, {60000, 60000, ReceiveTimeoutFor(job.stallMs)}, &opened)) {
+    if (!opened.session) return TransferOutcome::Failed;
+    LogWrite("Download open failed: %s err=%lu", url.c_str(), static_cast<unsigned long>(opened.error));
     return TransferOutcome::Failed;
   }
-  IgnoreCertificateErrors(request);
-  Watchdog watchdog;
-  watchdog.flags = &job.flags;
-  watchdog.request.store(request);
-  watchdog.Start();
 
-  DWORD status = QueryStatusCode(request);
+  DWORD status = QueryStatusCode(opened.request.get());
   bool append = false;
   if (status == 404) {
     LogWrite("Download 404: %s", url.c_str());
-    watchdog.Finish();
     return TransferOutcome::NotFound;
   } else if (status == 200) {
     if (localSize > 0) {
@@ -140,14 +95,10 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     append = localSize > 0;
   } else {
     LogWrite("Download HTTP %lu: %s", static_cast<unsigned long>(status), url.c_str());
-    watchdog.Finish();
     return TransferOutcome::Failed;
   }
 
-  if (!CreateParentDirectories(localPath)) {
-    watchdog.Finish();
-    return TransferOutcome::DiskError;
-  }
+  if (!CreateParentDirectories(localPath)) return TransferOutcome::DiskError;
   FILE* f = nullptr;
   if (append) {
     f = _wfopen(localPath.c_str(), L"rb+");
@@ -160,7 +111,6 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   }
   if (!f) {
     LogWrite("Download fopen failed: %ls", localPath.c_str());
-    watchdog.Finish();
     return TransferOutcome::DiskError;
   }
 
@@ -168,7 +118,9 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   const ULONGLONG start = GetTickCount64();
   bool incomplete = false, writeFailure = false, slow = false;
   std::unique_ptr<char[]> buf(new (std::nothrow) char[kBuffer]);
-  CancellableReader reader(request);
+  // The reader takes the request over and watches the cancel flag, also
+  // while a read is blocked.
+  CancellableReader reader(std::move(opened), job.stallMs);
   if (!buf || !reader.ok()) incomplete = true;
   while (!incomplete) {
     if (job.flags.Cancelled()) {
@@ -178,7 +130,7 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     DWORD got = 0;
     // A silent mirror must not hold the job: no byte for stallMs ends the
     // transfer, even while a read is blocked.
-    ReadStatus rs = reader.Read(buf.get(), kBuffer, &got, job.flags.cancel, job.stallMs);
+    ReadStatus rs = reader.Read(buf.get(), kBuffer, &got, job.flags.cancel);
     if (rs == ReadStatus::kEnd) break;
     if (rs == ReadStatus::kStalled) {
       LogWrite("Download read stall (>=%lums): %s", static_cast<unsigned long>(job.stallMs), url.c_str());
@@ -211,7 +163,6 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     }
   }
   if (std::fclose(f) != 0 && !incomplete) writeFailure = true;
-  watchdog.Finish();
 
   if (job.flags.Cancelled()) {
     SetInFlight(job.counters, fileIndex, fileBytes);

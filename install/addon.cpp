@@ -43,18 +43,13 @@ void Post(HWND window, std::u8string_view text) {
 
 // Content-Length of the pack, for the percentage; 0 when unknown.
 DWORD QuerySize(const std::string& url) {
-  InternetHandle session(OpenSession());
-  if (!session) return 0;
-  SetTimeouts(session.get(), 30000, 0, 30000);
-  InternetHandle request(InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0, RequestFlagsFor(url), 0));
-  if (!request) {
-    DWORD err = GetLastError();
-    if (err == ERROR_INTERNET_TIMEOUT || err == ERROR_INTERNET_CONNECTION_ABORTED) PostNetTimeout(nullptr);
+  OpenedUrl opened;
+  if (!OpenUrl(url, nullptr, {30000, 0, 30000}, &opened)) {
+    if (IsNetTimeoutError(opened.error)) PostNetTimeout(nullptr);
     return 0;
   }
-  IgnoreCertificateErrors(request.get());
   DWORD size = 0, len = sizeof size;
-  if (!HttpQueryInfoA(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &size, &len, nullptr)) return 0;
+  if (!HttpQueryInfoA(opened.request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &size, &len, nullptr)) return 0;
   return size;
 }
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <thread>
 #include <vector>
 
+#include "app/log.h"
 #include "app/messages.h"
 #include "manifest/sha256.h"
 #include "net/http.h"
@@ -16,29 +16,6 @@ namespace {
 
 constexpr int kAttempts = 3;
 constexpr DWORD kReadBuffer = 65536;
-
-// What the downloader shares with its cancel watcher. Whichever thread takes
-// the request out of the slot first closes it, so it is closed exactly once.
-struct WatchState {
-  std::atomic<bool> finished{false};
-  std::atomic<bool>* cancel = nullptr;
-  std::atomic<HINTERNET> request{nullptr};
-};
-
-void CloseSlot(WatchState* s) {
-  if (HINTERNET h = s->request.exchange(nullptr)) InternetCloseHandle(h);
-}
-
-void CancelWatcher(WatchState* s) {
-  while (!s->finished.load()) {
-    if (s->cancel->load()) {
-      // Closing the request makes a blocked read return at once.
-      CloseSlot(s);
-      return;
-    }
-    Sleep(120);
-  }
-}
 
 std::uint64_t FileSizeOf(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA d;
@@ -90,16 +67,6 @@ bool DownloadFile(const DownloadRequest& r) {
   std::atomic<bool>* cancel = r.cancel ? r.cancel : &localCancel;
   const std::string sizeFormat = r.sizeFormat.empty() ? Gbk(u8"正在下载补丁... 已下载 %.1f MB") : r.sizeFormat;
 
-  WatchState watch;
-  watch.cancel = cancel;
-  std::thread watcher;
-  try {
-    watcher = std::thread(CancelWatcher, &watch);
-  } catch (...) {
-    // Without the watcher a cancel could not end a blocked read: do not start.
-    return false;
-  }
-
   bool succeeded = false;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (succeeded || cancel->load()) break;
@@ -110,32 +77,21 @@ bool DownloadFile(const DownloadRequest& r) {
       PostStatusText(r.window, text);
       if (!WaitBeforeRetry(cancel)) break;
     }
-    InternetHandle session(OpenSession());
-    if (!session) continue;
-    SetTimeouts(session.get(), 60000, 60000, 0);
-
     std::uint64_t offset = attempt == 0 ? 0 : FileSizeOf(r.target);
     char range[64] = {};
     if (offset > 0) std::snprintf(range, sizeof range, "Range: bytes=%llu-", static_cast<unsigned long long>(offset));
-    HINTERNET request = InternetOpenUrlA(session.get(), r.url.c_str(), offset > 0 ? range : nullptr,
-                                         offset > 0 ? static_cast<DWORD>(-1) : 0, RequestFlagsFor(r.url), 0);
-    if (!request) {
-      DWORD err = GetLastError();
-      if (attempt == kAttempts - 1 && (err == ERROR_INTERNET_TIMEOUT || err == ERROR_INTERNET_CONNECTION_ABORTED))
-        PostNetTimeout(r.window);
+    OpenedUrl opened;
+    if (!OpenUrl(r.url, offset > 0 ? range : nullptr, {60000, 60000, ReceiveTimeoutFor(r.stallMs)}, &opened)) {
+      if (attempt == kAttempts - 1 && IsNetTimeoutError(opened.error)) PostNetTimeout(r.window);
       continue;
     }
-    IgnoreCertificateErrors(request);
-    watch.request.store(request);
+    HINTERNET request = opened.request.get();
 
     DWORD status = QueryStatusCode(request);
     bool continuation = status == 206 && offset > 0;
     // An error page is not the file: without this a 404 body of the right
     // length would be saved and reported as a finished download.
-    if (status != 200 && !continuation) {
-      CloseSlot(&watch);
-      continue;
-    }
+    if (status != 200 && !continuation) continue;
     std::uint64_t contentLength = std::strtoull(QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, 32).c_str(), nullptr, 10);
     std::uint64_t fileSize = contentLength;
     if (continuation) {
@@ -144,17 +100,16 @@ bool DownloadFile(const DownloadRequest& r) {
     }
 
     FILE* f = _wfopen(r.target.c_str(), continuation ? L"ab" : L"wb");
-    if (!f) {
-      CloseSlot(&watch);
-      break;  // the target cannot be written: no further attempt
-    }
+    if (!f) break;  // the target cannot be written: no further attempt
 
     std::uint64_t done = continuation ? offset : 0;
     int lastPercent = -1;
     std::uint64_t lastReportKiB = 0;
     bool readError = false;
     std::unique_ptr<char[]> buf(new char[kReadBuffer]);
-    CancellableReader reader(request);
+    // The reader takes the request over and watches the cancel flag, also
+    // while a read is blocked.
+    CancellableReader reader(std::move(opened), r.stallMs);
     if (!reader.ok()) readError = true;
     while (reader.ok() && !cancel->load()) {
       if (r.window && !IsWindow(r.window)) {
@@ -162,8 +117,10 @@ bool DownloadFile(const DownloadRequest& r) {
         break;
       }
       DWORD got = 0;
-      ReadStatus rs = reader.Read(buf.get(), kReadBuffer, &got, cancel, 0);
+      ReadStatus rs = reader.Read(buf.get(), kReadBuffer, &got, cancel);
       if (rs == ReadStatus::kEnd || rs == ReadStatus::kCancelled) break;
+      if (rs == ReadStatus::kStalled)
+        LogWrite("Download read stall (>=%lums): %s", static_cast<unsigned long>(r.stallMs), r.url.c_str());
       if (rs != ReadStatus::kData) {
         if (!cancel->load()) readError = true;
         break;
@@ -189,13 +146,9 @@ bool DownloadFile(const DownloadRequest& r) {
       }
     }
     std::fclose(f);
-    CloseSlot(&watch);
     if (cancel->load()) break;
     if (!readError && ((fileSize > 0 && done == fileSize) || (fileSize == 0 && done > 0))) succeeded = true;
   }
-
-  watch.finished.store(true);
-  watcher.join();
 
   if (succeeded && !r.expectedHash.empty()) {
     // The previous version is only given up once the new file is verified.

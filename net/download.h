@@ -1,7 +1,7 @@
 #pragma once
 // One file over HTTP(S) with up to three attempts (later ones resume with a
 // Range request), live progress posted to a window, a cancel flag that ends
-// even a blocked read within ~120 ms, an optional SHA-256 check, and the
+// even a blocked read within ~50 ms, an optional SHA-256 check, and the
 // previous version of the file restored when the download does not succeed.
 #include <windows.h>
 
@@ -21,6 +21,9 @@ struct DownloadRequest {
   std::uint64_t overallTotal = 0;  // 0: per-file progress
   std::string sizeFormat;          // GBK, one %.1f; empty: the default text
   std::string expectedHash;        // empty: no check
+  // An attempt that receives nothing for this long fails (the next attempt
+  // resumes); a silent server would otherwise hold the job for good.
+  DWORD stallMs = 120000;
 };
 
 bool DownloadFile(const DownloadRequest& request);

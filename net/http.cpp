@@ -14,10 +14,57 @@ DWORD RequestFlagsFor(const std::string& url) {
 
 HINTERNET OpenSession() { return InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0); }
 
-void SetTimeouts(HINTERNET session, DWORD connectMs, DWORD sendMs, DWORD receiveMs) {
-  InternetSetOptionA(session, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof connectMs);
-  if (sendMs) InternetSetOptionA(session, INTERNET_OPTION_SEND_TIMEOUT, &sendMs, sizeof sendMs);
-  InternetSetOptionA(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
+namespace {
+
+void SetTimeouts(HINTERNET handle, const UrlTimeouts& t) {
+  DWORD connect = t.connectMs, send = t.sendMs, receive = t.receiveMs;
+  InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+  if (send) InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &send, sizeof send);
+  InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+}
+
+}  // namespace
+
+bool IsNetTimeoutError(DWORD error) {
+  return error == ERROR_INTERNET_TIMEOUT || error == ERROR_INTERNET_CONNECTION_ABORTED;
+}
+
+bool OpenUrl(const std::string& url, const char* extraHeader, const UrlTimeouts& timeouts, OpenedUrl* out) {
+  auto fail = [&](DWORD error) {
+    out->error = error;
+    return false;
+  };
+  out->error = 0;
+  out->session.Reset(OpenSession());
+  if (!out->session) return fail(GetLastError());
+  SetTimeouts(out->session.get(), timeouts);
+  char host[INTERNET_MAX_HOST_NAME_LENGTH] = {};
+  std::vector<char> path(url.size() + 2, '\0'), extra(url.size() + 2, '\0');
+  URL_COMPONENTSA parts = {};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = sizeof host;
+  parts.lpszUrlPath = path.data();
+  parts.dwUrlPathLength = static_cast<DWORD>(path.size());
+  parts.lpszExtraInfo = extra.data();
+  parts.dwExtraInfoLength = static_cast<DWORD>(extra.size());
+  if (!InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
+      (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS))
+    return fail(ERROR_INTERNET_INVALID_URL);
+  out->connection.Reset(
+      InternetConnectA(out->session.get(), host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!out->connection) return fail(GetLastError());
+  SetTimeouts(out->connection.get(), timeouts);
+  std::string object = std::string(path.data()) + extra.data();
+  if (object.empty()) object.push_back('/');
+  DWORD flags = RequestFlagsFor(url);
+  if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
+  out->request.Reset(HttpOpenRequestA(out->connection.get(), "GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
+  if (!out->request) return fail(GetLastError());
+  IgnoreCertificateErrors(out->request.get());
+  if (!HttpSendRequestA(out->request.get(), extraHeader, extraHeader ? static_cast<DWORD>(-1) : 0, nullptr, 0))
+    return fail(GetLastError());
+  return true;
 }
 
 void IgnoreCertificateErrors(HINTERNET request) {
@@ -34,16 +81,13 @@ DWORD QueryStatusCode(HINTERNET request) {
 
 bool HttpGetToString(const std::string& url, std::string* body) {
   body->clear();
-  InternetHandle session(OpenSession());
-  if (!session) return false;
-  SetTimeouts(session.get(), 60000, 0, 60000);
-  InternetHandle request(InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0, RequestFlagsFor(url), 0));
-  if (!request) {
-    LogWrite("HttpGetToString failed: %s err=%lu", url.c_str(), static_cast<unsigned long>(GetLastError()));
+  OpenedUrl opened;
+  if (!OpenUrl(url, nullptr, {60000, 0, 60000}, &opened)) {
+    LogWrite("HttpGetToString failed: %s err=%lu", url.c_str(), static_cast<unsigned long>(opened.error));
     return false;
   }
-  IgnoreCertificateErrors(request.get());
-  DWORD status = QueryStatusCode(request.get());
+  HINTERNET request = opened.request.get();
+  DWORD status = QueryStatusCode(request);
   if (status != 200) {
     LogWrite("HttpGetToString HTTP %lu: %s", static_cast<unsigned long>(status), url.c_str());
     return false;
@@ -51,7 +95,7 @@ bool HttpGetToString(const std::string& url, std::string* body) {
   std::vector<char> buf(65536, 0);
   for (;;) {
     DWORD got = 0;
-    if (!InternetReadFile(request.get(), buf.data(), static_cast<DWORD>(buf.size()), &got)) return false;
+    if (!InternetReadFile(request, buf.data(), static_cast<DWORD>(buf.size()), &got)) return false;
     if (got == 0) break;
     if (body->size() + got > kBodyLimit) {
       body->clear();

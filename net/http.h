@@ -18,6 +18,11 @@ class InternetHandle {
   ~InternetHandle() { Reset(); }
   InternetHandle(const InternetHandle&) = delete;
   InternetHandle& operator=(const InternetHandle&) = delete;
+  InternetHandle(InternetHandle&& other) noexcept : h_(other.Release()) {}
+  InternetHandle& operator=(InternetHandle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
   void Reset(HINTERNET h = nullptr) {
     if (h_) InternetCloseHandle(h_);
     h_ = h;
@@ -39,11 +44,39 @@ class InternetHandle {
 DWORD RequestFlagsFor(const std::string& url);
 // A session with the agent and the system's proxy settings.
 HINTERNET OpenSession();
-void SetTimeouts(HINTERNET session, DWORD connectMs, DWORD sendMs, DWORD receiveMs);
 // Certificate authority, usage, name and date errors ignored (0x3300).
 void IgnoreCertificateErrors(HINTERNET request);
 // The numeric status code, 0 when it cannot be read.
 DWORD QueryStatusCode(HINTERNET request);
+
+struct UrlTimeouts {
+  DWORD connectMs = 60000;
+  DWORD sendMs = 0;     // 0: the system's default
+  DWORD receiveMs = 0;  // 0: none, a read waits for the server
+};
+
+// The handles of one request, closed request first. Closing the session
+// would close the others with it.
+struct OpenedUrl {
+  InternetHandle session, connection, request;
+  DWORD error = 0;  // the system's error code when the open failed
+  void Close() {
+    request.Reset();
+    connection.Reset();
+    session.Reset();
+  }
+};
+
+// The program's one way to open a URL: a GET with the user agent, the
+// system's proxy settings, the request flags of RequestFlagsFor (and a
+// secure connection for any https scheme), every certificate error ignored,
+// an optional extra header line, and the time-outs set on the connection
+// before the request is sent (Wine applies a receive time-out only then).
+// False when the request could not be sent; `out->error` says why.
+bool OpenUrl(const std::string& url, const char* extraHeader, const UrlTimeouts& timeouts, OpenedUrl* out);
+// 12002 (time-out) or 12030 (connection aborted): the errors that warn the
+// player about the network.
+bool IsNetTimeoutError(DWORD error);
 
 // One GET; true when the status is 200 and a non-empty body of at most 8 MiB
 // arrived whole.

@@ -6,11 +6,16 @@
 #include <thread>
 #include <vector>
 
+// How much longer than the stall time the request's own receive time-out
+// runs (at most): the stall check answers the caller first, the time-out
+// then ends the abandoned read.
+constexpr DWORD kReceiveTimeoutMargin = 5000;
+
 struct ReaderState {
   std::mutex m;
   std::condition_variable cv;
-  HINTERNET request = nullptr;
-  bool want = false, done = false, stop = false;
+  OpenedUrl url;  // owned; closed by the helper as it ends
+  bool want = false, done = false, abandoned = false;
   DWORD capacity = 0, got = 0, error = 0;
   BOOL ok = FALSE;
   std::vector<char> buf;
@@ -18,21 +23,25 @@ struct ReaderState {
 
 namespace {
 
+std::atomic<int> g_liveReaders{0};
+
+
 // The helper owns nothing but its share of the state: an abandoned read
-// writes into the state's own buffer, never into the caller's.
+// writes into the state's own buffer, never into the caller's. It is the
+// only thread that reads from the request or closes it, so a close can never
+// meet a read.
 void ReaderLoop(std::shared_ptr<ReaderState> s) {
   std::unique_lock<std::mutex> lock(s->m);
   for (;;) {
-    s->cv.wait(lock, [&] { return s->want || s->stop; });
-    if (s->stop) return;
+    s->cv.wait(lock, [&] { return s->want || s->abandoned; });
+    if (s->abandoned) break;
     s->want = false;
     DWORD capacity = s->capacity;
-    HINTERNET request = s->request;
     if (s->buf.size() < capacity) s->buf.resize(capacity);
     char* buf = s->buf.data();
     lock.unlock();
     DWORD got = 0;
-    BOOL ok = InternetReadFile(request, buf, capacity, &got);
+    BOOL ok = InternetReadFile(s->url.request.get(), buf, capacity, &got);
     DWORD error = ok ? 0 : GetLastError();
     lock.lock();
     s->ok = ok;
@@ -41,34 +50,45 @@ void ReaderLoop(std::shared_ptr<ReaderState> s) {
     s->done = true;
     s->cv.notify_all();
   }
+  OpenedUrl closing = std::move(s->url);
+  lock.unlock();
+  closing.Close();
+  g_liveReaders.fetch_sub(1);
 }
 
 }  // namespace
 
-CancellableReader::CancellableReader(HINTERNET request) {
+int LiveReaderThreads() { return g_liveReaders.load(); }
+
+DWORD ReceiveTimeoutFor(DWORD stallMs) {
+  return stallMs + (stallMs < kReceiveTimeoutMargin ? stallMs : kReceiveTimeoutMargin);
+}
+
+CancellableReader::CancellableReader(OpenedUrl&& url, DWORD stallMs) : stallMs_(stallMs) {
   auto state = std::make_shared<ReaderState>();
-  state->request = request;
+  state->url = std::move(url);
+  g_liveReaders.fetch_add(1);
   try {
     std::thread(ReaderLoop, state).detach();
     state_ = std::move(state);
   } catch (...) {
-    state_.reset();
+    g_liveReaders.fetch_sub(1);  // the handles close with `state`
   }
 }
 
 CancellableReader::~CancellableReader() {
   if (!state_) return;
   std::lock_guard<std::mutex> lock(state_->m);
-  state_->stop = true;
+  state_->abandoned = true;
   state_->cv.notify_all();
 }
 
 ReadStatus CancellableReader::Read(char* out, DWORD capacity, DWORD* got, const std::atomic<bool>* cancel,
-                                   DWORD stallMs, DWORD* error) {
+                                   DWORD* error) {
   *got = 0;
   if (!state_) return ReadStatus::kError;
   std::unique_lock<std::mutex> lock(state_->m);
-  if (state_->stop) return ReadStatus::kCancelled;
+  if (state_->abandoned) return ReadStatus::kCancelled;
   state_->capacity = capacity;
   state_->done = false;
   state_->want = true;
@@ -78,11 +98,11 @@ ReadStatus CancellableReader::Read(char* out, DWORD capacity, DWORD* got, const 
     state_->cv.wait_for(lock, std::chrono::milliseconds(50));
     if (state_->done) break;
     if (cancel && cancel->load()) {
-      state_->stop = true;
+      state_->abandoned = true;
       return ReadStatus::kCancelled;
     }
-    if (stallMs && GetTickCount() - start >= stallMs) {
-      state_->stop = true;
+    if (stallMs_ && GetTickCount() - start >= stallMs_) {
+      state_->abandoned = true;
       return ReadStatus::kStalled;
     }
   }

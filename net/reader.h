@@ -1,14 +1,28 @@
 #pragma once
-// InternetReadFile that the caller can walk away from. The read runs on a
-// helper thread, and Read() returns when data arrives, the cancel flag is
-// set or no byte has come for `stallMs`. Closing the request from another
-// thread ends a blocked read on Windows, but not under Wine's WinINet; this
-// way a cancel or a silent server never holds the caller, on either.
+// InternetReadFile that the caller can walk away from, and the program's one
+// cancel watcher for a transfer. The read runs on a helper thread, and Read()
+// returns when data arrives, the cancel flag is set or no byte has come for
+// the stall time. Closing a request from another thread ends a blocked read
+// on Windows, but not under Wine's WinINet; this way a cancel or a silent
+// server never holds the caller, on either.
+//
+// The reader owns the request (and its session) from construction on. They
+// are closed exactly once, by the helper thread as it ends, so never while a
+// read is in the request or about to enter it (closing the session would
+// close the request too): a closed handle's value can be handed to another
+// transfer's request at once, and a late read on it would read that one's
+// data. A read that was walked away from (cancel, stall, or the reader
+// destroyed mid-read) finishes on its own, into the reader's own buffer; the
+// request carries a receive time-out a little longer than the stall time
+// (ReceiveTimeoutFor), so such a read, and the thread, buffer and socket it
+// holds, ends soon after even when the server stays silent.
 #include <windows.h>
 #include <wininet.h>
 
 #include <atomic>
 #include <memory>
+
+#include "net/http.h"
 
 enum class ReadStatus { kData, kEnd, kError, kCancelled, kStalled };
 
@@ -16,7 +30,10 @@ struct ReaderState;
 
 class CancellableReader {
  public:
-  explicit CancellableReader(HINTERNET request);
+  // Takes the opened URL's handles over (also when the helper cannot start:
+  // they are closed then). `stallMs` 0: no stall time. The request should
+  // have been opened with ReceiveTimeoutFor(stallMs).
+  CancellableReader(OpenedUrl&& url, DWORD stallMs);
   ~CancellableReader();
   CancellableReader(const CancellableReader&) = delete;
   CancellableReader& operator=(const CancellableReader&) = delete;
@@ -25,9 +42,17 @@ class CancellableReader {
   bool ok() const { return state_ != nullptr; }
   // Up to `capacity` bytes into `out`. After kCancelled or kStalled the read
   // is left to finish on its own and the reader is not used again.
-  ReadStatus Read(char* out, DWORD capacity, DWORD* got, const std::atomic<bool>* cancel, DWORD stallMs,
-                  DWORD* error = nullptr);
+  ReadStatus Read(char* out, DWORD capacity, DWORD* got, const std::atomic<bool>* cancel, DWORD* error = nullptr);
 
  private:
   std::shared_ptr<ReaderState> state_;
+  DWORD stallMs_;
 };
+
+// The receive time-out to open a request with, for a stall time: a little
+// longer, so that the stall check answers the caller first and the time-out
+// then ends a read walked away from. 0 for 0.
+DWORD ReceiveTimeoutFor(DWORD stallMs);
+
+// Helper threads alive now, abandoned reads included (for the tests).
+int LiveReaderThreads();

@@ -12,6 +12,8 @@
 
 #include "app/messages.h"
 #include "manifest/sha256.h"
+#include "net/http.h"
+#include "net/reader.h"
 #include "net/text.h"
 #include "support.h"
 
@@ -135,6 +137,45 @@ TEST_F(Download, CancelDuringABlockedReadReturnsQuickly) {
   EXPECT_LT(took, 700u);
   EXPECT_EQ(ReadFileBytes(dir_ / L"out.bin"), "previous") << "the backup is restored";
   EXPECT_EQ(FileRequests().size(), 1u);
+}
+
+// The reader is the only thread that reads from or closes its request, and a
+// read walked away from ends by the request's receive time-out: a server that
+// stalls again and again cannot pile up helper threads (each holding a
+// buffer and a socket).
+TEST_F(Download, AbandonedReadsEndAndNeverPileUp) {
+  Control(kSite, "/__fault?path=/file.bin&kind=stall&arg=600");
+  const int before = LiveReaderThreads();
+  const std::string url = std::string(kSite) + "/file.bin";
+  char buf[4096];
+  DWORD got = 0;
+  std::atomic<bool> cancel{false};
+  int peak = 0;
+  for (int i = 0; i < 30; ++i) {
+    OpenedUrl opened;
+    ASSERT_TRUE(OpenUrl(url, nullptr, {60000, 0, ReceiveTimeoutFor(300)}, &opened));
+    CancellableReader reader(std::move(opened), 300);
+    if (i % 3 == 2) continue;  // walked away from before the helper has entered its read
+    cancel = i % 3 == 1;
+    DWORD start = GetTickCount();
+    ReadStatus rs = reader.Read(buf, sizeof buf, &got, &cancel);
+    EXPECT_EQ(rs, cancel ? ReadStatus::kCancelled : ReadStatus::kStalled) << i;
+    EXPECT_LT(GetTickCount() - start, cancel ? 200u : 700u) << i;
+    peak = std::max(peak, LiveReaderThreads() - before);
+  }
+  EXPECT_LE(peak, 6) << "abandoned reads end within about the stall time";
+  DWORD start = GetTickCount();
+  while (LiveReaderThreads() > before && GetTickCount() - start < 5000) Sleep(20);
+  EXPECT_EQ(LiveReaderThreads(), before);
+}
+
+TEST_F(Download, AStallEndsTheAttemptAndTheNextOneResumes) {
+  Control(kSite, "/__fault?path=/file.bin&kind=stall&arg=600&times=1");
+  DownloadRequest r = Request();
+  r.stallMs = 500;
+  ASSERT_TRUE(DownloadFile(r));
+  EXPECT_EQ(ReadFileBytes(dir_ / L"out.bin"), data_);
+  EXPECT_EQ(FileRequests().size(), 2u);
 }
 
 TEST_F(Download, CancelDuringTheRetryWaitMakesNoFurtherRequest) {
