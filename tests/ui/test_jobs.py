@@ -216,6 +216,24 @@ class Jobs(unittest.TestCase):
         leftovers = [n for n in os.listdir(self.game) if n.startswith("Interface.")]
         self.assertEqual(leftovers, [])
 
+    def test_twenty_addon_installs_in_one_process(self):
+        # Workers allocate while the window repaints its pulsing buttons: a
+        # painting fault that corrupts the shared heap shows up here as a hang
+        # or a vanished launcher within a few installs.
+        self.addon_zip([("Interface/AddOns/Pack/f%03d.lua" % i, blob(2000, i)) for i in range(300)])
+        self.set_game()
+        L = self.launcher.start()
+        pack_requests = lambda: len([r for r in requests(MIRRORS[1]) if ".zip" in r])
+        for n in range(20):
+            L.command(1016)
+            # Each install asks for the pack twice (its size, then its bytes).
+            L.wait_for(lambda: pack_requests() >= 2 * (n + 1), 20, "install %d to download" % n)
+            L.wait_for(lambda: L.dump()[1][1016]["text"] == "安装大脚插件" and L.dump()[1][1003]["enabled"], 60,
+                       "install %d to finish" % n)
+            self.assertEqual(L.dump()[1][1005]["text"], "大脚插件安装完成！", n)
+        self.assertEqual(L.boxes(), [])
+        self.assertEqual(len(os.listdir(self.local("Interface/AddOns/Pack"))), 300)
+
     def test_addon_failures_leave_interface_as_it_was(self):
         write(self.local("Interface/AddOns/Old/old.toc"), b"old")
         self.set_game()
