@@ -1,6 +1,21 @@
 #pragma once
-// Job slots and detached workers. Workers never touch a window: they post
-// the private messages of app/messages.h and poll their cancel flag.
+// Job slots and detached workers.
+//
+// How a job runs:
+//  1. The window claims the job's slot on the UI thread: it sets the busy
+//     flag and clears the cancel flag, then relabels and disables buttons.
+//     From here on a click on the job's button asks to cancel.
+//  2. It starts the worker with TrySpawnDetached, handing it one record with
+//     everything the worker needs. When the thread cannot start, the window
+//     releases the slot at once.
+//  3. The worker never touches a window: it polls its cancel flag and
+//     reports only by posting the messages of app/messages.h. It clears the
+//     busy flag right before it posts its completion message, also when it
+//     ends by an exception (RunWorkerGuarded).
+//  4. The completion handler, on the UI thread, releases the slot and sets
+//     every job button from the state of all four slots.
+// At exit the window sets every cancel flag and start-up waits for the busy
+// flags to clear.
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -30,6 +45,26 @@ struct ClientDownloadResult {
   int buttonId = 0;
   std::wstring buttonLabel;
 };
+
+// Runs a worker's body. An exception that escapes it is logged with the
+// worker's name and reported like any failure of the job: `fail` clears the
+// busy flag and posts the completion message with the failure result.
+template <class Body, class Fail>
+void RunWorkerGuarded(const char* name, Body body, Fail fail) noexcept {
+  try {
+    body();
+    return;
+  } catch (const std::exception& e) {
+    LogWrite("%s: exception msg=%s", name, e.what());
+  } catch (...) {
+    LogWrite("%s: unknown exception", name);
+  }
+  try {
+    fail();
+  } catch (...) {
+    LogWrite("%s: its failure could not be reported", name);
+  }
+}
 
 // Starts `worker(args...)` on a new detached thread with its own copies of
 // the arguments (pass flags with std::ref). Never throws: a thread that

@@ -14,6 +14,7 @@ set(RP_PURE_SOURCES
   net/url.cpp
   download/pool.cpp
   ui/layout.cpp
+  ui/job_table.cpp
   ui/image_type.cpp
   install/zip_reader.cpp
   download/save_folder.cpp
@@ -43,6 +44,10 @@ set(RP_WIN_SOURCES
   ui/main_window.cpp
   ui/worker_messages.cpp
   ui/commands.cpp
+  ui/job_buttons.cpp
+  ui/patch_command.cpp
+  ui/addon_command.cpp
+  ui/client_command.cpp
   ui/tray.cpp
   ui/paint.cpp
   ui/splash.cpp
@@ -50,5 +55,5 @@ set(RP_WIN_SOURCES
   install/patch.cpp
   install/addon.cpp
   install/zip_extract.cpp
-  download/client_command.cpp
+  download/client_download.cpp
 )

@@ -82,11 +82,13 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
         }
       });
     } catch (...) {
-      // Fewer workers: the others still serve the pool, files move between them.
       LogWrite("Mirror failed (%s): worker thread could not start", job.mirrors[m].c_str());
     }
   }
-  if (workers.empty()) SetFatalError(job, Gbk(u8"下载未完成。"));
+  // Files queued on a mirror without a worker would never be taken, and
+  // failed files are handed round to every mirror: the job ends instead,
+  // and the workers that did start stop below.
+  if (static_cast<int>(workers.size()) < n) SetFatalError(job, Gbk(u8"系统繁忙，无法启动下载线程，请稍后重试。"));
 
   const std::string fmtDownloading = Gbk(u8"正在下载: %.2f GB / %.2f GB  %.2f MB/s");
   const std::string fmtCooling = Gbk(u8"镜像冷却中，等待恢复: %.2f GB / %.2f GB");

@@ -21,9 +21,9 @@ constexpr double kSlowRate = 262144.0;
 constexpr std::uint64_t kHashNoticeBytes = 67108864;
 
 std::uint64_t LocalSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA d;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) return 0;
-  return (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+  std::uint64_t size = 0;
+  FileSizeOf(path, &size);
+  return size;
 }
 
 void RecordProgress(DownloadJob& job, const ManifestFile& f, std::uint64_t downloaded, bool complete) {
@@ -199,7 +199,8 @@ bool FileJob(DownloadJob& job, int mirror, int file) {
     SetFatalError(job, Gbk(u8"非法写入路径: ") + f.path);
     return false;
   }
-  if (LocalSize(local) == f.size && GetFileAttributesW(local.c_str()) != INVALID_FILE_ATTRIBUTES) {
+  std::uint64_t localSize = 0;
+  if (FileSizeOf(local, &localSize) && localSize == f.size) {
     if (f.size >= kHashNoticeBytes && job.window) PostStatusText(job.window, Gbk(u8"正在校验本地文件...").c_str());
     std::string actual;
     if (Sha256HexOfFile(local, &actual) && DigestEquals(actual, f.sha256)) {

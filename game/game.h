@@ -5,14 +5,17 @@
 
 #include <string>
 
-// Open-file dialog for Wow.exe; on OK the choice becomes the game path, is
-// shown in the path box and saved. Not validated here.
-void BrowseGamePath(HWND owner);
+#include "config/serverlist.h"
 
-// Rewrites Data\zhCN\realmlist.wtf for the realm selected in the Main
-// window's server list. Silent; writes nothing for an invalid game path, no
-// selection, a missing Data\zhCN or an unsafe field.
-void WriteRealmConfig(HWND mainWindow, const std::wstring& gamePath);
+// Open-file dialog for Wow.exe, owned by `owner`; true with the chosen path
+// on OK. Not validated here.
+bool AskForGameExe(HWND owner, std::wstring* path);
+
+// Rewrites Data\zhCN\realmlist.wtf for `realm`. Silent; writes nothing for
+// an invalid game path, no realm, a missing Data\zhCN or an unsafe field.
+void WriteRealmConfig(const ServerEntry* realm, const std::wstring& gamePath);
+// Deletes a folder or file with the shell, silently; true when it is gone.
+bool DeleteWithShell(const std::wstring& path);
 // Deletes the client's Cache folder without any dialog.
 void RemoveClientCache(const std::wstring& gamePath);
 // Deletes patch archives that belong to no current patch set.
@@ -22,5 +25,3 @@ bool IsProcessRunning(const char* exeName);
 bool IsGameRunning();
 // Opens the game path with the shell, its own folder as working directory.
 void StartGame(const std::wstring& gamePath);
-// The "开始游戏" button.
-void OnStartGameCommand(HWND mainWindow);

@@ -3,9 +3,8 @@
 
 #include "config/settings.h"
 #include "game/game.h"
-#include "ui/ids.h"
 
-void BrowseGamePath(HWND owner) {
+bool AskForGameExe(HWND owner, std::wstring* path) {
   wchar_t file[kGamePathUnits] = {};
   // Wow.exe first, so that only the game's executable is listed at first.
   static const wchar_t kFilter[] = L"Wow.exe\0Wow.exe\0\u6240\u6709\u6587\u4ef6\0*.*\0";  // 所有文件
@@ -17,11 +16,7 @@ void BrowseGamePath(HWND owner) {
   ofn.lpstrFile = file;
   ofn.nMaxFile = kGamePathUnits;
   ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-  if (!GetOpenFileNameW(&ofn)) return;
-  wcscpy(GamePath, file);
-  if (HWND box = GetDlgItem(owner, kIdPathBox)) {
-    SetWindowTextW(box, GamePath);
-    InvalidateRect(box, nullptr, FALSE);
-  }
-  SaveGamePath();
+  if (!GetOpenFileNameW(&ofn)) return false;
+  *path = file;
+  return true;
 }

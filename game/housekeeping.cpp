@@ -8,15 +8,9 @@
 #include "game/game.h"
 #include "game/gamedir.h"
 #include "game/realmfile.h"
-#include "ui/ids.h"
 
-void WriteRealmConfig(HWND mainWindow, const std::wstring& gamePath) {
-  if (!IsValidGamePath(gamePath)) return;
-  int index = 0;
-  if (HWND list = GetDlgItem(mainWindow, kIdServerList))
-    index = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
-  const ServerEntry* entry = ServerAt(index);
-  if (!entry) return;
+void WriteRealmConfig(const ServerEntry* entry, const std::wstring& gamePath) {
+  if (!IsValidGamePath(gamePath) || !entry) return;
   std::string text;
   if (!BuildRealmConfigText(entry->realm, entry->patch, &text)) return;
   std::wstring file = GameFolderOf(gamePath) + L"\\Data\\zhCN\\realmlist.wtf";
@@ -28,16 +22,21 @@ void WriteRealmConfig(HWND mainWindow, const std::wstring& gamePath) {
   std::fclose(f);
 }
 
+bool DeleteWithShell(const std::wstring& path) {
+  std::wstring list = path;
+  list.push_back(L'\0');  // a list of one name, ended by two NULs
+  SHFILEOPSTRUCTW op = {};
+  op.wFunc = FO_DELETE;
+  op.pFrom = list.c_str();
+  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+  return SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted;
+}
+
 void RemoveClientCache(const std::wstring& gamePath) {
   if (!IsValidGamePath(gamePath)) return;
   std::wstring folder = GameFolderOf(gamePath) + L"\\Cache";
   if (folder.size() + 2 > 262) return;
-  folder.push_back(L'\0');  // a list of one name, ended by two NULs
-  SHFILEOPSTRUCTW op = {};
-  op.wFunc = FO_DELETE;
-  op.pFrom = folder.c_str();
-  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
-  SHFileOperationW(&op);
+  DeleteWithShell(folder);
 }
 
 namespace {

@@ -33,13 +33,3 @@ void StartGame(const std::wstring& gamePath) {
   ShellExecuteW(nullptr, L"open", gamePath.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(),
                 SW_SHOW);
 }
-
-void OnStartGameCommand(HWND mainWindow) {
-  if (GamePath[0] == L'\0') {
-    MessageBoxA(mainWindow, Gbk(u8"请先选择游戏路径！").c_str(), Gbk(u8"提示").c_str(), MB_OK);
-    return;
-  }
-  std::wstring path = GamePath;
-  WriteRealmConfig(mainWindow, path);
-  StartGame(path);
-}

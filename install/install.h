@@ -1,5 +1,6 @@
 #pragma once
-// The patch update of either client edition and the addon installer.
+// The workers of the patch update of either client edition and of the addon
+// installer, and the steps they share with the window's checks.
 #include <windows.h>
 
 #include <atomic>
@@ -7,29 +8,51 @@
 
 #include "manifest/client_manifest.h"
 
-enum class PatchKind { Normal, Hd };
-enum class AddonPack { A, B };  // A: 大脚 (button 1016), B: 魔盒 (button 1017)
-
-void OnPatchCommand(HWND mainWindow, PatchKind kind);
-void OnAddonCommand(HWND mainWindow, AddonPack pack);
-
 // The file exists with the entry's size and SHA-256 (any case).
 bool IsFileCurrent(const std::wstring& path, const ManifestFile& entry);
 // The entry's URL on the manifest's first mirror; false without mirrors.
 bool FileUrlFromManifest(const ClientManifest& manifest, const ManifestFile& entry, std::string* url);
 // The first entry whose path is exactly `path`; null when none.
 const ManifestFile* FindManifestFile(const ClientManifest& manifest, const std::string& path);
+inline constexpr char kPatch5Path[] = "Data/zhCN/patch-zhCN-5.MPQ";
+inline constexpr char kPatch6Path[] = "Data/zhCN/patch-zhCN-6.MPQ";
 
-void PatchWorker(HWND window, std::wstring archive5, std::wstring backup5, bool hasBackup5, std::wstring archive6,
-                 std::wstring backup6, std::wstring gamePath, std::string manifestName, std::string percentFormat,
-                 std::string sizeFormat, std::string successText, std::atomic<bool>* busy, std::atomic<bool>* cancel,
-                 UINT finishMessage);
+// What the patch worker gets from the window. Archive 5 has already been set
+// aside as `backup5` when `hasBackup5`; archive 6 is set aside by the worker.
+struct PatchJob {
+  HWND window = nullptr;
+  std::wstring archive5, backup5;
+  bool hasBackup5 = false;
+  std::wstring archive6, backup6;
+  std::wstring gamePath;
+  std::string manifestName;   // "wow335-hd" or "wow335-normal"
+  std::string percentFormat;  // GBK, one %d
+  std::string sizeFormat;     // GBK, one %.1f
+  std::string successText;    // GBK
+  std::atomic<bool>* busy = nullptr;
+  std::atomic<bool>* cancel = nullptr;
+  UINT finishMessage = 0;  // WMU_PATCH_NORMAL_DONE or WMU_PATCH_HD_DONE
+};
+void PatchWorker(PatchJob job);
+// The worker's last step: busy cleared, then the completion message posted.
+void FinishPatchJob(const PatchJob& job, int result);
+
+// What the addon worker gets from the window.
+struct AddonJob {
+  HWND window = nullptr;
+  std::wstring gameFolder, gamePath;
+  std::wstring cacheFile;  // where the pack is downloaded to
+  std::string url;
+  std::string percentFormat, sizeFormat, successText;  // GBK
+  int buttonId = 0;                                    // 1016 or 1017, carried by WMU_ADDON_DONE
+};
+void AddonWorker(AddonJob job);
+// The worker's last step: busy cleared, then WMU_ADDON_DONE posted.
+void FinishAddonJob(const AddonJob& job, int result);
 
 // <local app data>\RealmPorter\plugin_cache\<name>, creating the folders;
 // empty when the special folder cannot be found.
 std::wstring AddonCachePath(const std::wstring& fileName);
-void AddonWorker(HWND window, std::wstring gameFolder, std::wstring gamePath, std::wstring cacheFile, std::string url,
-                 std::string percentFormat, std::string sizeFormat, int buttonId, std::string successText);
 
 // Moves the game folder's Interface aside (beside itself) so that a failed
 // install can put it back; `aside` gets the new name (empty when there was
@@ -37,8 +60,6 @@ void AddonWorker(HWND window, std::wstring gameFolder, std::wstring gamePath, st
 bool SetInterfaceAside(const std::wstring& gameFolder, std::wstring* aside);
 // Puts the set-aside Interface back, removing whatever a failed extraction left.
 bool RestoreInterface(const std::wstring& gameFolder, const std::wstring& aside);
-// Deletes a folder or file with the shell, silently.
-bool DeleteWithShell(const std::wstring& path);
 
 // Unpacks the archive into the folder: through the shell's zip folders,
 // or, where the shell cannot open the archive, with the program's own

@@ -1,6 +1,7 @@
 #pragma once
 // Manifest paths come from a server: they must never make the launcher
 // write outside the install folder.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,4 +21,6 @@ bool IsInsideInstallDir(const std::wstring& installDir, const std::wstring& loca
 // Creates every folder above the last component; logs and fails on the
 // first creation that fails for another reason than "already exists".
 bool CreateParentDirectories(const std::wstring& path);
+// The size of a file; false when there is no file (or a folder) at `path`.
+bool FileSizeOf(const std::wstring& path, std::uint64_t* size);
 #endif

@@ -37,3 +37,12 @@ bool CreateParentDirectories(const std::wstring& path) {
   }
   return true;
 }
+
+bool FileSizeOf(const std::wstring& path, std::uint64_t* size) {
+  *size = 0;
+  WIN32_FILE_ATTRIBUTE_DATA d;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d) || (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return false;
+  *size = (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+  return true;
+}

@@ -3,11 +3,11 @@
 #include <shellapi.h>
 
 #include "config/serverlist.h"
-#include "download/client_command.h"
+#include "config/settings.h"
 #include "game/game.h"
-#include "install/install.h"
 #include "net/text.h"
 #include "ui/ids.h"
+#include "ui/job_buttons.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -29,26 +29,35 @@ void OnServerSelectionChange(HWND hwnd) {
 }
 
 void OnRegister(HWND hwnd) {
-  HWND list = GetDlgItem(hwnd, kIdServerList);
-  int index = list ? static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)) : 0;
-  const ServerEntry* e = ServerAt(index);
-  if (!e) return;
-  ShellExecuteA(nullptr, "open", e->website.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  if (const ServerEntry* e = SelectedServer(hwnd))
+    ShellExecuteA(nullptr, "open", e->website.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace
 
-bool ConfirmCancel(HWND hwnd, std::u8string_view text, std::u8string_view title) {
-  return MessageBoxA(hwnd, Gbk(text).c_str(), Gbk(title).c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
-         IDYES;
+const ServerEntry* SelectedServer(HWND hwnd) {
+  HWND list = GetDlgItem(hwnd, kIdServerList);
+  return ServerAt(list ? static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)) : 0);
 }
 
-void RunCancelTail(HWND hwnd, int buttonId, const char* noticeText) {
-  if (HWND b = GetDlgItem(hwnd, buttonId)) {
-    EnableWindow(b, FALSE);
-    SetWindowTextA(b, Gbk(u8"正在取消...").c_str());
+void ShowGamePath(HWND hwnd, const wchar_t* path) {
+  if (!SetGamePath(path)) return;
+  if (HWND box = GetDlgItem(hwnd, kIdPathBox)) {
+    SetWindowTextW(box, GamePath);
+    InvalidateRect(box, nullptr, FALSE);
   }
-  SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice), noticeText);
+}
+
+void BrowseGamePath(HWND hwnd) {
+  std::wstring chosen;
+  if (AskForGameExe(hwnd, &chosen)) ShowGamePath(hwnd, chosen.c_str());
+}
+
+void OnStartGameCommand(HWND hwnd) {
+  if (GamePath[0] == L'\0') return ShowBox(hwnd, u8"请先选择游戏路径！", u8"提示", MB_OK);
+  std::wstring path = GamePath;
+  WriteRealmConfig(SelectedServer(hwnd), path);
+  StartGame(path);
 }
 
 LRESULT OnMainCommand(HWND hwnd, int id, int notification) {

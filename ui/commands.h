@@ -1,12 +1,39 @@
 #pragma once
+// The Main window's commands: WM_COMMAND routing, the commands that belong
+// to no job, and each job's button handler with its completion handler
+// (patch_command.cpp, addon_command.cpp, client_command.cpp).
 #include <windows.h>
 
-#include <string_view>
+#include <string>
+
+#include "app/jobs.h"
+#include "config/serverlist.h"
 
 // WM_COMMAND of the Main window: routes each button to its handler.
 LRESULT OnMainCommand(HWND hwnd, int id, int notification);
-// After a confirmed cancel: the job's button is disabled and reads
-// "正在取消...", the notice shows `noticeText` (GBK).
-void RunCancelTail(HWND hwnd, int buttonId, const char* noticeText);
-// Yes/No cancel confirmation with No as the default.
-bool ConfirmCancel(HWND hwnd, std::u8string_view text, std::u8string_view title);
+
+// The realm selected in the server list (the first one when the list
+// control is missing); null when none.
+const ServerEntry* SelectedServer(HWND hwnd);
+// The game path setting becomes `path` (refused when it does not fit): shown
+// in the path box and saved.
+void ShowGamePath(HWND hwnd, const wchar_t* path);
+void BrowseGamePath(HWND hwnd);
+void OnStartGameCommand(HWND hwnd);
+
+enum class PatchKind { Normal, Hd };
+void OnPatchCommand(HWND hwnd, PatchKind kind);
+void OnPatchDone(HWND hwnd, UINT msg, int result);
+
+enum class AddonPack { A, B };  // A: 大脚 (button 1016), B: 魔盒 (button 1017)
+void OnAddonCommand(HWND hwnd, AddonPack pack);
+void OnAddonDone(HWND hwnd, int result);
+
+enum class ClientKind { Normal, Hd };
+// Asks for a save folder and starts the download, or, while one runs,
+// offers to cancel it.
+void OnClientCommand(HWND hwnd, ClientKind kind);
+void OnClientDone(HWND hwnd, ClientDownloadResult* result);
+// The last completed download's folder when it still exists, else the fixed
+// non-system drive with the most free space, else the system drive's root.
+std::wstring SuggestSaveFolder();

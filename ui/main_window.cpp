@@ -308,8 +308,9 @@ HWND CreateMainWindow(HINSTANCE instance) {
   return hwnd;
 }
 
-// Each case is one call; private messages are handled in worker_messages.cpp,
-// commands in commands.cpp, painting in paint.cpp.
+// Each case is one call; private messages are handled in worker_messages.cpp
+// and beside each job's command, commands in commands.cpp, painting in
+// paint.cpp.
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_CREATE: SetTimer(hwnd, kPulseTimer, 80, nullptr); return 0;
@@ -333,7 +334,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WMU_PROGRESS: OnProgressMessage(hwnd, wp); return 0;
     case WMU_PATCH_NORMAL_DONE:
     case WMU_PATCH_HD_DONE: OnPatchDone(hwnd, msg, static_cast<int>(wp)); return 0;
-    case WMU_ADDON_DONE: OnAddonDone(hwnd, static_cast<int>(wp), static_cast<int>(lp)); return 0;
+    case WMU_ADDON_DONE: OnAddonDone(hwnd, static_cast<int>(wp)); return 0;
     case WMU_CLIENT_DONE: OnClientDone(hwnd, reinterpret_cast<ClientDownloadResult*>(lp)); return 0;
     case WMU_CLIENT_CONNECTING: OnClientConnecting(hwnd); return 0;
     case WMU_NET_TIMEOUT: OnNetTimeout(hwnd); return 0;

@@ -1,5 +1,8 @@
 #include "ui/layout.h"
 
+#include "ui/ids.h"
+#include "ui/job_table.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -102,4 +105,36 @@ TEST(Glass, ProgressBarWidths) {
   EXPECT_EQ(ProgressBarWidth(10, 4, 6, 50, 0, 100), 2);  // never wider than the track
 }
 
+// The buttons as the running jobs leave them: "." idle, "-" idle and
+// disabled, "B" busy label (cancels), "b" busy label but disabled by another
+// job, "C" cancelling (disabled); in the order 1003 1004 1008 1007 1015 1016
+// 1017.
+TEST(JobButtons, ComputedFromEveryRunningJob) {
+  struct Case {
+    const char* what;
+    JobView patchNormal, patchHd, client, addon;
+    const char* expected;
+  } cases[] = {
+      {"nothing runs", {}, {}, {}, {}, "......."},
+      {"HD patch", {}, {true, false, kIdPatchHd}, {}, {}, "--B...."},
+      {"HD patch and a client download", {}, {true, false, kIdPatchHd}, {true, false, kIdClientHd}, {}, "--bB-.."},
+      {"the client download being cancelled, the HD patch runs on", {}, {true, false, kIdPatchHd},
+       {true, true, kIdClientHd}, {}, "--bC-.."},
+      {"normal patch and addon install", {true, false, kIdPatchNormal}, {}, {}, {true, false, kIdAddonB}, "-B-..-B"},
+      {"addon install alone", {}, {}, {}, {true, false, kIdAddonB}, "-....-B"},
+      {"normal client", {}, {}, {true, false, kIdClientNormal}, {}, ".---B.."},
+      {"addon cancelling", {}, {}, {}, {true, true, kIdAddonA}, "-....C-"},
+  };
+  for (const Case& c : cases) {
+    std::string got;
+    for (const ButtonLook& look : JobButtonLooks({c.patchNormal, c.patchHd, c.client, c.addon})) {
+      if (look.label == ButtonLabel::Busy) got += look.enabled ? "B" : "b";
+      else if (look.label == ButtonLabel::Cancelling) got += look.enabled ? "!" : "C";
+      else got += look.enabled ? "." : "-";
+    }
+    EXPECT_EQ(got, c.expected) << c.what;
+  }
+}
+
 }  // namespace
+

@@ -158,8 +158,8 @@ class Launcher:
         rc, _ = probe("press", text)
         return rc == 0
 
-    def command(self, cid):
-        probe("command", cid)
+    def command(self, cid, count=1):
+        probe("command", cid, count)
 
     def click_control(self, cid):
         main, controls = self.dump()

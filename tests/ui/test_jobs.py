@@ -270,6 +270,47 @@ class Jobs(unittest.TestCase):
         self.assertEqual(read(self.local("Interface/keep.txt")), b"mine")
         self.assertEqual(L.boxes(), [])
 
+    # Jobs side by side
+
+    def test_jobs_side_by_side_keep_each_others_buttons(self):
+        L = self.start_slow_hd_patch("*", 20000)
+        L.wait_for(lambda: L.dump()[1][1008]["text"] == "取消下载", 30, "the patch to start")
+        L.command(1007)  # the HD client alongside, from the same slow mirrors
+        L.wait_for(lambda: [b for b in L.boxes() if b[0] == "选择文件夹"], 20, "the folder browser")
+        L.press("确定") or L.press("OK")
+        L.wait_for(lambda: L.dump()[1][1007]["text"] == "取消下载", 20, "the client download")
+        L.command(1007)
+        self.assertEqual(L.wait_box()[0][0], "取消下载")
+        L.press("是") or L.press("Yes")
+        L.wait_for(lambda: L.dump()[1][1007]["text"] == "下载高清客户端", 30, "the client download to end")
+        _, c = L.dump()
+        self.assertFalse(c[1004]["enabled"], "the other patch button stays off while the HD patch runs")
+        self.assertFalse(c[1003]["enabled"])
+        self.assertEqual((c[1008]["text"], c[1008]["enabled"]), ("取消下载", True), "1008 still cancels the patch")
+
+    def test_a_second_click_cancels_and_start_waits_for_every_job(self):
+        self.addon_zip([("Interface/new.txt", blob(600000, 1))])
+        control(MIRRORS[1], "/__fault?path=/*&kind=slow&arg=50000")
+        self.set_game()
+        L = self.launcher.start()
+        L.command(1016, 2)  # the second click is handled right after the first
+        self.assertEqual(L.wait_box()[0][0], "取消安装")
+        L.press("否") or L.press("No")
+        write(self.local(P5), b"old five")
+        write(self.local(P6), b"old six")
+        for m in MIRRORS:
+            control(m, "/__fault?path=/wow335/wow335-hd/files/*&kind=slow&arg=20000")
+        L.command(1008)
+        L.wait_for(lambda: L.dump()[1][1008]["text"] == "取消下载", 30, "the patch to start")
+        for button, title, idle in ((1016, "取消安装", "安装大脚插件"), (1008, "取消下载", "下载高清补丁")):
+            self.assertFalse(L.dump()[1][1003]["enabled"], "start stays off while %d runs" % button)
+            L.command(button)
+            self.assertEqual(L.wait_box()[0][0], title)
+            L.press("是") or L.press("Yes")
+            L.wait_for(lambda: L.dump()[1][button]["text"] == idle, 30, "%d to end" % button)
+        self.assertTrue(L.dump()[1][1003]["enabled"])
+        self.assertEqual(len([r for r in requests(MIRRORS[1]) if ".zip" in r]), 2, "one addon worker")
+
     # Client download
 
     def test_client_download_into_the_suggested_folder(self):

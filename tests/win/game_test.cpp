@@ -11,6 +11,7 @@
 #include "config/serverlist.h"
 #include "config/settings.h"
 #include "support.h"
+#include "ui/commands.h"
 #include "ui/ids.h"
 
 using testing_support::Exists;
@@ -22,7 +23,7 @@ using testing_support::WriteFileBytes;
 namespace {
 
 // A hidden top-level window with the server list combo box, as the Main
-// window has it, so that WriteRealmConfig reads a real selection.
+// window has it, so that the start command reads a real selection.
 class FakeMain {
  public:
   FakeMain() {
@@ -53,25 +54,19 @@ class ClientFolder : public ::testing::Test {
 };
 
 TEST_F(ClientFolder, RealmFileHoldsExactlyTheTwoLinesWithCrLf) {
-  FakeMain main;
-  main.Select(0);
   WriteFileBytes(realmFile_, "old content that is longer than the new one ......................\n");
-  WriteRealmConfig(main.hwnd(), exe_);
+  WriteRealmConfig(ServerAt(0), exe_);
   EXPECT_EQ(ReadFileBytes(realmFile_),
             "set realmlist \"192.0.2.10:3724\"\r\nset patchlist \"192.0.2.10:3724\"\r\n");
-  main.Select(1);
-  WriteRealmConfig(main.hwnd(), exe_);
+  WriteRealmConfig(ServerAt(1), exe_);
   EXPECT_EQ(ReadFileBytes(realmFile_), "set realmlist \"r2:1\"\r\nset patchlist \"\"\r\n");
 }
 
 TEST_F(ClientFolder, RealmFileUntouchedWithoutSelectionOrWithUnsafeField) {
-  FakeMain main;
   WriteFileBytes(realmFile_, "keep");
-  main.Select(-1);
-  WriteRealmConfig(main.hwnd(), exe_);
+  WriteRealmConfig(nullptr, exe_);
   EXPECT_EQ(ReadFileBytes(realmFile_), "keep");
-  main.Select(2);  // realm holds a double quote
-  WriteRealmConfig(main.hwnd(), exe_);
+  WriteRealmConfig(ServerAt(2), exe_);  // realm holds a double quote
   EXPECT_EQ(ReadFileBytes(realmFile_), "keep");
 }
 
@@ -79,17 +74,13 @@ TEST_F(ClientFolder, NothingIsCreatedWithoutDataZhCN) {
   ScratchDir bare(L"bare");
   std::wstring exe = bare / L"Wow.exe";
   WriteFileBytes(exe, "MZ");
-  FakeMain main;
-  main.Select(0);
-  WriteRealmConfig(main.hwnd(), exe);
+  WriteRealmConfig(ServerAt(0), exe);
   EXPECT_FALSE(Exists(bare / L"Data"));
 }
 
 TEST_F(ClientFolder, InvalidGamePathWritesNothing) {
-  FakeMain main;
-  main.Select(0);
   std::wstring other = dir_ / L"notepad.exe";
-  WriteRealmConfig(main.hwnd(), other);
+  WriteRealmConfig(ServerAt(0), other);
   EXPECT_FALSE(Exists(realmFile_));
 }
 

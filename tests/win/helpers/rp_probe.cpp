@@ -3,7 +3,7 @@
 //
 //   rp_probe wait MS                    wait for the Main window; print its handle
 //   rp_probe dump                       the Main window and its controls as JSON lines
-//   rp_probe command ID                 post WM_COMMAND for a button
+//   rp_probe command ID [COUNT]         post WM_COMMAND for a button (COUNT times)
 //   rp_probe select INDEX               select a server and notify the window
 //   rp_probe post MSG WPARAM LPARAM     post a message to the Main window
 //   rp_probe boxes                      open message boxes: "title|text|buttons"
@@ -180,7 +180,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (!main) return 1;
   if (cmd == L"command" && argc > 2) {
-    PostMessageW(main, WM_COMMAND, MAKEWPARAM(_wtoi(argv[2]), BN_CLICKED), 0);
+    // Several clicks are queued together, so the window handles them back to back.
+    for (int n = argc > 3 ? _wtoi(argv[3]) : 1; n > 0; --n)
+      PostMessageW(main, WM_COMMAND, MAKEWPARAM(_wtoi(argv[2]), BN_CLICKED), 0);
     return 0;
   }
   if (cmd == L"select" && argc > 2) {

@@ -1,0 +1,143 @@
+// The client buttons: the save folder, starting the download, and what the
+// window does when the download thread reports back.
+#include "ui/commands.h"
+
+#include <shlobj.h>
+
+#include <memory>
+
+#include "app/jobs.h"
+#include "app/messages.h"
+#include "config/serverlist.h"
+#include "config/settings.h"
+#include "download/client_download.h"
+#include "game/game.h"
+#include "net/text.h"
+#include "ui/ids.h"
+#include "ui/job_buttons.h"
+#include "ui/main_window.h"
+
+namespace {
+
+struct Kind {
+  int button;
+  const char* manifest;
+  const wchar_t* folderName;
+  const wchar_t* label;
+};
+
+Kind KindOf(ClientKind kind) {
+  if (kind == ClientKind::Hd)
+    return {kIdClientHd, "wow335-hd", L"[HD]Wow3.3.5a", L"\u4e0b\u8f7d\u9ad8\u6e05\u5ba2\u6237\u7aef"};  // 下载高清客户端
+  return {kIdClientNormal, "wow335-normal", L"Wow3.3.5a", L"\u4e0b\u8f7d\u6000\u65e7\u5ba2\u6237\u7aef"};  // 下载怀旧客户端
+}
+
+int CALLBACK BrowseCallback(HWND hwnd, UINT msg, LPARAM, LPARAM data) {
+  if (msg == BFFM_INITIALIZED && data) SendMessageW(hwnd, BFFM_SETSELECTIONW, TRUE, data);
+  return 0;
+}
+
+// The folder the player chooses; empty when the dialog is cancelled.
+std::wstring AskForSaveFolder(HWND hwnd) {
+  std::wstring suggested = SuggestSaveFolder();
+  BROWSEINFOW bi = {};
+  bi.hwndOwner = hwnd;
+  // 请选择客户端保存目录（建议选择剩余空间充足的非系统盘）
+  bi.lpszTitle = L"\u8bf7\u9009\u62e9\u5ba2\u6237\u7aef\u4fdd\u5b58\u76ee\u5f55\uff08\u5efa\u8bae\u9009\u62e9\u5269"
+                 L"\u4f59\u7a7a\u95f4\u5145\u8db3\u7684\u975e\u7cfb\u7edf\u76d8\uff09";
+  bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  bi.lpfn = BrowseCallback;
+  bi.lParam = reinterpret_cast<LPARAM>(suggested.c_str());
+  PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&bi);
+  if (!item) return {};
+  wchar_t folder[MAX_PATH] = {};
+  BOOL hasPath = SHGetPathFromIDListW(item, folder);
+  CoTaskMemFree(item);
+  return hasPath ? std::wstring(folder) : std::wstring();
+}
+
+}  // namespace
+
+std::wstring SuggestSaveFolder() {
+  std::wstring last = ReadClientPath();
+  if (!last.empty()) {
+    DWORD attr = GetFileAttributesW(last.c_str());
+    if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) return last;
+  }
+  wchar_t sys[MAX_PATH] = {};
+  GetSystemDirectoryW(sys, MAX_PATH);
+  wchar_t systemLetter = sys[0] ? sys[0] : L'C';
+  std::wstring best;
+  ULONGLONG bestFree = 0;
+  for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+    if (towupper(letter) == towupper(systemLetter)) continue;
+    std::wstring root = std::wstring(1, letter) + L":\\";
+    if (GetDriveTypeW(root.c_str()) != DRIVE_FIXED) continue;
+    ULARGE_INTEGER freeToUser;
+    if (!GetDiskFreeSpaceExW(root.c_str(), &freeToUser, nullptr, nullptr)) continue;
+    if (freeToUser.QuadPart > bestFree) {
+      bestFree = freeToUser.QuadPart;
+      best = root;
+    }
+  }
+  return best.empty() ? std::wstring(1, systemLetter) + L":\\" : best;
+}
+
+void OnClientCommand(HWND hwnd, ClientKind which) {
+  const Kind k = KindOf(which);
+  if (JobRunning(JobKind::Client)) {
+    if (ConfirmCancel(hwnd, u8"确定取消下载吗？\n\n已下载的进度会保留，下次可继续。", u8"取消下载"))
+      CancelJob(hwnd, JobKind::Client, u8"正在取消下载...");
+    return;
+  }
+  if (IsGameRunning()) return ShowBox(hwnd, u8"请先关闭正在运行的游戏再进行下载！", u8"提示", MB_ICONWARNING);
+  ClientJob job;
+  job.saveFolder = AskForSaveFolder(hwnd);
+  if (job.saveFolder.empty()) return;
+  ClaimJob(hwnd, JobKind::Client, k.button);
+  job.window = hwnd;
+  job.manifestName = k.manifest;
+  job.folderName = k.folderName;
+  job.buttonId = k.button;
+  job.buttonLabel = k.label;
+  if (!TrySpawnDetached(ClientDownloadThread, std::move(job))) {
+    ReleaseJob(hwnd, JobKind::Client);
+    ShowBox(hwnd, u8"系统繁忙，无法启动下载线程，请稍后重试。", u8"错误", MB_ICONERROR);
+  }
+}
+
+void OnClientDone(HWND hwnd, ClientDownloadResult* raw) {
+  if (!raw) return;
+  std::unique_ptr<ClientDownloadResult> result(raw);
+  SetTaskbarProgressNone(hwnd);
+  if (!result->cancelled) DrawAttention(hwnd, result->succeeded);
+  if (result->succeeded && !result->baseDir.empty()) {
+    PostMessageA(hwnd, WMU_PROGRESS, 100, 0);
+    if (HWND notice = GetDlgItem(hwnd, kIdNotice)) {
+      std::wstring text = L"\u5ba2\u6237\u7aef\u4fdd\u5b58\u5728\uff1a" + result->baseDir + L"\\" + result->folderName +
+                          L" \u4e0b\u8f7d\u5b8c\u6210!";  // 客户端保存在： … 下载完成!
+      SetWindowTextW(notice, text.c_str());
+      ShowWindow(notice, SW_SHOW);
+      InvalidateRect(hwnd, nullptr, FALSE);
+    }
+    wchar_t path[kGamePathUnits];
+    int n = _snwprintf(path, kGamePathUnits, L"%ls\\%ls\\Wow.exe", result->baseDir.c_str(), result->folderName.c_str());
+    if (n > 0 && n < static_cast<int>(kGamePathUnits)) {
+      ShowGamePath(hwnd, path);
+      WriteRealmConfig(SelectedServer(hwnd), GamePath);
+    }
+    HideProgress(hwnd);
+    if (MessageBoxA(hwnd, Gbk(u8"是否开始游戏？").c_str(), Gbk(u8"下载完成").c_str(), MB_YESNO | MB_ICONQUESTION) ==
+            IDYES &&
+        GamePath[0])
+      StartGame(GamePath);
+  } else {
+    ResetProgress(hwnd);
+    ShowStandingNotice(hwnd);
+    if (!result->cancelled) {
+      std::string text = result->errorText.empty() ? Gbk(u8"下载失败，请检查网络。") : result->errorText;
+      MessageBoxA(hwnd, text.c_str(), Gbk(u8"错误").c_str(), MB_ICONERROR);
+    }
+  }
+  ReleaseJob(hwnd, JobKind::Client);
+}

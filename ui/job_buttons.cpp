@@ -1,0 +1,142 @@
+#include "ui/job_buttons.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "app/jobs.h"
+#include "net/text.h"
+#include "ui/ids.h"
+#include "ui/main_window.h"
+
+namespace {
+
+JobViews g_jobs;
+
+std::atomic<bool>& BusyFlag(JobKind kind) {
+  switch (kind) {
+    case JobKind::PatchNormal: return PatchNormalBusy;
+    case JobKind::PatchHd: return PatchHdBusy;
+    case JobKind::Client: return ClientBusy;
+    case JobKind::Addon: break;
+  }
+  return AddonBusy;
+}
+
+std::atomic<bool>& CancelFlag(JobKind kind) {
+  switch (kind) {
+    case JobKind::PatchNormal: return PatchNormalCancel;
+    case JobKind::PatchHd: return PatchHdCancel;
+    case JobKind::Client: return ClientCancel;
+    case JobKind::Addon: break;
+  }
+  return AddonCancel;
+}
+
+JobView& View(JobKind kind) { return g_jobs[static_cast<int>(kind)]; }
+
+std::u8string_view IdleLabel(int id) {
+  switch (id) {
+    case kIdStartGame: return u8"开始游戏";
+    case kIdPatchNormal: return u8"下载怀旧补丁";
+    case kIdPatchHd: return u8"下载高清补丁";
+    case kIdClientNormal: return u8"下载怀旧客户端";
+    case kIdClientHd: return u8"下载高清客户端";
+    case kIdAddonA: return u8"安装大脚插件";
+    default: return u8"安装魔盒插件";
+  }
+}
+
+std::u8string_view LabelOf(const ButtonLook& look) {
+  switch (look.label) {
+    case ButtonLabel::Busy: return look.id == kIdAddonA || look.id == kIdAddonB ? u8"取消安装" : u8"取消下载";
+    case ButtonLabel::Cancelling: return u8"正在取消...";
+    case ButtonLabel::Idle: break;
+  }
+  return IdleLabel(look.id);
+}
+
+// While a job runs the PC must not go to sleep on its own (the display may
+// still turn off). The state belongs to the calling thread: always the UI
+// thread here.
+void UpdateKeepAwake() {
+  bool any = false;
+  for (const JobView& job : g_jobs) any = any || job.running;
+  SetThreadExecutionState(any ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
+}
+
+void ApplyJobButtons(HWND hwnd) {
+  for (const ButtonLook& look : JobButtonLooks(g_jobs)) {
+    HWND b = GetDlgItem(hwnd, look.id);
+    if (!b) continue;
+    std::u8string_view text = LabelOf(look);
+    std::wstring label = Utf8ToWide(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
+    wchar_t current[64] = {};
+    GetWindowTextW(b, current, 64);
+    if (label != current) SetWindowTextW(b, label.c_str());
+    if ((IsWindowEnabled(b) != FALSE) != look.enabled) EnableWindow(b, look.enabled ? TRUE : FALSE);
+  }
+}
+
+}  // namespace
+
+bool JobRunning(JobKind kind) { return View(kind).running; }
+int JobButton(JobKind kind) { return View(kind).running ? View(kind).button : 0; }
+
+void ClaimJob(HWND hwnd, JobKind kind, int button) {
+  CancelFlag(kind).store(false);
+  BusyFlag(kind).store(true);
+  View(kind) = JobView{true, false, button};
+  if (kind == JobKind::Addon) AddonActiveButton.store(button);
+  UpdateKeepAwake();
+  ApplyJobButtons(hwnd);
+}
+
+void ReleaseJob(HWND hwnd, JobKind kind) {
+  BusyFlag(kind).store(false);
+  View(kind) = JobView{};
+  if (kind == JobKind::Addon) AddonActiveButton.store(0);
+  UpdateKeepAwake();
+  ApplyJobButtons(hwnd);
+}
+
+bool ConfirmCancel(HWND hwnd, std::u8string_view text, std::u8string_view title) {
+  return MessageBoxA(hwnd, Gbk(text).c_str(), Gbk(title).c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+         IDYES;
+}
+
+void CancelJob(HWND hwnd, JobKind kind, std::u8string_view noticeText) {
+  CancelFlag(kind).store(true);
+  View(kind).cancelling = true;
+  ApplyJobButtons(hwnd);
+  SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice), Gbk(noticeText).c_str());
+}
+
+void DrawAttention(HWND hwnd, bool succeeded) {
+  MessageBeep(succeeded ? MB_OK : MB_ICONHAND);
+  if (GetForegroundWindow() != hwnd) {
+    FLASHWINFO fi = {sizeof fi, hwnd, FLASHW_TRAY | FLASHW_TIMERNOFG, 5, 0};
+    FlashWindowEx(&fi);
+  }
+}
+
+void ShowStandingNotice(HWND hwnd) {
+  HWND notice = GetDlgItem(hwnd, kIdNotice);
+  SetStatusText(hwnd, notice, StandingNotice());
+  if (notice) ShowWindow(notice, SW_SHOW);
+}
+
+void HideProgress(HWND hwnd) {
+  if (HWND bar = GetDlgItem(hwnd, kIdProgress)) ShowWindow(bar, SW_HIDE);
+}
+
+void ResetProgress(HWND hwnd) {
+  if (HWND bar = GetDlgItem(hwnd, kIdProgress)) {
+    SendMessageA(bar, PBM_SETPOS, 0, 0);
+    ShowWindow(bar, SW_HIDE);
+  }
+}
+
+void ShowBox(HWND hwnd, std::u8string_view text, std::u8string_view title, UINT flags) {
+  MessageBoxA(hwnd, Gbk(text).c_str(), Gbk(title).c_str(), flags);
+}

@@ -1,0 +1,123 @@
+// The patch buttons: the window's checks before a patch update, and what it
+// does when the worker reports back.
+#include "ui/commands.h"
+
+#include <commctrl.h>
+
+#include "app/jobs.h"
+#include "app/messages.h"
+#include "config/settings.h"
+#include "game/game.h"
+#include "game/gamedir.h"
+#include "install/install.h"
+#include "manifest/fetch_manifest.h"
+#include "net/text.h"
+#include "ui/ids.h"
+#include "ui/job_buttons.h"
+#include "ui/main_window.h"
+
+namespace {
+
+struct Edition {
+  const char* manifest;
+  JobKind kind;
+  int button;
+  std::u8string_view starting, percent, size, current, success;
+  UINT finish;
+};
+
+Edition EditionOf(PatchKind kind) {
+  if (kind == PatchKind::Hd)
+    return {"wow335-hd", JobKind::PatchHd, kIdPatchHd, u8"正在下载高清补丁... 0%", u8"正在下载高清补丁... %d%%",
+            u8"正在下载高清补丁... 已下载 %.1f MB", u8"高清补丁已是最新，无需下载。", u8"高清补丁已就绪，请开始游戏!",
+            WMU_PATCH_HD_DONE};
+  return {"wow335-normal", JobKind::PatchNormal, kIdPatchNormal, u8"正在下载怀旧补丁... 0%",
+          u8"正在下载怀旧补丁... %d%%", u8"正在下载怀旧补丁... 已下载 %.1f MB", u8"怀旧补丁已是最新，无需下载。",
+          u8"游戏准备就绪，请开始游戏!", WMU_PATCH_NORMAL_DONE};
+}
+
+void RestoreBackup(const std::wstring& archive, const std::wstring& backup) {
+  DeleteFileW(archive.c_str());
+  MoveFileW(backup.c_str(), archive.c_str());
+}
+
+}  // namespace
+
+void OnPatchCommand(HWND hwnd, PatchKind kind) {
+  const Edition ed = EditionOf(kind);
+  if (JobRunning(ed.kind)) {
+    if (ConfirmCancel(hwnd, u8"确定取消下载吗？\n\n已下载的进度会保留，下次可继续。", u8"取消下载"))
+      CancelJob(hwnd, ed.kind, u8"正在取消下载...");
+    return;
+  }
+  if (GamePath[0] == L'\0') return ShowBox(hwnd, u8"请先选择路径！", u8"提示", MB_OK);
+  if (IsGameRunning()) return ShowBox(hwnd, u8"请先关闭正在运行的游戏再进行下载！", u8"提示", MB_ICONWARNING);
+  PatchJob job;
+  job.window = hwnd;
+  job.gamePath = GamePath;
+  const std::wstring folder = GameFolderOf(job.gamePath);
+  job.archive5 = folder + L"\\Data\\zhCN\\patch-zhCN-5.MPQ";
+  job.backup5 = job.archive5 + L".bak";
+  job.archive6 = folder + L"\\Data\\zhCN\\patch-zhCN-6.MPQ";
+  job.backup6 = job.archive6 + L".bak";
+
+  // The manifest is fetched here, on the window's thread, so that a client
+  // that is already current never starts a job.
+  ClientManifest manifest;
+  std::string error;
+  const ManifestFile *e5 = nullptr, *e6 = nullptr;
+  HCURSOR old = SetCursor(LoadCursor(nullptr, IDC_WAIT));
+  if (FetchClientManifest(ed.manifest, &manifest, &error)) {
+    e5 = FindManifestFile(manifest, kPatch5Path);
+    e6 = FindManifestFile(manifest, kPatch6Path);
+  }
+  if (!e5 || !e6) {
+    SetCursor(old);
+    return ShowBox(hwnd, u8"无法获取补丁清单，请检查网络。", u8"错误", MB_ICONERROR);
+  }
+  bool current5 = IsFileCurrent(job.archive5, *e5);
+  bool current6 = current5 && IsFileCurrent(job.archive6, *e6);
+  SetCursor(old);
+  if (current5 && current6) {
+    RemoveStalePatches(job.gamePath);
+    return ShowBox(hwnd, ed.current, u8"提示", MB_ICONINFORMATION);
+  }
+  if (!current5 && GetFileAttributesW(job.archive5.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    DeleteFileW(job.backup5.c_str());
+    job.hasBackup5 = MoveFileW(job.archive5.c_str(), job.backup5.c_str()) != 0;
+  }
+  ClaimJob(hwnd, ed.kind, ed.button);
+  HWND bar = ShowJobProgress(hwnd);
+  HWND notice = GetDlgItem(hwnd, kIdNotice);
+  SetStatusText(hwnd, notice, Gbk(ed.starting).c_str());
+
+  job.manifestName = ed.manifest;
+  job.percentFormat = Gbk(ed.percent);
+  job.sizeFormat = Gbk(ed.size);
+  job.successText = Gbk(ed.success);
+  job.busy = ed.kind == JobKind::PatchHd ? &PatchHdBusy : &PatchNormalBusy;
+  job.cancel = ed.kind == JobKind::PatchHd ? &PatchHdCancel : &PatchNormalCancel;
+  job.finishMessage = ed.finish;
+  const bool hasBackup5 = job.hasBackup5;
+  const std::wstring archive5 = job.archive5, backup5 = job.backup5;
+  if (!TrySpawnDetached(PatchWorker, std::move(job))) {
+    if (hasBackup5) RestoreBackup(archive5, backup5);
+    ReleaseJob(hwnd, ed.kind);
+    if (bar) ShowWindow(bar, SW_HIDE);
+    std::string busyText = Gbk(u8"系统繁忙，无法启动下载线程，请稍后重试。");
+    SetStatusText(hwnd, notice, busyText.c_str());
+    MessageBoxA(hwnd, busyText.c_str(), Gbk(u8"错误").c_str(), MB_ICONERROR);
+  }
+}
+
+void OnPatchDone(HWND hwnd, UINT msg, int result) {
+  HideProgress(hwnd);
+  SetTaskbarProgressNone(hwnd);
+  DrawAttention(hwnd, result == kJobDone);
+  if (result != kJobDone) {
+    ResetProgress(hwnd);
+    ShowStandingNotice(hwnd);
+    if (result == kJobFailed) ShowBox(hwnd, u8"下载失败，请检查网络。", u8"错误", MB_ICONERROR);
+  }
+  ReleaseJob(hwnd, msg == WMU_PATCH_HD_DONE ? JobKind::PatchHd : JobKind::PatchNormal);
+}
