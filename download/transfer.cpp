@@ -8,6 +8,7 @@
 #include "download/job.h"
 #include "manifest/install_paths.h"
 #include "manifest/sha256.h"
+#include "manifest/sha256_stream.h"
 #include "net/http.h"
 #include "net/reader.h"
 #include "net/text.h"
@@ -114,23 +115,30 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     return TransferOutcome::DiskError;
   }
 
+  // The file is hashed as it is written, so that the verdict needs no second
+  // pass over it; a resumed file's bytes on disk go in first. Should the
+  // hash object fail, the finished file is hashed from disk as before.
+  Sha256Stream digest;
+  bool hashing = digest.ok() && (!append || digest.UpdateFromFile(localPath, localSize));
+
   std::uint64_t fileBytes = append ? localSize : 0, transferBytes = 0;
   const ULONGLONG start = GetTickCount64();
   bool incomplete = false, writeFailure = false, slow = false;
-  std::unique_ptr<char[]> buf(new (std::nothrow) char[kBuffer]);
   // The reader takes the request over and watches the cancel flag, also
-  // while a read is blocked.
-  CancellableReader reader(std::move(opened), job.stallMs);
-  if (!buf || !reader.ok()) incomplete = true;
+  // while a read is blocked; it reads the next block while this one is
+  // written and hashed.
+  CancellableReader reader(std::move(opened), kBuffer, job.stallMs);
+  if (!reader.ok()) incomplete = true;
   while (!incomplete) {
     if (job.flags.Cancelled()) {
       incomplete = true;
       break;
     }
+    const char* data = nullptr;
     DWORD got = 0;
     // A silent mirror must not hold the job: no byte for stallMs ends the
     // transfer, even while a read is blocked.
-    ReadStatus rs = reader.Read(buf.get(), kBuffer, &got, job.flags.cancel);
+    ReadStatus rs = reader.Read(&data, &got, job.flags.cancel);
     if (rs == ReadStatus::kEnd) break;
     if (rs == ReadStatus::kStalled) {
       LogWrite("Download read stall (>=%lums): %s", static_cast<unsigned long>(job.stallMs), url.c_str());
@@ -141,10 +149,11 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
       incomplete = true;
       break;
     }
-    if (std::fwrite(buf.get(), 1, got, f) != got) {
+    if (std::fwrite(data, 1, got, f) != got) {
       writeFailure = true;
       break;
     }
+    if (hashing) digest.Update(data, got);
     transferBytes += got;
     fileBytes += got;
     SetInFlight(job.counters, fileIndex, fileBytes);
@@ -182,7 +191,8 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   }
   if (expectedSize >= kHashNoticeBytes && window) PostStatusText(window, Gbk(u8"正在校验已下载文件...").c_str());
   std::string actual;
-  bool hashed = Sha256HexOfFile(localPath, &actual);
+  bool hashed = hashing && digest.Finish(&actual);
+  if (!hashed) hashed = Sha256HexOfFile(localPath, &actual);
   SetInFlight(job.counters, fileIndex, 0);
   if (hashed && DigestEquals(actual, expectedSha256)) return TransferOutcome::Done;
   LogWrite("Download hash mismatch %s expected %s got %s", url.c_str(), expectedSha256.c_str(),

@@ -106,18 +106,18 @@ bool DownloadFile(const DownloadRequest& r) {
     int lastPercent = -1;
     std::uint64_t lastReportKiB = 0;
     bool readError = false;
-    std::unique_ptr<char[]> buf(new char[kReadBuffer]);
     // The reader takes the request over and watches the cancel flag, also
     // while a read is blocked.
-    CancellableReader reader(std::move(opened), r.stallMs);
+    CancellableReader reader(std::move(opened), kReadBuffer, r.stallMs);
     if (!reader.ok()) readError = true;
     while (reader.ok() && !cancel->load()) {
       if (r.window && !IsWindow(r.window)) {
         cancel->store(true);
         break;
       }
+      const char* data = nullptr;
       DWORD got = 0;
-      ReadStatus rs = reader.Read(buf.get(), kReadBuffer, &got, cancel);
+      ReadStatus rs = reader.Read(&data, &got, cancel);
       if (rs == ReadStatus::kEnd || rs == ReadStatus::kCancelled) break;
       if (rs == ReadStatus::kStalled)
         LogWrite("Download read stall (>=%lums): %s", static_cast<unsigned long>(r.stallMs), r.url.c_str());
@@ -125,7 +125,7 @@ bool DownloadFile(const DownloadRequest& r) {
         if (!cancel->load()) readError = true;
         break;
       }
-      if (std::fwrite(buf.get(), 1, got, f) != got) {
+      if (std::fwrite(data, 1, got, f) != got) {
         readError = true;
         break;
       }

@@ -1,7 +1,6 @@
 #include "net/reader.h"
 
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -11,44 +10,52 @@
 // then ends the abandoned read.
 constexpr DWORD kReceiveTimeoutMargin = 5000;
 
+// Two buffers go round between the helper and the caller. A buffer is free,
+// being filled by the helper, filled and waiting, or held by the caller
+// (from the Read that returned it to the next Read). The helper fills a
+// buffer only when it is free, so the caller's block is never written to.
 struct ReaderState {
   std::mutex m;
   std::condition_variable cv;
   OpenedUrl url;  // owned; closed by the helper as it ends
-  bool want = false, done = false, abandoned = false;
-  DWORD capacity = 0, got = 0, error = 0;
-  BOOL ok = FALSE;
-  std::vector<char> buf;
+  std::vector<char> buf[2];
+  DWORD blockSize = 0;
+  int held = -1;                // the caller's buffer, -1 when none
+  int filled = -1;              // the buffer waiting for the caller, -1 when none
+  DWORD got = 0, error = 0;     // what the filled buffer's read gave
+  BOOL ok = TRUE;
+  bool abandoned = false;       // the caller walked away or the reader ended
 };
 
 namespace {
 
 std::atomic<int> g_liveReaders{0};
 
-
-// The helper owns nothing but its share of the state: an abandoned read
-// writes into the state's own buffer, never into the caller's. It is the
-// only thread that reads from the request or closes it, so a close can never
-// meet a read.
+// The only thread that reads from the request or closes it, so a close can
+// never meet a read.
 void ReaderLoop(std::shared_ptr<ReaderState> s) {
   std::unique_lock<std::mutex> lock(s->m);
+  int next = 0;
   for (;;) {
-    s->cv.wait(lock, [&] { return s->want || s->abandoned; });
+    // Wait for a free buffer: not the caller's and not one still waiting.
+    s->cv.wait(lock, [&] { return s->abandoned || (s->filled < 0 && s->held != next); });
     if (s->abandoned) break;
-    s->want = false;
-    DWORD capacity = s->capacity;
-    if (s->buf.size() < capacity) s->buf.resize(capacity);
-    char* buf = s->buf.data();
+    char* buf = s->buf[next].data();
     lock.unlock();
     DWORD got = 0;
-    BOOL ok = InternetReadFile(s->url.request.get(), buf, capacity, &got);
+    BOOL ok = InternetReadFile(s->url.request.get(), buf, s->blockSize, &got);
     DWORD error = ok ? 0 : GetLastError();
     lock.lock();
-    s->ok = ok;
+    s->filled = next;
     s->got = got;
+    s->ok = ok;
     s->error = error;
-    s->done = true;
     s->cv.notify_all();
+    if (!ok || got == 0) {  // nothing more to read: wait for the caller's end
+      s->cv.wait(lock, [&] { return s->abandoned; });
+      break;
+    }
+    next = 1 - next;
   }
   OpenedUrl closing = std::move(s->url);
   lock.unlock();
@@ -64,15 +71,23 @@ DWORD ReceiveTimeoutFor(DWORD stallMs) {
   return stallMs + (stallMs < kReceiveTimeoutMargin ? stallMs : kReceiveTimeoutMargin);
 }
 
-CancellableReader::CancellableReader(OpenedUrl&& url, DWORD stallMs) : stallMs_(stallMs) {
+CancellableReader::CancellableReader(OpenedUrl&& url, DWORD blockSize, DWORD stallMs) : stallMs_(stallMs) {
   auto state = std::make_shared<ReaderState>();
   state->url = std::move(url);
-  g_liveReaders.fetch_add(1);
+  state->blockSize = blockSize;
   try {
-    std::thread(ReaderLoop, state).detach();
+    state->buf[0].resize(blockSize);
+    state->buf[1].resize(blockSize);
+    g_liveReaders.fetch_add(1);
+    try {
+      std::thread(ReaderLoop, state).detach();
+    } catch (...) {
+      g_liveReaders.fetch_sub(1);
+      throw;
+    }
     state_ = std::move(state);
   } catch (...) {
-    g_liveReaders.fetch_sub(1);  // the handles close with `state`
+    // The handles close with `state`.
   }
 }
 
@@ -83,35 +98,40 @@ CancellableReader::~CancellableReader() {
   state_->cv.notify_all();
 }
 
-ReadStatus CancellableReader::Read(char* out, DWORD capacity, DWORD* got, const std::atomic<bool>* cancel,
-                                   DWORD* error) {
+ReadStatus CancellableReader::Read(const char** data, DWORD* got, const std::atomic<bool>* cancel, DWORD* error) {
+  *data = nullptr;
   *got = 0;
   if (!state_) return ReadStatus::kError;
-  std::unique_lock<std::mutex> lock(state_->m);
-  if (state_->abandoned) return ReadStatus::kCancelled;
-  state_->capacity = capacity;
-  state_->done = false;
-  state_->want = true;
-  state_->cv.notify_all();
+  ReaderState& s = *state_;
+  std::unique_lock<std::mutex> lock(s.m);
+  if (s.abandoned) return ReadStatus::kCancelled;
+  s.held = -1;  // the caller is done with its block: the helper may fill it
+  s.cv.notify_all();
   DWORD start = GetTickCount();
-  while (!state_->done) {
-    state_->cv.wait_for(lock, std::chrono::milliseconds(50));
-    if (state_->done) break;
+  while (s.filled < 0) {
+    s.cv.wait_for(lock, std::chrono::milliseconds(50));
+    if (s.filled >= 0) break;
     if (cancel && cancel->load()) {
-      state_->abandoned = true;
+      s.abandoned = true;
+      s.cv.notify_all();
       return ReadStatus::kCancelled;
     }
     if (stallMs_ && GetTickCount() - start >= stallMs_) {
-      state_->abandoned = true;
+      s.abandoned = true;
+      s.cv.notify_all();
       return ReadStatus::kStalled;
     }
   }
-  if (!state_->ok) {
-    if (error) *error = state_->error;
+  int index = s.filled;
+  s.filled = -1;
+  if (!s.ok) {
+    if (error) *error = s.error;
     return ReadStatus::kError;
   }
-  if (state_->got == 0) return ReadStatus::kEnd;
-  std::memcpy(out, state_->buf.data(), state_->got);
-  *got = state_->got;
+  if (s.got == 0) return ReadStatus::kEnd;
+  s.held = index;
+  s.cv.notify_all();
+  *data = s.buf[index].data();
+  *got = s.got;
   return ReadStatus::kData;
 }

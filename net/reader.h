@@ -1,10 +1,12 @@
 #pragma once
 // InternetReadFile that the caller can walk away from, and the program's one
-// cancel watcher for a transfer. The read runs on a helper thread, and Read()
-// returns when data arrives, the cancel flag is set or no byte has come for
-// the stall time. Closing a request from another thread ends a blocked read
-// on Windows, but not under Wine's WinINet; this way a cancel or a silent
-// server never holds the caller, on either.
+// cancel watcher for a transfer. The reads run on a helper thread, which
+// reads the next block into one of the reader's two buffers while the caller
+// writes and hashes the block it was handed in the other. Read() returns when
+// a block is there, the cancel flag is set or no byte has come for the stall
+// time. Closing a request from another thread ends a blocked read on
+// Windows, but not under Wine's WinINet; this way a cancel or a silent server
+// never holds the caller, on either.
 //
 // The reader owns the request (and its session) from construction on. They
 // are closed exactly once, by the helper thread as it ends, so never while a
@@ -14,7 +16,7 @@
 // data. A read that was walked away from (cancel, stall, or the reader
 // destroyed mid-read) finishes on its own, into the reader's own buffer; the
 // request carries a receive time-out a little longer than the stall time
-// (ReceiveTimeoutFor), so such a read, and the thread, buffer and socket it
+// (ReceiveTimeoutFor), so such a read, and the thread, buffers and socket it
 // holds, ends soon after even when the server stays silent.
 #include <windows.h>
 #include <wininet.h>
@@ -31,18 +33,20 @@ struct ReaderState;
 class CancellableReader {
  public:
   // Takes the opened URL's handles over (also when the helper cannot start:
-  // they are closed then). `stallMs` 0: no stall time. The request should
-  // have been opened with ReceiveTimeoutFor(stallMs).
-  CancellableReader(OpenedUrl&& url, DWORD stallMs);
+  // they are closed then) and starts reading blocks of up to `blockSize`
+  // bytes at once. `stallMs` 0: no stall time. The request should have been
+  // opened with ReceiveTimeoutFor(stallMs).
+  CancellableReader(OpenedUrl&& url, DWORD blockSize, DWORD stallMs);
   ~CancellableReader();
   CancellableReader(const CancellableReader&) = delete;
   CancellableReader& operator=(const CancellableReader&) = delete;
 
-  // False when the helper thread could not be started.
+  // False when the helper thread or its buffers could not be made.
   bool ok() const { return state_ != nullptr; }
-  // Up to `capacity` bytes into `out`. After kCancelled or kStalled the read
-  // is left to finish on its own and the reader is not used again.
-  ReadStatus Read(char* out, DWORD capacity, DWORD* got, const std::atomic<bool>* cancel, DWORD* error = nullptr);
+  // The next block: `*data` points into the reader's own buffer and stays
+  // valid until the next Read or the reader's end. After kCancelled or
+  // kStalled the reader is not used again.
+  ReadStatus Read(const char** data, DWORD* got, const std::atomic<bool>* cancel, DWORD* error = nullptr);
 
  private:
   std::shared_ptr<ReaderState> state_;

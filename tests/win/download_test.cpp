@@ -147,18 +147,18 @@ TEST_F(Download, AbandonedReadsEndAndNeverPileUp) {
   Control(kSite, "/__fault?path=/file.bin&kind=stall&arg=600");
   const int before = LiveReaderThreads();
   const std::string url = std::string(kSite) + "/file.bin";
-  char buf[4096];
+  const char* data = nullptr;
   DWORD got = 0;
   std::atomic<bool> cancel{false};
   int peak = 0;
   for (int i = 0; i < 30; ++i) {
     OpenedUrl opened;
     ASSERT_TRUE(OpenUrl(url, nullptr, {60000, 0, ReceiveTimeoutFor(300)}, &opened));
-    CancellableReader reader(std::move(opened), 300);
+    CancellableReader reader(std::move(opened), 4096, 300);
     if (i % 3 == 2) continue;  // walked away from before the helper has entered its read
     cancel = i % 3 == 1;
     DWORD start = GetTickCount();
-    ReadStatus rs = reader.Read(buf, sizeof buf, &got, &cancel);
+    ReadStatus rs = reader.Read(&data, &got, &cancel);
     EXPECT_EQ(rs, cancel ? ReadStatus::kCancelled : ReadStatus::kStalled) << i;
     EXPECT_LT(GetTickCount() - start, cancel ? 200u : 700u) << i;
     peak = std::max(peak, LiveReaderThreads() - before);

@@ -153,6 +153,30 @@ TEST_F(Engine, SilentMirrorEndsAsFailedNotAHang) {
             std::string::npos);
 }
 
+// A file is hashed as its bytes arrive, a resumed one starting with what is
+// already on disk: the verdict is that of the whole file, wherever the
+// transfer resumed, and a wrong byte on disk still fails it.
+TEST_F(Engine, ResumedFilesAreVerifiedAsAWhole) {
+  std::vector<ClientFile> files = {{"big.bin", PatternBytes(2500000, 51)}};
+  const std::string& data = files[0].data;
+  PublishClient(kProduct, "Client", files);
+  MakeDirs(save_ / L"Client");
+  std::string error;
+  for (size_t offset : {size_t(1), size_t(1048575), size_t(1048577), data.size() - 1}) {
+    WriteFileBytes(Local("big.bin"), data.substr(0, offset));
+    ASSERT_TRUE(Run(&error)) << offset;
+    ExpectClient(files);
+    ASSERT_EQ(Requests(kMirror1).size(), 1u) << offset;
+    EXPECT_EQ(Requests(kMirror1)[0], "GET /wow335/engine-client/files/big.bin bytes=" + std::to_string(offset) + "-");
+  }
+  WriteFileBytes(Local("big.bin"), "X" + data.substr(1, 99999));
+  ClearLog();
+  ASSERT_TRUE(Run(&error));
+  ExpectClient(files);
+  EXPECT_NE(ReadLog().find("Download hash mismatch https://127.0.0.1:18082/wow335/engine-client/files/big.bin"),
+            std::string::npos);
+}
+
 TEST_F(Engine, WithoutRangeSupportNoRangeIsSent) {
   std::vector<ClientFile> files = {{"big.bin", PatternBytes(2000000, 31)}};
   PublishClient(kProduct, "Client", files, false);
