@@ -25,6 +25,15 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
     *error = Gbk(u8"客户端清单为空。");
     return false;
   }
+  // The two are joined into paths under the save folder: each must be one
+  // plain name, or a server could place the client (and the progress file)
+  // anywhere, such as a Startup folder.
+  for (const std::string* name : {&manifest.install_root, &manifest.product}) {
+    if (!IsPlainFolderName(*name)) {
+      *error = Gbk(u8"清单包含非法路径: ") + *name;
+      return false;
+    }
+  }
   DownloadJob job;
   job.window = window;
   job.manifest = &manifest;
@@ -32,6 +41,18 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
   job.files = manifest.files;
   std::sort(job.files.begin(), job.files.end(),
             [](const ManifestFile& a, const ManifestFile& b) { return a.size > b.size; });
+  for (const ManifestFile& f : job.files) {
+    if (!IsSafeManifestPath(f.path)) {
+      *error = Gbk(u8"清单包含非法路径: ") + f.path;
+      return false;
+    }
+  }
+  job.mirrors = manifest.mirrors;
+  const int n = static_cast<int>(job.mirrors.size());
+  if (n == 0) {
+    *error = Gbk(u8"客户端清单为空。");
+    return false;
+  }
   job.installDir = JoinPath(saveFolder, Utf8ToWide(manifest.install_root));
   CreateDirectoryW(job.installDir.c_str(), nullptr);
 
@@ -41,22 +62,10 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
     if (DeleteFileW(legacy.c_str())) LogWrite("Removed legacy P2P file: %ls", legacy.c_str());
   }
 
-  job.mirrors = manifest.mirrors;
-  const int n = static_cast<int>(job.mirrors.size());
-  if (n == 0) {
-    *error = Gbk(u8"客户端清单为空。");
-    return false;
-  }
   MirrorPool pool(n, [] { return static_cast<std::uint64_t>(GetTickCount64()); }, Timings.cooldownMs.load());
   job.stallMs = Timings.stallMs.load();
   job.pool = &pool;
-  for (size_t i = 0; i < job.files.size(); ++i) {
-    if (!IsSafeManifestPath(job.files[i].path)) {
-      *error = Gbk(u8"清单包含非法路径: ") + job.files[i].path;
-      return false;
-    }
-    pool.Enqueue(static_cast<int>(i % n), static_cast<int>(i));
-  }
+  for (size_t i = 0; i < job.files.size(); ++i) pool.Enqueue(static_cast<int>(i % n), static_cast<int>(i));
 
   job.progressPath = ProgressFilePath(saveFolder, manifest.product);
   LoadProgress(job.progressPath, manifest, saveFolder, &job.progress);

@@ -214,6 +214,25 @@ TEST_F(Engine, IllegalPathFailsBeforeAnyTransfer) {
   EXPECT_EQ(FileRequests(), 0u);
 }
 
+TEST_F(Engine, InstallRootOrProductBeyondOnePlainNameCreatesNothing) {
+  PublishClient(kProduct, "Client", {{"a.bin", "x"}});
+  ClientManifest m;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest(kProduct, &m, &error));
+  const std::string startup = "..\\..\\..\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup";
+  ClientManifest bad = m;
+  bad.install_root = startup;
+  EXPECT_FALSE(RunClientDownload(nullptr, bad, save_.path(), &cancel_, &error));
+  EXPECT_EQ(error, Gbk(u8"清单包含非法路径: ") + startup);
+  bad = m;
+  bad.product = "..";
+  EXPECT_FALSE(RunClientDownload(nullptr, bad, save_.path(), &cancel_, &error));
+  EXPECT_EQ(error, Gbk(u8"清单包含非法路径: .."));
+  EXPECT_FALSE(Exists(save_ / L"Client"));
+  EXPECT_FALSE(Exists(save_ / L".ravelgap")) << "no progress file";
+  EXPECT_FALSE(Exists(save_ / Utf8ToWide(startup)));
+}
+
 TEST_F(Engine, AFolderWhereAFileMustGoIsADiskError) {
   std::vector<ClientFile> files = {{"Data/blocked.MPQ", PatternBytes(5000, 51)}, {"small.bin", "x"}};
   PublishClient(kProduct, "Client", files);
