@@ -121,7 +121,7 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
       double speed = 0;
       if (now > sampleTime) {
         double seconds = (now - sampleTime) / 1000.0;
-        if (seconds > 0.01) speed = static_cast<double>(d - sampleAmount) / 1048576.0 / seconds;
+        speed = SampleSpeedMBps(sampleAmount, d, seconds);
         sampleTime = now;
         sampleAmount = d;
       }

@@ -109,3 +109,8 @@ JobStatusKind ChooseJobStatus(int availableMirrors, std::uint32_t completedFiles
   if (msSinceChange >= 60000 && completedFiles < fileCount && speedMBps < 0.01) return JobStatusKind::Retrying;
   return JobStatusKind::Downloading;
 }
+
+double SampleSpeedMBps(std::uint64_t earlierBytes, std::uint64_t laterBytes, double seconds) {
+  if (seconds <= 0.01 || laterBytes <= earlierBytes) return 0;
+  return static_cast<double>(laterBytes - earlierBytes) / 1048576.0 / seconds;
+}

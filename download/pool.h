@@ -73,3 +73,9 @@ int JobPercent(std::uint64_t done, std::uint64_t total);
 enum class JobStatusKind { Downloading, CoolingDown, Retrying };
 JobStatusKind ChooseJobStatus(int availableMirrors, std::uint32_t completedFiles, std::uint32_t fileCount,
                               std::uint64_t msSinceChange, double speedMBps);
+
+// Transfer speed between two samples of the job's byte total, in MB/s. The
+// total can go down between samples (a file that failed its hash is counted
+// again from zero, a mirror answers a resumed request with the whole file):
+// that reads as 0, never as a wrapped-round huge number.
+double SampleSpeedMBps(std::uint64_t earlierBytes, std::uint64_t laterBytes, double seconds);

@@ -92,6 +92,13 @@ TEST(JobProgress, PercentRoundsAndShowsAnyByte) {
   EXPECT_EQ(JobPercent(2000, 1000), 100);
 }
 
+TEST(JobProgress, SpeedNeverWrapsWhenTheTotalGoesDown) {
+  EXPECT_DOUBLE_EQ(SampleSpeedMBps(0, 1048576, 0.5), 2.0);
+  EXPECT_DOUBLE_EQ(SampleSpeedMBps(5000000, 1000, 0.3), 0.0);
+  EXPECT_DOUBLE_EQ(SampleSpeedMBps(7, 7, 0.3), 0.0);
+  EXPECT_DOUBLE_EQ(SampleSpeedMBps(0, 1048576, 0.01), 0.0) << "too short a sample";
+}
+
 TEST(JobProgress, StatusKind) {
   EXPECT_EQ(ChooseJobStatus(0, 1, 2, 0, 5.0), JobStatusKind::CoolingDown);
   EXPECT_EQ(ChooseJobStatus(0, 2, 2, 0, 0.0), JobStatusKind::Downloading);
