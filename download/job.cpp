@@ -15,6 +15,45 @@ void PostPercent(HWND window, int percent) {
   if (window) PostMessageA(window, WMU_PROGRESS, static_cast<WPARAM>(percent), 0);
 }
 
+// Free bytes the user may fill on the folder's volume. A save folder not made
+// yet (the fetch tool makes it) is answered for by the nearest folder above it.
+bool FreeBytesAt(std::wstring folder, std::uint64_t* freeBytes) {
+  for (;;) {
+    ULARGE_INTEGER available;
+    if (GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) {
+      *freeBytes = available.QuadPart;
+      return true;
+    }
+    size_t sep = folder.find_last_of(L"\\/");
+    if (sep == std::wstring::npos || sep == 0) return false;
+    folder.resize(sep);
+  }
+}
+
+// Refuses, before anything is written, a download whose files cannot fit.
+// When the free space cannot be read the job goes on: a full disk still ends
+// it with its write error.
+bool CheckRoom(const DownloadJob& job, const std::wstring& saveFolder, std::string* error) {
+  std::vector<LocalCopy> copies;
+  copies.reserve(job.files.size());
+  for (const ManifestFile& f : job.files)
+    copies.push_back({f.size, LocalSize(JoinPath(job.installDir, ManifestPathToLocal(Utf8ToWide(f.path))))});
+  const std::uint64_t needed = BytesStillToFetch(copies);
+  std::uint64_t freeBytes = 0;
+  if (!FreeBytesAt(saveFolder, &freeBytes)) {
+    LogWrite("GetDiskFreeSpaceExW failed: %ls err=%lu", saveFolder.c_str(), static_cast<unsigned long>(GetLastError()));
+    return true;
+  }
+  if (RoomEnough(needed, freeBytes)) return true;
+  LogWrite("Not enough disk space: need %llu bytes, %llu free in %ls", static_cast<unsigned long long>(needed),
+           static_cast<unsigned long long>(freeBytes), saveFolder.c_str());
+  const std::string format = Gbk(u8"磁盘空间不足：还需下载 %.2f GB，所选位置仅剩 %.2f GB。请选择其他位置。");
+  char text[256];
+  std::snprintf(text, sizeof text, format.c_str(), needed / 1073741824.0, freeBytes / 1073741824.0);
+  *error = text;
+  return false;
+}
+
 }  // namespace
 
 EngineTimings Timings;
@@ -54,6 +93,7 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
     return false;
   }
   job.installDir = JoinPath(saveFolder, Utf8ToWide(manifest.install_root));
+  if (!CheckRoom(job, saveFolder, error)) return false;
   CreateDirectoryW(job.installDir.c_str(), nullptr);
 
   // Files of the old peer-to-peer distribution, beside the install folder.

@@ -20,12 +20,6 @@ constexpr std::uint64_t kSlowMinMs = 8000;
 constexpr double kSlowRate = 262144.0;
 constexpr std::uint64_t kHashNoticeBytes = 67108864;
 
-std::uint64_t LocalSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA d;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) return 0;
-  return (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
-}
-
 void RecordProgress(DownloadJob& job, const ManifestFile& f, std::uint64_t downloaded, bool complete) {
   std::lock_guard<std::mutex> lock(job.progressLock);
   FileProgress& e = job.progress.files[f.path];
@@ -42,6 +36,12 @@ void CountComplete(DownloadJob& job, const ManifestFile& f) {
 }
 
 }  // namespace
+
+std::uint64_t LocalSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA d;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) return 0;
+  return (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+}
 
 void SetInFlight(ProgressCounters& c, int file, std::uint64_t bytes) {
   std::lock_guard<std::mutex> lock(c.mutex);
