@@ -174,9 +174,7 @@ void AddonWorker(HWND window, std::wstring gameFolder, std::wstring gamePath, st
         Post(window, u8"正在取消安装...");
       } else {
         Post(window, u8"正在解压插件...");
-        HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        if (!AddonCancel.load()) installed = ExtractZipWithShell(cacheFile, gameFolder, &AddonCancel);
-        if (SUCCEEDED(com)) CoUninitialize();
+        if (!AddonCancel.load()) installed = ExtractZip(cacheFile, gameFolder, &AddonCancel);
       }
       if (installed && !AddonCancel.load()) {
         if (!aside.empty()) DeleteWithShell(aside);
