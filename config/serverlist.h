@@ -27,3 +27,12 @@ const ServerEntry* ServerAt(int index);
 // The list built into the program, used when neither the operator's site nor
 // the cache gives a usable one.
 std::string_view DefaultServerListText();
+
+// The registry cache holds the list as UTF-16 text, but the list must come
+// back byte for byte even when it is not valid UTF-8 (a body cut inside a
+// character at the fetch limit, a file saved in GBK). Well-formed UTF-8
+// becomes ordinary UTF-16; every byte of an ill-formed sequence becomes a
+// lone low surrogate U+DC80..U+DCFF, which no well-formed text yields, so the
+// reverse is exact. The units are UTF-16 code units on every platform.
+std::wstring CacheTextFromBytes(std::string_view bytes);
+std::string BytesFromCacheText(std::wstring_view units);

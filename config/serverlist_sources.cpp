@@ -47,15 +47,15 @@ std::string FetchServerListText() {
   return text;
 }
 
-// The text is UTF-8. The narrow registry calls would pass it through the
-// ANSI code page (GBK), which does not give every byte sequence back, so the
-// value is stored and read as UTF-16 and converted at the edges.
+// The narrow registry calls would pass the text through the ANSI code page
+// (GBK), which does not give every byte sequence back, so the value is UTF-16
+// in the form of CacheTextFromBytes, whose reverse is exact for any bytes.
 int ReadCachedServerList() {
   HKEY key;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
   DWORD size = 0;
-  // Each UTF-8 byte needs at most one UTF-16 unit, so a usable value has at
-  // most 65,536 units.
+  // Each byte of the text takes at most one UTF-16 unit, so a usable value
+  // has at most 65,536 units.
   if (RegQueryValueExW(key, L"ServerList", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS || size == 0 ||
       size > kServerListCacheLimit * sizeof(wchar_t)) {
     RegCloseKey(key);
@@ -66,7 +66,11 @@ int ReadCachedServerList() {
   LONG rc = RegQueryValueExW(key, L"ServerList", nullptr, nullptr, reinterpret_cast<BYTE*>(buf.data()), &got);
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS) return 0;
-  std::string text = WideToUtf8(std::wstring(buf.data()));
+  // The stored length, not the first NUL, ends the text: a list holding a
+  // NUL byte comes back whole.
+  size_t units = got / sizeof(wchar_t);
+  if (units > 0 && buf[units - 1] == L'\0') --units;
+  std::string text = BytesFromCacheText(std::wstring_view(buf.data(), units));
   if (text.size() + 1 > kServerListCacheLimit) return 0;
   return ParseServerList(text);
 }
@@ -76,7 +80,7 @@ void StoreCachedServerList(const std::string& text) {
   if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
       ERROR_SUCCESS)
     return;
-  std::wstring wide = Utf8ToWide(text);
+  std::wstring wide = CacheTextFromBytes(text);
   RegSetValueExW(key, L"ServerList", 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
                  static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(key);

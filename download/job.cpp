@@ -15,6 +15,45 @@ void PostPercent(HWND window, int percent) {
   if (window) PostMessageA(window, WMU_PROGRESS, static_cast<WPARAM>(percent), 0);
 }
 
+// Free bytes the user may fill on the folder's volume. A save folder not made
+// yet (the fetch tool makes it) is answered for by the nearest folder above it.
+bool FreeBytesAt(std::wstring folder, std::uint64_t* freeBytes) {
+  for (;;) {
+    ULARGE_INTEGER available;
+    if (GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) {
+      *freeBytes = available.QuadPart;
+      return true;
+    }
+    size_t sep = folder.find_last_of(L"\\/");
+    if (sep == std::wstring::npos || sep == 0) return false;
+    folder.resize(sep);
+  }
+}
+
+// Refuses, before anything is written, a download whose files cannot fit.
+// When the free space cannot be read the job goes on: a full disk still ends
+// it with its write error.
+bool CheckRoom(const DownloadJob& job, const std::wstring& saveFolder, std::string* error) {
+  std::vector<LocalCopy> copies;
+  copies.reserve(job.files.size());
+  for (const ManifestFile& f : job.files)
+    copies.push_back({f.size, LocalSize(JoinPath(job.installDir, ManifestPathToLocal(Utf8ToWide(f.path))))});
+  const std::uint64_t needed = BytesStillToFetch(copies);
+  std::uint64_t freeBytes = 0;
+  if (!FreeBytesAt(saveFolder, &freeBytes)) {
+    LogWrite("GetDiskFreeSpaceExW failed: %ls err=%lu", saveFolder.c_str(), static_cast<unsigned long>(GetLastError()));
+    return true;
+  }
+  if (RoomEnough(needed, freeBytes)) return true;
+  LogWrite("Not enough disk space: need %llu bytes, %llu free in %ls", static_cast<unsigned long long>(needed),
+           static_cast<unsigned long long>(freeBytes), saveFolder.c_str());
+  const std::string format = Gbk(u8"磁盘空间不足：还需下载 %.2f GB，所选位置仅剩 %.2f GB。请选择其他位置。");
+  char text[256];
+  std::snprintf(text, sizeof text, format.c_str(), needed / 1073741824.0, freeBytes / 1073741824.0);
+  *error = text;
+  return false;
+}
+
 }  // namespace
 
 EngineTimings Timings;
@@ -25,6 +64,15 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
     *error = Gbk(u8"客户端清单为空。");
     return false;
   }
+  // The two are joined into paths under the save folder: each must be one
+  // plain name, or a server could place the client (and the progress file)
+  // anywhere, such as a Startup folder.
+  for (const std::string* name : {&manifest.install_root, &manifest.product}) {
+    if (!IsPlainFolderName(*name)) {
+      *error = Gbk(u8"清单包含非法路径: ") + *name;
+      return false;
+    }
+  }
   DownloadJob job;
   job.window = window;
   job.manifest = &manifest;
@@ -32,7 +80,20 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
   job.files = manifest.files;
   std::sort(job.files.begin(), job.files.end(),
             [](const ManifestFile& a, const ManifestFile& b) { return a.size > b.size; });
+  for (const ManifestFile& f : job.files) {
+    if (!IsSafeManifestPath(f.path)) {
+      *error = Gbk(u8"清单包含非法路径: ") + f.path;
+      return false;
+    }
+  }
+  job.mirrors = manifest.mirrors;
+  const int n = static_cast<int>(job.mirrors.size());
+  if (n == 0) {
+    *error = Gbk(u8"客户端清单为空。");
+    return false;
+  }
   job.installDir = JoinPath(saveFolder, Utf8ToWide(manifest.install_root));
+  if (!CheckRoom(job, saveFolder, error)) return false;
   CreateDirectoryW(job.installDir.c_str(), nullptr);
 
   // Files of the old peer-to-peer distribution, beside the install folder.
@@ -41,22 +102,10 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
     if (DeleteFileW(legacy.c_str())) LogWrite("Removed legacy P2P file: %ls", legacy.c_str());
   }
 
-  job.mirrors = manifest.mirrors;
-  const int n = static_cast<int>(job.mirrors.size());
-  if (n == 0) {
-    *error = Gbk(u8"客户端清单为空。");
-    return false;
-  }
   MirrorPool pool(n, [] { return static_cast<std::uint64_t>(GetTickCount64()); }, Timings.cooldownMs.load());
   job.stallMs = Timings.stallMs.load();
   job.pool = &pool;
-  for (size_t i = 0; i < job.files.size(); ++i) {
-    if (!IsSafeManifestPath(job.files[i].path)) {
-      *error = Gbk(u8"清单包含非法路径: ") + job.files[i].path;
-      return false;
-    }
-    pool.Enqueue(static_cast<int>(i % n), static_cast<int>(i));
-  }
+  for (size_t i = 0; i < job.files.size(); ++i) pool.Enqueue(static_cast<int>(i % n), static_cast<int>(i));
 
   job.progressPath = ProgressFilePath(saveFolder, manifest.product);
   LoadProgress(job.progressPath, manifest, saveFolder, &job.progress);
@@ -114,7 +163,7 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
       double speed = 0;
       if (now > sampleTime) {
         double seconds = (now - sampleTime) / 1000.0;
-        if (seconds > 0.01) speed = static_cast<double>(d - sampleAmount) / 1048576.0 / seconds;
+        speed = SampleSpeedMBps(sampleAmount, d, seconds);
         sampleTime = now;
         sampleAmount = d;
       }

@@ -109,3 +109,20 @@ JobStatusKind ChooseJobStatus(int availableMirrors, std::uint32_t completedFiles
   if (msSinceChange >= 60000 && completedFiles < fileCount && speedMBps < 0.01) return JobStatusKind::Retrying;
   return JobStatusKind::Downloading;
 }
+
+double SampleSpeedMBps(std::uint64_t earlierBytes, std::uint64_t laterBytes, double seconds) {
+  if (seconds <= 0.01 || laterBytes <= earlierBytes) return 0;
+  return static_cast<double>(laterBytes - earlierBytes) / 1048576.0 / seconds;
+}
+
+std::uint64_t BytesStillToFetch(const std::vector<LocalCopy>& files) {
+  std::uint64_t needed = 0;
+  for (const LocalCopy& f : files) {
+    std::uint64_t missing = f.manifestSize - (f.onDisk < f.manifestSize ? f.onDisk : f.manifestSize);
+    // Sizes come from a server: saturate rather than wrap.
+    needed = missing > UINT64_MAX - needed ? UINT64_MAX : needed + missing;
+  }
+  return needed;
+}
+
+bool RoomEnough(std::uint64_t stillToFetch, std::uint64_t freeBytes) { return stillToFetch <= freeBytes; }

@@ -73,3 +73,22 @@ int JobPercent(std::uint64_t done, std::uint64_t total);
 enum class JobStatusKind { Downloading, CoolingDown, Retrying };
 JobStatusKind ChooseJobStatus(int availableMirrors, std::uint32_t completedFiles, std::uint32_t fileCount,
                               std::uint64_t msSinceChange, double speedMBps);
+
+// Transfer speed between two samples of the job's byte total, in MB/s. The
+// total can go down between samples (a file that failed its hash is counted
+// again from zero, a mirror answers a resumed request with the whole file):
+// that reads as 0, never as a wrapped-round huge number.
+double SampleSpeedMBps(std::uint64_t earlierBytes, std::uint64_t laterBytes, double seconds);
+
+// Room for a client download. A file still needs its manifest size less what
+// already lies at its place on disk, counted up to the manifest size: a
+// partial file is resumed or rewritten in place and a complete one is only
+// verified, so the disk grows by the difference either way. The progress
+// file is not consulted: the job takes what the disk holds, and an entry
+// whose file is gone frees nothing.
+struct LocalCopy {
+  std::uint64_t manifestSize = 0;
+  std::uint64_t onDisk = 0;  // 0 when nothing is there
+};
+std::uint64_t BytesStillToFetch(const std::vector<LocalCopy>& files);
+bool RoomEnough(std::uint64_t stillToFetch, std::uint64_t freeBytes);

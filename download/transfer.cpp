@@ -21,12 +21,6 @@ constexpr std::uint64_t kSlowMinMs = 8000;
 constexpr double kSlowRate = 262144.0;
 constexpr std::uint64_t kHashNoticeBytes = 67108864;
 
-std::uint64_t LocalSize(const std::wstring& path) {
-  std::uint64_t size = 0;
-  FileSizeOf(path, &size);
-  return size;
-}
-
 void RecordProgress(DownloadJob& job, const ManifestFile& f, std::uint64_t downloaded, bool complete) {
   std::lock_guard<std::mutex> lock(job.progressLock);
   FileProgress& e = job.progress.files[f.path];
@@ -43,6 +37,12 @@ void CountComplete(DownloadJob& job, const ManifestFile& f) {
 }
 
 }  // namespace
+
+std::uint64_t LocalSize(const std::wstring& path) {
+  std::uint64_t size = 0;
+  FileSizeOf(path, &size);
+  return size;
+}
 
 void SetInFlight(ProgressCounters& c, int file, std::uint64_t bytes) {
   std::lock_guard<std::mutex> lock(c.mutex);

@@ -26,7 +26,9 @@ bool IsValidGamePath(std::wstring_view path) {
 }
 
 std::wstring GameFolderOf(std::wstring_view gamePath) {
-  size_t sep = gamePath.find_last_of(L'\\');
+  // The same separators as IsValidGamePath: with "C:\Games\Client/Wow.exe"
+  // the folder the rule checked is the one every writer uses.
+  size_t sep = LastSeparator(gamePath);
   if (sep == std::wstring_view::npos) {
     // "C:Wow.exe" keeps its drive; a bare name has no folder.
     if (gamePath.size() >= 2 && gamePath[1] == L':') return std::wstring(gamePath.substr(0, 2));

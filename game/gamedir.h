@@ -10,4 +10,5 @@ bool IsValidGamePath(std::wstring_view path);
 
 // The path without its last component, as the shell's PathRemoveFileSpecW
 // gives it: "C:\Games\Client\Wow.exe" -> "C:\Games\Client", "C:\Wow.exe" -> "C:\".
+// '/' separates like '\', as in IsValidGamePath.
 std::wstring GameFolderOf(std::wstring_view gamePath);

@@ -51,9 +51,7 @@ void RunAddon(const AddonJob& job, std::wstring* aside) {
         Post(job.window, u8"正在取消安装...");
       } else {
         Post(job.window, u8"正在解压插件...");
-        HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        if (!AddonCancel.load()) installed = ExtractZipWithShell(job.cacheFile, job.gameFolder, &AddonCancel);
-        if (SUCCEEDED(com)) CoUninitialize();
+        if (!AddonCancel.load()) installed = ExtractZip(job.cacheFile, job.gameFolder, &AddonCancel);
       }
       if (installed && !AddonCancel.load()) {
         if (!aside->empty()) DeleteWithShell(*aside);

@@ -61,12 +61,12 @@ bool SetInterfaceAside(const std::wstring& gameFolder, std::wstring* aside);
 // Puts the set-aside Interface back, removing whatever a failed extraction left.
 bool RestoreInterface(const std::wstring& gameFolder, const std::wstring& aside);
 
-// Unpacks the archive into the folder: through the shell's zip folders,
-// or, where the shell cannot open the archive, with the program's own
-// reader. True when every top-level item of the archive exists in the
-// folder afterwards (within 60 s for the shell's asynchronous copy).
-bool ExtractZipWithShell(const std::wstring& archive, const std::wstring& destination,
-                         const std::atomic<bool>* cancel = nullptr);
-// The program's own extraction; refuses the whole archive when any entry
-// would land outside the folder. Exposed for the tests.
-bool ExtractZipOwn(const std::wstring& archive, const std::wstring& destination, std::string* why);
+// Unpacks the archive into the folder with the program's own reader, reading
+// the archive from its file a piece at a time. Every entry name is checked
+// before anything is written, and the whole archive is refused when one would
+// land outside the folder. Entries are written in archive order, each
+// CRC-checked; the first failure (or a cancel) stops the extraction, deletes
+// that entry's file and gives false, leaving earlier entries in place. True
+// only when every entry is written. `why` (may be null) gets the reason.
+bool ExtractZip(const std::wstring& archive, const std::wstring& destination, const std::atomic<bool>* cancel,
+                std::string* why = nullptr);

@@ -1,11 +1,10 @@
 #include <windows.h>
-#include <shldisp.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "app/com_out.h"
+#include "app/log.h"
 #include "install/install.h"
 #include "install/zip_reader.h"
 #include "manifest/install_paths.h"
@@ -13,24 +12,36 @@
 
 namespace {
 
-constexpr std::uint64_t kMaxArchiveBytes = 1ull << 30;
-
-bool ReadWholeFile(const std::wstring& path, std::string* out) {
-  FILE* f = _wfopen(path.c_str(), L"rb");
-  if (!f) return false;
-  out->clear();
-  char buf[65536];
-  size_t n;
-  bool ok = true;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-    if (out->size() + n > kMaxArchiveBytes) {
-      ok = false;
-      break;
-    }
-    out->append(buf, n);
+struct FileHandle {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  ~FileHandle() {
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   }
-  std::fclose(f);
-  return ok;
+};
+
+// The archive file as the reader's source: positioned reads on one handle,
+// so only the piece being read is in memory.
+bool OpenArchive(const std::wstring& path, FileHandle* file, ZipSource* source) {
+  file->h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  LARGE_INTEGER size;
+  if (file->h == INVALID_HANDLE_VALUE || !GetFileSizeEx(file->h, &size)) return false;
+  HANDLE h = file->h;
+  source->size = static_cast<std::uint64_t>(size.QuadPart);
+  source->read = [h](std::uint64_t offset, char* out, size_t n) {
+    while (n > 0) {
+      OVERLAPPED at = {};
+      at.Offset = static_cast<DWORD>(offset);
+      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+      DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n), got = 0;
+      if (!ReadFile(h, out, want, &got, &at) || got == 0) return false;
+      offset += got;
+      out += got;
+      n -= got;
+    }
+    return true;
+  };
+  return true;
 }
 
 // Entry names without the UTF-8 flag come from Chinese Windows tools: GBK.
@@ -41,97 +52,12 @@ std::wstring EntryNameToWide(const ZipEntry& e) {
   return w;
 }
 
-bool TopLevelItemsExist(const std::wstring& destination, const std::vector<ZipEntry>& entries) {
-  for (const std::string& top : ZipTopLevelItems(entries)) {
-    ZipEntry probe;
-    probe.name = top;
-    probe.utf8 = false;
-    for (const ZipEntry& e : entries)
-      if (e.name.compare(0, top.size(), top) == 0) {
-        probe.utf8 = e.utf8;
-        break;
-      }
-    if (GetFileAttributesW((destination + L"\\" + EntryNameToWide(probe)).c_str()) == INVALID_FILE_ATTRIBUTES)
-      return false;
-  }
-  return true;
-}
-
-// Through the shell's zip folders; false when the shell cannot open the
-// archive as a folder (Wine has no zip folders; Windows may have them off).
-enum class ShellResult { Done, Failed, Unavailable };
-
-ShellResult ExtractThroughShell(const std::wstring& archive, const std::wstring& destination,
-                                const std::vector<ZipEntry>& entries, const std::atomic<bool>* cancel) {
-  IShellDispatch* shell = ComOut<IShellDispatch>([](IShellDispatch** out) {
-    return CoCreateInstance(CLSID_Shell, nullptr, CLSCTX_INPROC_SERVER, IID_IShellDispatch,
-                            reinterpret_cast<void**>(out));
-  });
-  if (!shell) return ShellResult::Unavailable;
-  ShellResult result = ShellResult::Unavailable;
-  Folder* target = nullptr;
-  Folder* source = nullptr;
-  FolderItems* items = nullptr;
-  VARIANT vTarget, vSource;
-  VariantInit(&vTarget);
-  VariantInit(&vSource);
-  vTarget.vt = VT_BSTR;
-  vTarget.bstrVal = SysAllocString(destination.c_str());
-  vSource.vt = VT_BSTR;
-  vSource.bstrVal = SysAllocString(archive.c_str());
-  long count = 0;
-  target = ComOut<Folder>([&](Folder** out) { return shell->NameSpace(vTarget, out); });
-  if (target) source = ComOut<Folder>([&](Folder** out) { return shell->NameSpace(vSource, out); });
-  if (source) items = ComOut<FolderItems>([&](FolderItems** out) { return source->Items(out); });
-  if (items && SUCCEEDED(items->get_Count(&count)) && count > 0) {
-    result = ShellResult::Failed;
-    VARIANT vItems, vOptions;
-    VariantInit(&vItems);
-    VariantInit(&vOptions);
-    vItems.vt = VT_DISPATCH;
-    vItems.pdispVal = items;
-    items->AddRef();
-    vOptions.vt = VT_I4;
-    vOptions.lVal = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;
-    if (SUCCEEDED(target->CopyHere(vItems, vOptions))) {
-      // The copy runs on after CopyHere returns. It is done when every
-      // top-level item of the archive exists; counting items would never
-      // finish for an archive whose folders already exist (WTF, say).
-      for (int i = 0; i < 600; ++i) {
-        if (TopLevelItemsExist(destination, entries)) {
-          result = ShellResult::Done;
-          break;
-        }
-        if (cancel && cancel->load()) break;
-        Sleep(100);
-      }
-    }
-    VariantClear(&vItems);
-  }
-  VariantClear(&vTarget);
-  VariantClear(&vSource);
-  if (items) items->Release();
-  if (source) source->Release();
-  if (target) target->Release();
-  shell->Release();
-  return result;
-}
-
-}  // namespace
-
-namespace {
-
-// Reads and lists the archive and checks every entry's name before anything
-// is written; `targets` gets each entry's local path.
-bool OpenChecked(const std::wstring& archive, const std::wstring& destination, std::string* data,
-                 std::vector<ZipEntry>* entries, std::vector<std::wstring>* targets, std::string* why) {
-  if (!ReadWholeFile(archive, data)) {
-    *why = "cannot read the archive";
-    return false;
-  }
-  if (!ListZip(*data, entries, why)) return false;
+// Checks every entry's name before anything is written; `targets` gets each
+// entry's local path.
+bool CheckNames(const std::vector<ZipEntry>& entries, const std::wstring& destination,
+                std::vector<std::wstring>* targets, std::string* why) {
   targets->clear();
-  for (const ZipEntry& e : *entries) {
+  for (const ZipEntry& e : entries) {
     std::wstring local = JoinPath(destination, EntryNameToWide(e));
     if (!IsSafeZipEntryName(e.name) || !IsInsideInstallDir(destination, local)) {
       *why = "entry outside the destination: " + e.name;
@@ -142,66 +68,72 @@ bool OpenChecked(const std::wstring& archive, const std::wstring& destination, s
   return true;
 }
 
-bool WriteEntries(const std::string& data, const std::vector<ZipEntry>& entries,
-                  const std::vector<std::wstring>& targets, std::string* why) {
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const ZipEntry& e = entries[i];
-    if (e.directory) {
-      if (!CreateParentDirectories(targets[i] + L"\\")) {
-        *why = "cannot create a folder for " + e.name;
-        return false;
-      }
-      continue;
-    }
-    std::string bytes;
-    if (!ReadZipEntry(data, e, &bytes, why, kMaxArchiveBytes)) {
-      *why += ": " + e.name;
-      return false;
-    }
-    if (!CreateParentDirectories(targets[i])) {
-      *why = "cannot create a folder for " + e.name;
-      return false;
-    }
-    SetFileAttributesW(targets[i].c_str(), FILE_ATTRIBUTE_NORMAL);
-    FILE* f = _wfopen(targets[i].c_str(), L"wb");
-    if (!f) {
-      *why = "cannot write " + e.name;
-      return false;
-    }
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) {
-      *why = "cannot write " + e.name;
-      return false;
-    }
+// One file entry, streamed from the archive into its target. A target that
+// did not receive its whole, CRC-checked entry is deleted.
+bool WriteEntry(const ZipSource& source, const ZipEntry& e, const std::wstring& target,
+                const std::atomic<bool>* cancel, std::string* why) {
+  if (!CreateParentDirectories(target)) {
+    *why = "cannot create a folder for " + e.name;
+    return false;
   }
-  return true;
+  SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  FILE* f = _wfopen(target.c_str(), L"wb");
+  if (!f) {
+    *why = "cannot write " + e.name;
+    return false;
+  }
+  bool writeFailed = false, cancelled = false;
+  bool ok = StreamZipEntry(
+      source, e,
+      [&](const char* data, size_t n) {
+        if (cancel && cancel->load()) {
+          cancelled = true;
+          return false;
+        }
+        if (std::fwrite(data, 1, n, f) != n) {
+          writeFailed = true;
+          return false;
+        }
+        return true;
+      },
+      why);
+  if (std::fclose(f) != 0) writeFailed = true;
+  if (ok && !writeFailed) return true;
+  DeleteFileW(target.c_str());
+  if (cancelled) *why = "cancelled";
+  else if (writeFailed) *why = "cannot write " + e.name;
+  else *why += ": " + e.name;
+  return false;
 }
 
 }  // namespace
 
-bool ExtractZipOwn(const std::wstring& archive, const std::wstring& destination, std::string* why) {
-  std::string data;
+bool ExtractZip(const std::wstring& archive, const std::wstring& destination, const std::atomic<bool>* cancel,
+                std::string* whyOut) {
+  std::string why;
+  FileHandle file;
+  ZipSource source;
   std::vector<ZipEntry> entries;
   std::vector<std::wstring> targets;
-  return OpenChecked(archive, destination, &data, &entries, &targets, why) &&
-         WriteEntries(data, entries, targets, why);
-}
-
-bool ExtractZipWithShell(const std::wstring& archive, const std::wstring& destination,
-                         const std::atomic<bool>* cancel) {
-  if (archive.empty() || destination.empty() || GetFileAttributesW(archive.c_str()) == INVALID_FILE_ATTRIBUTES)
-    return false;
-  std::string data, why;
-  std::vector<ZipEntry> entries;
-  std::vector<std::wstring> targets;
-  // The archive is read and checked first either way: the shell would write
-  // an entry named "..\x" outside the game folder without asking.
-  if (!OpenChecked(archive, destination, &data, &entries, &targets, &why) || entries.empty()) return false;
-  switch (ExtractThroughShell(archive, destination, entries, cancel)) {
-    case ShellResult::Done: return true;
-    case ShellResult::Failed: return false;
-    case ShellResult::Unavailable: break;
+  bool ok = false;
+  if (destination.empty() || !OpenArchive(archive, &file, &source)) {
+    why = "cannot read the archive";
+  } else if (ListZip(source, &entries, &why) && CheckNames(entries, destination, &targets, &why)) {
+    ok = !entries.empty();
+    if (!ok) why = "the archive is empty";
+    for (size_t i = 0; ok && i < entries.size(); ++i) {
+      if (cancel && cancel->load()) {
+        why = "cancelled";
+        ok = false;
+      } else if (entries[i].directory) {
+        ok = CreateParentDirectories(targets[i] + L"\\");
+        if (!ok) why = "cannot create a folder for " + entries[i].name;
+      } else {
+        ok = WriteEntry(source, entries[i], targets[i], cancel, &why);
+      }
+    }
   }
-  return WriteEntries(data, entries, targets, &why);
+  if (!ok) LogWrite("ExtractZip failed: %ls: %s", archive.c_str(), why.c_str());
+  if (whyOut) *whyOut = why;
+  return ok;
 }

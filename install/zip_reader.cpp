@@ -37,33 +37,54 @@ void ApplyZip64(std::string_view extra, ZipEntry* e, bool sizeFull, bool compFul
 
 }  // namespace
 
-bool ListZip(std::string_view d, std::vector<ZipEntry>* entries, std::string* why) {
+ZipSource MemoryZipSource(std::string_view bytes) {
+  ZipSource source;
+  source.size = bytes.size();
+  source.read = [bytes](std::uint64_t offset, char* out, size_t n) {
+    if (offset > bytes.size() || n > bytes.size() - offset) return false;
+    if (n) std::memcpy(out, bytes.data() + offset, n);
+    return true;
+  };
+  return source;
+}
+
+bool ListZip(const ZipSource& source, std::vector<ZipEntry>* entries, std::string* why) {
   entries->clear();
-  if (d.size() < 22) return Fail(why, "too short for a zip archive");
+  const std::uint64_t size = source.size;
+  if (size < 22) return Fail(why, "too short for a zip archive");
   // The end-of-central-directory record lies within the last 64 KiB + 22 bytes.
-  size_t lowest = d.size() > 65557 ? d.size() - 65557 : 0;
+  const std::uint64_t tailAt = size > 65557 ? size - 65557 : 0;
+  std::string tail(static_cast<size_t>(size - tailAt), '\0');
+  if (!source.read(tailAt, tail.data(), tail.size())) return Fail(why, "cannot read the archive");
   size_t eocd = std::string_view::npos;
-  for (size_t p = d.size() - 22 + 1; p-- > lowest;) {
-    if (U32(d, p) == 0x06054b50) {
+  for (size_t p = tail.size() - 22 + 1; p-- > 0;) {
+    if (U32(tail, p) == 0x06054b50) {
       eocd = p;
       break;
     }
   }
   if (eocd == std::string_view::npos) return Fail(why, "no end of central directory");
-  std::uint64_t count = U16(d, eocd + 10);
-  std::uint64_t cdSize = U32(d, eocd + 12), cdOffset = U32(d, eocd + 16);
-  if (eocd >= 20 && U32(d, eocd - 20) == 0x07064b50) {
-    std::uint64_t z64 = U64(d, eocd - 20 + 8);
+  std::uint64_t count = U16(tail, eocd + 10);
+  std::uint64_t cdSize = U32(tail, eocd + 12), cdOffset = U32(tail, eocd + 16);
+  const std::uint64_t eocdAt = tailAt + eocd;
+  std::string locator(20, '\0');
+  if (eocdAt >= 20 && source.read(eocdAt - 20, locator.data(), locator.size()) && U32(locator, 0) == 0x07064b50) {
+    std::uint64_t z64 = U64(locator, 8);
+    std::string record(56, '\0');
     // Compared without adding to the offset, which comes from the archive.
-    if (z64 > d.size() || d.size() - z64 < 56 || U32(d, static_cast<size_t>(z64)) != 0x06064b50)
+    if (z64 > size || size - z64 < 56 || !source.read(z64, record.data(), record.size()) ||
+        U32(record, 0) != 0x06064b50)
       return Fail(why, "bad zip64 record");
-    count = U64(d, static_cast<size_t>(z64) + 32);
-    cdSize = U64(d, static_cast<size_t>(z64) + 40);
-    cdOffset = U64(d, static_cast<size_t>(z64) + 48);
+    count = U64(record, 32);
+    cdSize = U64(record, 40);
+    cdOffset = U64(record, 48);
   }
-  if (cdOffset > d.size() || cdSize > d.size() - cdOffset) return Fail(why, "central directory outside the archive");
+  if (cdOffset > size || cdSize > size - cdOffset) return Fail(why, "central directory outside the archive");
+  if (cdSize > kMaxZipCentralDirectory) return Fail(why, "central directory too large");
   if (count > cdSize / 46) return Fail(why, "too many entries for the central directory");
-  size_t p = static_cast<size_t>(cdOffset), end = static_cast<size_t>(cdOffset + cdSize);
+  std::string d(static_cast<size_t>(cdSize), '\0');
+  if (!source.read(cdOffset, d.data(), d.size())) return Fail(why, "cannot read the central directory");
+  size_t p = 0, end = d.size();
   for (std::uint64_t i = 0; i < count; ++i) {
     if (p + 46 > end || U32(d, p) != 0x02014b50) return Fail(why, "bad central directory entry");
     ZipEntry e;
@@ -78,8 +99,8 @@ bool ListZip(std::string_view d, std::vector<ZipEntry>* entries, std::string* wh
     if (p + 46 + nameLen + extraLen + commentLen > end) return Fail(why, "entry runs past the central directory");
     e.name.assign(d.substr(p + 46, nameLen));
     std::replace(e.name.begin(), e.name.end(), '\\', '/');
-    ApplyZip64(d.substr(p + 46 + nameLen, extraLen), &e, e.size == 0xFFFFFFFFu, e.compressedSize == 0xFFFFFFFFu,
-               e.localHeaderOffset == 0xFFFFFFFFu);
+    ApplyZip64(std::string_view(d).substr(p + 46 + nameLen, extraLen), &e, e.size == 0xFFFFFFFFu,
+               e.compressedSize == 0xFFFFFFFFu, e.localHeaderOffset == 0xFFFFFFFFu);
     e.directory = !e.name.empty() && e.name.back() == '/';
     if (flags & 1) return Fail(why, "encrypted entries are not supported");
     entries->push_back(std::move(e));
@@ -88,36 +109,93 @@ bool ListZip(std::string_view d, std::vector<ZipEntry>* entries, std::string* wh
   return true;
 }
 
-bool ReadZipEntry(std::string_view d, const ZipEntry& e, std::string* out, std::string* why, std::uint64_t maxSize) {
-  out->clear();
-  if (e.size > maxSize) return Fail(why, "entry too large");
-  if (e.localHeaderOffset > d.size() || d.size() - e.localHeaderOffset < 30) return Fail(why, "local header outside");
-  size_t p = static_cast<size_t>(e.localHeaderOffset);
-  if (U32(d, p) != 0x04034b50) return Fail(why, "bad local header");
-  size_t dataAt = p + 30 + U16(d, p + 26) + U16(d, p + 28);
-  if (dataAt > d.size() || e.compressedSize > d.size() - dataAt) return Fail(why, "entry data outside the archive");
-  std::string_view packed = d.substr(dataAt, static_cast<size_t>(e.compressedSize));
-  if (e.method == 0) {
-    if (e.compressedSize != e.size) return Fail(why, "stored entry with two sizes");
-    out->assign(packed);
-  } else if (e.method == 8) {
-    out->resize(static_cast<size_t>(e.size));
-    z_stream zs = {};
-    if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) return Fail(why, "zlib init failed");
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
-    zs.avail_in = static_cast<uInt>(packed.size());
-    zs.next_out = reinterpret_cast<Bytef*>(out->data());
-    zs.avail_out = static_cast<uInt>(out->size());
-    int rc = inflate(&zs, Z_FINISH);
-    bool whole = (rc == Z_STREAM_END) && zs.total_out == e.size;
-    if (rc == Z_BUF_ERROR && e.size == 0 && zs.total_out == 0) whole = true;
-    inflateEnd(&zs);
-    if (!whole) return Fail(why, "deflated data does not match its size");
-  } else {
-    return Fail(why, "unsupported compression method");
+namespace {
+
+constexpr size_t kPiece = 262144;
+
+// zlib's inflate state, ended on every path.
+struct Inflater {
+  z_stream zs = {};
+  bool ready = false;
+  Inflater() { ready = inflateInit2(&zs, -MAX_WBITS) == Z_OK; }
+  ~Inflater() {
+    if (ready) inflateEnd(&zs);
   }
-  if (crc32(0, reinterpret_cast<const Bytef*>(out->data()), static_cast<uInt>(out->size())) != e.crc)
-    return Fail(why, "CRC mismatch");
+};
+
+std::uint32_t Crc(std::uint32_t crc, const char* data, size_t n) {
+  return static_cast<std::uint32_t>(crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(n)));
+}
+
+bool StreamStored(const ZipSource& source, const ZipEntry& e, std::uint64_t dataAt, const ZipSink& sink,
+                  std::uint32_t* crc, std::string* why) {
+  if (e.compressedSize != e.size) return Fail(why, "stored entry with two sizes");
+  std::vector<char> buf(static_cast<size_t>(std::min<std::uint64_t>(kPiece, e.size)));
+  for (std::uint64_t done = 0; done < e.size;) {
+    size_t n = static_cast<size_t>(std::min<std::uint64_t>(kPiece, e.size - done));
+    if (!source.read(dataAt + done, buf.data(), n)) return Fail(why, "cannot read the archive");
+    *crc = Crc(*crc, buf.data(), n);
+    if (!sink(buf.data(), n)) return Fail(why, "the entry was not taken");
+    done += n;
+  }
+  return true;
+}
+
+bool StreamDeflated(const ZipSource& source, const ZipEntry& e, std::uint64_t dataAt, const ZipSink& sink,
+                    std::uint32_t* crc, std::string* why) {
+  // Some tools store an empty file as a deflated entry without any data.
+  if (e.compressedSize == 0 && e.size == 0) return true;
+  Inflater inflater;
+  if (!inflater.ready) return Fail(why, "zlib init failed");
+  z_stream& zs = inflater.zs;
+  std::vector<char> in(static_cast<size_t>(std::min<std::uint64_t>(kPiece, e.compressedSize)));
+  std::vector<char> out(kPiece);
+  std::uint64_t consumed = 0, produced = 0;
+  for (;;) {
+    if (zs.avail_in == 0 && consumed < e.compressedSize) {
+      size_t n = static_cast<size_t>(std::min<std::uint64_t>(in.size(), e.compressedSize - consumed));
+      if (!source.read(dataAt + consumed, in.data(), n)) return Fail(why, "cannot read the archive");
+      consumed += n;
+      zs.next_in = reinterpret_cast<Bytef*>(in.data());
+      zs.avail_in = static_cast<uInt>(n);
+    }
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = static_cast<uInt>(out.size());
+    int rc = inflate(&zs, Z_NO_FLUSH);
+    size_t have = out.size() - zs.avail_out;
+    // More than the declared size is refused as it comes, before it is
+    // written: a small entry must not fill the disk.
+    if (have > e.size - produced) return Fail(why, "deflated data does not match its size");
+    produced += have;
+    if (have) {
+      *crc = Crc(*crc, out.data(), have);
+      if (!sink(out.data(), have)) return Fail(why, "the entry was not taken");
+    }
+    if (rc == Z_STREAM_END) break;
+    if (rc != Z_OK) return Fail(why, "deflated data does not match its size");
+  }
+  if (produced != e.size) return Fail(why, "deflated data does not match its size");
+  return true;
+}
+
+}  // namespace
+
+bool StreamZipEntry(const ZipSource& source, const ZipEntry& e, const ZipSink& sink, std::string* why) {
+  if (e.localHeaderOffset > source.size || source.size - e.localHeaderOffset < 30)
+    return Fail(why, "local header outside");
+  std::string header(30, '\0');
+  if (!source.read(e.localHeaderOffset, header.data(), header.size())) return Fail(why, "cannot read the archive");
+  if (U32(header, 0) != 0x04034b50) return Fail(why, "bad local header");
+  std::uint64_t dataAt = e.localHeaderOffset + 30 + U16(header, 26) + U16(header, 28);
+  if (dataAt > source.size || e.compressedSize > source.size - dataAt)
+    return Fail(why, "entry data outside the archive");
+  std::uint32_t crc = 0;
+  bool ok;
+  if (e.method == 0) ok = StreamStored(source, e, dataAt, sink, &crc, why);
+  else if (e.method == 8) ok = StreamDeflated(source, e, dataAt, sink, &crc, why);
+  else return Fail(why, "unsupported compression method");
+  if (!ok) return false;
+  if (crc != e.crc) return Fail(why, "CRC mismatch");
   return true;
 }
 
@@ -136,14 +214,4 @@ bool IsSafeZipEntryName(std::string_view name) {
     start = sep + 1;
   }
   return true;
-}
-
-std::vector<std::string> ZipTopLevelItems(const std::vector<ZipEntry>& entries) {
-  std::vector<std::string> out;
-  for (const ZipEntry& e : entries) {
-    std::string top = e.name.substr(0, e.name.find('/'));
-    if (top.empty() || top == ".") continue;
-    if (std::find(out.begin(), out.end(), top) == out.end()) out.push_back(top);
-  }
-  return out;
 }

@@ -17,6 +17,16 @@ bool IsSafeManifestPath(std::string_view path) {
   return true;
 }
 
+bool IsPlainFolderName(std::string_view name) {
+  if (name.empty() || name.find_first_not_of(". ") == std::string_view::npos) return false;
+  for (char c : name) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) return false;
+    if (std::string_view("/\\:<>\"|?*").find(c) != std::string_view::npos) return false;
+  }
+  return true;
+}
+
 std::wstring ManifestPathToLocal(const std::wstring& widePath) {
   std::wstring out = widePath;
   for (wchar_t& c : out)

@@ -9,6 +9,12 @@
 std::wstring JoinPath(const std::wstring& base, const std::wstring& rel);
 // False for an empty path, a leading '/' or '\', any ':' and any "..".
 bool IsSafeManifestPath(std::string_view path);
+// The manifest's install_root and product each name one folder (or file)
+// directly inside the save folder. True only for one plain name: not empty,
+// no '/', '\' or ':', not made only of dots and blanks (Windows drops those
+// at the end of a name, so "..." or ". ." would name the parent), no control
+// character and none of <>"|?*.
+bool IsPlainFolderName(std::string_view name);
 // The manifest path as a relative local path: '/' becomes '\'.
 std::wstring ManifestPathToLocal(const std::wstring& widePath);
 // True when `path` begins with `dir` (which ends in '\') ignoring ASCII case.

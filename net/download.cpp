@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "app/log.h"
 #include "app/messages.h"
 #include "manifest/sha256.h"
+#include "manifest/sha256_stream.h"
 #include "net/http.h"
 #include "net/reader.h"
 #include "net/text.h"
@@ -16,12 +18,6 @@ namespace {
 
 constexpr int kAttempts = 3;
 constexpr DWORD kReadBuffer = 65536;
-
-std::uint64_t FileSizeOf(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA d;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) return 0;
-  return (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
-}
 
 std::string QueryHeader(HINTERNET request, DWORD which, DWORD bufSize) {
   std::vector<char> buf(bufSize, 0);
@@ -68,6 +64,13 @@ bool DownloadFile(const DownloadRequest& r) {
   const std::string sizeFormat = r.sizeFormat.empty() ? Gbk(u8"正在下载补丁... 已下载 %.1f MB") : r.sizeFormat;
 
   bool succeeded = false;
+  // Bytes this call has put into the target. A retry resumes from these only:
+  // whatever lay at the target before (a stale cache, an archive that could
+  // not be set aside) is never taken for the start of the file.
+  std::uint64_t written = 0;
+  // The expected hash is checked on the bytes as they are written: the
+  // digest always holds exactly the file's bytes so far.
+  Sha256Stream digest;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (succeeded || cancel->load()) break;
     if (r.window && !IsWindow(r.window)) break;
@@ -77,7 +80,7 @@ bool DownloadFile(const DownloadRequest& r) {
       PostStatusText(r.window, text);
       if (!WaitBeforeRetry(cancel)) break;
     }
-    std::uint64_t offset = attempt == 0 ? 0 : FileSizeOf(r.target);
+    const std::uint64_t offset = written;
     char range[64] = {};
     if (offset > 0) std::snprintf(range, sizeof range, "Range: bytes=%llu-", static_cast<unsigned long long>(offset));
     OpenedUrl opened;
@@ -105,12 +108,13 @@ bool DownloadFile(const DownloadRequest& r) {
     std::uint64_t done = continuation ? offset : 0;
     int lastPercent = -1;
     std::uint64_t lastReportKiB = 0;
-    bool readError = false;
+    bool readError = false, writeError = false;
     // The reader takes the request over and watches the cancel flag, also
     // while a read is blocked.
     CancellableReader reader(std::move(opened), kReadBuffer, r.stallMs);
     if (!reader.ok()) readError = true;
-    while (reader.ok() && !cancel->load()) {
+    if (!continuation) digest.Reset();  // the file starts again from its first byte
+    while (!readError && !cancel->load()) {
       if (r.window && !IsWindow(r.window)) {
         cancel->store(true);
         break;
@@ -126,9 +130,10 @@ bool DownloadFile(const DownloadRequest& r) {
         break;
       }
       if (std::fwrite(data, 1, got, f) != got) {
-        readError = true;
+        writeError = true;
         break;
       }
+      digest.Update(data, got);
       done += got;
       int percent = -1;
       if (r.overallTotal > 0) {
@@ -145,15 +150,20 @@ bool DownloadFile(const DownloadRequest& r) {
         lastPercent = percent;
       }
     }
-    std::fclose(f);
+    if (std::fclose(f) != 0) writeError = true;
+    // After a failed write the file's length is not known: the next attempt
+    // starts it afresh.
+    written = writeError ? 0 : done;
     if (cancel->load()) break;
-    if (!readError && ((fileSize > 0 && done == fileSize) || (fileSize == 0 && done > 0))) succeeded = true;
+    if (!readError && !writeError && ((fileSize > 0 && done == fileSize) || (fileSize == 0 && done > 0)))
+      succeeded = true;
   }
 
   if (succeeded && !r.expectedHash.empty()) {
     // The previous version is only given up once the new file is verified.
     std::string actual;
-    if (!Sha256HexOfFile(r.target, &actual) || !DigestEquals(actual, r.expectedHash)) succeeded = false;
+    bool hashed = digest.Finish(&actual) || Sha256HexOfFile(r.target, &actual);
+    if (!hashed || !DigestEquals(actual, r.expectedHash)) succeeded = false;
   }
   if (succeeded) {
     if (r.hasBackup) DeleteFileW(r.backup.c_str());

@@ -45,7 +45,8 @@ const char kBuildUsage[] =
     "Walks DIR and writes a manifest listing every file with its size and SHA-256\n"
     "(to standard output unless --out), files in byte order of their paths, and\n"
     "manifest_id set to the canonical identity. P is the product name the launcher\n"
-    "asks for (wow335-hd or wow335-normal); R the folder the client is saved in;\n"
+    "asks for (wow335-hd or wow335-normal); R the one folder name the client is\n"
+    "saved under inside the player's save folder (no path: no / \\ :, not only dots);\n"
     "each --mirror a base URL ending in '/' under which <P>/files/<path> is served.\n"
     "Defaults: --created-at now (UTC), --mode mirror, --url-template\n"
     "{mirror}{product}/files/{path}, --user-agent \"RealmPorter/2.0 (Game Client\n"
@@ -245,8 +246,12 @@ int Build(int argc, char** argv) {
   for (char c : o.product)
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.')
       return Fail("--product may hold only letters, digits, '-', '_' and '.': " + o.product);
-  if (o.installRoot.find_first_of("/\\:*?<>|") != std::string::npos || o.installRoot.find("..") != std::string::npos)
-    return Fail("--install-root must be one folder name: " + o.installRoot);
+  // The launcher refuses a manifest whose product or install root is more
+  // than one plain name inside the save folder.
+  if (!IsPlainFolderName(o.product)) return Fail("--product must be one plain name, not only dots: " + o.product);
+  if (!IsPlainFolderName(o.installRoot))
+    return Fail("--install-root must be one plain folder name (no / \\ : < > \" | ? *, control characters, "
+                "or only dots and blanks): " + o.installRoot);
   struct {
     const char* what;
     const std::string* value;

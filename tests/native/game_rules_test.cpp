@@ -30,6 +30,8 @@ const PathCase kGamePaths[] = {
     {L"Wow.exe", false},
     {L"", false},
     {L"C:\\Games\\\x5ba2\x6237\x7aef\\Wow.exe", true},
+    {L"C:\\Games\\Client/Wow.exe", true},
+    {L"C:/Wow.exe", false},
 };
 
 TEST(GameRules, IsValidGamePathTable) {
@@ -42,6 +44,8 @@ TEST(GameRules, GameFolderOfRemovesTheLastComponent) {
   EXPECT_EQ(GameFolderOf(L"C:\\Wow.exe"), L"C:\\");
   EXPECT_EQ(GameFolderOf(L"\\\\srv\\share\\Wow.exe"), L"\\\\srv\\share");
   EXPECT_EQ(GameFolderOf(L"Wow.exe"), L"");
+  EXPECT_EQ(GameFolderOf(L"C:\\Games\\Client/Wow.exe"), L"C:\\Games\\Client");
+  EXPECT_EQ(GameFolderOf(L"C:/Wow.exe"), L"C:/");
 }
 
 TEST(GameRules, NormalizeExtendedPathRepairsBothPrefixes) {

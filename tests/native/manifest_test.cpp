@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -166,6 +167,16 @@ TEST(InstallPaths, SafetyAndJoining) {
   EXPECT_EQ(ManifestPathToLocal(L"Data/zhCN/x.MPQ"), L"Data\\zhCN\\x.MPQ");
   EXPECT_TRUE(HasDirectoryPrefix(L"D:\\Games\\Client\\", L"D:\\GAMES\\Client\\Data\\x"));
   EXPECT_FALSE(HasDirectoryPrefix(L"D:\\Games\\Client\\", L"D:\\Games\\Client2\\x"));
+}
+
+TEST(InstallPaths, InstallRootAndProductArePlainNames) {
+  for (const char* ok : {"[HD]Wow3.3.5a", "wow335-hd", "E2E Client", ".hidden", "a..b", "\xe5\xae\xa2\xe6\x88\xb7"})
+    EXPECT_TRUE(IsPlainFolderName(ok)) << ok;
+  const std::vector<std::string> bad = {
+      "", ".", "..", "...", " ", ". .", "a/b", "a\\b", "C:", "a:b",
+      "..\\..\\..\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
+      "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\tb", "a\x7f", std::string("a\0b", 3)};
+  for (const std::string& b : bad) EXPECT_FALSE(IsPlainFolderName(b)) << b;
 }
 
 TEST(ProgressText, RoundTripsAndRulesOfTheReader) {

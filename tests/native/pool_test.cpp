@@ -92,6 +92,30 @@ TEST(JobProgress, PercentRoundsAndShowsAnyByte) {
   EXPECT_EQ(JobPercent(2000, 1000), 100);
 }
 
+TEST(JobProgress, SpeedNeverWrapsWhenTheTotalGoesDown) {
+  EXPECT_DOUBLE_EQ(SampleSpeedMBps(0, 1048576, 0.5), 2.0);
+  EXPECT_DOUBLE_EQ(SampleSpeedMBps(5000000, 1000, 0.3), 0.0);
+  EXPECT_DOUBLE_EQ(SampleSpeedMBps(7, 7, 0.3), 0.0);
+  EXPECT_DOUBLE_EQ(SampleSpeedMBps(0, 1048576, 0.01), 0.0) << "too short a sample";
+}
+
+TEST(JobRoom, BytesStillToFetchAndTheDecision) {
+  struct {
+    std::vector<LocalCopy> files;
+    std::uint64_t needed;
+  } cases[] = {
+      {{}, 0},
+      {{{100, 0}, {50, 0}}, 150},
+      {{{100, 40}}, 60},           // partial: resumed or rewritten in place
+      {{{100, 100}, {7, 0}}, 7},   // complete: only verified
+      {{{100, 900}}, 0},           // longer than the manifest says: cut, never counted as room
+      {{{UINT64_MAX, 0}, {5, 0}}, UINT64_MAX},
+  };
+  for (const auto& c : cases) EXPECT_EQ(BytesStillToFetch(c.files), c.needed);
+  EXPECT_TRUE(RoomEnough(100, 100));
+  EXPECT_FALSE(RoomEnough(101, 100));
+}
+
 TEST(JobProgress, StatusKind) {
   EXPECT_EQ(ChooseJobStatus(0, 1, 2, 0, 5.0), JobStatusKind::CoolingDown);
   EXPECT_EQ(ChooseJobStatus(0, 2, 2, 0, 0.0), JobStatusKind::Downloading);

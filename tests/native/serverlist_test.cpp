@@ -102,4 +102,20 @@ TEST(ServerList, DefaultTextHasThreeFullEntriesThenConfig) {
   }
 }
 
+TEST(ServerListCache, AnyBytesComeBackAndValidUtf8StaysPlainUtf16) {
+  const std::string bytes[] = {"",
+                               "a|b|c|d\n",
+                               "\xe6\x98\x9f\xe6\xa1\xa5",  // valid
+                               "\xe6\x98\x9f\xe6",          // cut inside a character
+                               "\xff\xfe\x80",              // never UTF-8
+                               "\xc0\xaf\xe0\x80\xaf",      // overlong forms
+                               "\xed\xa0\x80\xed\xb2\x80",  // surrogates written as UTF-8
+                               "\xf4\x90\x80\x80\xf0\x9f\x98",
+                               std::string("a\0b", 3),
+                               "\xf0\x9f\x98\x80 \xc3\xa9"};
+  for (const std::string& b : bytes) EXPECT_EQ(BytesFromCacheText(CacheTextFromBytes(b)), b) << b;
+  EXPECT_EQ(CacheTextFromBytes("\xe6\x98\x9f\xf0\x9f\x98\x80"), std::wstring({0x661F, 0xD83D, 0xDE00}));
+  EXPECT_EQ(CacheTextFromBytes("\xe6\x98"), std::wstring({0xDCE6, 0xDC98}));
+}
+
 }  // namespace

@@ -47,6 +47,15 @@ struct ZipBuilder {
   }
 };
 
+bool ReadEntry(std::string_view zip, const ZipEntry& e, std::string* body, std::string* why) {
+  body->clear();
+  auto sink = [&](const char* p, size_t n) {
+    body->append(p, n);
+    return true;
+  };
+  return StreamZipEntry(MemoryZipSource(zip), e, sink, why);
+}
+
 TEST(ZipReader, ReadsStoredAndDeflatedEntries) {
   ZipBuilder z;
   z.Add("Interface/AddOns/A/a.toc", "## Title: A\n" + std::string(5000, 'x'));
@@ -55,16 +64,41 @@ TEST(ZipReader, ReadsStoredAndDeflatedEntries) {
   std::string zip = z.Finish();
   std::vector<ZipEntry> entries;
   std::string why;
-  ASSERT_TRUE(ListZip(zip, &entries, &why)) << why;
+  ASSERT_TRUE(ListZip(MemoryZipSource(zip), &entries, &why)) << why;
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_TRUE(entries[1].directory);
   EXPECT_TRUE(entries[2].utf8);
   std::string body;
-  ASSERT_TRUE(ReadZipEntry(zip, entries[0], &body, &why)) << why;
+  ASSERT_TRUE(ReadEntry(zip, entries[0], &body, &why)) << why;
   EXPECT_EQ(body, "## Title: A\n" + std::string(5000, 'x'));
-  ASSERT_TRUE(ReadZipEntry(zip, entries[2], &body, &why));
+  ASSERT_TRUE(ReadEntry(zip, entries[2], &body, &why));
   EXPECT_EQ(body, "SET x 1");
-  EXPECT_EQ(ZipTopLevelItems(entries), (std::vector<std::string>{"Interface", "WTF"}));
+}
+
+// Entries larger than the reader's 256 KiB pieces arrive whole, in pieces.
+TEST(ZipReader, LargeEntriesStreamInPieces) {
+  std::string big;
+  for (unsigned i = 0; big.size() < 1500000; ++i) big += std::to_string(i * 2654435761u % 1000003) + ",";
+  ZipBuilder z;
+  z.Add("stored.bin", big, false);
+  z.Add("deflated.bin", big);
+  std::string zip = z.Finish();
+  std::vector<ZipEntry> entries;
+  std::string why, body;
+  ASSERT_TRUE(ListZip(MemoryZipSource(zip), &entries, &why));
+  for (const ZipEntry& e : entries) {
+    size_t pieces = 0;
+    body.clear();
+    auto sink = [&](const char* p, size_t n) {
+      EXPECT_LE(n, 262144u);
+      ++pieces;
+      body.append(p, n);
+      return true;
+    };
+    ASSERT_TRUE(StreamZipEntry(MemoryZipSource(zip), e, sink, &why)) << e.name << ": " << why;
+    EXPECT_EQ(body, big) << e.name;
+    EXPECT_GE(pieces, 6u) << e.name;
+  }
 }
 
 TEST(ZipReader, DamageIsReportedNotTrusted) {
@@ -73,14 +107,19 @@ TEST(ZipReader, DamageIsReportedNotTrusted) {
   std::string zip = z.Finish();
   std::vector<ZipEntry> entries;
   std::string why, body;
-  ASSERT_TRUE(ListZip(zip, &entries, &why));
+  ASSERT_TRUE(ListZip(MemoryZipSource(zip), &entries, &why));
   const ZipEntry entry = entries[0];
-  EXPECT_FALSE(ReadZipEntry(zip, entry, &body, &why, 3)) << "larger than allowed";
   std::string bad = zip;
   bad[30 + 5 + 2] ^= 0x55;  // inside the deflated data
-  EXPECT_FALSE(ReadZipEntry(bad, entry, &body, &why));
-  EXPECT_FALSE(ListZip(zip.substr(0, zip.size() - 3), &entries, &why));
-  EXPECT_FALSE(ListZip("PK", &entries, &why));
+  EXPECT_FALSE(ReadEntry(bad, entry, &body, &why));
+  ZipEntry shorter = entry;
+  shorter.size = 5;  // inflates to more than it declares
+  EXPECT_FALSE(ReadEntry(zip, shorter, &body, &why));
+  EXPECT_LE(body.size(), 5u) << "nothing beyond the declared size reaches the writer";
+  EXPECT_FALSE(StreamZipEntry(MemoryZipSource(zip), entry, [](const char*, size_t) { return false; }, &why))
+      << "a writer that gives up stops the entry";
+  EXPECT_FALSE(ListZip(MemoryZipSource(std::string_view(zip).substr(0, zip.size() - 3)), &entries, &why));
+  EXPECT_FALSE(ListZip(MemoryZipSource("PK"), &entries, &why));
 }
 
 TEST(ZipReader, UnsafeNames) {

@@ -49,6 +49,9 @@ rm -r "$c/a..b"; touch "$c/x}y"
 refuses "brace refused" "x}y" "$tool" build "${args[@]}" "$c"
 rm "$c/x}y"
 refuses "product checked" "--product" "$tool" build --product 'a/b' --install-root r --display-name d --mirror http://x/ "$c"
+refuses "install root of dots" "--install-root" "$tool" build --product p --install-root '. .' --display-name d \
+  --mirror http://x/ "$c"
+refuses "product of dots" "--product" "$tool" build --product '..' --install-root r --display-name d --mirror http://x/ "$c"
 refuses "mirror needed" "needs" "$tool" build --product p --install-root r --display-name d "$c"
 check "help" "$tool" build --help
 

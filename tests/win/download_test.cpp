@@ -67,6 +67,14 @@ TEST_F(Download, ResumesWithRangeAfterADroppedConnection) {
   EXPECT_EQ(pct.back(), 100);
 }
 
+TEST_F(Download, ARetryNeverResumesFromAStaleFileAtTheTarget) {
+  WriteFileBytes(dir_ / L"out.bin", PatternBytes(400000, 99));
+  Control(kSite, "/__fault?path=/file.bin&kind=notfound&times=1");
+  ASSERT_TRUE(DownloadFile(Request()));
+  EXPECT_EQ(ReadFileBytes(dir_ / L"out.bin"), data_);
+  EXPECT_EQ(FileRequests(), (std::vector<std::string>{"GET /file.bin -", "GET /file.bin -"}));
+}
+
 TEST_F(Download, ServerThatIgnoresRangeRestartsFromZero) {
   Control(kSite, "/__fault?path=/file.bin&kind=norange");
   Control(kSite, "/__fault?path=/file.bin&kind=drop&arg=300000&times=1");

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -235,6 +236,47 @@ TEST_F(Engine, IllegalPathFailsBeforeAnyTransfer) {
   std::string error;
   EXPECT_FALSE(Run(&error));
   EXPECT_EQ(error, Gbk(u8"清单包含非法路径: ") + "a..b/evil.bin");
+  EXPECT_EQ(FileRequests(), 0u);
+}
+
+TEST_F(Engine, InstallRootOrProductBeyondOnePlainNameCreatesNothing) {
+  PublishClient(kProduct, "Client", {{"a.bin", "x"}});
+  ClientManifest m;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest(kProduct, &m, &error));
+  const std::string startup = "..\\..\\..\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup";
+  ClientManifest bad = m;
+  bad.install_root = startup;
+  EXPECT_FALSE(RunClientDownload(nullptr, bad, save_.path(), &cancel_, &error));
+  EXPECT_EQ(error, Gbk(u8"清单包含非法路径: ") + startup);
+  bad = m;
+  bad.product = "..";
+  EXPECT_FALSE(RunClientDownload(nullptr, bad, save_.path(), &cancel_, &error));
+  EXPECT_EQ(error, Gbk(u8"清单包含非法路径: .."));
+  EXPECT_FALSE(Exists(save_ / L"Client"));
+  EXPECT_FALSE(Exists(save_ / L".ravelgap")) << "no progress file";
+  EXPECT_FALSE(Exists(save_ / Utf8ToWide(startup)));
+}
+
+// The free space is the real one of the volume; the manifest claims more.
+TEST_F(Engine, NotEnoughRoomFailsBeforeWritingAnything) {
+  PublishClient(kProduct, "Client", {{"a.bin", "x"}, {"b.bin", "y"}});
+  ClientManifest m;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest(kProduct, &m, &error));
+  m.files[0].size = 1ull << 50;  // 1,048,576 GB
+  ClearRequestLogs();
+  EXPECT_FALSE(RunClientDownload(nullptr, m, save_.path(), &cancel_, &error));
+  const std::string head = Gbk(u8"磁盘空间不足：还需下载 1048576.00 GB，所选位置仅剩 ");
+  const std::string tail = Gbk(u8" GB。请选择其他位置。");
+  ASSERT_EQ(error.compare(0, head.size(), head), 0) << WideToUtf8(WideFromGbk(error));
+  ASSERT_GT(error.size(), head.size() + tail.size());
+  EXPECT_EQ(error.substr(error.size() - tail.size()), tail);
+  ULARGE_INTEGER available;
+  ASSERT_TRUE(GetDiskFreeSpaceExW(save_.path().c_str(), &available, nullptr, nullptr));
+  EXPECT_NEAR(std::atof(error.c_str() + head.size()), available.QuadPart / 1073741824.0, 0.5);
+  EXPECT_FALSE(Exists(save_ / L"Client"));
+  EXPECT_FALSE(Exists(save_ / L".ravelgap"));
   EXPECT_EQ(FileRequests(), 0u);
 }
 

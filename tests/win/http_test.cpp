@@ -79,11 +79,8 @@ class ServerListSources : public Http {
     DWORD size = static_cast<DWORD>(buf.size() * 2 - 2);
     LONG rc = RegQueryValueExW(key, L"ServerList", nullptr, nullptr, reinterpret_cast<BYTE*>(buf.data()), &size);
     RegCloseKey(key);
-    if (rc != ERROR_SUCCESS) return "<none>";
-    int n = WideCharToMultiByte(CP_UTF8, 0, buf.data(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n - 1 : 0, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, buf.data(), -1, out.data(), n, nullptr, nullptr);
-    return out;
+    if (rc != ERROR_SUCCESS || size < 2) return "<none>";
+    return BytesFromCacheText(std::wstring_view(buf.data(), size / 2 - 1));
   }
 };
 
@@ -111,6 +108,20 @@ TEST_F(ServerListSources, RemoteBodyIsCutAt32768Bytes) {
   WriteFileBytes(Www(L"site", L"serverlist.txt"), remote);
   EXPECT_GT(LoadServerList(), 0);
   EXPECT_EQ(CachedText(), remote.substr(0, 32768));
+}
+
+TEST_F(ServerListSources, CacheGivesBackTheBytesOfAListThatIsNotUtf8) {
+  std::string remote = "\xff\xfe|w|r:1|p:1|d\n";  // a name no UTF-8 decoder keeps
+  while (remote.size() < 40000) remote += "s|w|h:1|h:1|\xe6\x8f\x8f\xe8\xbf\xb0\n";
+  while ((remote[kServerListFetchLimit] & 0xC0) != 0x80) remote.insert(remote.find('\n'), "x");
+  WriteFileBytes(Www(L"site", L"serverlist.txt"), remote);
+  ASSERT_GT(LoadServerList(), 0);
+  const std::string cut = remote.substr(0, kServerListFetchLimit);  // ends inside a character
+  EXPECT_EQ(CachedText(), cut);
+  DeleteFileW(Www(L"site", L"serverlist.txt").c_str());
+  ASSERT_GT(LoadServerList(), 1) << "from the cache";
+  EXPECT_EQ(ServerAt(0)->name, "\xff\xfe");
+  EXPECT_EQ(ServerAt(ServerCount() - 1)->description, cut.substr(cut.rfind('|') + 1));
 }
 
 TEST_F(ServerListSources, CacheOf65536BytesIsUsedOneMoreIsIgnored) {
