@@ -61,6 +61,11 @@ endif()
 add_test(NAME literal_encodings
          COMMAND ${CMAKE_COMMAND} -E env python3 ${CMAKE_SOURCE_DIR}/tools/check-literals.py ${CMAKE_SOURCE_DIR})
 
+# Every C++ source is formatted as .clang-format says (`tools/format` fixes it).
+find_program(RP_CLANG_FORMAT clang-format REQUIRED)
+add_test(NAME source_format COMMAND ${CMAKE_SOURCE_DIR}/tools/format --check ${RP_CLANG_FORMAT}
+         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+
 # The build refuses endpoint settings of the wrong shape.
 foreach(bad "https://a.example/wow335/;https://b.example/wow335/"
             "https://a.example/wow335/;https://b.example/wow335/;https://c.example/other/")
