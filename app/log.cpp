@@ -48,15 +48,14 @@ void LogWrite(const char* format, ...) {
     SYSTEMTIME st;
     GetLocalTime(&st);
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "[%04d-%02d-%02d %02d:%02d:%02d] ", st.wYear, st.wMonth,
-                  st.wDay, st.wHour, st.wMinute, st.wSecond);
+    std::snprintf(stamp, sizeof stamp, "[%04d-%02d-%02d %02d:%02d:%02d] ", st.wYear, st.wMonth, st.wDay, st.wHour,
+                  st.wMinute, st.wSecond);
     // One buffer, one write: a line is never split by another thread's line.
     std::string line = stamp + text + "\n";
 
     std::lock_guard<std::mutex> lock(g_logMutex);
     struct _stati64 info;
-    if (_stati64(logPath, &info) == 0 &&
-        static_cast<std::uint64_t>(info.st_size) >= kLogRotateBytes) {
+    if (_stati64(logPath, &info) == 0 && static_cast<std::uint64_t>(info.st_size) >= kLogRotateBytes) {
       char oldPath[MAX_PATH + 8];
       std::snprintf(oldPath, sizeof oldPath, "%s.old", logPath);
       std::remove(oldPath);

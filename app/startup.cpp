@@ -56,14 +56,15 @@ void EnsureTls12() {
     return;
   }
   DWORD value = 0, size = sizeof value, type = 0;
-  if (RegQueryValueExA(key, "SecureProtocols", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
-      ERROR_SUCCESS)
+  if (RegQueryValueExA(key, "SecureProtocols", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
     value = 0;
   if (!(value & 0x800)) {
     value |= 0x800;
     rc = RegSetValueExA(key, "SecureProtocols", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    if (rc == ERROR_SUCCESS) LogWrite("EnsureTls12: enabled TLS 1.2 (SecureProtocols=0x%X)", static_cast<unsigned>(value));
-    else LogWrite("EnsureTls12: failed to write SecureProtocols, error=%lu", static_cast<unsigned long>(rc));
+    if (rc == ERROR_SUCCESS)
+      LogWrite("EnsureTls12: enabled TLS 1.2 (SecureProtocols=0x%X)", static_cast<unsigned>(value));
+    else
+      LogWrite("EnsureTls12: failed to write SecureProtocols, error=%lu", static_cast<unsigned long>(rc));
   }
   RegCloseKey(key);
 }
@@ -136,8 +137,10 @@ void RunSplash(HINSTANCE instance, std::thread& loader, HANDLE loaderDone) {
 void AdjustWindowRectForScale(RECT* rect) {
   using AdjustForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
   static const AdjustForDpi adjust = Lookup<AdjustForDpi>("user32.dll", "AdjustWindowRectExForDpi");
-  if (adjust) adjust(rect, WS_POPUP | WS_BORDER, FALSE, 0, static_cast<UINT>(MulDiv(96, UiScalePercent, 100)));
-  else AdjustWindowRect(rect, WS_POPUP | WS_BORDER, FALSE);
+  if (adjust)
+    adjust(rect, WS_POPUP | WS_BORDER, FALSE, 0, static_cast<UINT>(MulDiv(96, UiScalePercent, 100)));
+  else
+    AdjustWindowRect(rect, WS_POPUP | WS_BORDER, FALSE);
 }
 
 bool IsSupportedWindowsVersion() {
@@ -153,7 +156,8 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
     MessageBoxA(nullptr,
                 Gbk(u8"本登录器需要 Windows 7 SP1 或更高版本的操作系统。\n\n"
                     u8"如果您正在使用 Windows 7，请确保已安装 Service Pack 1。\n"
-                    u8"Windows XP 和 Vista 不受支持。").c_str(),
+                    u8"Windows XP 和 Vista 不受支持。")
+                    .c_str(),
                 Gbk(u8"系统版本不支持").c_str(), MB_ICONERROR);
     return 0;
   }

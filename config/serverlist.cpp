@@ -43,9 +43,12 @@ bool ParseEntryLine(std::string_view line, ServerEntry* out) {
 // Three realms on the operator's default host, then the [Config] marker; 450
 // bytes in all, as the launcher has always shipped it.
 constexpr char8_t kDefaultServerList[] =
-    u8"星桥·巫妖王之怒|https://www.realmporter.example/register|logon.realmporter.example:3724|logon.realmporter.example:3724|经验五倍，稳定长久\n"
-    u8"星桥·燃烧的远征|https://www.realmporter.example/register|tbc.realmporter.example:3724|tbc.realmporter.example:3724|怀旧经典服，2.4.3\n"
-    u8"星桥·测试服|https://www.realmporter.example/register|ptr.realmporter.example:3724|ptr.realmporter.example:3724|新内容抢先体验\n"
+    u8"星桥·巫妖王之怒|https://www.realmporter.example/"
+    u8"register|logon.realmporter.example:3724|logon.realmporter.example:3724|经验五倍，稳定长久\n"
+    u8"星桥·燃烧的远征|https://www.realmporter.example/"
+    u8"register|tbc.realmporter.example:3724|tbc.realmporter.example:3724|怀旧经典服，2.4.3\n"
+    u8"星桥·测试服|https://www.realmporter.example/"
+    u8"register|ptr.realmporter.example:3724|ptr.realmporter.example:3724|新内容抢先体验\n"
     u8"[Config]\n";
 static_assert(sizeof(kDefaultServerList) - 1 == 450, "the built-in server list is 450 bytes");
 
@@ -87,8 +90,7 @@ bool GetServerEntry(int index, ServerEntry* out) {
 }
 
 std::string_view DefaultServerListText() {
-  return std::string_view(reinterpret_cast<const char*>(kDefaultServerList),
-                          sizeof(kDefaultServerList) - 1);
+  return std::string_view(reinterpret_cast<const char*>(kDefaultServerList), sizeof(kDefaultServerList) - 1);
 }
 
 namespace {
@@ -181,9 +183,12 @@ std::string BytesFromCacheText(std::wstring_view units) {
         continue;
       }
     }
-    if (u >= 0xDC80 && u <= 0xDCFF) out.push_back(static_cast<char>(u - 0xDC00));
-    else if (u >= 0xD800 && u <= 0xDFFF) AppendUtf8(&out, 0xFFFD);  // not written by this program
-    else AppendUtf8(&out, u);
+    if (u >= 0xDC80 && u <= 0xDCFF)
+      out.push_back(static_cast<char>(u - 0xDC00));
+    else if (u >= 0xD800 && u <= 0xDFFF)
+      AppendUtf8(&out, 0xFFFD);  // not written by this program
+    else
+      AppendUtf8(&out, u);
   }
   return out;
 }

@@ -19,8 +19,7 @@ std::wstring ReadWideString(HKEY key, const wchar_t* name) {
   if (size == 0 || type != REG_SZ) return {};
   std::vector<wchar_t> buf(size / 2 + 2, L'\0');
   DWORD got = size;
-  if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buf.data()), &got) !=
-      ERROR_SUCCESS)
+  if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buf.data()), &got) != ERROR_SUCCESS)
     return {};
   return std::wstring(buf.data());
 }
@@ -30,16 +29,12 @@ std::wstring ReadWideString(HKEY key, const wchar_t* name) {
 std::wstring ReadNarrowString(HKEY key, const char* name) {
   char buf[260] = {};
   DWORD size = sizeof buf - 1;  // keep a NUL after whatever is read
-  if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size) !=
-      ERROR_SUCCESS)
-    return {};
+  if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS) return {};
   if (buf[0] == '\0') return {};
   return WideFromAnsi(buf);
 }
 
-bool PathExists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool CopyToGamePath(const std::wstring& path) {
   // A path of 260 characters or more does not fit the buffer: it counts as absent.
@@ -75,8 +70,8 @@ void LoadGamePath() {
 void SaveGamePath() {
   if (GamePath[0] == L'\0') return;
   HKEY key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
     return;
   DWORD bytes = static_cast<DWORD>((wcslen(GamePath) + 1) * sizeof(wchar_t));
   RegSetValueExW(key, L"WowPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(GamePath), bytes);
@@ -101,8 +96,8 @@ std::wstring ReadClientPath() {
 
 void SaveClientPath(const std::wstring& folder) {
   HKEY key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
     return;
   RegSetValueExW(key, L"ClientPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
                  static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));

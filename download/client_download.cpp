@@ -50,6 +50,6 @@ void FinishClientJob(const ClientJob& job, bool succeeded, const std::wstring& b
 }
 
 void ClientDownloadThread(ClientJob job) {
-  RunWorkerGuarded("ClientDownloadThread", [&] { RunClient(job); },
-                   [&] { FinishClientJob(job, false, {}, Gbk(u8"下载未完成。")); });
+  RunWorkerGuarded(
+      "ClientDownloadThread", [&] { RunClient(job); }, [&] { FinishClientJob(job, false, {}, Gbk(u8"下载未完成。")); });
 }

@@ -102,7 +102,8 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
     if (DeleteFileW(legacy.c_str())) LogWrite("Removed legacy P2P file: %ls", legacy.c_str());
   }
 
-  MirrorPool pool(n, [] { return static_cast<std::uint64_t>(GetTickCount64()); }, Timings.cooldownMs.load());
+  MirrorPool pool(
+      n, [] { return static_cast<std::uint64_t>(GetTickCount64()); }, Timings.cooldownMs.load());
   job.stallMs = Timings.stallMs.load();
   job.pool = &pool;
   for (size_t i = 0; i < job.files.size(); ++i) pool.Enqueue(static_cast<int>(i % n), static_cast<int>(i));
@@ -124,8 +125,9 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
     try {
       workers.emplace_back([&job, &pool, m] {
         try {
-          pool.RunWorker(m, job.flags, [&job](int mirror, int file) { return FileJob(job, mirror, file); },
-                         [](unsigned ms) { Sleep(ms); });
+          pool.RunWorker(
+              m, job.flags, [&job](int mirror, int file) { return FileJob(job, mirror, file); },
+              [](unsigned ms) { Sleep(ms); });
         } catch (...) {
           SetFatalError(job, Gbk(u8"下载未完成。"));
         }
@@ -170,12 +172,8 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
       double gb = d / 1073741824.0, totalGb = total / 1073741824.0;
       char text[160];
       switch (ChooseJobStatus(pool.AvailableMirrorCount(), c, fileCount, now - lastChange, speed)) {
-        case JobStatusKind::CoolingDown:
-          std::snprintf(text, sizeof text, fmtCooling.c_str(), gb, totalGb);
-          break;
-        case JobStatusKind::Retrying:
-          std::snprintf(text, sizeof text, fmtRetrying.c_str(), gb, totalGb);
-          break;
+        case JobStatusKind::CoolingDown: std::snprintf(text, sizeof text, fmtCooling.c_str(), gb, totalGb); break;
+        case JobStatusKind::Retrying: std::snprintf(text, sizeof text, fmtRetrying.c_str(), gb, totalGb); break;
         case JobStatusKind::Downloading:
           std::snprintf(text, sizeof text, fmtDownloading.c_str(), gb, totalGb, speed);
           break;

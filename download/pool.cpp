@@ -1,7 +1,9 @@
 #include "download/pool.h"
 
 MirrorPool::MirrorPool(int mirrors, std::function<std::uint64_t()> now, std::uint64_t cooldownMs)
-    : deadlines_(new std::atomic<std::uint64_t>[mirrors > 0 ? mirrors : 1]), now_(std::move(now)), cooldownMs_(cooldownMs) {
+    : deadlines_(new std::atomic<std::uint64_t>[mirrors > 0 ? mirrors : 1]),
+      now_(std::move(now)),
+      cooldownMs_(cooldownMs) {
   for (int i = 0; i < mirrors; ++i) {
     queues_.push_back(std::make_unique<MirrorQueue>());
     deadlines_[i].store(0);

@@ -228,22 +228,15 @@ bool FileJob(DownloadJob& job, int mirror, int file) {
       SetInFlight(job.counters, file, 0);
       RecordProgress(job, f, f.size, true);
       return true;
-    case TransferOutcome::Cancelled:
-      return false;
-    case TransferOutcome::DiskError:
-      SetFatalError(job, Gbk(u8"磁盘写入失败: ") + f.path);
-      return false;
+    case TransferOutcome::Cancelled: return false;
+    case TransferOutcome::DiskError: SetFatalError(job, Gbk(u8"磁盘写入失败: ") + f.path); return false;
     case TransferOutcome::Slow:
       job.pool->PenalizeMirror(mirror);
       LogWrite("Mirror penalized, reassign file: %s from %s", f.path.c_str(), base.c_str());
       for (int queued : job.pool->TakeAll(mirror)) job.pool->ReassignFile(queued, mirror);
       break;
-    case TransferOutcome::NotFound:
-      LogWrite("Mirror 404 (%s): %s", base.c_str(), f.path.c_str());
-      break;
-    case TransferOutcome::Failed:
-      LogWrite("Mirror failed (%s): %s", base.c_str(), f.path.c_str());
-      break;
+    case TransferOutcome::NotFound: LogWrite("Mirror 404 (%s): %s", base.c_str(), f.path.c_str()); break;
+    case TransferOutcome::Failed: LogWrite("Mirror failed (%s): %s", base.c_str(), f.path.c_str()); break;
   }
   RecordProgress(job, f, LocalSize(local), false);
   job.pool->ReassignFile(file, mirror);

@@ -19,8 +19,7 @@ bool IsValidGamePath(std::wstring_view path) {
   if (folder[1] != L':') return false;
   for (size_t i = 2; i < folder.size(); ++i) {
     wchar_t c = folder[i];
-    if (c < 0x20 || c == L'"' || c == L'*' || c == L'<' || c == L'>' || c == L'?' || c == L'|')
-      return false;
+    if (c < 0x20 || c == L'"' || c == L'*' || c == L'<' || c == L'>' || c == L'?' || c == L'|') return false;
   }
   return true;
 }

@@ -30,6 +30,5 @@ bool IsGameRunning() { return IsProcessRunning("Wow.exe") || IsProcessRunning("w
 void StartGame(const std::wstring& gamePath) {
   std::wstring folder = GameFolderOf(gamePath);
   if (folder.size() >= MAX_PATH) folder.clear();
-  ShellExecuteW(nullptr, L"open", gamePath.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(),
-                SW_SHOW);
+  ShellExecuteW(nullptr, L"open", gamePath.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(), SW_SHOW);
 }

@@ -12,7 +12,5 @@ bool BuildRealmConfigText(std::string_view realm, std::string_view patch, std::s
 
 // Characters that may follow "patch-" in Data and "patch-zhCN-" in
 // Data\zhCN for an archive to count as stale, in the order they are tried.
-inline constexpr char kStaleDataPatchChars[] =
-    "56789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-inline constexpr char kStaleLocalePatchChars[] =
-    "789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+inline constexpr char kStaleDataPatchChars[] = "56789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+inline constexpr char kStaleLocalePatchChars[] = "789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";

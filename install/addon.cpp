@@ -103,7 +103,8 @@ bool RestoreInterface(const std::wstring& gameFolder, const std::wstring& aside)
   const std::wstring name = gameFolder + L"\\Interface";
   DWORD attr = GetFileAttributesW(name.c_str());
   if (attr != INVALID_FILE_ATTRIBUTES) {
-    if (attr & FILE_ATTRIBUTE_DIRECTORY) DeleteWithShell(name);
+    if (attr & FILE_ATTRIBUTE_DIRECTORY)
+      DeleteWithShell(name);
     else {
       SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
       DeleteFileW(name.c_str());

@@ -29,15 +29,17 @@ void RunPatch(const PatchJob& job, bool* downloaded5) {
   const ManifestFile* e5 = FindManifestFile(manifest, kPatch5Path);
   const ManifestFile* e6 = FindManifestFile(manifest, kPatch6Path);
   if (!e5 || !e6) return fail(kJobFailed);
-  if (!FileUrlFromManifest(manifest, *e5, &url5) || !FileUrlFromManifest(manifest, *e6, &url6))
-    return fail(kJobFailed);
+  if (!FileUrlFromManifest(manifest, *e5, &url5) || !FileUrlFromManifest(manifest, *e6, &url6)) return fail(kJobFailed);
 
   bool need5 = !IsFileCurrent(job.archive5, *e5), need6 = !IsFileCurrent(job.archive6, *e6);
   std::uint64_t size5 = need5 ? e5->size : 0, size6 = need6 ? e6->size : 0;
   std::uint64_t total = 0;
-  if (need5 && need6) total = (size5 > 0 && size6 > 0) ? size5 + size6 : 0;
-  else if (need5) total = size5;
-  else if (need6) total = size6;
+  if (need5 && need6)
+    total = (size5 > 0 && size6 > 0) ? size5 + size6 : 0;
+  else if (need5)
+    total = size5;
+  else if (need6)
+    total = size6;
 
   auto request = [&](const std::wstring& target, const std::wstring& backup, bool hasBackup, const std::string& url,
                      std::uint64_t base, const ManifestFile& entry) {

@@ -22,8 +22,8 @@ struct FileHandle {
 // The archive file as the reader's source: positioned reads on one handle,
 // so only the piece being read is in memory.
 bool OpenArchive(const std::wstring& path, FileHandle* file, ZipSource* source) {
-  file->h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  file->h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                        nullptr);
   LARGE_INTEGER size;
   if (file->h == INVALID_HANDLE_VALUE || !GetFileSizeEx(file->h, &size)) return false;
   HANDLE h = file->h;
@@ -70,8 +70,8 @@ bool CheckNames(const std::vector<ZipEntry>& entries, const std::wstring& destin
 
 // One file entry, streamed from the archive into its target. A target that
 // did not receive its whole, CRC-checked entry is deleted.
-bool WriteEntry(const ZipSource& source, const ZipEntry& e, const std::wstring& target,
-                const std::atomic<bool>* cancel, std::string* why) {
+bool WriteEntry(const ZipSource& source, const ZipEntry& e, const std::wstring& target, const std::atomic<bool>* cancel,
+                std::string* why) {
   if (!CreateParentDirectories(target)) {
     *why = "cannot create a folder for " + e.name;
     return false;
@@ -100,9 +100,12 @@ bool WriteEntry(const ZipSource& source, const ZipEntry& e, const std::wstring& 
   if (std::fclose(f) != 0) writeFailed = true;
   if (ok && !writeFailed) return true;
   DeleteFileW(target.c_str());
-  if (cancelled) *why = "cancelled";
-  else if (writeFailed) *why = "cannot write " + e.name;
-  else *why += ": " + e.name;
+  if (cancelled)
+    *why = "cancelled";
+  else if (writeFailed)
+    *why = "cannot write " + e.name;
+  else
+    *why += ": " + e.name;
   return false;
 }
 

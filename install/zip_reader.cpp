@@ -10,8 +10,12 @@ namespace {
 std::uint16_t U16(std::string_view d, size_t at) {
   return static_cast<std::uint16_t>(static_cast<unsigned char>(d[at]) | static_cast<unsigned char>(d[at + 1]) << 8);
 }
-std::uint32_t U32(std::string_view d, size_t at) { return U16(d, at) | static_cast<std::uint32_t>(U16(d, at + 2)) << 16; }
-std::uint64_t U64(std::string_view d, size_t at) { return U32(d, at) | static_cast<std::uint64_t>(U32(d, at + 4)) << 32; }
+std::uint32_t U32(std::string_view d, size_t at) {
+  return U16(d, at) | static_cast<std::uint32_t>(U16(d, at + 2)) << 16;
+}
+std::uint64_t U64(std::string_view d, size_t at) {
+  return U32(d, at) | static_cast<std::uint64_t>(U32(d, at + 4)) << 32;
+}
 
 bool Fail(std::string* why, const char* text) {
   if (why) *why = text;
@@ -26,9 +30,17 @@ void ApplyZip64(std::string_view extra, ZipEntry* e, bool sizeFull, bool compFul
     if (p + 4 + len > extra.size()) return;
     if (id == 1) {
       size_t q = p + 4, end = p + 4 + len;
-      if (sizeFull && q + 8 <= end) { e->size = U64(extra, q); q += 8; }
-      if (compFull && q + 8 <= end) { e->compressedSize = U64(extra, q); q += 8; }
-      if (offsetFull && q + 8 <= end) { e->localHeaderOffset = U64(extra, q); }
+      if (sizeFull && q + 8 <= end) {
+        e->size = U64(extra, q);
+        q += 8;
+      }
+      if (compFull && q + 8 <= end) {
+        e->compressedSize = U64(extra, q);
+        q += 8;
+      }
+      if (offsetFull && q + 8 <= end) {
+        e->localHeaderOffset = U64(extra, q);
+      }
       return;
     }
     p += 4 + len;
@@ -191,9 +203,12 @@ bool StreamZipEntry(const ZipSource& source, const ZipEntry& e, const ZipSink& s
     return Fail(why, "entry data outside the archive");
   std::uint32_t crc = 0;
   bool ok;
-  if (e.method == 0) ok = StreamStored(source, e, dataAt, sink, &crc, why);
-  else if (e.method == 8) ok = StreamDeflated(source, e, dataAt, sink, &crc, why);
-  else return Fail(why, "unsupported compression method");
+  if (e.method == 0)
+    ok = StreamStored(source, e, dataAt, sink, &crc, why);
+  else if (e.method == 8)
+    ok = StreamDeflated(source, e, dataAt, sink, &crc, why);
+  else
+    return Fail(why, "unsupported compression method");
   if (!ok) return false;
   if (crc != e.crc) return Fail(why, "CRC mismatch");
   return true;

@@ -12,8 +12,8 @@
 #include <vector>
 
 struct ZipEntry {
-  std::string name;  // as stored; '/' separated (a '\' is read as '/')
-  bool utf8 = false; // general-purpose flag bit 11: the name is UTF-8
+  std::string name;   // as stored; '/' separated (a '\' is read as '/')
+  bool utf8 = false;  // general-purpose flag bit 11: the name is UTF-8
   bool directory = false;
   std::uint16_t method = 0;
   std::uint32_t crc = 0;

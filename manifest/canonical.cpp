@@ -38,17 +38,12 @@ bool BuildCanonicalManifest(std::string_view doc, std::string* out) {
   std::string mode, urlTemplate, userAgent, rangeSupported;
   std::uint64_t maxPerMirror = 0, maxTotal = 0;
   std::vector<ManifestFile> files;
-  if (!JsonFindString(doc, "created_at", &createdAt) ||
-      !JsonFindString(doc, "display_name", &displayName) ||
-      !JsonFindString(doc, "install_root", &installRoot) ||
-      !JsonFindString(doc, "product", &product) ||
-      !JsonFindUInt64(doc, "schema_version", &schemaVersion) ||
-      !JsonFindUInt64(doc, "total_bytes", &totalBytes) ||
-      !JsonFindUInt64(doc, "file_count", &fileCount) ||
-      !JsonFindStringArray(doc, "mirrors", &mirrors) || !JsonFindRaw(doc, "download", &download) ||
-      !JsonFindString(download, "mode", &mode) ||
-      !JsonFindString(download, "url_template", &urlTemplate) ||
-      !JsonFindString(download, "user_agent", &userAgent) ||
+  if (!JsonFindString(doc, "created_at", &createdAt) || !JsonFindString(doc, "display_name", &displayName) ||
+      !JsonFindString(doc, "install_root", &installRoot) || !JsonFindString(doc, "product", &product) ||
+      !JsonFindUInt64(doc, "schema_version", &schemaVersion) || !JsonFindUInt64(doc, "total_bytes", &totalBytes) ||
+      !JsonFindUInt64(doc, "file_count", &fileCount) || !JsonFindStringArray(doc, "mirrors", &mirrors) ||
+      !JsonFindRaw(doc, "download", &download) || !JsonFindString(download, "mode", &mode) ||
+      !JsonFindString(download, "url_template", &urlTemplate) || !JsonFindString(download, "user_agent", &userAgent) ||
       !JsonFindString(download, "range_supported", &rangeSupported) ||
       !JsonFindUInt64(download, "max_connections_per_mirror", &maxPerMirror) ||
       !JsonFindUInt64(download, "max_total_connections", &maxTotal) || !JsonFindFiles(doc, &files))

@@ -41,15 +41,19 @@ bool ParseUInt64(std::string_view s, size_t pos, std::uint64_t* out) {
   for (; pos < s.size() && s[pos] >= '0' && s[pos] <= '9'; ++pos) {
     any = true;
     unsigned d = static_cast<unsigned>(s[pos] - '0');
-    if (value > (kMax - d) / 10) overflow = true;
-    else value = value * 10 + d;
+    if (value > (kMax - d) / 10)
+      overflow = true;
+    else
+      value = value * 10 + d;
   }
   if (!any) {
     *out = 0;
     return false;
   }
-  if (overflow) value = kMax;
-  else if (negative) value = 0 - value;
+  if (overflow)
+    value = kMax;
+  else if (negative)
+    value = 0 - value;
   *out = value;
   return true;
 }

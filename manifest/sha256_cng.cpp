@@ -65,7 +65,8 @@ bool Sha256Stream::UpdateFromFile(const std::wstring& path, std::uint64_t bytes)
   if (buf) {
     std::uint64_t left = bytes;
     size_t n = 0;
-    while (left > 0 && (n = std::fread(buf.get(), 1, left < kFileBlock ? static_cast<size_t>(left) : kFileBlock, f)) > 0) {
+    while (left > 0 &&
+           (n = std::fread(buf.get(), 1, left < kFileBlock ? static_cast<size_t>(left) : kFileBlock, f)) > 0) {
       Update(buf.get(), n);
       left -= n;
     }

@@ -9,8 +9,7 @@
 bool Sha256HexOfString(std::string_view data, std::string* out) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
-  if (EVP_Digest(data.data(), data.size(), digest, &len, EVP_sha256(), nullptr) != 1 || len != 32)
-    return false;
+  if (EVP_Digest(data.data(), data.size(), digest, &len, EVP_sha256(), nullptr) != 1 || len != 32) return false;
   char hex[65];
   for (unsigned i = 0; i < 32; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
   out->assign(hex, 64);

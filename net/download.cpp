@@ -37,8 +37,10 @@ std::uint64_t ContentRangeTotal(const std::string& contentRange) {
 
 void PostFormatted(HWND window, const std::string& format, double value, bool isDouble, int intValue) {
   char text[128];
-  if (isDouble) std::snprintf(text, sizeof text, format.c_str(), value);
-  else std::snprintf(text, sizeof text, format.c_str(), intValue);
+  if (isDouble)
+    std::snprintf(text, sizeof text, format.c_str(), value);
+  else
+    std::snprintf(text, sizeof text, format.c_str(), intValue);
   PostStatusText(window, text);
 }
 
@@ -95,7 +97,8 @@ bool DownloadFile(const DownloadRequest& r) {
     // An error page is not the file: without this a 404 body of the right
     // length would be saved and reported as a finished download.
     if (status != 200 && !continuation) continue;
-    std::uint64_t contentLength = std::strtoull(QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, 32).c_str(), nullptr, 10);
+    std::uint64_t contentLength =
+        std::strtoull(QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, 32).c_str(), nullptr, 10);
     std::uint64_t fileSize = contentLength;
     if (continuation) {
       std::uint64_t total = ContentRangeTotal(QueryHeader(request, HTTP_QUERY_CONTENT_RANGE, 160));

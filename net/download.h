@@ -10,10 +10,10 @@
 #include <string>
 
 struct DownloadRequest {
-  HWND window = nullptr;      // status/progress target; its disappearance cancels
-  std::wstring target;        // file to write
-  std::wstring backup;        // where the caller set the previous version aside
-  bool hasBackup = false;     // whether `backup` holds such a file
+  HWND window = nullptr;   // status/progress target; its disappearance cancels
+  std::wstring target;     // file to write
+  std::wstring backup;     // where the caller set the previous version aside
+  bool hasBackup = false;  // whether `backup` holds such a file
   std::string url;
   std::string percentFormat;  // GBK, one %d
   std::atomic<bool>* cancel = nullptr;

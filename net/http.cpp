@@ -59,7 +59,8 @@ bool OpenUrl(const std::string& url, const char* extraHeader, const UrlTimeouts&
   if (object.empty()) object.push_back('/');
   DWORD flags = RequestFlagsFor(url);
   if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
-  out->request.Reset(HttpOpenRequestA(out->connection.get(), "GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
+  out->request.Reset(
+      HttpOpenRequestA(out->connection.get(), "GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
   if (!out->request) return fail(GetLastError());
   IgnoreCertificateErrors(out->request.get());
   if (!HttpSendRequestA(out->request.get(), extraHeader, extraHeader ? static_cast<DWORD>(-1) : 0, nullptr, 0))

@@ -20,11 +20,11 @@ struct ReaderState {
   OpenedUrl url;  // owned; closed by the helper as it ends
   std::vector<char> buf[2];
   DWORD blockSize = 0;
-  int held = -1;                // the caller's buffer, -1 when none
-  int filled = -1;              // the buffer waiting for the caller, -1 when none
-  DWORD got = 0, error = 0;     // what the filled buffer's read gave
+  int held = -1;             // the caller's buffer, -1 when none
+  int filled = -1;           // the buffer waiting for the caller, -1 when none
+  DWORD got = 0, error = 0;  // what the filled buffer's read gave
   BOOL ok = TRUE;
-  bool abandoned = false;       // the caller walked away or the reader ended
+  bool abandoned = false;  // the caller walked away or the reader ended
 };
 
 namespace {

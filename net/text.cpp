@@ -17,12 +17,10 @@ std::wstring ToWide(UINT codePage, std::string_view in) {
 
 std::string FromWide(UINT codePage, std::wstring_view in) {
   if (in.empty()) return {};
-  int n = WideCharToMultiByte(codePage, 0, in.data(), static_cast<int>(in.size()), nullptr, 0,
-                              nullptr, nullptr);
+  int n = WideCharToMultiByte(codePage, 0, in.data(), static_cast<int>(in.size()), nullptr, 0, nullptr, nullptr);
   if (n <= 0) return {};
   std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(codePage, 0, in.data(), static_cast<int>(in.size()), out.data(), n, nullptr,
-                      nullptr);
+  WideCharToMultiByte(codePage, 0, in.data(), static_cast<int>(in.size()), out.data(), n, nullptr, nullptr);
   return out;
 }
 

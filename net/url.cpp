@@ -5,8 +5,8 @@ std::string UrlEncodePath(std::string_view path) {
   std::string out;
   out.reserve(path.size() * 3);
   for (unsigned char b : path) {
-    bool keep = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
-                b == '_' || b == '.' || b == '~' || b == '/';
+    bool keep = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' || b == '_' ||
+                b == '.' || b == '~' || b == '/';
     if (keep) {
       out.push_back(static_cast<char>(b));
     } else {

@@ -59,14 +59,9 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     }
     case WM_LBUTTONUP:
-    case WM_TIMER:
-      DestroyWindow(hwnd);
-      return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-    default:
-      return DefWindowProcW(hwnd, msg, wp, lp);
+    case WM_TIMER: DestroyWindow(hwnd); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(hwnd, msg, wp, lp);
   }
 }
 
@@ -76,11 +71,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   std::wstring folder = Folder();
   std::wstring realm = ReadRealmFile(folder), patches = ListPatches(folder);
   // 星桥演示客户端 … 服务器配置 … 补丁
-  g_text = L"\u661f\u6865\u6f14\u793a\u5ba2\u6237\u7aef (3.3.5a demo)\r\n\r\n\u670d\u52a1\u5668\u914d\u7f6e realmlist.wtf:\r\n" +
-           realm + L"\r\n\u8865\u4e01:\r\n" + patches + L"\r\n(\u70b9\u51fb\u5173\u95ed)";
+  g_text =
+      L"\u661f\u6865\u6f14\u793a\u5ba2\u6237\u7aef (3.3.5a demo)\r\n\r\n\u670d\u52a1\u5668\u914d\u7f6e "
+      L"realmlist.wtf:\r\n" +
+      realm + L"\r\n\u8865\u4e01:\r\n" + patches + L"\r\n(\u70b9\u51fb\u5173\u95ed)";
   std::string utf8(g_text.size() * 3 + 1, '\0');
   utf8.resize(WideCharToMultiByte(CP_UTF8, 0, g_text.c_str(), -1, utf8.data(), static_cast<int>(utf8.size()), nullptr,
-                                  nullptr) - 1);
+                                  nullptr) -
+              1);
   if (FILE* f = _wfopen((folder + L"\\started.txt").c_str(), L"wb")) {
     std::fwrite(utf8.data(), 1, utf8.size(), f);
     std::fclose(f);

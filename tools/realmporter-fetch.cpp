@@ -52,11 +52,8 @@ LRESULT CALLBACK ReportProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         GlobalFree(block);
       }
       return 0;
-    case WMU_PROGRESS:
-      g_lastPercent = static_cast<int>(wp);
-      return 0;
-    default:
-      return DefWindowProcW(hwnd, msg, wp, lp);
+    case WMU_PROGRESS: g_lastPercent = static_cast<int>(wp); return 0;
+    default: return DefWindowProcW(hwnd, msg, wp, lp);
   }
 }
 
@@ -70,10 +67,11 @@ struct Outcome {
 int wmain(int argc, wchar_t** argv) {
   std::setlocale(LC_CTYPE, "");
   if (argc != 3) {
-    std::fputs("usage: realmporter-fetch MANIFEST_NAME SAVE_FOLDER\n"
-               "  MANIFEST_NAME  wow335-hd or wow335-normal\n"
-               "  SAVE_FOLDER    the client goes into its subfolder named by the manifest\n",
-               stderr);
+    std::fputs(
+        "usage: realmporter-fetch MANIFEST_NAME SAVE_FOLDER\n"
+        "  MANIFEST_NAME  wow335-hd or wow335-normal\n"
+        "  SAVE_FOLDER    the client goes into its subfolder named by the manifest\n",
+        stderr);
     return 2;
   }
   std::string name = WideToUtf8(argv[1]);

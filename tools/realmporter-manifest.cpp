@@ -212,14 +212,22 @@ int Build(int argc, char** argv) {
     };
     std::string v;
     bool ok = true;
-    if (a == "--product") ok = value(&o.product);
-    else if (a == "--install-root") ok = value(&o.installRoot);
-    else if (a == "--display-name") ok = value(&o.displayName);
-    else if (a == "--created-at") ok = value(&o.createdAt);
-    else if (a == "--out") ok = value(&o.out);
-    else if (a == "--mode") ok = value(&o.mode);
-    else if (a == "--url-template") ok = value(&o.urlTemplate);
-    else if (a == "--user-agent") ok = value(&o.userAgent);
+    if (a == "--product")
+      ok = value(&o.product);
+    else if (a == "--install-root")
+      ok = value(&o.installRoot);
+    else if (a == "--display-name")
+      ok = value(&o.displayName);
+    else if (a == "--created-at")
+      ok = value(&o.createdAt);
+    else if (a == "--out")
+      ok = value(&o.out);
+    else if (a == "--mode")
+      ok = value(&o.mode);
+    else if (a == "--url-template")
+      ok = value(&o.urlTemplate);
+    else if (a == "--user-agent")
+      ok = value(&o.userAgent);
     else if (a == "--range-supported") {
       ok = value(&o.rangeSupported) && (o.rangeSupported == "true" || o.rangeSupported == "false");
     } else if (a == "--mirror") {
@@ -239,8 +247,7 @@ int Build(int argc, char** argv) {
     if (!ok) return Fail("option " + a + " needs a valid value\n" + kBuildUsage);
   }
   if (o.product.empty() || o.installRoot.empty() || o.displayName.empty() || o.mirrors.empty() || o.dir.empty())
-    return Fail(std::string("build needs --product, --install-root, --display-name, --mirror and DIR\n") +
-                kBuildUsage);
+    return Fail(std::string("build needs --product, --install-root, --display-name, --mirror and DIR\n") + kBuildUsage);
   if (o.createdAt.empty()) o.createdAt = NowUtc();
 
   for (char c : o.product)
@@ -250,8 +257,10 @@ int Build(int argc, char** argv) {
   // than one plain name inside the save folder.
   if (!IsPlainFolderName(o.product)) return Fail("--product must be one plain name, not only dots: " + o.product);
   if (!IsPlainFolderName(o.installRoot))
-    return Fail("--install-root must be one plain folder name (no / \\ : < > \" | ? *, control characters, "
-                "or only dots and blanks): " + o.installRoot);
+    return Fail(
+        "--install-root must be one plain folder name (no / \\ : < > \" | ? *, control characters, "
+        "or only dots and blanks): " +
+        o.installRoot);
   struct {
     const char* what;
     const std::string* value;
@@ -296,7 +305,8 @@ int Build(int argc, char** argv) {
   // Read the document back as the launcher does; any difference would make
   // it fail on the players' machines.
   ClientManifest back;
-  if (!ParseClientManifest(doc, &back) || !VerifyManifestId(doc)) return Fail("internal error: document does not read back");
+  if (!ParseClientManifest(doc, &back) || !VerifyManifestId(doc))
+    return Fail("internal error: document does not read back");
   if (back.files.size() != files.size()) return Fail("the file list does not read back");
   for (size_t i = 0; i < files.size(); ++i)
     if (back.files[i].path != files[i].path || back.files[i].size != files[i].size ||
@@ -330,7 +340,8 @@ int IdOrCanonical(int argc, char** argv, bool canonical) {
   if (!ReadWhole(argv[2], &doc)) return Fail(std::string("cannot read ") + argv[2]);
   std::string text;
   if (!BuildCanonicalManifest(doc, &text))
-    return Fail(std::string(argv[2]) + " is not a manifest the launcher accepts: a key of the identity is missing, "
+    return Fail(std::string(argv[2]) +
+                " is not a manifest the launcher accepts: a key of the identity is missing, "
                 "'mirrors' is empty or no file entry is complete");
   if (canonical) {
     std::cout << text << "\n";

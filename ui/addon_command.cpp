@@ -28,10 +28,20 @@ struct Pack {
 
 Pack PackOf(AddonPack pack) {
   if (pack == AddonPack::A)
-    return {kIdAddonA, "%E5%A4%A7%E8%84%9A%E6%8F%92%E4%BB%B6.zip", L"dajiao.zip", u8"正在下载大脚插件... 0%",
-            u8"正在下载大脚插件... %d%%", u8"正在下载大脚插件... 已下载 %.1f MB", u8"大脚插件安装完成！"};
-  return {kIdAddonB, "%E9%AD%94%E7%9B%92%E6%8F%92%E4%BB%B6.zip", L"mohe.zip", u8"正在下载魔盒插件... 0%",
-          u8"正在下载魔盒插件... %d%%", u8"正在下载魔盒插件... 已下载 %.1f MB", u8"魔盒插件安装完成！"};
+    return {kIdAddonA,
+            "%E5%A4%A7%E8%84%9A%E6%8F%92%E4%BB%B6.zip",
+            L"dajiao.zip",
+            u8"正在下载大脚插件... 0%",
+            u8"正在下载大脚插件... %d%%",
+            u8"正在下载大脚插件... 已下载 %.1f MB",
+            u8"大脚插件安装完成！"};
+  return {kIdAddonB,
+          "%E9%AD%94%E7%9B%92%E6%8F%92%E4%BB%B6.zip",
+          L"mohe.zip",
+          u8"正在下载魔盒插件... 0%",
+          u8"正在下载魔盒插件... %d%%",
+          u8"正在下载魔盒插件... 已下载 %.1f MB",
+          u8"魔盒插件安装完成！"};
 }
 
 }  // namespace
@@ -84,8 +94,10 @@ void OnAddonDone(HWND hwnd, int result) {
   } else {
     ResetProgress(hwnd);
     ShowStandingNotice(hwnd);
-    if (result == kJobFailed) ShowBox(hwnd, u8"插件安装失败，请检查网络或稍后重试。", u8"错误", MB_ICONERROR);
-    else SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice), Gbk(u8"已取消插件安装。").c_str());
+    if (result == kJobFailed)
+      ShowBox(hwnd, u8"插件安装失败，请检查网络或稍后重试。", u8"错误", MB_ICONERROR);
+    else
+      SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice), Gbk(u8"已取消插件安装。").c_str());
   }
   ReleaseJob(hwnd, JobKind::Addon);
 }

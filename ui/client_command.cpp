@@ -28,8 +28,10 @@ struct Kind {
 
 Kind KindOf(ClientKind kind) {
   if (kind == ClientKind::Hd)
-    return {kIdClientHd, "wow335-hd", L"[HD]Wow3.3.5a", L"\u4e0b\u8f7d\u9ad8\u6e05\u5ba2\u6237\u7aef"};  // 下载高清客户端
-  return {kIdClientNormal, "wow335-normal", L"Wow3.3.5a", L"\u4e0b\u8f7d\u6000\u65e7\u5ba2\u6237\u7aef"};  // 下载怀旧客户端
+    return {kIdClientHd, "wow335-hd", L"[HD]Wow3.3.5a",
+            L"\u4e0b\u8f7d\u9ad8\u6e05\u5ba2\u6237\u7aef"};  // 下载高清客户端
+  return {kIdClientNormal, "wow335-normal", L"Wow3.3.5a",
+          L"\u4e0b\u8f7d\u6000\u65e7\u5ba2\u6237\u7aef"};  // 下载怀旧客户端
 }
 
 int CALLBACK BrowseCallback(HWND hwnd, UINT msg, LPARAM, LPARAM data) {
@@ -43,8 +45,9 @@ std::wstring AskForSaveFolder(HWND hwnd) {
   BROWSEINFOW bi = {};
   bi.hwndOwner = hwnd;
   // 请选择客户端保存目录（建议选择剩余空间充足的非系统盘）
-  bi.lpszTitle = L"\u8bf7\u9009\u62e9\u5ba2\u6237\u7aef\u4fdd\u5b58\u76ee\u5f55\uff08\u5efa\u8bae\u9009\u62e9\u5269"
-                 L"\u4f59\u7a7a\u95f4\u5145\u8db3\u7684\u975e\u7cfb\u7edf\u76d8\uff09";
+  bi.lpszTitle =
+      L"\u8bf7\u9009\u62e9\u5ba2\u6237\u7aef\u4fdd\u5b58\u76ee\u5f55\uff08\u5efa\u8bae\u9009\u62e9\u5269"
+      L"\u4f59\u7a7a\u95f4\u5145\u8db3\u7684\u975e\u7cfb\u7edf\u76d8\uff09";
   bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
   bi.lpfn = BrowseCallback;
   bi.lParam = reinterpret_cast<LPARAM>(suggested.c_str());

@@ -17,8 +17,10 @@ void OnServerSelectionChange(HWND hwnd) {
   HWND description = GetDlgItem(hwnd, kIdServerDescription);
   int index = list ? static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)) : -1;
   const ServerEntry* e = ServerAt(index);
-  if (e && !e->description.empty()) SetStatusTextUtf8(hwnd, description, e->description.c_str());
-  else SetStatusText(hwnd, description, Gbk(u8"请选择服务器").c_str());
+  if (e && !e->description.empty())
+    SetStatusTextUtf8(hwnd, description, e->description.c_str());
+  else
+    SetStatusText(hwnd, description, Gbk(u8"请选择服务器").c_str());
   if (description) {
     RECT r;
     GetWindowRect(description, &r);
@@ -62,7 +64,9 @@ void OnStartGameCommand(HWND hwnd) {
 
 LRESULT OnMainCommand(HWND hwnd, int id, int notification) {
   switch (id) {
-    case kIdServerList: if (notification == CBN_SELCHANGE) OnServerSelectionChange(hwnd); return 0;
+    case kIdServerList:
+      if (notification == CBN_SELCHANGE) OnServerSelectionChange(hwnd);
+      return 0;
     case kIdBrowse: BrowseGamePath(hwnd); return 0;
     case kIdStartGame: OnStartGameCommand(hwnd); return 0;
     case kIdRegister: OnRegister(hwnd); return 0;

@@ -21,13 +21,11 @@ void UnregisterEmbeddedFont(HANDLE registration) {
 }
 
 HFONT CreateUiFont(int pixelHeight, bool* owned) {
-  HFONT font = CreateFontW(-pixelHeight, 0, 0, 0, 800, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                           DEFAULT_PITCH, kUiFontFace);
+  HFONT font = CreateFontW(-pixelHeight, 0, 0, 0, 800, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, kUiFontFace);
   if (!font) {
-    font = CreateFontA(-pixelHeight, 0, 0, 0, 800, FALSE, FALSE, FALSE, GB2312_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
-                       "Noto Sans SC");
+    font = CreateFontA(-pixelHeight, 0, 0, 0, 800, FALSE, FALSE, FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, "Noto Sans SC");
   }
   if (font) {
     *owned = true;

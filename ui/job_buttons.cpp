@@ -101,8 +101,7 @@ void ReleaseJob(HWND hwnd, JobKind kind) {
 }
 
 bool ConfirmCancel(HWND hwnd, std::u8string_view text, std::u8string_view title) {
-  return MessageBoxA(hwnd, Gbk(text).c_str(), Gbk(title).c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
-         IDYES;
+  return MessageBoxA(hwnd, Gbk(text).c_str(), Gbk(title).c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 void CancelJob(HWND hwnd, JobKind kind, std::u8string_view noticeText) {

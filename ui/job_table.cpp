@@ -9,8 +9,7 @@ std::vector<int> Disables(JobKind kind, int ownButton) {
   switch (kind) {
     case JobKind::PatchNormal: return {kIdStartGame, kIdPatchHd};
     case JobKind::PatchHd: return {kIdStartGame, kIdPatchNormal};
-    case JobKind::Client:
-      return {kIdPatchNormal, kIdPatchHd, ownButton == kIdClientHd ? kIdClientNormal : kIdClientHd};
+    case JobKind::Client: return {kIdPatchNormal, kIdPatchHd, ownButton == kIdClientHd ? kIdClientNormal : kIdClientHd};
     case JobKind::Addon: return {kIdStartGame, ownButton == kIdAddonA ? kIdAddonB : kIdAddonA};
   }
   return {};

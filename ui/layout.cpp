@@ -17,8 +17,8 @@ int ScaleFromDpi(int dpi) {
 MainLayout ComputeMainLayout(int s) {
   auto S = [s](int n) { return ScaleLength(n, s); };
   MainLayout L{};
-  const int W = S(840), m = S(36), cw = W - 2 * m, g = S(14), lw = S(96), bw = S(108), bh = S(40), ph = S(32),
-            e = S(8), rg = S(20);
+  const int W = S(840), m = S(36), cw = W - 2 * m, g = S(14), lw = S(96), bw = S(108), bh = S(40), ph = S(32), e = S(8),
+            rg = S(20);
   const int t = (cw - 3 * g) / 4;
   const int x1 = m, x2 = m + t + g, x3 = m + 2 * t + 2 * g, x4 = m + 3 * t + 3 * g;
   const int px = m + lw + e, pw = cw - bw - lw - g - e, sw = (3 * t) / 4;
@@ -68,13 +68,10 @@ bool TimeoutWarningDue(std::uint32_t last, std::uint32_t now) {
 GlassAlpha PlateAlpha(float pulse, PlateState state) {
   int k = static_cast<int>(-30.0f * pulse);  // truncated towards zero: 0 .. -30
   switch (state) {
-    case PlateState::Pressed:
-      return {150, 50};
-    case PlateState::Hover:
-      return {140 - k, 80 - k};
+    case PlateState::Pressed: return {150, 50};
+    case PlateState::Hover: return {140 - k, 80 - k};
     case PlateState::Normal:
-    default:
-      return {40 - k, 20 - k};
+    default: return {40 - k, 20 - k};
   }
 }
 

@@ -82,10 +82,10 @@ void CreateControls(HWND hwnd) {
   ChildW(hwnd, L"BUTTON", L"\u2014", button | BS_CENTER, L.minimize, kIdMinimize);
   ChildW(hwnd, L"BUTTON", L"\u00d7", button | BS_CENTER, L.close, kIdClose);
   Child(hwnd, 0, "STATIC", StandingNotice(), 0, L.notice, kIdNotice);
-  HWND progress = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | PBS_SMOOTH | WS_CLIPSIBLINGS, L.progress.x,
-                                  L.progress.y, L.progress.w, L.progress.h, hwnd,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdProgress)), GetModuleHandleW(nullptr),
-                                  nullptr);
+  HWND progress =
+      CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | PBS_SMOOTH | WS_CLIPSIBLINGS, L.progress.x, L.progress.y,
+                      L.progress.w, L.progress.h, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdProgress)),
+                      GetModuleHandleW(nullptr), nullptr);
   if (progress) SetWindowTheme(progress, L"", L"");
 
   for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
@@ -196,16 +196,24 @@ LRESULT OnCtlColor(UINT msg, WPARAM wp, LPARAM lp) {
 
 LRESULT OnDrawItem(HWND hwnd, const DRAWITEMSTRUCT* di) {
   switch (di->CtlID) {
-    case kIdBrowse: case kIdStartGame: case kIdPatchNormal: case kIdClientHd: case kIdPatchHd:
-    case kIdRegister: case kIdClose: case kIdMinimize: case kIdClientNormal: case kIdAddonA: case kIdAddonB:
-      DrawGlassButton(hwnd, di);
-      return TRUE;
+    case kIdBrowse:
+    case kIdStartGame:
+    case kIdPatchNormal:
+    case kIdClientHd:
+    case kIdPatchHd:
+    case kIdRegister:
+    case kIdClose:
+    case kIdMinimize:
+    case kIdClientNormal:
+    case kIdAddonA:
+    case kIdAddonB: DrawGlassButton(hwnd, di); return TRUE;
     case kIdServerList:
-      if (static_cast<int>(di->itemID) == -1) InvalidateRect(di->hwndItem, nullptr, FALSE);
-      else InvalidateRect(di->hwndItem, &di->rcItem, FALSE);
+      if (static_cast<int>(di->itemID) == -1)
+        InvalidateRect(di->hwndItem, nullptr, FALSE);
+      else
+        InvalidateRect(di->hwndItem, &di->rcItem, FALSE);
       return TRUE;
-    default:
-      return 0;
+    default: return 0;
   }
 }
 

@@ -106,8 +106,8 @@ void PaintPathBox(HWND box, HDC target) {
     GraphicsPath path;
     AddRoundRect(path, i, r, w, h);
     FillGlass(g, path, w, h, i, 90, 0, 0, 0);
-    ControlText(g, box, WindowTextW(box, 259),
-                RectF(float(i + r), float(i), float(w - 2 * (i + r)), float(h - 2 * i)), StringAlignmentNear);
+    ControlText(g, box, WindowTextW(box, 259), RectF(float(i + r), float(i), float(w - 2 * (i + r)), float(h - 2 * i)),
+                StringAlignmentNear);
   });
 }
 
@@ -248,8 +248,7 @@ LRESULT CALLBACK ServerListSubclass(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, U
 
 LRESULT CALLBACK DropDownSubclass(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
   switch (msg) {
-    case WM_ERASEBKGND:
-      return 1;
+    case WM_ERASEBKGND: return 1;
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(hwnd, &ps);
@@ -258,11 +257,8 @@ LRESULT CALLBACK DropDownSubclass(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UIN
       return 0;
     }
     case WM_PRINT:
-    case WM_PRINTCLIENT:
-      PaintDropDown(hwnd, reinterpret_cast<HDC>(wp), data);
-      return 0;
-    default:
-      return DefSubclassProc(hwnd, msg, wp, lp);
+    case WM_PRINTCLIENT: PaintDropDown(hwnd, reinterpret_cast<HDC>(wp), data); return 0;
+    default: return DefSubclassProc(hwnd, msg, wp, lp);
   }
 }
 

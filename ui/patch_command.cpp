@@ -28,12 +28,24 @@ struct Edition {
 
 Edition EditionOf(PatchKind kind) {
   if (kind == PatchKind::Hd)
-    return {"wow335-hd", JobKind::PatchHd, kIdPatchHd, u8"正在下载高清补丁... 0%", u8"正在下载高清补丁... %d%%",
-            u8"正在下载高清补丁... 已下载 %.1f MB", u8"高清补丁已是最新，无需下载。", u8"高清补丁已就绪，请开始游戏!",
+    return {"wow335-hd",
+            JobKind::PatchHd,
+            kIdPatchHd,
+            u8"正在下载高清补丁... 0%",
+            u8"正在下载高清补丁... %d%%",
+            u8"正在下载高清补丁... 已下载 %.1f MB",
+            u8"高清补丁已是最新，无需下载。",
+            u8"高清补丁已就绪，请开始游戏!",
             WMU_PATCH_HD_DONE};
-  return {"wow335-normal", JobKind::PatchNormal, kIdPatchNormal, u8"正在下载怀旧补丁... 0%",
-          u8"正在下载怀旧补丁... %d%%", u8"正在下载怀旧补丁... 已下载 %.1f MB", u8"怀旧补丁已是最新，无需下载。",
-          u8"游戏准备就绪，请开始游戏!", WMU_PATCH_NORMAL_DONE};
+  return {"wow335-normal",
+          JobKind::PatchNormal,
+          kIdPatchNormal,
+          u8"正在下载怀旧补丁... 0%",
+          u8"正在下载怀旧补丁... %d%%",
+          u8"正在下载怀旧补丁... 已下载 %.1f MB",
+          u8"怀旧补丁已是最新，无需下载。",
+          u8"游戏准备就绪，请开始游戏!",
+          WMU_PATCH_NORMAL_DONE};
 }
 
 void RestoreBackup(const std::wstring& archive, const std::wstring& backup) {

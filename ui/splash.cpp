@@ -97,8 +97,9 @@ Image* DecodeWithImagingComponent(const std::wstring& path) {
       decoder ? ComOut<IWICBitmapFrameDecode>([&](IWICBitmapFrameDecode** out) { return decoder->GetFrame(0, out); })
               : nullptr;
   IWICFormatConverter* converter =
-      frame ? ComOut<IWICFormatConverter>([&](IWICFormatConverter** out) { return factory->CreateFormatConverter(out); })
-            : nullptr;
+      frame
+          ? ComOut<IWICFormatConverter>([&](IWICFormatConverter** out) { return factory->CreateFormatConverter(out); })
+          : nullptr;
   UINT w = 0, h = 0;
   if (converter &&
       SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
@@ -144,7 +145,8 @@ HWND CreateSplashWindow(HINSTANCE instance) {
   AdjustWindowRectForScale(&r);
   int w = r.right - r.left, h = r.bottom - r.top;
   int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-  HWND hwnd = CreateWindowExA(WS_EX_LAYERED, kSplashClass, "", WS_POPUP, x, y, w, h, nullptr, nullptr, instance, nullptr);
+  HWND hwnd =
+      CreateWindowExA(WS_EX_LAYERED, kSplashClass, "", WS_POPUP, x, y, w, h, nullptr, nullptr, instance, nullptr);
   if (hwnd) SetLayeredWindowAttributes(hwnd, 0, 240, LWA_ALPHA);
   return hwnd;
 }

@@ -53,9 +53,7 @@ void RemoveTrayIcon(HWND window) {
 
 void OnTrayNotify(HWND window, LPARAM lp) {
   switch (LOWORD(lp)) {
-    case WM_LBUTTONUP:
-      ShowMain(window);
-      break;
+    case WM_LBUTTONUP: ShowMain(window); break;
     case WM_RBUTTONUP: {
       POINT pt;
       GetCursorPos(&pt);
@@ -73,7 +71,6 @@ void OnTrayNotify(HWND window, LPARAM lp) {
       }
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }

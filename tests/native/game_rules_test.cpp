@@ -17,16 +17,18 @@ const PathCase kGamePaths[] = {
     {L"C:\\Games\\Client\\wow.exe", true},
     {L"C:\\Games\\Client\\WOW.EXE", true},
     {L"C:\\a\\Wow.exe", true},
-    {L"C:\\Wow.exe", false},                      // the folder is the drive root
-    {L"C:\\\\Wow.exe", false},                    // "C:\" is 3 characters
+    {L"C:\\Wow.exe", false},                         // the folder is the drive root
+    {L"C:\\\\Wow.exe", false},                       // "C:\" is 3 characters
     {L"\\\\server\\share\\Client\\Wow.exe", false},  // UNC: no drive letter
     {L"C:\\Games\\Client\\Wow.exe.lnk", false},
     {L"C:\\Games\\Client\\Launcher.exe", false},
     {L"C:\\Games\\Cli|ent\\Wow.exe", false},
     {L"C:\\Games\\Cli?ent\\Wow.exe", false},
     {L"C:\\Games\\Cli\"ent\\Wow.exe", false},
-    {L"C:\\Games\\Cli\x1f" L"ent\\Wow.exe", false},
-    {L"C:\\Games\\a:b\\Wow.exe", true},           // a second colon is allowed
+    {L"C:\\Games\\Cli\x1f"
+     L"ent\\Wow.exe",
+     false},
+    {L"C:\\Games\\a:b\\Wow.exe", true},  // a second colon is allowed
     {L"Wow.exe", false},
     {L"", false},
     {L"C:\\Games\\\x5ba2\x6237\x7aef\\Wow.exe", true},

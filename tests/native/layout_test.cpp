@@ -118,8 +118,12 @@ TEST(JobButtons, ComputedFromEveryRunningJob) {
       {"nothing runs", {}, {}, {}, {}, "......."},
       {"HD patch", {}, {true, false, kIdPatchHd}, {}, {}, "--B...."},
       {"HD patch and a client download", {}, {true, false, kIdPatchHd}, {true, false, kIdClientHd}, {}, "--bB-.."},
-      {"the client download being cancelled, the HD patch runs on", {}, {true, false, kIdPatchHd},
-       {true, true, kIdClientHd}, {}, "--bC-.."},
+      {"the client download being cancelled, the HD patch runs on",
+       {},
+       {true, false, kIdPatchHd},
+       {true, true, kIdClientHd},
+       {},
+       "--bC-.."},
       {"normal patch and addon install", {true, false, kIdPatchNormal}, {}, {}, {true, false, kIdAddonB}, "-B-..-B"},
       {"addon install alone", {}, {}, {}, {true, false, kIdAddonB}, "-....-B"},
       {"normal client", {}, {}, {true, false, kIdClientNormal}, {}, ".---B.."},
@@ -128,13 +132,15 @@ TEST(JobButtons, ComputedFromEveryRunningJob) {
   for (const Case& c : cases) {
     std::string got;
     for (const ButtonLook& look : JobButtonLooks({c.patchNormal, c.patchHd, c.client, c.addon})) {
-      if (look.label == ButtonLabel::Busy) got += look.enabled ? "B" : "b";
-      else if (look.label == ButtonLabel::Cancelling) got += look.enabled ? "!" : "C";
-      else got += look.enabled ? "." : "-";
+      if (look.label == ButtonLabel::Busy)
+        got += look.enabled ? "B" : "b";
+      else if (look.label == ButtonLabel::Cancelling)
+        got += look.enabled ? "!" : "C";
+      else
+        got += look.enabled ? "." : "-";
     }
     EXPECT_EQ(got, c.expected) << c.what;
   }
 }
 
 }  // namespace
-

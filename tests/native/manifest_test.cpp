@@ -79,9 +79,11 @@ TEST(Canonical, EscapingAndNumbers) {
   std::string text;
   ASSERT_TRUE(BuildCanonicalManifest(Replace(kCompact, "\"schema_version\":1", "\"schema_version\":007"), &text));
   EXPECT_NE(text.find("\"schema_version\":7,"), std::string::npos);
-  ASSERT_TRUE(BuildCanonicalManifest(Replace(kCompact, "\"install_root\":\"C\"", "\"install_root\":\"C:\\Games\""), &text));
+  ASSERT_TRUE(
+      BuildCanonicalManifest(Replace(kCompact, "\"install_root\":\"C\"", "\"install_root\":\"C:\\Games\""), &text));
   EXPECT_NE(text.find("\"install_root\":\"C:\\\\Games\""), std::string::npos);
-  ASSERT_TRUE(BuildCanonicalManifest(Replace(kCompact, "\"display_name\":\"X\"", "\"display_name\":\"\xe6\x98\x9f\tX\""), &text));
+  ASSERT_TRUE(BuildCanonicalManifest(
+      Replace(kCompact, "\"display_name\":\"X\"", "\"display_name\":\"\xe6\x98\x9f\tX\""), &text));
   EXPECT_NE(text.find("\"display_name\":\"\xe6\x98\x9f\\u0009X\""), std::string::npos);
 }
 
@@ -100,7 +102,8 @@ TEST(Canonical, VerifyIgnoresCaseButNotLength) {
   std::string upper = id;
   for (char& c : upper) c = static_cast<char>(toupper(c));
   EXPECT_TRUE(VerifyManifestId(Replace(kCompact, "\"manifest_id\":\"x\"", "\"manifest_id\":\"" + upper + "\"")));
-  EXPECT_FALSE(VerifyManifestId(Replace(kCompact, "\"manifest_id\":\"x\"", "\"manifest_id\":\"" + id.substr(1) + "\"")));
+  EXPECT_FALSE(
+      VerifyManifestId(Replace(kCompact, "\"manifest_id\":\"x\"", "\"manifest_id\":\"" + id.substr(1) + "\"")));
   EXPECT_FALSE(VerifyManifestId(kCompact));
 }
 
@@ -173,9 +176,26 @@ TEST(InstallPaths, InstallRootAndProductArePlainNames) {
   for (const char* ok : {"[HD]Wow3.3.5a", "wow335-hd", "E2E Client", ".hidden", "a..b", "\xe5\xae\xa2\xe6\x88\xb7"})
     EXPECT_TRUE(IsPlainFolderName(ok)) << ok;
   const std::vector<std::string> bad = {
-      "", ".", "..", "...", " ", ". .", "a/b", "a\\b", "C:", "a:b",
+      "",
+      ".",
+      "..",
+      "...",
+      " ",
+      ". .",
+      "a/b",
+      "a\\b",
+      "C:",
+      "a:b",
       "..\\..\\..\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
-      "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\tb", "a\x7f", std::string("a\0b", 3)};
+      "a<b",
+      "a>b",
+      "a\"b",
+      "a|b",
+      "a?b",
+      "a*b",
+      "a\tb",
+      "a\x7f",
+      std::string("a\0b", 3)};
   for (const std::string& b : bad) EXPECT_FALSE(IsPlainFolderName(b)) << b;
 }
 
@@ -188,9 +208,11 @@ TEST(ProgressText, RoundTripsAndRulesOfTheReader) {
   s.files["Wow.exe"] = {20, "h2", 7, false};
   std::string text = FormatProgressText(s, "D:\\Games");
   EXPECT_EQ(text.rfind("{\n  \"schema_version\": 1,\n  \"product\": \"wow335-hd\",\n", 0), 0u);
-  EXPECT_NE(text.find("  \"install_dir\": \"D:\\Games\",\n  \"updated_at\": \"\",\n  \"files\": {\n"), std::string::npos);
-  EXPECT_NE(text.find("    \"Wow.exe\": {\"size\": 20, \"sha256\": \"h2\", \"downloaded_bytes\": 7, \"complete\": false}"),
+  EXPECT_NE(text.find("  \"install_dir\": \"D:\\Games\",\n  \"updated_at\": \"\",\n  \"files\": {\n"),
             std::string::npos);
+  EXPECT_NE(
+      text.find("    \"Wow.exe\": {\"size\": 20, \"sha256\": \"h2\", \"downloaded_bytes\": 7, \"complete\": false}"),
+      std::string::npos);
   EXPECT_EQ(text.substr(text.size() - 8), "}\n  }\n}\n");
 
   ProgressDocument doc;
@@ -201,9 +223,10 @@ TEST(ProgressText, RoundTripsAndRulesOfTheReader) {
   EXPECT_FALSE(doc.files["Wow.exe"].complete);
   EXPECT_EQ(doc.files["Wow.exe"].downloaded_bytes, 7u);
 
-  const char dup[] = "{\"product\":\"p\",\"manifest_id\":\"m\",\"files\":{\n"
-                     "\"a\": {\"size\": 1, \"sha256\": \"x\", \"downloaded_bytes\": 1, \"complete\": true},\n"
-                     "\"a\": {\"size\": 2, \"sha256\": \"y\", \"downloaded_bytes\": 0, \"complete\": false}\n}}\n";
+  const char dup[] =
+      "{\"product\":\"p\",\"manifest_id\":\"m\",\"files\":{\n"
+      "\"a\": {\"size\": 1, \"sha256\": \"x\", \"downloaded_bytes\": 1, \"complete\": true},\n"
+      "\"a\": {\"size\": 2, \"sha256\": \"y\", \"downloaded_bytes\": 0, \"complete\": false}\n}}\n";
   ASSERT_TRUE(ParseProgressText(dup, &doc));
   ASSERT_EQ(doc.files.size(), 1u);
   EXPECT_EQ(doc.files["a"].size, 2u) << "the later duplicate wins";

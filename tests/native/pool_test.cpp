@@ -77,7 +77,14 @@ TEST(MirrorPool, WorkerEndsOnFatalOrCancelAfterAFailedFile) {
   pool.Enqueue(0, 1);
   pool.Enqueue(0, 2);
   int runs = 0;
-  pool.RunWorker(0, flags, [&](int, int) { ++runs; cancel = true; return false; }, [](unsigned) {});
+  pool.RunWorker(
+      0, flags,
+      [&](int, int) {
+        ++runs;
+        cancel = true;
+        return false;
+      },
+      [](unsigned) {});
   EXPECT_EQ(runs, 1);
   EXPECT_EQ(pool.QueuedCount(0), 1u);
 }
@@ -106,9 +113,9 @@ TEST(JobRoom, BytesStillToFetchAndTheDecision) {
   } cases[] = {
       {{}, 0},
       {{{100, 0}, {50, 0}}, 150},
-      {{{100, 40}}, 60},           // partial: resumed or rewritten in place
-      {{{100, 100}, {7, 0}}, 7},   // complete: only verified
-      {{{100, 900}}, 0},           // longer than the manifest says: cut, never counted as room
+      {{{100, 40}}, 60},          // partial: resumed or rewritten in place
+      {{{100, 100}, {7, 0}}, 7},  // complete: only verified
+      {{{100, 900}}, 0},          // longer than the manifest says: cut, never counted as room
       {{{UINT64_MAX, 0}, {5, 0}}, UINT64_MAX},
   };
   for (const auto& c : cases) EXPECT_EQ(BytesStillToFetch(c.files), c.needed);

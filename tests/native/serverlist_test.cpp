@@ -26,7 +26,12 @@ const LineCase kLineCases[] = {
     {"a|b|c|d||", 1, {"a", "b", "c", "d", ""}},
     {"[Config]\nno bar here\n\n   \n", 0, {}},
     {"[config]|x|y|z", 1, {"[config]", "x", "y", "z", ""}},
-    {"\xEF\xBB\xBF" "a|b|c|d", 1, {"\xEF\xBB\xBF" "a", "b", "c", "d", ""}},
+    {"\xEF\xBB\xBF"
+     "a|b|c|d",
+     1,
+     {"\xEF\xBB\xBF"
+      "a",
+      "b", "c", "d", ""}},
     {"a", 0, {}},
     {"", 0, {}},
     {"|||||", 0, {}},

@@ -116,7 +116,8 @@ TEST(ZipReader, DamageIsReportedNotTrusted) {
   shorter.size = 5;  // inflates to more than it declares
   EXPECT_FALSE(ReadEntry(zip, shorter, &body, &why));
   EXPECT_LE(body.size(), 5u) << "nothing beyond the declared size reaches the writer";
-  EXPECT_FALSE(StreamZipEntry(MemoryZipSource(zip), entry, [](const char*, size_t) { return false; }, &why))
+  EXPECT_FALSE(StreamZipEntry(
+      MemoryZipSource(zip), entry, [](const char*, size_t) { return false; }, &why))
       << "a writer that gives up stops the entry";
   EXPECT_FALSE(ListZip(MemoryZipSource(std::string_view(zip).substr(0, zip.size() - 3)), &entries, &why));
   EXPECT_FALSE(ListZip(MemoryZipSource("PK"), &entries, &why));

@@ -99,7 +99,8 @@ TEST_F(Engine, NotFoundDropsAndCorruptContentMoveTheFileElsewhere) {
   PublishClient(kProduct, "Client", files);
   // Sorted by size: common.MPQ goes to mirror 1, patch-5 to mirror 2, Wow.exe to mirror 3.
   Control(kMirror1, "/__fault?path=/wow335/engine-client/files/Data/common.MPQ&kind=notfound");
-  Control(kMirror2, "/__fault?path=/wow335/engine-client/files/Data/zhCN/patch-zhCN-5.MPQ&kind=drop&arg=1000000&times=1");
+  Control(kMirror2,
+          "/__fault?path=/wow335/engine-client/files/Data/zhCN/patch-zhCN-5.MPQ&kind=drop&arg=1000000&times=1");
   Control(kMirror3, "/__fault?path=/wow335/engine-client/files/Wow.exe&kind=corrupt&times=1");
   std::string error;
   ClientManifest m;
@@ -107,7 +108,8 @@ TEST_F(Engine, NotFoundDropsAndCorruptContentMoveTheFileElsewhere) {
   ASSERT_TRUE(RunClientDownload(recorder_.hwnd(), m, save_.path(), &cancel_, &error));
   ExpectClient(files);
   std::string log = ReadLog();
-  EXPECT_NE(log.find("Download 404: https://127.0.0.1:18082/wow335/engine-client/files/Data/common.MPQ"), std::string::npos);
+  EXPECT_NE(log.find("Download 404: https://127.0.0.1:18082/wow335/engine-client/files/Data/common.MPQ"),
+            std::string::npos);
   EXPECT_NE(log.find("Mirror 404 (https://127.0.0.1:18082/wow335/): Data/common.MPQ"), std::string::npos);
   EXPECT_NE(log.find("Mirror failed (https://127.0.0.2:18082/wow335/): Data/zhCN/patch-zhCN-5.MPQ"), std::string::npos);
   EXPECT_NE(log.find("Download hash mismatch https://127.0.0.3:18008/wow335/engine-client/files/Wow.exe expected"),
@@ -121,9 +123,8 @@ TEST_F(Engine, NotFoundDropsAndCorruptContentMoveTheFileElsewhere) {
 
 TEST_F(Engine, SlowMirrorCoolsDownAndAllCoolingShowsTheCooldownText) {
   Timings.cooldownMs = 4000;
-  std::vector<ClientFile> files = {{"a.bin", PatternBytes(2400000, 11)},
-                                   {"b.bin", PatternBytes(2300000, 12)},
-                                   {"c.bin", PatternBytes(2200000, 13)}};
+  std::vector<ClientFile> files = {
+      {"a.bin", PatternBytes(2400000, 11)}, {"b.bin", PatternBytes(2300000, 12)}, {"c.bin", PatternBytes(2200000, 13)}};
   PublishClient(kProduct, "Client", files);
   for (const char* m : {kMirror1, kMirror2, kMirror3})
     Control(m, "/__fault?path=/wow335/engine-client/files/*&kind=slow&arg=200000&times=1");
@@ -150,8 +151,9 @@ TEST_F(Engine, SilentMirrorEndsAsFailedNotAHang) {
   ASSERT_TRUE(Run(&error));
   EXPECT_LT(GetTickCount() - start, 20000u);
   ExpectClient(files);
-  EXPECT_NE(ReadLog().find("Download read stall (>=2000ms): https://127.0.0.1:18082/wow335/engine-client/files/big.bin"),
-            std::string::npos);
+  EXPECT_NE(
+      ReadLog().find("Download read stall (>=2000ms): https://127.0.0.1:18082/wow335/engine-client/files/big.bin"),
+      std::string::npos);
 }
 
 // A file is hashed as its bytes arrive, a resumed one starting with what is

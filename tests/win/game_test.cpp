@@ -30,8 +30,7 @@ class FakeMain {
     window_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     combo_ = CreateWindowExW(0, L"COMBOBOX", L"", WS_CHILD | CBS_DROPDOWNLIST, 0, 0, 10, 100, window_,
                              reinterpret_cast<HMENU>(kIdServerList), nullptr, nullptr);
-    for (int i = 0; i < ServerCount(); ++i)
-      SendMessageW(combo_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"x"));
+    for (int i = 0; i < ServerCount(); ++i) SendMessageW(combo_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"x"));
   }
   ~FakeMain() { DestroyWindow(window_); }
   void Select(int i) { SendMessageW(combo_, CB_SETCURSEL, static_cast<WPARAM>(i), 0); }
@@ -56,8 +55,7 @@ class ClientFolder : public ::testing::Test {
 TEST_F(ClientFolder, RealmFileHoldsExactlyTheTwoLinesWithCrLf) {
   WriteFileBytes(realmFile_, "old content that is longer than the new one ......................\n");
   WriteRealmConfig(ServerAt(0), exe_);
-  EXPECT_EQ(ReadFileBytes(realmFile_),
-            "set realmlist \"192.0.2.10:3724\"\r\nset patchlist \"192.0.2.10:3724\"\r\n");
+  EXPECT_EQ(ReadFileBytes(realmFile_), "set realmlist \"192.0.2.10:3724\"\r\nset patchlist \"192.0.2.10:3724\"\r\n");
   WriteRealmConfig(ServerAt(1), exe_);
   EXPECT_EQ(ReadFileBytes(realmFile_), "set realmlist \"r2:1\"\r\nset patchlist \"\"\r\n");
 }
@@ -85,10 +83,16 @@ TEST_F(ClientFolder, InvalidGamePathWritesNothing) {
 }
 
 TEST_F(ClientFolder, StalePatchesGoAndProtectedOnesStay) {
-  const wchar_t* files[] = {L"Data\\patch-4.MPQ", L"Data\\patch-5.MPQ", L"Data\\patch-Z.MPQ",
-                            L"Data\\patch-z.MPQ", L"Data\\patch.MPQ", L"Data\\zhCN\\patch-zhCN-6.MPQ",
-                            L"Data\\zhCN\\patch-zhCN-5.MPQ", L"Data\\zhCN\\patch-zhCN-7.MPQ",
-                            L"Data\\zhCN\\patch-zhCN-a.MPQ", L"Data\\zhCN\\patch-zhCN.MPQ"};
+  const wchar_t* files[] = {L"Data\\patch-4.MPQ",
+                            L"Data\\patch-5.MPQ",
+                            L"Data\\patch-Z.MPQ",
+                            L"Data\\patch-z.MPQ",
+                            L"Data\\patch.MPQ",
+                            L"Data\\zhCN\\patch-zhCN-6.MPQ",
+                            L"Data\\zhCN\\patch-zhCN-5.MPQ",
+                            L"Data\\zhCN\\patch-zhCN-7.MPQ",
+                            L"Data\\zhCN\\patch-zhCN-a.MPQ",
+                            L"Data\\zhCN\\patch-zhCN.MPQ"};
   for (const wchar_t* f : files) {
     WriteFileBytes(dir_ / f, "MPQ");
     SetFileAttributesW((dir_ / f).c_str(), FILE_ATTRIBUTE_READONLY);
@@ -127,8 +131,8 @@ TEST(GameProcess, ARunningWowExeInAnyCaseIsSeen) {
   STARTUPINFOW si = {sizeof si};
   PROCESS_INFORMATION pi = {};
   std::wstring cmd = L"\"" + exe + L"\" 20000";
-  ASSERT_TRUE(CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                             dir.path().c_str(), &si, &pi));
+  ASSERT_TRUE(
+      CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.path().c_str(), &si, &pi));
   ASSERT_TRUE(testing_support::WaitForFile(dir / L"started.txt", 10000));
   EXPECT_TRUE(IsGameRunning());
   EXPECT_TRUE(IsProcessRunning("wow.exe"));
@@ -157,8 +161,7 @@ TEST_F(ClientFolder, StartCommandWritesTheRealmFileThenStarts) {
   FakeMain main;
   main.Select(0);
   OnStartGameCommand(main.hwnd());
-  EXPECT_EQ(ReadFileBytes(realmFile_),
-            "set realmlist \"192.0.2.10:3724\"\r\nset patchlist \"192.0.2.10:3724\"\r\n");
+  EXPECT_EQ(ReadFileBytes(realmFile_), "set realmlist \"192.0.2.10:3724\"\r\nset patchlist \"192.0.2.10:3724\"\r\n");
   EXPECT_TRUE(testing_support::WaitForFile(dir_ / L"started.txt", 10000));
   GamePath[0] = L'\0';
 }

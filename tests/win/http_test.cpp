@@ -103,7 +103,8 @@ TEST_F(ServerListSources, ErrorPageLeavesTheCacheAsItWas) {
 
 TEST_F(ServerListSources, RemoteBodyIsCutAt32768Bytes) {
   std::string remote;
-  while (remote.size() < 40000) remote += "realm" + std::to_string(remote.size()) + "|w|h:1|h:1|some description text\n";
+  while (remote.size() < 40000)
+    remote += "realm" + std::to_string(remote.size()) + "|w|h:1|h:1|some description text\n";
   remote.resize(40000);
   WriteFileBytes(Www(L"site", L"serverlist.txt"), remote);
   EXPECT_GT(LoadServerList(), 0);

@@ -143,11 +143,13 @@ std::string MakeManifest(const std::string& product, const std::string& body = "
   std::string doc = "{\n  \"schema_version\": 1,\n  \"manifest_id\": \"@ID@\",\n  \"product\": \"" + product + "\",\n";
   doc += "  \"display_name\": \"D\",\n";
   if (withCreatedAt) doc += "  \"created_at\": \"2026-01-01T00:00:00Z\",\n";
-  doc += "  \"install_root\": \"Client\",\n  \"total_bytes\": " + std::to_string(body.size()) +
-         ",\n  \"file_count\": 1,\n  \"download\": {\"mode\": \"mirror\", \"url_template\": \"T\", \"user_agent\": \"U\","
-         " \"range_supported\": \"true\", \"max_connections_per_mirror\": 1, \"max_total_connections\": 3},\n"
-         "  \"mirrors\": [\"https://127.0.0.1:18082/wow335/\"],\n"
-         "  \"files\": [{\"path\": \"Wow.exe\", \"size\": " + std::to_string(body.size()) + ", \"sha256\": \"" + hash + "\"}]\n}\n";
+  doc +=
+      "  \"install_root\": \"Client\",\n  \"total_bytes\": " + std::to_string(body.size()) +
+      ",\n  \"file_count\": 1,\n  \"download\": {\"mode\": \"mirror\", \"url_template\": \"T\", \"user_agent\": \"U\","
+      " \"range_supported\": \"true\", \"max_connections_per_mirror\": 1, \"max_total_connections\": 3},\n"
+      "  \"mirrors\": [\"https://127.0.0.1:18082/wow335/\"],\n"
+      "  \"files\": [{\"path\": \"Wow.exe\", \"size\": " +
+      std::to_string(body.size()) + ", \"sha256\": \"" + hash + "\"}]\n}\n";
   std::string id;
   ComputeManifestId(doc, &id);
   std::string declared = declaredId ? declaredId : id;
@@ -193,7 +195,8 @@ TEST_F(FetchManifest, WrongDeclaredIdIsAcceptedWithTheComputedOne) {
   std::string error;
   ASSERT_TRUE(FetchClientManifest("wow335-hd", &m, &error));
   EXPECT_EQ(m.manifest_id, right);
-  EXPECT_NE(ReadLog().find("FetchClientManifest manifest_id mismatch declared=0123 computed=" + right), std::string::npos);
+  EXPECT_NE(ReadLog().find("FetchClientManifest manifest_id mismatch declared=0123 computed=" + right),
+            std::string::npos);
 }
 
 TEST_F(FetchManifest, MissingIdentityKeyIsRejectedOnThatMirror) {
@@ -204,7 +207,8 @@ TEST_F(FetchManifest, MissingIdentityKeyIsRejectedOnThatMirror) {
   ASSERT_TRUE(FetchClientManifest("wow335-hd", &m, &error));
   EXPECT_EQ(m.files[0].size, 1u);
   std::string log = ReadLog();
-  EXPECT_NE(log.find("FetchClientManifest canonical id failed: https://127.0.0.1:18082/wow335/wow335-hd.json"), std::string::npos);
+  EXPECT_NE(log.find("FetchClientManifest canonical id failed: https://127.0.0.1:18082/wow335/wow335-hd.json"),
+            std::string::npos);
   EXPECT_NE(log.find("from https://127.0.0.3:18008/wow335/wow335-hd.json"), std::string::npos);
 }
 
@@ -213,9 +217,11 @@ TEST_F(FetchManifest, AllMirrorsFailingGivesTheErrorText) {
   ClientManifest m;
   std::string error;
   EXPECT_FALSE(FetchClientManifest("wow335-hd", &m, &error));
-  EXPECT_EQ(error, "\xce\xde\xb7\xa8\xb4\xd3\xbe\xb5\xcf\xf1\xb7\xfe\xce\xf1\xc6\xf7\xbb\xf1\xc8\xa1\xbf\xcd\xbb\xa7\xb6\xcb"
-                   "\xc7\xe5\xb5\xa5\xa3\xac\xc7\xeb\xbc\xec\xb2\xe9\xcd\xf8\xc2\xe7\xa1\xa3");  // GBK
-  EXPECT_NE(ReadLog().find("FetchClientManifest parse failed: https://127.0.0.2:18082/wow335/wow335-hd.json"), std::string::npos);
+  EXPECT_EQ(error,
+            "\xce\xde\xb7\xa8\xb4\xd3\xbe\xb5\xcf\xf1\xb7\xfe\xce\xf1\xc6\xf7\xbb\xf1\xc8\xa1\xbf\xcd\xbb\xa7\xb6\xcb"
+            "\xc7\xe5\xb5\xa5\xa3\xac\xc7\xeb\xbc\xec\xb2\xe9\xcd\xf8\xc2\xe7\xa1\xa3");  // GBK
+  EXPECT_NE(ReadLog().find("FetchClientManifest parse failed: https://127.0.0.2:18082/wow335/wow335-hd.json"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -45,8 +45,7 @@ TEST(EmbeddedFont, RegistersAndIsFoundByFaceNameAtWeight800) {
   const wchar_t text[] = L"星桥登录器开始游戏下载高清补丁，。！";
   WORD glyphs[32] = {};
   int n = static_cast<int>(wcslen(text));
-  ASSERT_EQ(GetGlyphIndicesW(dc, text, n, glyphs, GGI_MARK_NONEXISTING_GLYPHS),
-            static_cast<DWORD>(n));
+  ASSERT_EQ(GetGlyphIndicesW(dc, text, n, glyphs, GGI_MARK_NONEXISTING_GLYPHS), static_cast<DWORD>(n));
   for (int i = 0; i < n; ++i) EXPECT_NE(glyphs[i], 0xFFFF) << "no glyph for character " << i;
 
   SelectObject(dc, old);
@@ -58,8 +57,7 @@ TEST(EmbeddedFont, RegistersAndIsFoundByFaceNameAtWeight800) {
 TEST(AppIcon, Resource101HasSmallAndLargeSizes) {
   HMODULE self = GetModuleHandleW(nullptr);
   for (int size : {16, 32, 48, 256}) {
-    HICON icon = static_cast<HICON>(
-        LoadImageW(self, MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON, size, size, 0));
+    HICON icon = static_cast<HICON>(LoadImageW(self, MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON, size, size, 0));
     ASSERT_NE(icon, nullptr) << size;
     ICONINFO info = {};
     ASSERT_TRUE(GetIconInfo(icon, &info));

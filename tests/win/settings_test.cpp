@@ -36,8 +36,7 @@ class Settings : public ::testing::Test {
     DWORD type = 0;
     wchar_t buf[1024] = {};
     DWORD size = sizeof buf - 2;
-    if (RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS)
-      return 0;
+    if (RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS) return 0;
     *value = buf;
     return type;
   }

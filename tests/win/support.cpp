@@ -267,14 +267,15 @@ std::string PublishClient(const std::string& product, const std::string& install
     std::string hash;
     Sha256HexOfString(files[i].data, &hash);
     total += files[i].data.size();
-    list += std::string(i ? ",\n" : "") + "    {\"path\": \"" + files[i].path + "\", \"size\": " +
-            std::to_string(files[i].data.size()) + ", \"sha256\": \"" + hash + "\"}";
+    list += std::string(i ? ",\n" : "") + "    {\"path\": \"" + files[i].path +
+            "\", \"size\": " + std::to_string(files[i].data.size()) + ", \"sha256\": \"" + hash + "\"}";
   }
   std::string m;
   for (size_t i = 0; i < mirrors.size(); ++i) m += std::string(i ? ", " : "") + "\"" + mirrors[i] + "\"";
   std::string doc = "{\n  \"schema_version\": 1,\n  \"manifest_id\": \"@ID@\",\n  \"product\": \"" + product +
                     "\",\n  \"display_name\": \"Test client\",\n  \"created_at\": \"2026-01-01T00:00:00Z\",\n"
-                    "  \"install_root\": \"" + installRoot + "\",\n  \"total_bytes\": " + std::to_string(total) +
+                    "  \"install_root\": \"" +
+                    installRoot + "\",\n  \"total_bytes\": " + std::to_string(total) +
                     ",\n  \"file_count\": " + std::to_string(files.size()) +
                     ",\n  \"download\": {\"mode\": \"mirror\", \"url_template\": \"{mirror}{product}/files/{path}\","
                     " \"user_agent\": \"RealmPorter/2.0 (Game Client Launcher)\", \"range_supported\": \"" +

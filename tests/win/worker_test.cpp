@@ -24,7 +24,8 @@ TEST(Worker, AnExceptionBecomesTheJobsFailureReport) {
   addon.window = recorder.hwnd();
   addon.buttonId = 1017;
   AddonBusy = true;
-  RunWorkerGuarded("AddonWorker", [] { throw std::bad_alloc(); }, [&] { FinishAddonJob(addon, kJobFailed); });
+  RunWorkerGuarded(
+      "AddonWorker", [] { throw std::bad_alloc(); }, [&] { FinishAddonJob(addon, kJobFailed); });
   EXPECT_FALSE(AddonBusy.load());
 
   std::atomic<bool> busy{true}, cancel{false};
@@ -33,7 +34,8 @@ TEST(Worker, AnExceptionBecomesTheJobsFailureReport) {
   patch.busy = &busy;
   patch.cancel = &cancel;
   patch.finishMessage = WMU_PATCH_HD_DONE;
-  RunWorkerGuarded("PatchWorker", [] { throw 7; }, [&] { FinishPatchJob(patch, kJobFailed); });
+  RunWorkerGuarded(
+      "PatchWorker", [] { throw 7; }, [&] { FinishPatchJob(patch, kJobFailed); });
   EXPECT_FALSE(busy.load());
 
   ClientJob client;
@@ -41,8 +43,9 @@ TEST(Worker, AnExceptionBecomesTheJobsFailureReport) {
   client.buttonId = 1007;
   ClientBusy = true;
   ClientCancel = false;
-  RunWorkerGuarded("ClientDownloadThread", [] { throw std::bad_alloc(); },
-                   [&] { FinishClientJob(client, false, {}, Gbk(u8"下载未完成。")); });
+  RunWorkerGuarded(
+      "ClientDownloadThread", [] { throw std::bad_alloc(); },
+      [&] { FinishClientJob(client, false, {}, Gbk(u8"下载未完成。")); });
   EXPECT_FALSE(ClientBusy.load());
 
   recorder.Pump(200);

@@ -43,12 +43,14 @@ std::wstring Wide(const char* utf8) {
 std::string Json(const std::string& s) {
   std::string o = "\"";
   for (unsigned char c : s) {
-    if (c == '"' || c == '\\') o += '\\', o += static_cast<char>(c);
+    if (c == '"' || c == '\\')
+      o += '\\', o += static_cast<char>(c);
     else if (c < 0x20) {
       char b[8];
       std::snprintf(b, sizeof b, "\\u%04x", c);
       o += b;
-    } else o += static_cast<char>(c);
+    } else
+      o += static_cast<char>(c);
   }
   return o + "\"";
 }
@@ -74,7 +76,8 @@ std::vector<HWND> Boxes() {
   HWND main = FindMain();
   DWORD pid = 0;
   if (main) GetWindowThreadProcessId(main, &pid);
-  for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w; w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+  for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w;
+       w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
     DWORD p = 0;
     GetWindowThreadProcessId(w, &p);
     if (IsWindowVisible(w) && (!pid || p == pid)) out.push_back(w);
@@ -90,10 +93,11 @@ int Dump() {
   GetClientRect(main, &cr);
   POINT origin = {0, 0};
   ClientToScreen(main, &origin);
-  std::printf("{\"main\":true,\"x\":%ld,\"y\":%ld,\"w\":%ld,\"h\":%ld,\"cx\":%ld,\"cy\":%ld,\"cw\":%ld,\"ch\":%ld,"
-              "\"visible\":%d,\"iconic\":%d,\"title\":%s}\n",
-              wr.left, wr.top, wr.right - wr.left, wr.bottom - wr.top, origin.x, origin.y, cr.right, cr.bottom,
-              IsWindowVisible(main) ? 1 : 0, IsIconic(main) ? 1 : 0, Json(Utf8(TextOf(main))).c_str());
+  std::printf(
+      "{\"main\":true,\"x\":%ld,\"y\":%ld,\"w\":%ld,\"h\":%ld,\"cx\":%ld,\"cy\":%ld,\"cw\":%ld,\"ch\":%ld,"
+      "\"visible\":%d,\"iconic\":%d,\"title\":%s}\n",
+      wr.left, wr.top, wr.right - wr.left, wr.bottom - wr.top, origin.x, origin.y, cr.right, cr.bottom,
+      IsWindowVisible(main) ? 1 : 0, IsIconic(main) ? 1 : 0, Json(Utf8(TextOf(main))).c_str());
   for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
     RECT r;
     GetWindowRect(c, &r);
@@ -114,11 +118,12 @@ int Dump() {
     } else if (lstrcmpiW(cls, L"msctls_progress32") == 0) {
       extra = ",\"pos\":" + std::to_string(SendMessageW(c, PBM_GETPOS, 0, 0));
     }
-    std::printf("{\"id\":%d,\"class\":%s,\"text\":%s,\"x\":%ld,\"y\":%ld,\"w\":%ld,\"h\":%ld,\"visible\":%d,"
-                "\"enabled\":%d,\"style\":%ld%s}\n",
-                GetDlgCtrlID(c), Json(Utf8(cls)).c_str(), Json(Utf8(TextOf(c))).c_str(), r.left, r.top,
-                r.right - r.left, r.bottom - r.top, IsWindowVisible(c) ? 1 : 0, IsWindowEnabled(c) ? 1 : 0,
-                GetWindowLongW(c, GWL_STYLE), extra.c_str());
+    std::printf(
+        "{\"id\":%d,\"class\":%s,\"text\":%s,\"x\":%ld,\"y\":%ld,\"w\":%ld,\"h\":%ld,\"visible\":%d,"
+        "\"enabled\":%d,\"style\":%ld%s}\n",
+        GetDlgCtrlID(c), Json(Utf8(cls)).c_str(), Json(Utf8(TextOf(c))).c_str(), r.left, r.top, r.right - r.left,
+        r.bottom - r.top, IsWindowVisible(c) ? 1 : 0, IsWindowEnabled(c) ? 1 : 0, GetWindowLongW(c, GWL_STYLE),
+        extra.c_str());
   }
   return 0;
 }
@@ -152,8 +157,10 @@ int wmain(int argc, wchar_t** argv) {
         wchar_t cls[32] = {};
         GetClassNameW(c, cls, 32);
         std::string t = Utf8(TextOf(c));
-        if (lstrcmpiW(cls, L"Button") == 0) buttons += (buttons.empty() ? "" : ",") + t;
-        else if (lstrcmpiW(cls, L"Static") == 0 && !t.empty()) text += t;
+        if (lstrcmpiW(cls, L"Button") == 0)
+          buttons += (buttons.empty() ? "" : ",") + t;
+        else if (lstrcmpiW(cls, L"Static") == 0 && !t.empty())
+          text += t;
       }
       std::printf("%s|%s|%s\n", Utf8(TextOf(b)).c_str(), text.c_str(), buttons.c_str());
     }
