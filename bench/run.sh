@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# Download engine benchmark. Builds a test client (default 24 files, 2 GiB),
-# serves it from three loopback mirrors (nginx, HTTPS, limit_rate per
-# mirror), and measures in one run:
-#   1. throttled mirrors: realmporter-fetch against the physical limit and
-#      against aria2c given the same three mirrors;
+# Download engine benchmark. Serves two test clients of G GiB from three
+# loopback mirrors (nginx, HTTPS, limit_rate per mirror): 24 files in fixed
+# proportions, and one shaped like a real 3.3.5a client (bench/shape-335a.txt:
+# a handful of large archives, locale and speech archives, a few hundred
+# small files). For each it measures in one run:
+#   1. throttled mirrors: the physical limit (bytes / the sum of the mirror
+#      rates), the whole-file ceiling (the largest share of bytes one mirror
+#      gets when the files go to the mirrors in turn, largest first, over
+#      one mirror's rate), realmporter-fetch and aria2c on the same mirrors;
 #   2. unthrottled loopback: realmporter-fetch against curl and aria2c;
-#   3. Sha256HexOfFile (CNG under Wine) against sha256sum on one file.
-# Medians of RUNS runs are printed as a Markdown table (bench/README.md holds
-# the last one). Stop the test servers first: the mirrors use their ports.
+# then the peak working set of realmporter-fetch for a client of one 64 MiB
+# file and one of one 1 GiB file, and Sha256HexOfFile (CNG under Wine)
+# against sha256sum. Medians of RUNS runs are printed as Markdown tables
+# (bench/README.md holds the last ones). Stop the test servers first: the
+# mirrors use their ports.
 #
 #   bench/run.sh [--runs N] [--gib G] [--rate MB_PER_S]
 set -euo pipefail
@@ -23,7 +29,7 @@ while [ $# -gt 0 ]; do
 done
 
 bash scripts/setup >/dev/null
-command -v aria2c >/dev/null || { apt-get install -y -q --no-install-recommends aria2 >/dev/null; }
+command -v aria2c >/dev/null && [ -x /usr/bin/time ] || { apt-get install -y -q --no-install-recommends aria2 time >/dev/null; }
 make -s native win >/dev/null
 
 W="$PWD/build/bench"
@@ -32,27 +38,32 @@ export WINEPREFIX="$W/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES
 TOOL=build/native/realmporter-manifest
 FETCH=build/win/realmporter-fetch.exe
 
-# The client: 24 files of mixed sizes adding up to GIB GiB.
-client="$W/www/wow335/bench-client/files"
+# The clients, each made once per size.
 total=$((GIB * 1024 * 1024 * 1024))
-if [ ! -f "$W/client.done.$GIB" ]; then
-  rm -rf "$W/www"
-  mkdir -p "$client/Data"
-  weights=(40 30 25 20 16 12 10 8 6 5 4 3 3 2 2 2 1 1 1 1 1 1 1 1)
-  sum=0; for w in "${weights[@]}"; do sum=$((sum + w)); done
-  i=0
-  for w in "${weights[@]}"; do
-    size=$((total / sum * w))
-    head -c "$size" /dev/urandom >"$client/Data/part-$(printf %02d $i).MPQ"
-    i=$((i + 1))
-  done
-  touch "$W/client.done.$GIB"
-fi
-bytes=$(du -sb "$client" | cut -f1)
-"$TOOL" build --product bench-client --install-root Bench --display-name Bench \
-  --mirror https://127.0.0.1:18082/wow335/ --mirror https://127.0.0.2:18082/wow335/ \
-  --mirror https://127.0.0.3:18008/wow335/ --created-at 2026-01-01T00:00:00Z \
-  --out "$W/www/wow335/bench-client.json" "$client" 2>/dev/null
+files_of() { echo "$W/www/wow335/$1/files"; }
+make_client() {  # make_client PRODUCT KIND SIZE_TAG [MIB]
+  local product=$1 kind=$2 tag=$3 dir; dir=$(files_of "$1"); shift 3
+  if [ ! -f "$W/$product.done.$tag" ]; then
+    rm -f "$W/$product".done.*
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    case "$kind" in
+      uniform) python3 bench/make_client.py uniform "$dir" "$total" ;;
+      shape) python3 bench/make_client.py shape bench/shape-335a.txt "$dir" "$total" ;;
+      one) mkdir -p "$dir/Data"; head -c $(($1 * 1024 * 1024)) /dev/urandom >"$dir/Data/one.MPQ" ;;
+    esac
+    touch "$W/$product.done.$tag"
+  fi
+  "$TOOL" build --product "$product" --install-root Bench --display-name Bench \
+    --mirror https://127.0.0.1:18082/wow335/ --mirror https://127.0.0.2:18082/wow335/ \
+    --mirror https://127.0.0.3:18008/wow335/ --created-at 2026-01-01T00:00:00Z \
+    --out "$W/www/wow335/$product.json" "$dir" 2>/dev/null
+}
+mkdir -p "$W/www/wow335"
+make_client bench-uniform uniform "$GIB"
+make_client bench-shaped shape "$GIB"
+make_client bench-mem-64 one 64 64
+make_client bench-mem-1024 one 1024 1024
 
 [ -f "$W/certs/ca.der" ] || python3 tools/testserver.py certs "$W/certs" >/dev/null
 [ -f "$W/prefix.done" ] || { wineboot -i >/dev/null 2>&1; touch "$W/prefix.done"; }
@@ -88,66 +99,100 @@ trap stop_nginx EXIT
 now() { date +%s.%N; }
 median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
 
+# run_fetch PRODUCT: seconds; the run's peak working set (KiB) goes to
+# $W/peak-PRODUCT, the largest of the runs.
 run_fetch() {
   rm -rf "$W/save"; mkdir -p "$W/save"
-  local t0 t1; t0=$(now)
-  wine "$FETCH" bench-client "Z:${W//\//\\}\\save" >"$W/fetch.log" 2>&1 || { tail -5 "$W/fetch.log" >&2; return 1; }
+  local t0 t1 peak; t0=$(now)
+  /usr/bin/time -f %M -o "$W/rss" wine "$FETCH" "$1" "Z:${W//\//\\}\\save" >"$W/fetch.log" 2>&1 ||
+    { tail -5 "$W/fetch.log" >&2; return 1; }
   t1=$(now); echo "$t1 - $t0" | bc -l
+  peak=$(tail -1 "$W/rss"); [ -f "$W/peak-$1" ] && [ "$(cat "$W/peak-$1")" -gt "$peak" ] && peak=$(cat "$W/peak-$1")
+  echo "$peak" >"$W/peak-$1"
 }
-run_aria() {
+run_aria() {  # run_aria PRODUCT
   rm -rf "$W/aria"; mkdir -p "$W/aria"
   : >"$W/aria.txt"
-  for f in "$client"/Data/*; do
-    n=$(basename "$f")
-    printf 'https://127.0.0.1:18082/wow335/bench-client/files/Data/%s\thttps://127.0.0.2:18082/wow335/bench-client/files/Data/%s\thttps://127.0.0.3:18008/wow335/bench-client/files/Data/%s\n  out=%s\n' "$n" "$n" "$n" "$n" >>"$W/aria.txt"
+  local dir rel; dir=$(files_of "$1")
+  (cd "$dir" && find . -type f | sed 's|^\./||') | while read -r rel; do
+    printf 'https://127.0.0.1:18082/wow335/%s/files/%s\thttps://127.0.0.2:18082/wow335/%s/files/%s\thttps://127.0.0.3:18008/wow335/%s/files/%s\n  out=%s\n' \
+      "$1" "$rel" "$1" "$rel" "$1" "$rel" "$rel" >>"$W/aria.txt"
   done
   local t0 t1; t0=$(now)
   aria2c -q -i "$W/aria.txt" -d "$W/aria" -j 3 -s 3 -x 1 --min-split-size=8M --check-certificate=false \
     --file-allocation=none --allow-overwrite=true
   t1=$(now); echo "$t1 - $t0" | bc -l
 }
-run_curl() {
+run_curl() {  # run_curl PRODUCT: one mirror, one file at a time
   rm -rf "$W/curl"; mkdir -p "$W/curl"
-  local t0 t1; t0=$(now)
-  for f in "$client"/Data/*; do
-    curl -sk -o "$W/curl/$(basename "$f")" "https://127.0.0.1:18082/wow335/bench-client/files/Data/$(basename "$f")"
+  local dir rel t0 t1; dir=$(files_of "$1"); t0=$(now)
+  (cd "$dir" && find . -type f | sed 's|^\./||') | while read -r rel; do
+    curl -sk --create-dirs -o "$W/curl/$rel" "https://127.0.0.1:18082/wow335/$1/files/$rel"
   done
   t1=$(now); echo "$t1 - $t0" | bc -l
 }
-measure() {  # measure FUNCTION -> median seconds
-  local i; for i in $(seq "$RUNS"); do "$1"; done | median
+measure() {  # measure FUNCTION PRODUCT -> median seconds
+  local i; for i in $(seq "$RUNS"); do "$1" "$2"; done | median
 }
 
-mb=$(echo "$bytes / 1048576" | bc -l)
+fmt() { printf '%.1f' "$1"; }
+ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
+mib_of() { echo "$(du -sb "$(files_of "$1")" | cut -f1) / 1048576" | bc -l; }
+count_of() { find "$(files_of "$1")" -type f | wc -l; }
+rm -f "$W"/peak-*
+
+declare -A limit ceil thr_fetch thr_aria un_fetch un_curl un_aria
 start_nginx "$RATE"
-limit=$(echo "$mb / (3 * $RATE)" | bc -l)
-thr_fetch=$(measure run_fetch)
-thr_aria=$(measure run_aria)
+for p in bench-uniform bench-shaped; do
+  mb=$(mib_of "$p")
+  limit[$p]=$(echo "$mb / (3 * $RATE)" | bc -l)
+  ceil[$p]=$(echo "3 * $(python3 bench/make_client.py ceiling "$(files_of "$p")") * ${limit[$p]}" | bc -l)
+  thr_fetch[$p]=$(measure run_fetch "$p")
+  thr_aria[$p]=$(measure run_aria "$p")
+done
 stop_nginx
 start_nginx 0
-un_fetch=$(measure run_fetch)
-un_curl=$(measure run_curl)
-un_aria=$(measure run_aria)
+for p in bench-uniform bench-shaped; do
+  un_fetch[$p]=$(measure run_fetch "$p")
+  un_curl[$p]=$(measure run_curl "$p")
+  un_aria[$p]=$(measure run_aria "$p")
+done
+for p in bench-mem-64 bench-mem-1024; do measure run_fetch "$p" >/dev/null; done
 stop_nginx
 
-hashfile="$client/Data/part-00.MPQ"
+hashfile="$(files_of bench-uniform)/Data/part-00.MPQ"
 hash_mb=$(echo "$(stat -c %s "$hashfile") / 1048576" | bc -l)
 cng=$(for i in $(seq "$RUNS"); do wine build/win/rp-bench-hash.exe "Z:${hashfile//\//\\}" | awk '{print $4}'; done | median)
 sys=$(for i in $(seq "$RUNS"); do t0=$(now); sha256sum "$hashfile" >/dev/null; t1=$(now); echo "$t1 - $t0" | bc -l; done | median)
 
-fmt() { printf '%.1f' "$1"; }
-cat <<TABLE
-Machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%d", $2 / 1048576}' /proc/meminfo) GiB, $(uname -sr), $(wine --version), $(date -u +%Y-%m-%d)
-Client: $(ls "$client/Data" | wc -l) files, $(fmt "$mb") MiB; medians of $RUNS runs
+echo "Machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%d", $2 / 1048576}' /proc/meminfo) GiB, $(uname -sr), $(wine --version), $(date -u +%Y-%m-%d)"
+echo "Mirrors throttled to ${RATE} MiB/s each; medians of $RUNS runs"
+for p in bench-uniform bench-shaped; do
+  mb=$(mib_of "$p")
+  cat <<TABLE
+
+### $p: $(count_of "$p") files, $(fmt "$mb") MiB
 
 | Case | Seconds | MiB/s | Ratio |
 |---|---|---|---|
-| Throttled ${RATE} MB/s per mirror: physical limit | $(fmt "$limit") | $(fmt "$(echo "$mb / $limit" | bc -l)") | 1.00 |
-| Throttled: realmporter-fetch | $(fmt "$thr_fetch") | $(fmt "$(echo "$mb / $thr_fetch" | bc -l)") | $(printf '%.2f' "$(echo "$thr_fetch / $limit" | bc -l)") of the limit |
-| Throttled: aria2c, same three mirrors | $(fmt "$thr_aria") | $(fmt "$(echo "$mb / $thr_aria" | bc -l)") | fetch/aria2c $(printf '%.2f' "$(echo "$thr_fetch / $thr_aria" | bc -l)") |
-| Unthrottled: realmporter-fetch | $(fmt "$un_fetch") | $(fmt "$(echo "$mb / $un_fetch" | bc -l)") | |
-| Unthrottled: curl, one mirror, one file at a time | $(fmt "$un_curl") | $(fmt "$(echo "$mb / $un_curl" | bc -l)") | fetch/curl $(printf '%.2f' "$(echo "$un_fetch / $un_curl" | bc -l)") |
-| Unthrottled: aria2c | $(fmt "$un_aria") | $(fmt "$(echo "$mb / $un_aria" | bc -l)") | fetch/aria2c $(printf '%.2f' "$(echo "$un_fetch / $un_aria" | bc -l)") |
+| Throttled: physical limit | $(fmt "${limit[$p]}") | $(fmt "$(echo "$mb / ${limit[$p]}" | bc -l)") | 1.00 |
+| Throttled: whole-file ceiling | $(fmt "${ceil[$p]}") | $(fmt "$(echo "$mb / ${ceil[$p]}" | bc -l)") | $(ratio "${ceil[$p]}" "${limit[$p]}") x the limit |
+| Throttled: realmporter-fetch | $(fmt "${thr_fetch[$p]}") | $(fmt "$(echo "$mb / ${thr_fetch[$p]}" | bc -l)") | $(ratio "${ceil[$p]}" "${thr_fetch[$p]}") of the ceiling's speed |
+| Throttled: aria2c, same three mirrors | $(fmt "${thr_aria[$p]}") | $(fmt "$(echo "$mb / ${thr_aria[$p]}" | bc -l)") | fetch/aria2c $(ratio "${thr_fetch[$p]}" "${thr_aria[$p]}") |
+| Unthrottled: realmporter-fetch | $(fmt "${un_fetch[$p]}") | $(fmt "$(echo "$mb / ${un_fetch[$p]}" | bc -l)") | |
+| Unthrottled: curl, one mirror, one file at a time | $(fmt "${un_curl[$p]}") | $(fmt "$(echo "$mb / ${un_curl[$p]}" | bc -l)") | $(ratio "${un_curl[$p]}" "${un_fetch[$p]}") of curl's speed |
+| Unthrottled: aria2c | $(fmt "${un_aria[$p]}") | $(fmt "$(echo "$mb / ${un_aria[$p]}" | bc -l)") | fetch/aria2c $(ratio "${un_fetch[$p]}" "${un_aria[$p]}") |
+| Peak working set of realmporter-fetch | | $(fmt "$(echo "$(cat "$W/peak-$p") / 1024" | bc -l)") MiB | |
+TABLE
+done
+cat <<TABLE
+
+### Memory and hashing
+
+| Case | Seconds | MiB/s | Peak working set |
+|---|---|---|---|
+| realmporter-fetch, one file of 64 MiB | | | $(fmt "$(echo "$(cat "$W/peak-bench-mem-64") / 1024" | bc -l)") MiB |
+| realmporter-fetch, one file of 1024 MiB | | | $(fmt "$(echo "$(cat "$W/peak-bench-mem-1024") / 1024" | bc -l)") MiB |
 | SHA-256 of $(fmt "$hash_mb") MiB: Sha256HexOfFile (CNG, Wine) | | $(fmt "$cng") | |
 | SHA-256: sha256sum | $(fmt "$sys") | $(fmt "$(echo "$hash_mb / $sys" | bc -l)") | |
 TABLE

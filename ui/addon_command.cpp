@@ -86,7 +86,6 @@ void OnAddonCommand(HWND hwnd, AddonPack which) {
 }
 
 void OnAddonDone(HWND hwnd, int result) {
-  AddonActiveButton.store(0);
   SetTaskbarProgressNone(hwnd);
   if (result != kJobCancelled) DrawAttention(hwnd, result == kJobDone);
   if (result == kJobDone) {
