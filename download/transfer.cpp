@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <memory>
 
 #include "app/log.h"
 #include "app/messages.h"

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <new>
 #include <vector>
 
 #include "app/log.h"
