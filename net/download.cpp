@@ -70,6 +70,7 @@ bool DownloadFile(const DownloadRequest& r) {
   std::uint64_t written = 0;
   // The expected hash is checked on the bytes as they are written: the
   // digest always holds exactly the file's bytes so far.
+  const bool hashing = !r.expectedHash.empty();
   Sha256Stream digest;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (succeeded || cancel->load()) break;
@@ -114,7 +115,7 @@ bool DownloadFile(const DownloadRequest& r) {
     // while a read is blocked.
     CancellableReader reader(std::move(opened), kReadBuffer, r.stallMs);
     if (!reader.ok()) readError = true;
-    if (!continuation) digest.Reset();  // the file starts again from its first byte
+    if (hashing && !continuation) digest.Reset();  // the file starts again from its first byte
     while (!readError && !cancel->load()) {
       if (r.window && !IsWindow(r.window)) {
         cancel->store(true);
@@ -134,7 +135,7 @@ bool DownloadFile(const DownloadRequest& r) {
         writeError = true;
         break;
       }
-      digest.Update(data, got);
+      if (hashing) digest.Update(data, got);
       done += got;
       int percent = -1;
       if (r.overallTotal > 0) {

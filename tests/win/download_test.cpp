@@ -53,7 +53,9 @@ class Download : public ::testing::Test {
 
 TEST_F(Download, ResumesWithRangeAfterADroppedConnection) {
   Control(kSite, "/__fault?path=/file.bin&kind=drop&arg=300000&times=1");
-  ASSERT_TRUE(DownloadFile(Request()));
+  DownloadRequest r = Request();
+  ASSERT_TRUE(Sha256HexOfString(data_, &r.expectedHash));  // verified across the two attempts
+  ASSERT_TRUE(DownloadFile(r));
   EXPECT_EQ(ReadFileBytes(dir_ / L"out.bin"), data_);
   auto reqs = FileRequests();
   ASSERT_EQ(reqs.size(), 2u);
