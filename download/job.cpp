@@ -36,8 +36,11 @@ bool FreeBytesAt(std::wstring folder, std::uint64_t* freeBytes) {
 bool CheckRoom(const DownloadJob& job, const std::wstring& saveFolder, std::string* error) {
   std::vector<LocalCopy> copies;
   copies.reserve(job.files.size());
-  for (const ManifestFile& f : job.files)
-    copies.push_back({f.size, LocalSize(JoinPath(job.installDir, ManifestPathToLocal(Utf8ToWide(f.path))))});
+  for (const ManifestFile& f : job.files) {
+    std::uint64_t onDisk = 0;
+    FileSizeOf(JoinPath(job.installDir, ManifestPathToLocal(Utf8ToWide(f.path))), &onDisk);
+    copies.push_back({f.size, onDisk});
+  }
   const std::uint64_t needed = BytesStillToFetch(copies);
   std::uint64_t freeBytes = 0;
   if (!FreeBytesAt(saveFolder, &freeBytes)) {

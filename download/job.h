@@ -49,8 +49,6 @@ struct EngineTimings {
 };
 extern EngineTimings Timings;
 
-// Size of the file at `path`; 0 when there is none.
-std::uint64_t LocalSize(const std::wstring& path);
 void SetInFlight(ProgressCounters& counters, int file, std::uint64_t bytes);
 void SetFatalError(DownloadJob& job, const std::string& text);
 

@@ -35,13 +35,14 @@ void CountComplete(DownloadJob& job, const ManifestFile& f) {
   job.counters.completedFiles.fetch_add(1);
 }
 
-}  // namespace
-
+// The size of the file, 0 when there is none.
 std::uint64_t LocalSize(const std::wstring& path) {
   std::uint64_t size = 0;
   FileSizeOf(path, &size);
   return size;
 }
+
+}  // namespace
 
 void SetInFlight(ProgressCounters& c, int file, std::uint64_t bytes) {
   std::lock_guard<std::mutex> lock(c.mutex);

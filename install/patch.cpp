@@ -11,16 +11,11 @@
 
 namespace {
 
-void RestoreBackup(const std::wstring& archive, const std::wstring& backup) {
-  DeleteFileW(archive.c_str());
-  MoveFileW(backup.c_str(), archive.c_str());
-}
-
 // The archives are fetched again by the worker: the manifest may have
 // changed since the window compared them.
 void RunPatch(const PatchJob& job, bool* downloaded5) {
   auto fail = [&](int result) {
-    if (!*downloaded5 && job.hasBackup5) RestoreBackup(job.archive5, job.backup5);
+    if (!*downloaded5 && job.hasBackup5) RestoreBackupFile(job.archive5, job.backup5);
     FinishPatchJob(job, result);
   };
   ClientManifest manifest;
@@ -117,7 +112,7 @@ void PatchWorker(PatchJob job) {
   RunWorkerGuarded(
       "PatchWorker", [&] { RunPatch(job, &downloaded5); },
       [&] {
-        if (!downloaded5 && job.hasBackup5) RestoreBackup(job.archive5, job.backup5);
+        if (!downloaded5 && job.hasBackup5) RestoreBackupFile(job.archive5, job.backup5);
         FinishPatchJob(job, kJobFailed);
       });
 }

@@ -58,22 +58,26 @@ void Sha256Stream::Update(const void* data, size_t n) {
 }
 
 bool Sha256Stream::UpdateFromFile(const std::wstring& path, std::uint64_t bytes) {
+  std::uint64_t fed = 0;
+  return FeedFile(path, bytes, &fed) && fed == bytes && ok();
+}
+
+// Through one 1 MiB buffer.
+bool Sha256Stream::FeedFile(const std::wstring& path, std::uint64_t limit, std::uint64_t* fed) {
+  *fed = 0;
   FILE* f = _wfopen(path.c_str(), L"rb");
   if (!f) return false;
   std::unique_ptr<char[]> buf(new (std::nothrow) char[kFileBlock]);
-  bool complete = false;
-  if (buf) {
-    std::uint64_t left = bytes;
-    size_t n = 0;
-    while (left > 0 &&
-           (n = std::fread(buf.get(), 1, left < kFileBlock ? static_cast<size_t>(left) : kFileBlock, f)) > 0) {
-      Update(buf.get(), n);
-      left -= n;
-    }
-    complete = left == 0;
+  size_t n = 0;
+  while (buf && *fed < limit &&
+         (n = std::fread(buf.get(), 1, limit - *fed < kFileBlock ? static_cast<size_t>(limit - *fed) : kFileBlock, f)) >
+             0) {
+    Update(buf.get(), n);
+    *fed += n;
   }
+  bool read = buf && !std::ferror(f);
   std::fclose(f);
-  return complete && ok();
+  return read;
 }
 
 bool Sha256Stream::Finish(std::string* out) {
@@ -95,17 +99,6 @@ bool Sha256HexOfString(std::string_view data, std::string* out) {
 
 bool Sha256HexOfFile(const std::wstring& path, std::string* out) {
   Sha256Stream h;
-  if (!h.ok()) return false;
-  FILE* f = _wfopen(path.c_str(), L"rb");
-  if (!f) return false;
-  std::unique_ptr<char[]> buf(new (std::nothrow) char[kFileBlock]);
-  if (!buf) {
-    std::fclose(f);
-    return false;
-  }
-  size_t n;
-  while ((n = std::fread(buf.get(), 1, kFileBlock, f)) > 0) h.Update(buf.get(), n);
-  bool read = !std::ferror(f);
-  std::fclose(f);
-  return read && h.Finish(out);
+  std::uint64_t fed = 0;
+  return h.ok() && h.FeedFile(path, UINT64_MAX, &fed) && h.Finish(out);
 }

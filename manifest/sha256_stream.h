@@ -22,6 +22,9 @@ class Sha256Stream {
   // Feeds the first `bytes` bytes of a file (the part of a resumed file that
   // is already on disk); false when they cannot all be read.
   bool UpdateFromFile(const std::wstring& path, std::uint64_t bytes);
+  // Feeds the file's bytes, at most `limit`; `fed` gets how many. False when
+  // the file cannot be opened or read.
+  bool FeedFile(const std::wstring& path, std::uint64_t limit, std::uint64_t* fed);
   // Starts again, as for a file that is written from its first byte anew.
   void Reset();
   // 64 lowercase hex digits; false when !ok(). The stream is used up.

@@ -58,6 +58,11 @@ int CombinedPercent(std::uint64_t base, std::uint64_t done, std::uint64_t total)
   return p > 100 ? 100 : static_cast<int>(p);
 }
 
+void RestoreBackupFile(const std::wstring& target, const std::wstring& backup) {
+  DeleteFileW(target.c_str());
+  MoveFileW(backup.c_str(), target.c_str());
+}
+
 bool DownloadFile(const DownloadRequest& r) {
   std::atomic<bool> localCancel{false};
   std::atomic<bool>* cancel = r.cancel ? r.cancel : &localCancel;
@@ -170,8 +175,7 @@ bool DownloadFile(const DownloadRequest& r) {
   if (succeeded) {
     if (r.hasBackup) DeleteFileW(r.backup.c_str());
   } else if (r.hasBackup) {
-    DeleteFileW(r.target.c_str());
-    MoveFileW(r.backup.c_str(), r.target.c_str());
+    RestoreBackupFile(r.target, r.backup);
   }
   return succeeded;
 }

@@ -27,6 +27,9 @@ struct DownloadRequest {
 };
 
 bool DownloadFile(const DownloadRequest& request);
+// Puts the previous version of `target`, set aside as `backup`, back in its
+// place (whatever stands at `target` is deleted).
+void RestoreBackupFile(const std::wstring& target, const std::wstring& backup);
 
 // Pure progress arithmetic, shared with the tests.
 int CombinedPercent(std::uint64_t base, std::uint64_t done, std::uint64_t total);

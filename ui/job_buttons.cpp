@@ -13,7 +13,9 @@ namespace {
 
 JobViews g_jobs;
 
-std::atomic<bool>& BusyFlag(JobKind kind) {
+}  // namespace
+
+std::atomic<bool>& JobBusyFlag(JobKind kind) {
   switch (kind) {
     case JobKind::PatchNormal: return PatchNormalBusy;
     case JobKind::PatchHd: return PatchHdBusy;
@@ -23,7 +25,7 @@ std::atomic<bool>& BusyFlag(JobKind kind) {
   return AddonBusy;
 }
 
-std::atomic<bool>& CancelFlag(JobKind kind) {
+std::atomic<bool>& JobCancelFlag(JobKind kind) {
   switch (kind) {
     case JobKind::PatchNormal: return PatchNormalCancel;
     case JobKind::PatchHd: return PatchHdCancel;
@@ -32,6 +34,8 @@ std::atomic<bool>& CancelFlag(JobKind kind) {
   }
   return AddonCancel;
 }
+
+namespace {
 
 JobView& View(JobKind kind) { return g_jobs[static_cast<int>(kind)]; }
 
@@ -84,8 +88,8 @@ bool JobRunning(JobKind kind) { return View(kind).running; }
 int JobButton(JobKind kind) { return View(kind).running ? View(kind).button : 0; }
 
 void ClaimJob(HWND hwnd, JobKind kind, int button) {
-  CancelFlag(kind).store(false);
-  BusyFlag(kind).store(true);
+  JobCancelFlag(kind).store(false);
+  JobBusyFlag(kind).store(true);
   View(kind) = JobView{true, false, button};
   if (kind == JobKind::Addon) AddonActiveButton.store(button);
   UpdateKeepAwake();
@@ -93,7 +97,7 @@ void ClaimJob(HWND hwnd, JobKind kind, int button) {
 }
 
 void ReleaseJob(HWND hwnd, JobKind kind) {
-  BusyFlag(kind).store(false);
+  JobBusyFlag(kind).store(false);
   View(kind) = JobView{};
   if (kind == JobKind::Addon) AddonActiveButton.store(0);
   UpdateKeepAwake();
@@ -105,7 +109,7 @@ bool ConfirmCancel(HWND hwnd, std::u8string_view text, std::u8string_view title)
 }
 
 void CancelJob(HWND hwnd, JobKind kind, std::u8string_view noticeText) {
-  CancelFlag(kind).store(true);
+  JobCancelFlag(kind).store(true);
   View(kind).cancelling = true;
   ApplyJobButtons(hwnd);
   SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice), Gbk(noticeText).c_str());

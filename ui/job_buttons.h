@@ -4,10 +4,14 @@
 // the completion handlers share. UI thread only.
 #include <windows.h>
 
+#include <atomic>
 #include <string_view>
 
 #include "ui/job_table.h"
 
+// The job's busy and cancel flags (app/jobs.h).
+std::atomic<bool>& JobBusyFlag(JobKind kind);
+std::atomic<bool>& JobCancelFlag(JobKind kind);
 // Claimed by the window and its completion not yet handled. This, not the
 // busy flag, decides whether a click starts the job or asks to cancel it:
 // the worker clears busy before its completion message is handled.

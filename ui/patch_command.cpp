@@ -11,6 +11,7 @@
 #include "game/gamedir.h"
 #include "install/install.h"
 #include "manifest/fetch_manifest.h"
+#include "net/download.h"
 #include "net/text.h"
 #include "ui/ids.h"
 #include "ui/job_buttons.h"
@@ -46,11 +47,6 @@ Edition EditionOf(PatchKind kind) {
           u8"怀旧补丁已是最新，无需下载。",
           u8"游戏准备就绪，请开始游戏!",
           WMU_PATCH_NORMAL_DONE};
-}
-
-void RestoreBackup(const std::wstring& archive, const std::wstring& backup) {
-  DeleteFileW(archive.c_str());
-  MoveFileW(backup.c_str(), archive.c_str());
 }
 
 }  // namespace
@@ -107,13 +103,13 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
   job.percentFormat = Gbk(ed.percent);
   job.sizeFormat = Gbk(ed.size);
   job.successText = Gbk(ed.success);
-  job.busy = ed.kind == JobKind::PatchHd ? &PatchHdBusy : &PatchNormalBusy;
-  job.cancel = ed.kind == JobKind::PatchHd ? &PatchHdCancel : &PatchNormalCancel;
+  job.busy = &JobBusyFlag(ed.kind);
+  job.cancel = &JobCancelFlag(ed.kind);
   job.finishMessage = ed.finish;
   const bool hasBackup5 = job.hasBackup5;
   const std::wstring archive5 = job.archive5, backup5 = job.backup5;
   if (!TrySpawnDetached(PatchWorker, std::move(job))) {
-    if (hasBackup5) RestoreBackup(archive5, backup5);
+    if (hasBackup5) RestoreBackupFile(archive5, backup5);
     ReleaseJob(hwnd, ed.kind);
     if (bar) ShowWindow(bar, SW_HIDE);
     std::string busyText = Gbk(u8"系统繁忙，无法启动下载线程，请稍后重试。");
