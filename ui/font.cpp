@@ -41,10 +41,11 @@ using namespace Gdiplus;
 
 Font* g_controlText = nullptr;
 HFONT g_controlTextSource = nullptr;
-FontFamily* g_arrowFamily = nullptr;
+FontFamily* g_yahei = nullptr;  // null where Microsoft YaHei is missing
+bool g_yaheiTried = false;
 Font* g_arrow = nullptr;
 PrivateFontCollection* g_embeddedCollection = nullptr;
-FontFamily* g_splashFamily = nullptr;
+FontFamily* g_embeddedFamily = nullptr;
 Font* g_splash = nullptr;
 bool g_splashTried = false;
 
@@ -90,8 +91,16 @@ FontFamily* EmbeddedFamily() {
   if (g_embeddedCollection->AddMemoryFont(data, static_cast<INT>(SizeofResource(self, res))) != Ok ||
       g_embeddedCollection->GetFamilies(1, found, &count) != Ok || count < 1 || !found->IsAvailable())
     return nullptr;  // `found` is dropped, not deleted: a failed call may have left anything in it
-
   return found;
+}
+
+// Microsoft YaHei ships with Chinese Windows, not with Wine.
+FontFamily* YaHei() {
+  if (!g_yaheiTried) {
+    g_yaheiTried = true;
+    if (GdiplusHasFamily(L"Microsoft YaHei")) g_yahei = KeepIfOk(new FontFamily(L"Microsoft YaHei"));
+  }
+  return g_yahei;
 }
 
 }  // namespace
@@ -106,18 +115,15 @@ void PrepareGdiplusFonts(HFONT controlFont) {
     }
     ReleaseDC(nullptr, screen);
   }
-  if (GdiplusHasFamily(L"Microsoft YaHei")) {
-    g_arrowFamily = KeepIfOk(new FontFamily(L"Microsoft YaHei"));
-    if (g_arrowFamily) g_arrow = KeepIfOk(new Font(g_arrowFamily, float(Scaled(10)), FontStyleRegular, UnitPixel));
-  }
+  if (FontFamily* yahei = YaHei()) g_arrow = KeepIfOk(new Font(yahei, float(Scaled(10)), FontStyleRegular, UnitPixel));
 }
 
 const Font* SplashFont() {
   if (!g_splashTried) {
     g_splashTried = true;
-    if (GdiplusHasFamily(L"Microsoft YaHei")) g_splashFamily = KeepIfOk(new FontFamily(L"Microsoft YaHei"));
-    if (!g_splashFamily) g_splashFamily = EmbeddedFamily();
-    if (g_splashFamily) g_splash = KeepIfOk(new Font(g_splashFamily, float(Scaled(12)), FontStyleBold, UnitPoint));
+    FontFamily* family = YaHei();
+    if (!family) family = g_embeddedFamily = EmbeddedFamily();
+    if (family) g_splash = KeepIfOk(new Font(family, float(Scaled(12)), FontStyleBold, UnitPoint));
   }
   return g_splash;
 }
@@ -126,11 +132,11 @@ void ReleaseGdiplusFonts() {
   Delete(g_controlText);
   g_controlTextSource = nullptr;
   Delete(g_arrow);
-  Delete(g_arrowFamily);
   Delete(g_splash);
-  Delete(g_splashFamily);
+  Delete(g_yahei);
+  Delete(g_embeddedFamily);
   Delete(g_embeddedCollection);
-  g_splashTried = false;
+  g_yaheiTried = g_splashTried = false;
 }
 
 const Font* ControlTextFont() { return g_controlText; }
