@@ -8,7 +8,6 @@
 #include "app/com_out.h"
 #include "app/jobs.h"
 #include "app/log.h"
-#include "app/messages.h"
 #include "net/text.h"
 #include "ui/font.h"
 #include "ui/layout.h"
@@ -102,11 +101,7 @@ bool HandOverToFirstInstance(HANDLE* mutex) {
   if (!*mutex || GetLastError() != ERROR_ALREADY_EXISTS) return false;
   if (HWND first = FindWindowA(kMainClass, Gbk(u8"星桥登录器").c_str())) {
     if (IsIconic(first) || !IsWindowVisible(first)) {
-      bool hidden = !IsWindowVisible(first);
       ShowWindow(first, SW_RESTORE);
-      // Wine sometimes drops a show request from another process; a hidden
-      // first instance also shows itself as for a click on its tray icon.
-      if (hidden) PostMessageA(first, WMU_TRAY_NOTIFY, kTrayIconId, WM_LBUTTONUP);
       SetForegroundWindow(first);
     }
   }

@@ -15,10 +15,6 @@ namespace {
 
 void ShowMain(HWND window) {
   ShowWindow(window, SW_SHOW);
-  // Wine can lose a show request after another process restored the window;
-  // ask once more through the window position.
-  if (!IsWindowVisible(window))
-    SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
   SetForegroundWindow(window);
 }
 

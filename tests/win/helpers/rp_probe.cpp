@@ -6,6 +6,7 @@
 //   rp_probe command ID [COUNT]         post WM_COMMAND for a button (COUNT times)
 //   rp_probe select INDEX               select a server and notify the window
 //   rp_probe post MSG WPARAM LPARAM     post a message to the Main window
+//   rp_probe send MSG WPARAM LPARAM     send one and return once it is handled
 //   rp_probe boxes                      open message boxes: "title|text|buttons"
 //   rp_probe press TEXT                 press the button TEXT (UTF-8) of an open box
 //   rp_probe state                      visible, iconic, foreground of the Main window
@@ -197,6 +198,13 @@ int wmain(int argc, wchar_t** argv) {
     SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(_wtoi(argv[2])), 0);
     PostMessageW(main, WM_COMMAND, MAKEWPARAM(1009, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
     return 0;
+  }
+  if (cmd == L"send" && argc > 4) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(main, static_cast<UINT>(_wtoi(argv[2])), static_cast<WPARAM>(_wtoi(argv[3])),
+                               static_cast<LPARAM>(_wtoi(argv[4])), SMTO_NORMAL, 30000, &result)
+               ? 0
+               : 1;
   }
   if (cmd == L"post" && argc > 4) {
     PostMessageW(main, static_cast<UINT>(_wtoi(argv[2])), static_cast<WPARAM>(_wtoi(argv[3])),
