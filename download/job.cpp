@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <thread>
+#include <utility>
 
 #include "app/log.h"
 #include "app/messages.h"
@@ -28,6 +29,25 @@ bool FreeBytesAt(std::wstring folder, std::uint64_t* freeBytes) {
     if (sep == std::wstring::npos || sep == 0) return false;
     folder.resize(sep);
   }
+}
+
+// The first file, in the manifest's order, that names the same local file as
+// an earlier one ("Data/a.MPQ" and "data\\A.mpq."): two transfers would write
+// that file at once, each verifying only the bytes it wrote itself.
+const ManifestFile* RepeatedFile(const std::vector<ManifestFile>& files) {
+  std::vector<std::pair<std::wstring, size_t>> keys;
+  keys.reserve(files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    std::wstring key = Utf8ToWide(LocalPathKey(files[i].path));
+    // The file system ignores the case of every letter, not only of ASCII.
+    if (!key.empty()) CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    keys.emplace_back(std::move(key), i);
+  }
+  std::sort(keys.begin(), keys.end());
+  size_t first = files.size();
+  for (size_t i = 1; i < keys.size(); ++i)
+    if (keys[i].first == keys[i - 1].first) first = std::min(first, keys[i].second);
+  return first < files.size() ? &files[first] : nullptr;
 }
 
 // Refuses, before anything is written, a download whose files cannot fit.
@@ -72,7 +92,7 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
   // anywhere, such as a Startup folder.
   for (const std::string* name : {&manifest.install_root, &manifest.product}) {
     if (!IsPlainFolderName(*name)) {
-      *error = Gbk(u8"清单包含非法路径: ") + *name;
+      *error = Gbk(u8"清单包含非法路径: ") + GbkFromUtf8(*name);
       return false;
     }
   }
@@ -85,9 +105,13 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
             [](const ManifestFile& a, const ManifestFile& b) { return a.size > b.size; });
   for (const ManifestFile& f : job.files) {
     if (!IsSafeManifestPath(f.path)) {
-      *error = Gbk(u8"清单包含非法路径: ") + f.path;
+      *error = Gbk(u8"清单包含非法路径: ") + GbkFromUtf8(f.path);
       return false;
     }
+  }
+  if (const ManifestFile* repeated = RepeatedFile(manifest.files)) {
+    *error = Gbk(u8"清单包含非法路径: ") + GbkFromUtf8(repeated->path);
+    return false;
   }
   job.mirrors = manifest.mirrors;
   const int n = static_cast<int>(job.mirrors.size());

@@ -206,7 +206,7 @@ bool FileJob(DownloadJob& job, int mirror, int file) {
   const ManifestFile& f = job.files[file];
   std::wstring local = JoinPath(job.installDir, ManifestPathToLocal(Utf8ToWide(f.path)));
   if (!IsInsideInstallDir(job.installDir, local)) {
-    SetFatalError(job, Gbk(u8"非法写入路径: ") + f.path);
+    SetFatalError(job, Gbk(u8"非法写入路径: ") + GbkFromUtf8(f.path));
     return false;
   }
   std::uint64_t localSize = 0;
@@ -229,7 +229,7 @@ bool FileJob(DownloadJob& job, int mirror, int file) {
       RecordProgress(job, f, f.size, true);
       return true;
     case TransferOutcome::Cancelled: return false;
-    case TransferOutcome::DiskError: SetFatalError(job, Gbk(u8"磁盘写入失败: ") + f.path); return false;
+    case TransferOutcome::DiskError: SetFatalError(job, Gbk(u8"磁盘写入失败: ") + GbkFromUtf8(f.path)); return false;
     case TransferOutcome::Slow:
       job.pool->PenalizeMirror(mirror);
       LogWrite("Mirror penalized, reassign file: %s from %s", f.path.c_str(), base.c_str());

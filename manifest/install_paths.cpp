@@ -27,6 +27,24 @@ bool IsPlainFolderName(std::string_view name) {
   return true;
 }
 
+std::string LocalPathKey(std::string_view path) {
+  std::string key;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of("/\\", start);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view part = path.substr(start, end - start);
+    size_t keep = part.find_last_not_of(". ");
+    // A part of dots and blanks alone ("." and the like) adds nothing.
+    if (keep != std::string_view::npos) {
+      if (!key.empty()) key.push_back('\\');
+      for (char c : part.substr(0, keep + 1)) key.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c);
+    }
+    start = end + 1;
+  }
+  return key;
+}
+
 std::wstring ManifestPathToLocal(const std::wstring& widePath) {
   std::wstring out = widePath;
   for (wchar_t& c : out)

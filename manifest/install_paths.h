@@ -15,6 +15,12 @@ bool IsSafeManifestPath(std::string_view path);
 // at the end of a name, so "..." or ". ." would name the parent), no control
 // character and none of <>"|?*.
 bool IsPlainFolderName(std::string_view name);
+// What Windows makes of a manifest path, for telling whether two paths name
+// the same file: '/' as '\', empty and "." parts dropped, the dots and blanks
+// Windows strips from the end of each part dropped, ASCII letters in upper
+// case. (Other letters fold too on Windows; the launcher folds the key
+// further with the system's own case table.)
+std::string LocalPathKey(std::string_view path);
 // The manifest path as a relative local path: '/' becomes '\'.
 std::wstring ManifestPathToLocal(const std::wstring& widePath);
 // True when `path` begins with `dir` (which ends in '\') ignoring ASCII case.

@@ -29,11 +29,10 @@ std::string FromWide(UINT codePage, std::wstring_view in) {
 std::wstring Utf8ToWide(std::string_view utf8) { return ToWide(CP_UTF8, utf8); }
 std::string WideToUtf8(std::wstring_view wide) { return FromWide(CP_UTF8, wide); }
 
+std::string GbkFromUtf8(std::string_view utf8) { return FromWide(kGbkCodePage, ToWide(CP_UTF8, utf8)); }
 std::string Gbk(std::u8string_view utf8) {
-  std::string_view bytes(reinterpret_cast<const char*>(utf8.data()), utf8.size());
-  return FromWide(kGbkCodePage, ToWide(CP_UTF8, bytes));
+  return GbkFromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
 }
-
 std::string GbkFromWide(std::wstring_view wide) { return FromWide(kGbkCodePage, wide); }
 std::wstring WideFromGbk(std::string_view gbk) { return ToWide(kGbkCodePage, gbk); }
 std::wstring WideFromAnsi(std::string_view ansi) { return ToWide(CP_ACP, ansi); }

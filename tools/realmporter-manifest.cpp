@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -296,6 +297,14 @@ int Build(int argc, char** argv) {
   if (ec) return Fail("cannot walk " + o.dir + ": " + ec.message());
   if (files.empty()) return Fail("no files in " + o.dir);
   std::sort(files.begin(), files.end(), [](const ManifestFile& a, const ManifestFile& b) { return a.path < b.path; });
+  // Names that differ only in case (or in dots and blanks at the end) are two
+  // files here and one on the players' machines, where the launcher refuses
+  // such a manifest.
+  std::map<std::string, std::string> seen;
+  for (const ManifestFile& f : files) {
+    auto [at, fresh] = seen.emplace(LocalPathKey(f.path), f.path);
+    if (!fresh) return Fail("cannot list " + f.path + ": on Windows it is the same file as " + at->second);
+  }
 
   std::string id;
   std::string draft = WriteDocument(o, files, std::string(64, '0'));

@@ -35,6 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const ManifestFile& f : m.files) {
     if (IsSafeManifestPath(f.path) && (f.path.find("..") != std::string::npos || f.path.find(':') != std::string::npos))
       std::abort();
+    // The key never grows and holds no separator but '\\'.
+    std::string key = LocalPathKey(f.path);
+    if (key.size() > f.path.size() || key.find('/') != std::string::npos) std::abort();
   }
   return 0;
 }

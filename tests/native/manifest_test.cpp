@@ -170,6 +170,10 @@ TEST(InstallPaths, SafetyAndJoining) {
   EXPECT_EQ(ManifestPathToLocal(L"Data/zhCN/x.MPQ"), L"Data\\zhCN\\x.MPQ");
   EXPECT_TRUE(HasDirectoryPrefix(L"D:\\Games\\Client\\", L"D:\\GAMES\\Client\\Data\\x"));
   EXPECT_FALSE(HasDirectoryPrefix(L"D:\\Games\\Client\\", L"D:\\Games\\Client2\\x"));
+  for (const char* same :
+       {"Data/zhCN/a.MPQ", "data\\ZHCN\\A.mpq", "Data//zhCN/./a.MPQ", "Data/zhCN. /a.MPQ .", "Data/zhCN/a.MPQ/"})
+    EXPECT_EQ(LocalPathKey(same), "DATA\\ZHCN\\A.MPQ") << same;
+  EXPECT_EQ(LocalPathKey("Data/\xc3\xa9.bin"), "DATA\\\xc3\xa9.BIN");
 }
 
 TEST(InstallPaths, InstallRootAndProductArePlainNames) {

@@ -239,6 +239,22 @@ TEST_F(Engine, IllegalPathFailsBeforeAnyTransfer) {
   EXPECT_FALSE(Run(&error));
   EXPECT_EQ(error, Gbk(u8"清单包含非法路径: ") + "a..b/evil.bin");
   EXPECT_EQ(FileRequests(), 0u);
+
+  // A second entry for a file already listed: two transfers would write it at
+  // once, each verifying only its own bytes.
+  ClientManifest m;
+  ASSERT_TRUE(FetchClientManifest(kProduct, &m, &error));
+  ClearRequestLogs();
+  m.files[0].path = "Data/\xc3\x84pfel.bin";  // Äpfel
+  for (const char* same : {"data\\\xc3\xa4PFEL.BIN", "Data//./\xc3\x84pfel.bin. "}) {
+    ClientManifest bad = m;
+    bad.files[1] = bad.files[0];
+    bad.files[1].path = same;
+    EXPECT_FALSE(RunClientDownload(nullptr, bad, save_.path(), &cancel_, &error)) << same;
+    EXPECT_EQ(error, Gbk(u8"清单包含非法路径: ") + GbkFromUtf8(same));
+  }
+  EXPECT_EQ(FileRequests(), 0u);
+  EXPECT_FALSE(Exists(save_ / L"Client"));
 }
 
 TEST_F(Engine, InstallRootOrProductBeyondOnePlainNameCreatesNothing) {
