@@ -16,21 +16,6 @@ void PostPercent(HWND window, int percent) {
   if (window) PostMessageA(window, WMU_PROGRESS, static_cast<WPARAM>(percent), 0);
 }
 
-// Free bytes the user may fill on the folder's volume. A save folder not made
-// yet (the fetch tool makes it) is answered for by the nearest folder above it.
-bool FreeBytesAt(std::wstring folder, std::uint64_t* freeBytes) {
-  for (;;) {
-    ULARGE_INTEGER available;
-    if (GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) {
-      *freeBytes = available.QuadPart;
-      return true;
-    }
-    size_t sep = folder.find_last_of(L"\\/");
-    if (sep == std::wstring::npos || sep == 0) return false;
-    folder.resize(sep);
-  }
-}
-
 // The first file, in the manifest's order, that names the same local file as
 // an earlier one ("Data/a.MPQ" and "data\\A.mpq."): two transfers would write
 // that file at once, each verifying only the bytes it wrote itself.

@@ -124,6 +124,15 @@ bool ExtractZip(const std::wstring& archive, const std::wstring& destination, co
   } else if (ListZip(source, &entries, &why) && CheckNames(entries, destination, &targets, &why)) {
     ok = !entries.empty();
     if (!ok) why = "the archive is empty";
+    // A few megabytes of entries that share their data can claim petabytes:
+    // such a pack is refused before it fills the player's disk. (When the
+    // free space cannot be read, a full disk still ends the unpacking.)
+    std::uint64_t freeBytes = 0;
+    if (ok && FreeBytesAt(destination, &freeBytes) && DeclaredUnpackedSize(entries) > freeBytes) {
+      why = "not enough room: the entries hold " + std::to_string(DeclaredUnpackedSize(entries)) + " bytes, " +
+            std::to_string(freeBytes) + " free";
+      ok = false;
+    }
     for (size_t i = 0; ok && i < entries.size(); ++i) {
       if (cancel && cancel->load()) {
         why = "cancelled";

@@ -214,6 +214,12 @@ bool StreamZipEntry(const ZipSource& source, const ZipEntry& e, const ZipSink& s
   return true;
 }
 
+std::uint64_t DeclaredUnpackedSize(const std::vector<ZipEntry>& entries) {
+  std::uint64_t total = 0;
+  for (const ZipEntry& e : entries) total = e.size > UINT64_MAX - total ? UINT64_MAX : total + e.size;
+  return total;
+}
+
 bool IsSafeZipEntryName(std::string_view name) {
   if (name.empty() || name.front() == '/' || name.front() == '\\') return false;
   if (name.find(':') != std::string_view::npos) return false;

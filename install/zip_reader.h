@@ -39,6 +39,9 @@ inline constexpr std::uint64_t kMaxZipCentralDirectory = 64ull << 20;
 
 // Reads the central directory. False with a reason for anything malformed.
 bool ListZip(const ZipSource& source, std::vector<ZipEntry>* entries, std::string* why);
+// The bytes the entries say they hold, summed (at most 2^64 - 1): all that
+// unpacking may write, since no entry may give more than it declares.
+std::uint64_t DeclaredUnpackedSize(const std::vector<ZipEntry>& entries);
 // Copies or inflates the entry into `sink` in pieces of at most 256 KiB,
 // computing the CRC as it goes. True only when the whole entry arrived with
 // its declared size and CRC; a sink may therefore have received bytes of an

@@ -35,4 +35,7 @@ bool IsInsideInstallDir(const std::wstring& installDir, const std::wstring& loca
 bool CreateParentDirectories(const std::wstring& path);
 // The size of a file; false when there is no file (or a folder) at `path`.
 bool FileSizeOf(const std::wstring& path, std::uint64_t* size);
+// Free bytes the user may fill on the folder's volume. A folder not made yet
+// is answered for by the nearest folder above it.
+bool FreeBytesAt(std::wstring folder, std::uint64_t* freeBytes);
 #endif

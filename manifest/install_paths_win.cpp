@@ -46,3 +46,16 @@ bool FileSizeOf(const std::wstring& path, std::uint64_t* size) {
   *size = (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
   return true;
 }
+
+bool FreeBytesAt(std::wstring folder, std::uint64_t* freeBytes) {
+  for (;;) {
+    ULARGE_INTEGER available;
+    if (GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) {
+      *freeBytes = available.QuadPart;
+      return true;
+    }
+    size_t sep = folder.find_last_of(L"\\/");
+    if (sep == std::wstring::npos || sep == 0) return false;
+    folder.resize(sep);
+  }
+}

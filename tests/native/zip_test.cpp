@@ -73,6 +73,9 @@ TEST(ZipReader, ReadsStoredAndDeflatedEntries) {
   EXPECT_EQ(body, "## Title: A\n" + std::string(5000, 'x'));
   ASSERT_TRUE(ReadEntry(zip, entries[2], &body, &why));
   EXPECT_EQ(body, "SET x 1");
+  EXPECT_EQ(DeclaredUnpackedSize(entries), 5012u + 7u);
+  entries[0].size = UINT64_MAX - 3;
+  EXPECT_EQ(DeclaredUnpackedSize(entries), UINT64_MAX) << "no wrap round to a small total";
 }
 
 // Entries larger than the reader's 256 KiB pieces arrive whole, in pieces.

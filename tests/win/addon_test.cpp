@@ -60,6 +60,18 @@ class PackWriter {
     central_ += Header(0x02014b50, name, compressed, crc, written, size, at);
     ++count_;
   }
+  // `count` more names for the data of the entry last added, each declaring
+  // `size` bytes: the way zip bombs claim far more than they hold.
+  void Repeat(const std::string& name, unsigned count, std::uint32_t size) {
+    const std::string last = central_.substr(central_.rfind(std::string("PK\1\2", 4)));
+    for (unsigned i = 0; i < count; ++i) {
+      std::string h = last.substr(0, 46) + name + std::to_string(i);
+      h.replace(24, 4, std::string{char(size), char(size >> 8), char(size >> 16), char(size >> 24)});
+      h.replace(28, 2, std::string{char((name.size() + std::to_string(i).size()) & 255), 0});
+      central_ += h;
+      ++count_;
+    }
+  }
   void Finish() {
     const std::uint64_t at = static_cast<std::uint64_t>(_ftelli64(f_));
     std::string end = central_;
@@ -160,6 +172,20 @@ TEST(Addon, APackOfHundredsOfMegabytesIsUnpackedWithBoundedMemory) {
   WIN32_FILE_ATTRIBUTE_DATA d;
   ASSERT_TRUE(GetFileAttributesExW((game + L"\\Interface\\AddOns\\Big\\text.txt").c_str(), GetFileExInfoStandard, &d));
   EXPECT_EQ(d.nFileSizeLow, 150u << 20);
+}
+
+TEST(Addon, APackClaimingMoreThanTheDiskHoldsWritesNothing) {
+  ScratchDir dir(L"addon-bomb");
+  const std::wstring pack = dir / L"pack.zip", game = dir / L"game";
+  MakeDirs(game);
+  PackWriter w(pack);
+  w.Add("Interface/AddOns/Bomb/a.txt", true, 1000, 1);
+  w.Repeat("Interface/AddOns/Bomb/b", 2000, 0xFFFFFFF0u);  // 8 TB
+  w.Finish();
+  std::string why;
+  EXPECT_FALSE(ExtractZip(pack, game, nullptr, &why));
+  EXPECT_EQ(why.rfind("not enough room", 0), 0u) << why;
+  EXPECT_FALSE(Exists(game + L"\\Interface"));
 }
 
 // The worker as the pack button starts it, against a loopback server.
