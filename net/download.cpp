@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "app/log.h"
 #include "app/messages.h"
@@ -11,27 +10,12 @@
 #include "net/http.h"
 #include "net/reader.h"
 #include "net/text.h"
+#include "net/url.h"
 
 namespace {
 
 constexpr int kAttempts = 3;
 constexpr DWORD kReadBuffer = 65536;
-
-std::string QueryHeader(HINTERNET request, DWORD which, DWORD bufSize) {
-  std::vector<char> buf(bufSize, 0);
-  DWORD len = bufSize;
-  if (!HttpQueryInfoA(request, which, buf.data(), &len, nullptr)) return {};
-  return std::string(buf.data(), len < bufSize ? len : bufSize);
-}
-
-// The total after '/' in "bytes a-b/total"; 0 when it is missing or '*'.
-std::uint64_t ContentRangeTotal(const std::string& contentRange) {
-  size_t slash = contentRange.find('/');
-  if (slash == std::string::npos) return 0;
-  const char* p = contentRange.c_str() + slash + 1;
-  if (*p < '0' || *p > '9') return 0;
-  return std::strtoull(p, nullptr, 10);
-}
 
 void PostFormatted(HWND window, const std::string& format, double value, bool isDouble, int intValue) {
   char text[128];
@@ -101,11 +85,20 @@ bool DownloadFile(const DownloadRequest& r) {
     // An error page is not the file: without this a 404 body of the right
     // length would be saved and reported as a finished download.
     if (status != 200 && !continuation) continue;
+    const std::string contentRange = continuation ? QueryHeader(request, HTTP_QUERY_CONTENT_RANGE, 160) : "";
+    std::uint64_t partStart = 0;
+    if (continuation && (!ContentRangeStart(contentRange, &partStart) || partStart != offset)) {
+      // Another part than the one asked for must not be appended; the next
+      // attempt asks again.
+      LogWrite("Download range mismatch (asked from %llu, got \"%s\"): %s", static_cast<unsigned long long>(offset),
+               contentRange.c_str(), r.url.c_str());
+      continue;
+    }
     std::uint64_t contentLength =
         std::strtoull(QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, 32).c_str(), nullptr, 10);
     std::uint64_t fileSize = contentLength;
     if (continuation) {
-      std::uint64_t total = ContentRangeTotal(QueryHeader(request, HTTP_QUERY_CONTENT_RANGE, 160));
+      std::uint64_t total = ContentRangeTotal(contentRange);
       fileSize = total ? total : contentLength + offset;
     }
 

@@ -80,6 +80,13 @@ DWORD QueryStatusCode(HINTERNET request) {
   return status;
 }
 
+std::string QueryHeader(HINTERNET request, DWORD which, DWORD bufSize) {
+  std::vector<char> buf(bufSize, 0);
+  DWORD len = bufSize;
+  if (!HttpQueryInfoA(request, which, buf.data(), &len, nullptr)) return {};
+  return std::string(buf.data(), len < bufSize ? len : bufSize);
+}
+
 bool HttpGetToString(const std::string& url, std::string* body) {
   body->clear();
   OpenedUrl opened;

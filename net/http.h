@@ -48,6 +48,8 @@ HINTERNET OpenSession();
 void IgnoreCertificateErrors(HINTERNET request);
 // The numeric status code, 0 when it cannot be read.
 DWORD QueryStatusCode(HINTERNET request);
+// A header's text (at most `bufSize` bytes), empty when there is none.
+std::string QueryHeader(HINTERNET request, DWORD which, DWORD bufSize);
 
 struct UrlTimeouts {
   DWORD connectMs = 60000;

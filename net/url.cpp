@@ -30,3 +30,39 @@ std::string UrlServerRoot(std::string_view url) {
   size_t slash = url.find('/', scheme + 3);
   return std::string(url.substr(0, slash)) + "/";
 }
+
+namespace {
+
+// The decimal number at `text`; false when there is none or it overflows.
+bool ReadNumber(std::string_view text, size_t* at, std::uint64_t* value) {
+  size_t p = *at;
+  std::uint64_t v = 0;
+  while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
+    const unsigned digit = static_cast<unsigned>(text[p] - '0');
+    if (v > (UINT64_MAX - digit) / 10) return false;
+    v = v * 10 + digit;
+    ++p;
+  }
+  if (p == *at) return false;
+  *at = p;
+  *value = v;
+  return true;
+}
+
+}  // namespace
+
+bool ContentRangeStart(std::string_view contentRange, std::uint64_t* start) {
+  size_t p = contentRange.find_first_not_of(' ');
+  if (p == std::string_view::npos || contentRange.substr(p, 6) != "bytes ") return false;
+  p = contentRange.find_first_not_of(' ', p + 6);
+  return p != std::string_view::npos && ReadNumber(contentRange, &p, start) && p < contentRange.size() &&
+         contentRange[p] == '-';
+}
+
+std::uint64_t ContentRangeTotal(std::string_view contentRange) {
+  size_t p = contentRange.find('/');
+  if (p == std::string_view::npos) return 0;
+  ++p;
+  std::uint64_t total = 0;
+  return ReadNumber(contentRange, &p, &total) ? total : 0;
+}

@@ -1,5 +1,7 @@
 #pragma once
-// URL text helpers shared by the manifest, download and install code. Pure.
+// URL and HTTP header text helpers shared by the manifest, download and
+// install code. Pure.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -9,3 +11,9 @@ std::string UrlEncodePath(std::string_view path);
 std::string EnsureTrailingSlash(std::string_view url);
 // "scheme://host[:port]/" of a URL (the root of its server), or empty.
 std::string UrlServerRoot(std::string_view url);
+
+// Content-Range "bytes a-b/total" of a 206 answer: the first byte's offset a.
+// False for any other form (another unit, "*" for the range, no number).
+bool ContentRangeStart(std::string_view contentRange, std::uint64_t* start);
+// Its total after '/'; 0 when it is missing or '*'.
+std::uint64_t ContentRangeTotal(std::string_view contentRange);

@@ -19,7 +19,8 @@ stall (headers, then silence for arg seconds, default 3600), drop (close
 after arg bytes of the body), nolength (no Content-Length; the body ends
 when the connection closes), norange (answer 200 with the whole file to a
 ranged request), delay (arg ms before the first byte), corrupt (flip the
-body's bytes), star (Content-Range "bytes a-b/*"). `times` limits how many
+body's bytes), star (Content-Range "bytes a-b/*"), shift (answer a ranged
+request with the file from its first byte, labelled so). `times` limits how many
 requests the fault hits (default: all); `skip` lets that many matching
 requests through first. A path may end in * as a prefix.
 Only the standard library is used.
@@ -162,6 +163,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return
             end = min(end, size - 1)
             partial = True
+            if kind == "shift":
+                start, end = 0, size - 1
         length = end - start + 1 if size else 0
         self.send_response(206 if partial else 200)
         self.send_header("Content-Type", "application/octet-stream")

@@ -159,6 +159,19 @@ TEST(Urls, EncodeAndJoin) {
   EXPECT_EQ(UrlServerRoot("https://127.0.0.2:18082/wow335/"), "https://127.0.0.2:18082/");
 }
 
+TEST(Urls, ContentRange) {
+  std::uint64_t start = 1;
+  EXPECT_TRUE(ContentRangeStart("bytes 300000-999999/1000000", &start));
+  EXPECT_EQ(start, 300000u);
+  EXPECT_TRUE(ContentRangeStart("bytes 0-9/*", &start));
+  EXPECT_EQ(start, 0u);
+  for (const char* bad : {"", "bytes */1000", "bytes=5-9/10", "items 5-9/10", "bytes 5", "bytes 99999999999999999999-"})
+    EXPECT_FALSE(ContentRangeStart(bad, &start)) << bad;
+  EXPECT_EQ(ContentRangeTotal("bytes 5-9/10"), 10u);
+  EXPECT_EQ(ContentRangeTotal("bytes 5-9/*"), 0u);
+  EXPECT_EQ(ContentRangeTotal("bytes 5-9"), 0u);
+}
+
 TEST(InstallPaths, SafetyAndJoining) {
   EXPECT_TRUE(IsSafeManifestPath("Data/zhCN/patch-zhCN-5.MPQ"));
   for (const char* bad : {"", "/Wow.exe", "\\Wow.exe", "C:/x", "../x", "a/../b", "a..b", "x:y"})

@@ -85,6 +85,17 @@ TEST_F(Download, ServerThatIgnoresRangeRestartsFromZero) {
   EXPECT_EQ(FileRequests().size(), 2u);
 }
 
+// A part from another offset than the one asked for is not appended; the
+// next attempt asks again.
+TEST_F(Download, APartFromAnotherOffsetIsNotAppended) {
+  Control(kSite, "/__fault?path=/file.bin&kind=shift&times=1");
+  Control(kSite, "/__fault?path=/file.bin&kind=drop&arg=300000&times=1");
+  ASSERT_TRUE(DownloadFile(Request()));
+  EXPECT_EQ(ReadFileBytes(dir_ / L"out.bin"), data_);
+  EXPECT_EQ(FileRequests(), (std::vector<std::string>{"GET /file.bin -", "GET /file.bin bytes=300000-",
+                                                      "GET /file.bin bytes=300000-"}));
+}
+
 TEST_F(Download, ContentRangeWithoutTotalUsesLengthPlusOffset) {
   Control(kSite, "/__fault?path=/file.bin&kind=star");
   Control(kSite, "/__fault?path=/file.bin&kind=drop&arg=100000&times=1");

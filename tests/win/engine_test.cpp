@@ -178,6 +178,14 @@ TEST_F(Engine, ResumedFilesAreVerifiedAsAWhole) {
   ExpectClient(files);
   EXPECT_NE(ReadLog().find("Download hash mismatch https://127.0.0.1:18082/wow335/engine-client/files/big.bin"),
             std::string::npos);
+
+  // A part from another offset (here the file from its first byte) is not
+  // appended: the file stays as it is and the next mirror continues it.
+  WriteFileBytes(Local("big.bin"), data.substr(0, 700000));
+  Control(kMirror1, "/__fault?path=/wow335/engine-client/files/big.bin&kind=shift&times=1");
+  ASSERT_TRUE(Run(&error));
+  ExpectClient(files);
+  EXPECT_EQ(Requests(kMirror2), std::vector<std::string>{"GET /wow335/engine-client/files/big.bin bytes=700000-"});
 }
 
 TEST_F(Engine, WithoutRangeSupportNoRangeIsSent) {
