@@ -6,7 +6,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <new>
 
 #include "app/com_out.h"
 #include "app/messages.h"
@@ -106,15 +107,18 @@ Image* DecodeWithImagingComponent(const std::wstring& path) {
                                       WICBitmapPaletteTypeCustom)) &&
       SUCCEEDED(converter->GetSize(&w, &h)) && w > 0 && w <= 16384 && h > 0 && h <= 16384 &&
       static_cast<unsigned long long>(w) * h * 4 <= 268435456ull) {
-    std::vector<BYTE> pixels(static_cast<size_t>(w) * h * 4, 0);
-    if (SUCCEEDED(converter->CopyPixels(nullptr, w * 4, static_cast<UINT>(pixels.size()), pixels.data()))) {
+    // Up to 256 MB: in a 32-bit process that can fail, and a failure must
+    // not end the launcher at every start (the image is cached).
+    const size_t bytes = static_cast<size_t>(w) * h * 4;
+    std::unique_ptr<BYTE[]> pixels(new (std::nothrow) BYTE[bytes]);
+    if (pixels && SUCCEEDED(converter->CopyPixels(nullptr, w * 4, static_cast<UINT>(bytes), pixels.get()))) {
       Bitmap* bitmap = KeepIfOk(new Bitmap(static_cast<INT>(w), static_cast<INT>(h), PixelFormat32bppARGB));
       BitmapData data;
       Rect all(0, 0, static_cast<INT>(w), static_cast<INT>(h));
       if (bitmap && bitmap->LockBits(&all, ImageLockModeWrite, PixelFormat32bppARGB, &data) == Ok) {
         for (UINT y = 0; y < h; ++y)
           std::memcpy(static_cast<BYTE*>(data.Scan0) + static_cast<size_t>(y) * data.Stride,
-                      pixels.data() + static_cast<size_t>(y) * w * 4, w * 4);
+                      pixels.get() + static_cast<size_t>(y) * w * 4, w * 4);
         bitmap->UnlockBits(&data);
         result = bitmap;
       } else {
