@@ -133,7 +133,7 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
 
   std::uint64_t fileBytes = append ? localSize : 0, transferBytes = 0;
   const ULONGLONG start = GetTickCount64();
-  bool incomplete = false, writeFailure = false, slow = false;
+  bool incomplete = false, writeFailure = false, slow = false, tooLong = false;
   // The reader takes the request over and watches the cancel flag, also
   // while a read is blocked; it reads the next block while this one is
   // written and hashed.
@@ -157,6 +157,14 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     }
     if (rs != ReadStatus::kData) {
       incomplete = true;
+      break;
+    }
+    if (got > expectedSize - fileBytes) {
+      // More than the manifest's file: not that file, and a mirror must not
+      // fill the disk with it.
+      LogWrite("Download longer than expected (%llu bytes): %s", static_cast<unsigned long long>(expectedSize),
+               url.c_str());
+      tooLong = incomplete = true;
       break;
     }
     if (std::fwrite(data, 1, got, f) != got) {
@@ -190,6 +198,11 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   if (writeFailure) {
     SetInFlight(job.counters, fileIndex, fileBytes);
     return TransferOutcome::DiskError;
+  }
+  if (tooLong) {
+    SetInFlight(job.counters, fileIndex, 0);
+    DeleteFileW(localPath.c_str());
+    return TransferOutcome::Failed;
   }
   if (slow) {
     SetInFlight(job.counters, fileIndex, fileBytes);

@@ -50,6 +50,7 @@ void RunPatch(const PatchJob& job, bool* downloaded5) {
     r.overallTotal = total;
     r.sizeFormat = job.sizeFormat;
     r.expectedHash = entry.sha256;
+    r.expectedSize = entry.size;
     return r;
   };
   std::atomic<bool>* cancel = job.cancel;

@@ -1,5 +1,6 @@
 #include "net/download.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -108,7 +109,7 @@ bool DownloadFile(const DownloadRequest& r) {
     std::uint64_t done = continuation ? offset : 0;
     int lastPercent = -1;
     std::uint64_t lastReportKiB = 0;
-    bool readError = false, writeError = false;
+    bool readError = false, writeError = false, tooLong = false;
     // The reader takes the request over and watches the cancel flag, also
     // while a read is blocked.
     CancellableReader reader(std::move(opened), kReadBuffer, r.stallMs);
@@ -127,6 +128,12 @@ bool DownloadFile(const DownloadRequest& r) {
         LogWrite("Download read stall (>=%lums): %s", static_cast<unsigned long>(r.stallMs), r.url.c_str());
       if (rs != ReadStatus::kData) {
         if (!cancel->load()) readError = true;
+        break;
+      }
+      if (r.expectedSize > 0 && got > r.expectedSize - std::min(done, r.expectedSize)) {
+        LogWrite("Download longer than expected (%llu bytes): %s", static_cast<unsigned long long>(r.expectedSize),
+                 r.url.c_str());
+        tooLong = true;
         break;
       }
       if (std::fwrite(data, 1, got, f) != got) {
@@ -151,11 +158,11 @@ bool DownloadFile(const DownloadRequest& r) {
       }
     }
     if (std::fclose(f) != 0) writeError = true;
-    // After a failed write the file's length is not known: the next attempt
-    // starts it afresh.
-    written = writeError ? 0 : done;
+    // After a failed write the file's length is not known, and a body longer
+    // than the file is not the file: the next attempt starts it afresh.
+    written = writeError || tooLong ? 0 : done;
     if (cancel->load()) break;
-    if (!readError && !writeError && ((fileSize > 0 && done == fileSize) || (fileSize == 0 && done > 0)))
+    if (!readError && !writeError && !tooLong && ((fileSize > 0 && done == fileSize) || (fileSize == 0 && done > 0)))
       succeeded = true;
   }
 

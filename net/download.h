@@ -21,6 +21,10 @@ struct DownloadRequest {
   std::uint64_t overallTotal = 0;  // 0: per-file progress
   std::string sizeFormat;          // GBK, one %.1f; empty: the default text
   std::string expectedHash;        // empty: no check
+  // The file's size when the caller knows it (0: unknown). A body that goes
+  // past it ends the attempt, and the next one starts the file afresh: a
+  // server must not fill the disk.
+  std::uint64_t expectedSize = 0;
   // An attempt that receives nothing for this long fails (the next attempt
   // resumes); a silent server would otherwise hold the job for good.
   DWORD stallMs = 120000;

@@ -20,7 +20,8 @@ after arg bytes of the body), nolength (no Content-Length; the body ends
 when the connection closes), norange (answer 200 with the whole file to a
 ranged request), delay (arg ms before the first byte), corrupt (flip the
 body's bytes), star (Content-Range "bytes a-b/*"), shift (answer a ranged
-request with the file from its first byte, labelled so). `times` limits how many
+request with the file from its first byte, labelled so), long (no
+Content-Length; after the body arg more bytes, then the connection closes). `times` limits how many
 requests the fault hits (default: all); `skip` lets that many matching
 requests through first. A path may end in * as a prefix.
 Only the standard library is used.
@@ -172,10 +173,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if partial:
             total = "*" if kind == "star" else str(size)
             self.send_header("Content-Range", "bytes %d-%d/%s" % (start, end, total))
-        if kind in ("nolength", "drop"):
+        if kind in ("nolength", "drop", "long"):
             self.send_header("Connection", "close")
             self.close_connection = True
-        if kind != "nolength":
+        if kind not in ("nolength", "long"):
             self.send_header("Content-Length", str(length))
         self.end_headers()
         if head:
@@ -218,6 +219,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
                         wait = t0 + sent / float(arg) - time.monotonic()
                         if wait > 0:
                             time.sleep(wait)
+            extra = arg if kind == "long" else 0
+            while extra > 0:
+                n = min(CHUNK, extra)
+                self.wfile.write(b"\0" * n)
+                extra -= n
             if kind == "drop":
                 self.wfile.flush()
                 self.connection.shutdown(socket.SHUT_RDWR)

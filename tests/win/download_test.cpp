@@ -96,6 +96,17 @@ TEST_F(Download, APartFromAnotherOffsetIsNotAppended) {
                                                       "GET /file.bin bytes=300000-"}));
 }
 
+// A body that goes past the size the caller knows is cut off, and the next
+// attempt starts the file afresh.
+TEST_F(Download, ABodyLongerThanTheFileIsNotKept) {
+  Control(kSite, "/__fault?path=/file.bin&kind=long&arg=3000000&times=1");
+  DownloadRequest r = Request();
+  r.expectedSize = data_.size();
+  ASSERT_TRUE(DownloadFile(r));
+  EXPECT_EQ(ReadFileBytes(dir_ / L"out.bin"), data_);
+  EXPECT_EQ(FileRequests(), (std::vector<std::string>{"GET /file.bin -", "GET /file.bin -"}));
+}
+
 TEST_F(Download, ContentRangeWithoutTotalUsesLengthPlusOffset) {
   Control(kSite, "/__fault?path=/file.bin&kind=star");
   Control(kSite, "/__fault?path=/file.bin&kind=drop&arg=100000&times=1");

@@ -97,11 +97,12 @@ TEST_F(Engine, WholeClientDownloadsVerifiesAndASecondRunTransfersNothing) {
 TEST_F(Engine, NotFoundDropsAndCorruptContentMoveTheFileElsewhere) {
   auto files = MixedClient();
   PublishClient(kProduct, "Client", files);
-  // Sorted by size: common.MPQ goes to mirror 1, patch-5 to mirror 2, Wow.exe to mirror 3.
+  // Sorted by size: common.MPQ goes to mirror 1, patch-5 and b.lua to mirror 2, Wow.exe to mirror 3.
   Control(kMirror1, "/__fault?path=/wow335/engine-client/files/Data/common.MPQ&kind=notfound");
   Control(kMirror2,
           "/__fault?path=/wow335/engine-client/files/Data/zhCN/patch-zhCN-5.MPQ&kind=drop&arg=1000000&times=1");
   Control(kMirror3, "/__fault?path=/wow335/engine-client/files/Wow.exe&kind=corrupt&times=1");
+  Control(kMirror2, "/__fault?path=/wow335/engine-client/files/Interface/AddOns/a/b.lua&kind=long&arg=3000000&times=1");
   std::string error;
   ClientManifest m;
   ASSERT_TRUE(FetchClientManifest(kProduct, &m, &error));
@@ -113,6 +114,9 @@ TEST_F(Engine, NotFoundDropsAndCorruptContentMoveTheFileElsewhere) {
   EXPECT_NE(log.find("Mirror 404 (https://127.0.0.1:18082/wow335/): Data/common.MPQ"), std::string::npos);
   EXPECT_NE(log.find("Mirror failed (https://127.0.0.2:18082/wow335/): Data/zhCN/patch-zhCN-5.MPQ"), std::string::npos);
   EXPECT_NE(log.find("Download hash mismatch https://127.0.0.3:18008/wow335/engine-client/files/Wow.exe expected"),
+            std::string::npos);
+  EXPECT_NE(log.find("Download longer than expected (70000 bytes): "
+                     "https://127.0.0.2:18082/wow335/engine-client/files/Interface/AddOns/a/b.lua"),
             std::string::npos);
   // The dropped file resumed with a Range request on the next mirror.
   bool resumed = false;
