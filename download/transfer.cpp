@@ -11,7 +11,6 @@
 #include "net/http.h"
 #include "net/reader.h"
 #include "net/text.h"
-#include "net/url.h"
 
 namespace {
 
@@ -95,15 +94,8 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     }
   } else if (status == 206) {
     append = localSize > 0;
-    std::uint64_t partStart = 0;
-    const std::string contentRange = QueryHeader(opened.request.get(), HTTP_QUERY_CONTENT_RANGE, 160);
-    if (append && (!ContentRangeStart(contentRange, &partStart) || partStart != localSize)) {
-      // Another part than the one asked for is not appended: the file stays
-      // as it is for the next mirror to continue.
-      LogWrite("Download range mismatch (asked from %llu, got \"%s\"): %s", static_cast<unsigned long long>(localSize),
-               contentRange.c_str(), url.c_str());
-      return TransferOutcome::Failed;
-    }
+    // The file stays as it is for the next mirror to continue.
+    if (append && !PartStartsAt(opened.request.get(), localSize, url)) return TransferOutcome::Failed;
   } else {
     LogWrite("Download HTTP %lu: %s", static_cast<unsigned long>(status), url.c_str());
     return TransferOutcome::Failed;

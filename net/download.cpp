@@ -86,20 +86,12 @@ bool DownloadFile(const DownloadRequest& r) {
     // An error page is not the file: without this a 404 body of the right
     // length would be saved and reported as a finished download.
     if (status != 200 && !continuation) continue;
-    const std::string contentRange = continuation ? QueryHeader(request, HTTP_QUERY_CONTENT_RANGE, 160) : "";
-    std::uint64_t partStart = 0;
-    if (continuation && (!ContentRangeStart(contentRange, &partStart) || partStart != offset)) {
-      // Another part than the one asked for must not be appended; the next
-      // attempt asks again.
-      LogWrite("Download range mismatch (asked from %llu, got \"%s\"): %s", static_cast<unsigned long long>(offset),
-               contentRange.c_str(), r.url.c_str());
-      continue;
-    }
+    if (continuation && !PartStartsAt(request, offset, r.url)) continue;  // the next attempt asks again
     std::uint64_t contentLength =
         std::strtoull(QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, 32).c_str(), nullptr, 10);
     std::uint64_t fileSize = contentLength;
     if (continuation) {
-      std::uint64_t total = ContentRangeTotal(contentRange);
+      std::uint64_t total = ContentRangeTotal(QueryHeader(request, HTTP_QUERY_CONTENT_RANGE, 160));
       fileSize = total ? total : contentLength + offset;
     }
 

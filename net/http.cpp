@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/log.h"
+#include "net/url.h"
 
 DWORD RequestFlagsFor(const std::string& url) {
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
@@ -85,6 +86,15 @@ std::string QueryHeader(HINTERNET request, DWORD which, DWORD bufSize) {
   DWORD len = bufSize;
   if (!HttpQueryInfoA(request, which, buf.data(), &len, nullptr)) return {};
   return std::string(buf.data(), len < bufSize ? len : bufSize);
+}
+
+bool PartStartsAt(HINTERNET request, std::uint64_t offset, const std::string& url) {
+  const std::string contentRange = QueryHeader(request, HTTP_QUERY_CONTENT_RANGE, 160);
+  std::uint64_t start = 0;
+  if (ContentRangeStart(contentRange, &start) && start == offset) return true;
+  LogWrite("Download range mismatch (asked from %llu, got \"%s\"): %s", static_cast<unsigned long long>(offset),
+           contentRange.c_str(), url.c_str());
+  return false;
 }
 
 bool HttpGetToString(const std::string& url, std::string* body) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstdint>
 #include <string>
 
 inline constexpr char kUserAgent[] = "RealmPorter/2.0 (Game Client Launcher)";
@@ -50,6 +51,10 @@ void IgnoreCertificateErrors(HINTERNET request);
 DWORD QueryStatusCode(HINTERNET request);
 // A header's text (at most `bufSize` bytes), empty when there is none.
 std::string QueryHeader(HINTERNET request, DWORD which, DWORD bufSize);
+// For a 206 answer to "Range: bytes=offset-": whether the part starts at
+// `offset`. Another part must not be appended to the bytes on disk; the
+// mismatch is logged.
+bool PartStartsAt(HINTERNET request, std::uint64_t offset, const std::string& url);
 
 struct UrlTimeouts {
   DWORD connectMs = 60000;
