@@ -127,10 +127,11 @@ bool ExtractZip(const std::wstring& archive, const std::wstring& destination, co
     // A few megabytes of entries that share their data can claim petabytes:
     // such a pack is refused before it fills the player's disk. (When the
     // free space cannot be read, a full disk still ends the unpacking.)
+    const std::uint64_t declared = DeclaredUnpackedSize(entries);
     std::uint64_t freeBytes = 0;
-    if (ok && FreeBytesAt(destination, &freeBytes) && DeclaredUnpackedSize(entries) > freeBytes) {
-      why = "not enough room: the entries hold " + std::to_string(DeclaredUnpackedSize(entries)) + " bytes, " +
-            std::to_string(freeBytes) + " free";
+    if (ok && FreeBytesAt(destination, &freeBytes) && declared > freeBytes) {
+      why = "not enough room: the entries hold " + std::to_string(declared) + " bytes, " + std::to_string(freeBytes) +
+            " free";
       ok = false;
     }
     for (size_t i = 0; ok && i < entries.size(); ++i) {
