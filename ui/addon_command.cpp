@@ -64,9 +64,8 @@ void OnAddonCommand(HWND hwnd, AddonPack which) {
   job.cacheFile = AddonCachePath(pack.cacheName);
   if (job.cacheFile.empty()) return ShowBox(hwnd, u8"无法创建插件缓存目录。", u8"错误", MB_ICONERROR);
   ClaimJob(hwnd, JobKind::Addon, pack.button);
-  HWND bar = ShowJobProgress(hwnd);
-  HWND notice = GetDlgItem(hwnd, kIdNotice);
-  SetStatusText(hwnd, notice, Gbk(pack.starting).c_str());
+  ShowJobProgress(hwnd);
+  SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice), Gbk(pack.starting).c_str());
   job.window = hwnd;
   job.gamePath = GamePath;
   job.gameFolder = GameFolderOf(job.gamePath);
@@ -76,13 +75,8 @@ void OnAddonCommand(HWND hwnd, AddonPack which) {
   job.sizeFormat = Gbk(pack.size);
   job.successText = Gbk(pack.success);
   job.buttonId = pack.button;
-  if (!TrySpawnDetached(AddonWorker, std::move(job))) {
-    ReleaseJob(hwnd, JobKind::Addon);
-    if (bar) ShowWindow(bar, SW_HIDE);
-    std::string busyText = Gbk(u8"系统繁忙，无法启动安装线程，请稍后重试。");
-    SetStatusText(hwnd, notice, busyText.c_str());
-    MessageBoxA(hwnd, busyText.c_str(), Gbk(u8"错误").c_str(), MB_ICONERROR);
-  }
+  if (!TrySpawnDetached(AddonWorker, std::move(job)))
+    ReportJobNotStarted(hwnd, JobKind::Addon, u8"系统繁忙，无法启动安装线程，请稍后重试。");
 }
 
 void OnAddonDone(HWND hwnd, int result) {

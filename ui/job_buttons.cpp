@@ -104,6 +104,14 @@ void ReleaseJob(HWND hwnd, JobKind kind) {
   ApplyJobButtons(hwnd);
 }
 
+void ReportJobNotStarted(HWND hwnd, JobKind kind, std::u8string_view text) {
+  ReleaseJob(hwnd, kind);
+  HideProgress(hwnd);
+  const std::string gbk = Gbk(text);
+  SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice), gbk.c_str());
+  MessageBoxA(hwnd, gbk.c_str(), Gbk(u8"错误").c_str(), MB_ICONERROR);
+}
+
 bool ConfirmCancel(HWND hwnd, std::u8string_view text, std::u8string_view title) {
   return MessageBoxA(hwnd, Gbk(text).c_str(), Gbk(title).c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }

@@ -25,6 +25,9 @@ void ClaimJob(HWND hwnd, JobKind kind, int button);
 // Releases the slot, on completion or when the worker could not start, and
 // sets the buttons from the jobs that still run.
 void ReleaseJob(HWND hwnd, JobKind kind);
+// When the worker could not start: the slot released, the progress bar
+// hidden, and `text` in the notice and in an error box.
+void ReportJobNotStarted(HWND hwnd, JobKind kind, std::u8string_view text);
 
 // Yes/No cancel confirmation with No as the default.
 bool ConfirmCancel(HWND hwnd, std::u8string_view text, std::u8string_view title);

@@ -95,9 +95,8 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
     job.hasBackup5 = MoveFileW(job.archive5.c_str(), job.backup5.c_str()) != 0;
   }
   ClaimJob(hwnd, ed.kind, ed.button);
-  HWND bar = ShowJobProgress(hwnd);
-  HWND notice = GetDlgItem(hwnd, kIdNotice);
-  SetStatusText(hwnd, notice, Gbk(ed.starting).c_str());
+  ShowJobProgress(hwnd);
+  SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice), Gbk(ed.starting).c_str());
 
   job.manifestName = ed.manifest;
   job.percentFormat = Gbk(ed.percent);
@@ -110,11 +109,7 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
   const std::wstring archive5 = job.archive5, backup5 = job.backup5;
   if (!TrySpawnDetached(PatchWorker, std::move(job))) {
     if (hasBackup5) RestoreBackupFile(archive5, backup5);
-    ReleaseJob(hwnd, ed.kind);
-    if (bar) ShowWindow(bar, SW_HIDE);
-    std::string busyText = Gbk(u8"系统繁忙，无法启动下载线程，请稍后重试。");
-    SetStatusText(hwnd, notice, busyText.c_str());
-    MessageBoxA(hwnd, busyText.c_str(), Gbk(u8"错误").c_str(), MB_ICONERROR);
+    ReportJobNotStarted(hwnd, ed.kind, u8"系统繁忙，无法启动下载线程，请稍后重试。");
   }
 }
 
