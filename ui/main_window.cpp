@@ -243,14 +243,12 @@ const char* StandingNotice() {
   return text.c_str();
 }
 
-HWND ShowJobProgress(HWND mainWindow) {
-  HWND bar = GetDlgItem(mainWindow, kIdProgress);
-  if (bar) {
+void ShowJobProgress(HWND mainWindow) {
+  if (HWND bar = GetDlgItem(mainWindow, kIdProgress)) {
     SendMessageA(bar, PBM_SETRANGE32, 0, 100);
     SendMessageA(bar, PBM_SETPOS, 0, 0);
     ShowWindow(bar, SW_SHOW);
   }
-  return bar;
 }
 
 void SetStatusText(HWND parent, HWND control, const char* text) {

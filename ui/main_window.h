@@ -15,9 +15,8 @@ void SetStatusTextUtf8(HWND parent, HWND control, const char* text);
 void SetTaskbarProgress(HWND window, int percent);
 void SetTaskbarProgressNone(HWND window);
 
-// The progress bar reset to 0 within 0..100 and shown, for a job that
-// starts; returns it (null when it is missing).
-HWND ShowJobProgress(HWND mainWindow);
+// The progress bar reset to 0 within 0..100 and shown, for a job that starts.
+void ShowJobProgress(HWND mainWindow);
 
 // The notice's standing text.
 const char* StandingNotice();  // GBK
