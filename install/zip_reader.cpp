@@ -17,6 +17,20 @@ std::uint64_t U64(std::string_view d, size_t at) {
   return U32(d, at) | static_cast<std::uint64_t>(U32(d, at + 4)) << 32;
 }
 
+// A '\\' written by a Windows tool is a separator, but only where it is a
+// character of its own: in a GBK name (no UTF-8 flag) 0x5C is also the second
+// byte of characters such as 運 (DF 5C), so lead bytes carry their trail
+// byte past the replacement. In UTF-8 no byte of a sequence is below 0x80.
+void SeparatorsToSlash(std::string* name, bool utf8) {
+  for (size_t i = 0; i < name->size(); ++i) {
+    unsigned char c = static_cast<unsigned char>((*name)[i]);
+    if (!utf8 && c >= 0x81 && c <= 0xFE && i + 1 < name->size())
+      ++i;
+    else if (c == '\\')
+      (*name)[i] = '/';
+  }
+}
+
 bool Fail(std::string* why, const char* text) {
   if (why) *why = text;
   return false;
@@ -110,7 +124,7 @@ bool ListZip(const ZipSource& source, std::vector<ZipEntry>* entries, std::strin
     e.localHeaderOffset = U32(d, p + 42);
     if (p + 46 + nameLen + extraLen + commentLen > end) return Fail(why, "entry runs past the central directory");
     e.name.assign(d.substr(p + 46, nameLen));
-    std::replace(e.name.begin(), e.name.end(), '\\', '/');
+    SeparatorsToSlash(&e.name, e.utf8);
     ApplyZip64(std::string_view(d).substr(p + 46 + nameLen, extraLen), &e, e.size == 0xFFFFFFFFu,
                e.compressedSize == 0xFFFFFFFFu, e.localHeaderOffset == 0xFFFFFFFFu);
     e.directory = !e.name.empty() && e.name.back() == '/';

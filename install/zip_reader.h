@@ -12,7 +12,7 @@
 #include <vector>
 
 struct ZipEntry {
-  std::string name;   // as stored; '/' separated (a '\' is read as '/')
+  std::string name;   // as stored, '/' separated: a '\' that is a character of its own reads as '/'
   bool utf8 = false;  // general-purpose flag bit 11: the name is UTF-8
   bool directory = false;
   std::uint16_t method = 0;

@@ -25,7 +25,7 @@ TEST(JsonScan, StringsAreRawAndEndAtTheFirstQuote) {
       {R"({"k":"ab\"cd"})", true, "ab\\"},   {R"({"k":""})", true, ""},
       {R"({"k": 12, "n": "x"})", true, "n"},  // the first quoted text after the colon, wherever it is
       {R"({"k" "v"})", false, "keep"},       {R"({"k":"unterminated)", false, "keep"},
-      {R"({"kk":"v"})", false, "keep"},
+      {R"({"kk":"v"})", false, "keep"},      {"{\"k\":\n\"v\"}", true, "v"},
   };
   for (const auto& c : cases) {
     std::string out = "keep";
@@ -40,9 +40,19 @@ TEST(JsonScan, NumbersFollowStrtoullRules) {
     bool ok;
     std::uint64_t value;
   } cases[] = {
-      {R"({"n": 12})", true, 12},  {"{\"n\":\t12}", true, 12}, {R"({"n":-1})", true, UINT64_MAX},
-      {R"({"n":+7})", true, 7},    {R"({"n":007})", true, 7},  {R"({"n":99999999999999999999999})", true, UINT64_MAX},
-      {R"({"n":"12"})", false, 0}, {R"({"n":x})", false, 0},   {R"({"n":})", false, 0},
+      {R"({"n": 12})", true, 12},
+      {"{\"n\":\t12}", true, 12},
+      {R"({"n":-1})", true, UINT64_MAX},
+      {R"({"n":+7})", true, 7},
+      {R"({"n":007})", true, 7},
+      {R"({"n":99999999999999999999999})", true, UINT64_MAX},
+      {R"({"n":18446744073709551615})", true, UINT64_MAX},
+      {R"({"n":18446744073709551616})", true, UINT64_MAX},
+      {R"({"n":18446744073709551614})", true, UINT64_MAX - 1},
+      {"{\"n\":\n12}", true, 12},
+      {R"({"n":"12"})", false, 0},
+      {R"({"n":x})", false, 0},
+      {R"({"n":})", false, 0},
   };
   for (const auto& c : cases) {
     std::uint64_t v = 42;

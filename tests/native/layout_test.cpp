@@ -124,6 +124,7 @@ TEST(JobButtons, ComputedFromEveryRunningJob) {
        {true, true, kIdClientHd},
        {},
        "--bC-.."},
+      {"normal patch", {true, false, kIdPatchNormal}, {}, {}, {}, "-B-...."},
       {"normal patch and addon install", {true, false, kIdPatchNormal}, {}, {}, {true, false, kIdAddonB}, "-B-..-B"},
       {"addon install alone", {}, {}, {}, {true, false, kIdAddonB}, "-....-B"},
       {"normal client", {}, {}, {true, false, kIdClientNormal}, {}, ".---B.."},

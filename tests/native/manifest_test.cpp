@@ -69,6 +69,10 @@ TEST(Canonical, ExampleIsByteForByte) {
   ASSERT_TRUE(ComputeManifestId(kPretty, &b));
   EXPECT_EQ(a, b);
   EXPECT_EQ(a.size(), 64u);
+  // Pinned: every published identity depends on these exact bytes, a blank
+  // written as \u0020 or a reordered key would change them all unnoticed.
+  ASSERT_TRUE(ComputeManifestId(Replace(kPretty, "\"X\"", "\"My Client\""), &a));
+  EXPECT_EQ(a, "7546ab1538ecea556d8da42590f853562e51e47cac49d7807190d55592e014c3");
 }
 
 TEST(Canonical, EscapingAndNumbers) {

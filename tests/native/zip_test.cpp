@@ -13,6 +13,10 @@ namespace {
 struct ZipBuilder {
   std::string data, central;
   int count = 0;
+  // For the next entry: an extra field in its local header only (Info-ZIP's
+  // zip writes one of another length there), and a zip64 extra field in the
+  // central directory with the 32-bit sizes marked full.
+  std::string localExtra, zip64Extra;
   static void Put16(std::string& s, unsigned v) { s += char(v & 255), s += char(v >> 8 & 255); }
   static void Put32(std::string& s, unsigned long v) { Put16(s, v & 0xFFFF), Put16(s, v >> 16 & 0xFFFF); }
   void Add(const std::string& name, const std::string& body, bool deflate = true, bool utf8 = false) {
@@ -30,13 +34,15 @@ struct ZipBuilder {
     std::string local;
     Put32(local, 0x04034b50), Put16(local, 20), Put16(local, utf8 ? 0x800 : 0), Put16(local, method);
     Put32(local, 0), Put32(local, crc), Put32(local, packed.size()), Put32(local, body.size());
-    Put16(local, name.size()), Put16(local, 0);
-    data += local + name + packed;
+    Put16(local, name.size()), Put16(local, localExtra.size());
+    data += local + name + localExtra + packed;
+    bool z64 = !zip64Extra.empty();
     Put32(central, 0x02014b50), Put16(central, 20), Put16(central, 20), Put16(central, utf8 ? 0x800 : 0);
-    Put16(central, method), Put32(central, 0), Put32(central, crc), Put32(central, packed.size());
-    Put32(central, body.size()), Put16(central, name.size()), Put16(central, 0), Put16(central, 0);
-    Put16(central, 0), Put16(central, 0), Put32(central, 0), Put32(central, offset);
-    central += name;
+    Put16(central, method), Put32(central, 0), Put32(central, crc), Put32(central, z64 ? 0xFFFFFFFF : packed.size());
+    Put32(central, z64 ? 0xFFFFFFFF : body.size()), Put16(central, name.size()), Put16(central, zip64Extra.size());
+    Put16(central, 0), Put16(central, 0), Put16(central, 0), Put32(central, 0), Put32(central, offset);
+    central += name + zip64Extra;
+    localExtra.clear(), zip64Extra.clear();
     ++count;
   }
   std::string Finish() {
@@ -126,9 +132,63 @@ TEST(ZipReader, DamageIsReportedNotTrusted) {
   EXPECT_FALSE(ListZip(MemoryZipSource("PK"), &entries, &why));
 }
 
+// Headers as other tools write them: a local extra field of another length
+// than the central one, zip64 sizes, a stored entry damaged in place.
+TEST(ZipReader, OtherWritersHeaders) {
+  const std::string body = "SET gxApi \"d3d9\"\n" + std::string(3000, 'y');
+  std::string size64, size64Short;
+  ZipBuilder::Put16(size64, 1), ZipBuilder::Put16(size64, 16);
+  for (int half = 0; half < 2; ++half) ZipBuilder::Put32(size64, body.size()), ZipBuilder::Put32(size64, 0);
+  size64Short = size64.substr(0, 12);
+  ZipBuilder z;
+  z.localExtra = std::string("UT\x09\x00", 4) + std::string(9, '\x01') + "ux" + std::string(13, '\x02');
+  z.Add("deflated.txt", body);
+  z.localExtra = "UT" + std::string(6, '\0');
+  z.Add("stored.txt", body, false);
+  z.zip64Extra = size64;
+  z.Add("zip64.txt", body, false);
+  z.zip64Extra = size64Short;  // says 16 bytes, holds 8: nothing is read past it
+  z.Add("short64.txt", body, false);
+  std::string zip = z.Finish();
+  std::vector<ZipEntry> entries;
+  std::string why, body2;
+  ASSERT_TRUE(ListZip(MemoryZipSource(zip), &entries, &why)) << why;
+  ASSERT_EQ(entries.size(), 4u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(entries[i].size, body.size()) << entries[i].name;
+    EXPECT_TRUE(ReadEntry(zip, entries[i], &body2, &why)) << entries[i].name << ": " << why;
+    EXPECT_EQ(body2, body) << entries[i].name;
+  }
+  EXPECT_EQ(entries[3].size, 0xFFFFFFFFu) << "a cut-short zip64 field leaves the sizes unread";
+  EXPECT_FALSE(ReadEntry(zip, entries[3], &body2, &why));
+  std::string bad = zip;
+  bad[zip.find("SET gxApi")] ^= 0x20;  // the stored entry's first byte
+  EXPECT_FALSE(ReadEntry(bad, entries[1], &body2, &why));
+  EXPECT_EQ(why, "CRC mismatch");
+}
+
+// Separators are read after the name's characters: in GBK, 0x5C is also the
+// second byte of characters such as 運 (DF 5C).
+TEST(ZipReader, BackslashesInNames) {
+  ZipBuilder z;
+  z.Add("Interface\\AddOns\\Foo\\\xDF\x5C.lua", "x", false);
+  z.Add("Interface/AddOns/\xDF\x5C", "x", false);
+  z.Add("Interface\\AddOns\\\xE9\x81\x8B\\a.lua", "x", false, true);
+  std::vector<ZipEntry> entries;
+  std::string why;
+  ASSERT_TRUE(ListZip(MemoryZipSource(z.Finish()), &entries, &why)) << why;
+  EXPECT_EQ(entries[0].name, "Interface/AddOns/Foo/\xDF\x5C.lua");
+  EXPECT_EQ(entries[1].name, "Interface/AddOns/\xDF\x5C");
+  EXPECT_FALSE(entries[1].directory);
+  EXPECT_EQ(entries[2].name, "Interface/AddOns/\xE9\x81\x8B/a.lua");
+}
+
 TEST(ZipReader, UnsafeNames) {
-  for (const char* ok : {"Interface/a.toc", "a..b/c", "./x", "WTF"}) EXPECT_TRUE(IsSafeZipEntryName(ok)) << ok;
-  for (const char* bad : {"", "/etc/x", "\\x", "C:/x", "c:x", "../x", "a/../../x", "a\\..\\x", "a/.../x", "a/.. /x"})
+  using namespace std::string_view_literals;
+  for (std::string_view ok : {"Interface/a.toc"sv, "a..b/c"sv, "./x"sv, "WTF"sv})
+    EXPECT_TRUE(IsSafeZipEntryName(ok)) << ok;
+  for (std::string_view bad : {""sv, "/etc/x"sv, "\\x"sv, "C:/x"sv, "c:x"sv, "../x"sv, "a/../../x"sv, "a\\..\\x"sv,
+                               "a/.../x"sv, "a/.. /x"sv, "a\0b"sv})
     EXPECT_FALSE(IsSafeZipEntryName(bad)) << bad;
 }
 
