@@ -10,11 +10,56 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 enum class TransferOutcome { Failed = 0, Done = 1, Slow = 2, Cancelled = 3, NotFound = 4, DiskError = 5 };
 
 inline constexpr std::uint64_t kMirrorCooldownMs = 60000;
+
+// A file that has failed on every available mirror in a row waits before its
+// next round, so that a file missing everywhere (published manifest, files
+// not yet copied) cannot make every player's launcher ask the mirrors for it
+// as fast as they answer. There is no limit on rounds: the player cancels.
+inline constexpr std::uint64_t kRetryFirstWaitMs = 1000;
+inline constexpr std::uint64_t kRetryMaxWaitMs = 60000;
+
+// What an attempt's failure says about the file on the mirrors.
+enum class AttemptFailure { Missing, Damaged, Other };
+
+// A file's failed attempts since it last made progress. Only the worker that
+// holds the file touches it; the queues hand the file, and so this, over.
+struct FileRetry {
+  int attemptsInRound = 0;
+  unsigned rounds = 0;  // full rounds without progress
+  bool allMissing = true, allDamaged = true;
+  std::vector<std::string> answers;  // each mirror's last answer, by mirror index
+};
+
+struct RoundEnd {
+  bool ended = false;
+  unsigned round = 0;  // 1 for the first full round
+  std::uint64_t waitMs = 0;
+  AttemptFailure reason = AttemptFailure::Other;  // Missing or Damaged only when every attempt of the round was
+};
+
+// Counts one failed attempt of a file on `mirror`. An attempt that left more
+// of the file on disk than it found is progress and starts afresh. A round
+// is as many attempts in a row as there are available mirrors (at least one).
+RoundEnd AfterFailedAttempt(FileRetry& r, int mirror, int mirrorCount, int availableMirrors, bool progressed,
+                            AttemptFailure failure, const std::string& answer);
+// 1 s after the first round, doubling, at most 60 s.
+std::uint64_t RetryWaitMs(unsigned round);
+// "<mirror>: <answer>; ..." for every mirror that has answered.
+std::string DescribeAnswers(const std::vector<std::string>& mirrors, const FileRetry& r);
+
+// A file held out of every queue until its round's wait is over.
+struct ParkedFile {
+  int file = -1;
+  int source = 0;  // the mirror of its last attempt
+  std::uint64_t due = 0;
+  AttemptFailure reason = AttemptFailure::Other;
+};
 
 // Flags of one job: stop and fatal belong to the job, cancel to the user
 // (may be null).
@@ -53,6 +98,13 @@ class MirrorPool {
   std::uint64_t Now() const { return now_(); }
   size_t QueuedCount(int mirror);
 
+  void Park(const ParkedFile& parked);
+  // Hands every parked file whose time has come on from its source, as
+  // ReassignFile does; returns how many.
+  int ReleaseDue();
+  // The parked file due first; false when none waits.
+  bool NextParked(ParkedFile* out);
+
   // One mirror worker's loop: takes files from its own queue and runs
   // `fileJob(mirror, file)` until the job stops, is cancelled or fails
   // fatally. `sleepMs` waits out a cool-down in steps.
@@ -64,15 +116,18 @@ class MirrorPool {
   std::unique_ptr<std::atomic<std::uint64_t>[]> deadlines_;
   std::function<std::uint64_t()> now_;
   std::uint64_t cooldownMs_;
+  std::mutex parkedMutex_;
+  std::vector<ParkedFile> parked_;
 };
 
 // Percentage of the job: nearest integer of min(done, total) / total, and at
 // least 1 once any byte is there.
 int JobPercent(std::uint64_t done, std::uint64_t total);
 
-enum class JobStatusKind { Downloading, CoolingDown, Retrying };
+enum class JobStatusKind { Downloading, CoolingDown, Retrying, FileWaiting };
+// A file waiting out its round is named while nothing else moves.
 JobStatusKind ChooseJobStatus(int availableMirrors, std::uint32_t completedFiles, std::uint32_t fileCount,
-                              std::uint64_t msSinceChange, double speedMBps);
+                              std::uint64_t msSinceChange, double speedMBps, bool fileWaiting = false);
 
 // Transfer speed between two samples of the job's byte total, in MB/s. The
 // total can go down between samples (a file that failed its hash is counted

@@ -129,6 +129,73 @@ TEST(JobProgress, StatusKind) {
   EXPECT_EQ(ChooseJobStatus(1, 1, 2, 60000, 0.0), JobStatusKind::Retrying);
   EXPECT_EQ(ChooseJobStatus(1, 1, 2, 59999, 0.0), JobStatusKind::Downloading);
   EXPECT_EQ(ChooseJobStatus(1, 1, 2, 60000, 0.02), JobStatusKind::Downloading);
+  EXPECT_EQ(ChooseJobStatus(0, 1, 2, 60000, 0.0, true), JobStatusKind::FileWaiting);
+  EXPECT_EQ(ChooseJobStatus(3, 1, 2, 0, 0.5, true), JobStatusKind::Downloading) << "other files move";
+}
+
+TEST(FileRetry, RoundsWaitDoublingUpToAMinuteAndProgressStartsAfresh) {
+  using F = AttemptFailure;
+  struct Step {
+    int mirror, available;
+    bool progressed;
+    F failure;
+    bool ended;
+    std::uint64_t waitMs;
+    F reason;
+  } steps[] = {
+      {0, 3, false, F::Missing, false, 0, F::Other},
+      {1, 3, false, F::Missing, false, 0, F::Other},
+      {2, 3, false, F::Missing, true, 1000, F::Missing},  // every mirror answered 404: wait 1 s
+      {0, 3, false, F::Damaged, false, 0, F::Other},
+      {1, 3, false, F::Damaged, false, 0, F::Other},
+      {2, 3, false, F::Missing, true, 2000, F::Other},  // mixed answers
+      {0, 3, false, F::Damaged, false, 0, F::Other},
+      {1, 3, false, F::Damaged, false, 0, F::Other},
+      {2, 3, false, F::Damaged, true, 4000, F::Damaged},
+      {0, 3, true, F::Other, false, 0, F::Other},  // bytes arrived: the count starts again
+      {1, 3, false, F::Other, false, 0, F::Other},
+      {2, 3, false, F::Other, false, 0, F::Other},
+      {0, 3, false, F::Other, true, 1000, F::Other},
+      {1, 1, false, F::Missing, true, 2000, F::Missing},  // only one mirror left available
+      {1, 0, false, F::Missing, true, 4000, F::Missing},  // none: still one attempt a round
+  };
+  FileRetry r;
+  int i = 0;
+  for (const Step& s : steps) {
+    RoundEnd end = AfterFailedAttempt(r, s.mirror, 3, s.available, s.progressed, s.failure, "HTTP 404");
+    EXPECT_EQ(end.ended, s.ended) << "step " << i;
+    EXPECT_EQ(end.waitMs, s.waitMs) << "step " << i;
+    if (s.ended) EXPECT_EQ(end.reason, s.reason) << "step " << i;
+    ++i;
+  }
+  for (auto [round, ms] : {std::pair<unsigned, std::uint64_t>{0, 0}, {1, 1000}, {6, 32000}, {7, 60000}, {500, 60000}})
+    EXPECT_EQ(RetryWaitMs(round), ms) << round;
+}
+
+TEST(FileRetry, AnswersNameEachMirror) {
+  FileRetry r;
+  AfterFailedAttempt(r, 2, 3, 3, false, AttemptFailure::Missing, "HTTP 404");
+  AfterFailedAttempt(r, 0, 3, 3, false, AttemptFailure::Damaged, "SHA-256 mismatch");
+  EXPECT_EQ(DescribeAnswers({"https://a/", "https://b/", "https://c/"}, r),
+            "https://a/: SHA-256 mismatch; https://c/: HTTP 404");
+}
+
+TEST(MirrorPool, ParkedFilesWaitTheirTurnThenGoToTheNextMirror) {
+  FakeClock clock;
+  MirrorPool pool(3, clock.fn());
+  pool.Park({4, 2, 3000, AttemptFailure::Missing});
+  pool.Park({5, 0, 2000, AttemptFailure::Damaged});
+  ParkedFile next;
+  ASSERT_TRUE(pool.NextParked(&next));
+  EXPECT_EQ(next.file, 5);
+  EXPECT_EQ(pool.ReleaseDue(), 0);
+  clock.ms = 2000;
+  EXPECT_EQ(pool.ReleaseDue(), 1);
+  EXPECT_EQ(pool.TakeAll(1), std::vector<int>{5});
+  clock.ms = 5000;
+  EXPECT_EQ(pool.ReleaseDue(), 1);
+  EXPECT_EQ(pool.TakeAll(0), std::vector<int>{4});
+  EXPECT_FALSE(pool.NextParked(&next));
 }
 
 // Many workers reassigning, penalising and taking files from each other at

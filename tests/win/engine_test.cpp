@@ -160,6 +160,61 @@ TEST_F(Engine, SilentMirrorEndsAsFailedNotAHang) {
       std::string::npos);
 }
 
+// A file that fails on every mirror waits 1 s, 2 s, 4 s... between rounds:
+// by 6 s three rounds have asked each mirror once (the fourth is due at
+// about 7.4 s), where asking without pause sent hundreds. The status names
+// the file, and only the first round logs its requests.
+TEST_F(Engine, AFileFailingOnEveryMirrorWaitsLongerEachRound) {
+  struct {
+    const char* fault;
+    const char8_t* status;
+    const char* firstRoundLine;
+  } cases[] = {{"notfound", u8"镜像服务器上缺少文件：gone.bin，", "Mirror 404 ("},
+               {"corrupt", u8"镜像服务器上的文件校验失败：gone.bin，", "Download hash mismatch "}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    ClearAllServers();
+    ClearLog();
+    recorder_.messages.clear();
+    RemoveTree(save_ / L"Client");
+    std::vector<ClientFile> files = {{"ok.bin", PatternBytes(5000, 51)}, {"gone.bin", PatternBytes(3000, 52)}};
+    PublishClient(kProduct, "Client", files);
+    for (const char* m : {kMirror1, kMirror2, kMirror3})
+      Control(m, std::string("/__fault?path=/wow335/engine-client/files/gone.bin&kind=") + c.fault);
+    ClientManifest m;
+    std::string error;
+    ASSERT_TRUE(FetchClientManifest(kProduct, &m, &error));
+    ClearRequestLogs();
+    cancel_ = false;
+    bool result = true;
+    std::thread t([&] { result = RunClientDownload(recorder_.hwnd(), m, save_.path(), &cancel_, &error); });
+    recorder_.Pump(6000);
+    cancel_ = true;
+    t.join();
+    EXPECT_FALSE(result);
+    EXPECT_EQ(ReadFileBytes(Local("ok.bin")), files[0].data);
+    for (const char* mirror : {kMirror1, kMirror2, kMirror3}) {
+      size_t asked = 0;
+      for (const auto& line : Requests(mirror)) asked += line.find("/gone.bin ") != std::string::npos;
+      EXPECT_EQ(asked, 3u) << mirror;
+    }
+    recorder_.Pump();
+    auto texts = recorder_.Texts();
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
+      return text.rfind(U8(c.status), 0) == 0 && text.find(U8(u8" 秒后重试...")) != std::string::npos;
+    }));
+    std::string log = ReadLog();
+    auto count = [&](const std::string& what) {
+      size_t n = 0;
+      for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+      return n;
+    };
+    EXPECT_EQ(count(c.firstRoundLine), 3u);
+    EXPECT_EQ(count("File failed on every mirror, round "), 3u);
+    EXPECT_EQ(count("File failed on every mirror, round 3, next try in 4 s: gone.bin (https://127.0.0.1:18082/"), 1u);
+  }
+}
+
 // A file is hashed as its bytes arrive, a resumed one starting with what is
 // already on disk: the verdict is that of the whole file, wherever the
 // transfer resumed, and a wrong byte on disk still fails it.
