@@ -53,7 +53,7 @@ done
 part=Data/zhCN/patch-zhCN-5.MPQ
 answers() { echo "(https://127.0.0.1:18082/wow335/: $1; https://127.0.0.2:18082/wow335/: $1; https://127.0.0.3:18008/wow335/: $1)"; }
 for fault in missing damaged; do
-  rm "$save/E2E Client/$part"
+  rm -f "$save/E2E Client/$part"
   for m in m1 m2 m3; do
     f="$build/www/$m/wow335/e2e-client/files/$part"
     if [ $fault = missing ]; then rm "$f"; else head -c 700000 /dev/zero >"$f"; fi
