@@ -92,8 +92,16 @@ void RetryElsewhere(DownloadJob& job, int mirror, int file, bool progressed, con
   const ManifestFile& f = job.files[file];
   if (auto report = Options.onFailedAttempt.load()) report(job.mirrors[mirror], f.path, answer.text);
   FileRetry& retry = job.retries[file];
-  const RoundEnd end = AfterFailedAttempt(retry, mirror, static_cast<int>(job.mirrors.size()),
-                                          job.pool->AvailableMirrorCount(), progressed, answer.failure, answer.text);
+  const RoundEnd end = AfterFailedAttempt(
+      retry, mirror, static_cast<int>(job.mirrors.size()), [&job](int m) { return job.pool->IsAvailable(m); },
+      progressed, answer.failure, answer.text);
+  unsigned& streak = job.failStreaks[mirror];
+  streak = progressed ? 0 : streak + 1;
+  if (const std::uint64_t rest = MirrorRestMs(streak)) {
+    // Its queue goes to the mirrors that answer, as after a slow transfer.
+    job.pool->CoolMirror(mirror, rest);
+    for (int queued : job.pool->TakeAll(mirror)) job.pool->ReassignFile(queued, mirror);
+  }
   if (!end.ended) {
     job.pool->ReassignFile(file, mirror);
     return;
@@ -167,6 +175,7 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
   LoadProgress(job.progressPath, manifest, saveFolder, &job.progress);
   job.counters.slots.assign(job.files.size(), 0);
   job.retries.assign(job.files.size(), FileRetry{});
+  job.failStreaks.assign(job.mirrors.size(), 0);
 
   std::uint64_t total = 0;
   for (const ManifestFile& f : job.files) total += f.size;

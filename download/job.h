@@ -41,6 +41,9 @@ struct DownloadJob {
   // A transfer that receives nothing for this long ends as Failed.
   DWORD stallMs = 120000;
   std::vector<FileRetry> retries;  // by file index
+  // Failed attempts in a row without progress, by mirror; each is touched
+  // only by its mirror's worker.
+  std::vector<unsigned> failStreaks;
 };
 
 // What one attempt got, in a few words for the operator ("HTTP 404",

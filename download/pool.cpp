@@ -45,6 +45,11 @@ void MirrorPool::ReassignFile(int file, int source) {
 
 void MirrorPool::PenalizeMirror(int mirror) { deadlines_[mirror].store(now_() + cooldownMs_); }
 
+void MirrorPool::CoolMirror(int mirror, std::uint64_t ms) {
+  const std::uint64_t until = now_() + ms;
+  if (until > deadlines_[mirror].load()) deadlines_[mirror].store(until);
+}
+
 std::vector<int> MirrorPool::TakeAll(int mirror) {
   MirrorQueue& q = *queues_[mirror];
   std::lock_guard<std::mutex> lock(q.mutex);
@@ -131,27 +136,32 @@ bool MirrorPool::NextParked(ParkedFile* out) {
   return true;
 }
 
-RoundEnd AfterFailedAttempt(FileRetry& r, int mirror, int mirrorCount, int availableMirrors, bool progressed,
-                            AttemptFailure failure, const std::string& answer) {
-  if (mirrorCount > 0 && r.answers.size() != static_cast<size_t>(mirrorCount)) r.answers.resize(mirrorCount);
-  if (mirror >= 0 && mirror < mirrorCount) r.answers[mirror] = answer;
-  if (progressed) {
-    r.attemptsInRound = 0;
-    r.rounds = 0;
+RoundEnd AfterFailedAttempt(FileRetry& r, int mirror, int mirrorCount, const std::function<bool(int)>& available,
+                            bool progressed, AttemptFailure failure, const std::string& answer) {
+  const size_t n = mirrorCount > 0 ? static_cast<size_t>(mirrorCount) : 0;
+  r.answers.resize(n);
+  r.tried.resize(n);
+  if (mirror >= 0 && static_cast<size_t>(mirror) < n) r.answers[mirror] = answer;
+  auto startRound = [&r] {
+    r.tried.assign(r.tried.size(), false);
     r.allMissing = r.allDamaged = true;
+  };
+  if (progressed) {
+    startRound();
+    r.rounds = 0;
     return {};
   }
-  ++r.attemptsInRound;
+  if (mirror >= 0 && static_cast<size_t>(mirror) < n) r.tried[mirror] = true;
   r.allMissing = r.allMissing && failure == AttemptFailure::Missing;
   r.allDamaged = r.allDamaged && failure == AttemptFailure::Damaged;
-  if (r.attemptsInRound < (availableMirrors > 1 ? availableMirrors : 1)) return {};
+  for (size_t i = 0; i < n; ++i)
+    if (!r.tried[i] && available(static_cast<int>(i))) return {};
   RoundEnd end;
   end.ended = true;
   end.round = ++r.rounds;
   end.waitMs = RetryWaitMs(end.round);
   end.reason = r.allMissing ? AttemptFailure::Missing : r.allDamaged ? AttemptFailure::Damaged : AttemptFailure::Other;
-  r.attemptsInRound = 0;
-  r.allMissing = r.allDamaged = true;
+  startRound();
   return end;
 }
 
@@ -161,6 +171,8 @@ std::uint64_t RetryWaitMs(unsigned round) {
   for (unsigned i = 1; i < round && wait < kRetryMaxWaitMs; ++i) wait *= 2;
   return wait < kRetryMaxWaitMs ? wait : kRetryMaxWaitMs;
 }
+
+std::uint64_t MirrorRestMs(unsigned streak) { return streak < 3 ? 0 : RetryWaitMs(streak - 2); }
 
 std::string DescribeAnswers(const std::vector<std::string>& mirrors, const FileRetry& r) {
   std::string out;

@@ -30,8 +30,8 @@ enum class AttemptFailure { Missing, Damaged, Other };
 // A file's failed attempts since it last made progress. Only the worker that
 // holds the file touches it; the queues hand the file, and so this, over.
 struct FileRetry {
-  int attemptsInRound = 0;
-  unsigned rounds = 0;  // full rounds without progress
+  std::vector<bool> tried;  // by mirror index, in the current round
+  unsigned rounds = 0;      // full rounds without progress
   bool allMissing = true, allDamaged = true;
   std::vector<std::string> answers;  // each mirror's last answer, by mirror index
 };
@@ -45,11 +45,18 @@ struct RoundEnd {
 
 // Counts one failed attempt of a file on `mirror`. An attempt that left more
 // of the file on disk than it found is progress and starts afresh. A round
-// is as many attempts in a row as there are available mirrors (at least one).
-RoundEnd AfterFailedAttempt(FileRetry& r, int mirror, int mirrorCount, int availableMirrors, bool progressed,
-                            AttemptFailure failure, const std::string& answer);
+// ends when no available mirror is left that the file has not failed on
+// since the round began.
+RoundEnd AfterFailedAttempt(FileRetry& r, int mirror, int mirrorCount, const std::function<bool(int)>& available,
+                            bool progressed, AttemptFailure failure, const std::string& answer);
 // 1 s after the first round, doubling, at most 60 s.
 std::uint64_t RetryWaitMs(unsigned round);
+// The files' waits alone do not bound how often a mirror is asked when many
+// files fail (a manifest published before all of its files): each has its
+// own first round. So a mirror whose attempts fail `streak` times in a row
+// without progress rests too: from the third failure on, 1 s, doubling, at
+// most 60 s. A mirror that misses a file now and then never rests.
+std::uint64_t MirrorRestMs(unsigned streak);
 // "<mirror>: <answer>; ..." for every mirror that has answered.
 std::string DescribeAnswers(const std::vector<std::string>& mirrors, const FileRetry& r);
 
@@ -90,6 +97,8 @@ class MirrorPool {
   // `source`.
   void ReassignFile(int file, int source);
   void PenalizeMirror(int mirror);
+  // Cools the mirror for `ms` unless it already cools longer.
+  void CoolMirror(int mirror, std::uint64_t ms);
   // Empties the queue in the same locked step that reads it.
   std::vector<int> TakeAll(int mirror);
   int AvailableMirrorCount();

@@ -277,6 +277,7 @@ bool FileJob(DownloadJob& job, int mirror, int file) {
   answer.quiet = job.retries[file].rounds > 0;
   switch (TransferFile(job, url, local, f.size, f.sha256, file, &answer)) {
     case TransferOutcome::Done:
+      job.failStreaks[mirror] = 0;
       CountComplete(job, f);
       SetInFlight(job.counters, file, 0);
       RecordProgress(job, f, f.size, true);

@@ -32,6 +32,9 @@ TEST(MirrorPool, ReassignmentGoesRoundTheRingSkippingCoolingMirrors) {
   clock.ms += kMirrorCooldownMs;
   EXPECT_EQ(pool.AvailableMirrorCount(), 3);
   EXPECT_EQ(pool.Deadline(0), 0u) << "an expired deadline is reset by whoever looks";
+  pool.PenalizeMirror(0);
+  pool.CoolMirror(0, 1000);
+  EXPECT_EQ(pool.Deadline(0), clock.ms + kMirrorCooldownMs) << "a shorter rest keeps the longer cool-down";
 }
 
 TEST(MirrorPool, OneMirrorAlwaysGetsItsFilesBack) {
@@ -136,33 +139,38 @@ TEST(JobProgress, StatusKind) {
 TEST(FileRetry, RoundsWaitDoublingUpToAMinuteAndProgressStartsAfresh) {
   using F = AttemptFailure;
   struct Step {
-    int mirror, available;
+    int mirror;
+    unsigned available;  // mask of the mirrors not resting
     bool progressed;
     F failure;
     bool ended;
     std::uint64_t waitMs;
     F reason;
   } steps[] = {
-      {0, 3, false, F::Missing, false, 0, F::Other},
-      {1, 3, false, F::Missing, false, 0, F::Other},
-      {2, 3, false, F::Missing, true, 1000, F::Missing},  // every mirror answered 404: wait 1 s
-      {0, 3, false, F::Damaged, false, 0, F::Other},
-      {1, 3, false, F::Damaged, false, 0, F::Other},
-      {2, 3, false, F::Missing, true, 2000, F::Other},  // mixed answers
-      {0, 3, false, F::Damaged, false, 0, F::Other},
-      {1, 3, false, F::Damaged, false, 0, F::Other},
-      {2, 3, false, F::Damaged, true, 4000, F::Damaged},
-      {0, 3, true, F::Other, false, 0, F::Other},  // bytes arrived: the count starts again
-      {1, 3, false, F::Other, false, 0, F::Other},
-      {2, 3, false, F::Other, false, 0, F::Other},
-      {0, 3, false, F::Other, true, 1000, F::Other},
-      {1, 1, false, F::Missing, true, 2000, F::Missing},  // only one mirror left available
+      {0, 7, false, F::Missing, false, 0, F::Other},
+      {1, 7, false, F::Missing, false, 0, F::Other},
+      {2, 7, false, F::Missing, true, 1000, F::Missing},  // every mirror answered 404: wait 1 s
+      {0, 7, false, F::Damaged, false, 0, F::Other},
+      {1, 7, false, F::Damaged, false, 0, F::Other},
+      {2, 7, false, F::Missing, true, 2000, F::Other},  // mixed answers
+      {0, 7, false, F::Damaged, false, 0, F::Other},
+      {1, 7, false, F::Damaged, false, 0, F::Other},
+      {2, 7, false, F::Damaged, true, 4000, F::Damaged},
+      {0, 7, true, F::Other, false, 0, F::Other},  // bytes arrived: the round starts again
+      {1, 7, false, F::Other, false, 0, F::Other},
+      {2, 7, false, F::Other, false, 0, F::Other},
+      {0, 7, false, F::Other, true, 1000, F::Other},
+      {1, 2, false, F::Missing, true, 2000, F::Missing},  // only this mirror available
       {1, 0, false, F::Missing, true, 4000, F::Missing},  // none: still one attempt a round
+      {1, 7, false, F::Missing, false, 0, F::Other},
+      {2, 5, false, F::Missing, false, 0, F::Other},  // mirror 1 rests now, mirror 0 is still to ask
+      {0, 5, false, F::Missing, true, 8000, F::Missing},
   };
   FileRetry r;
   int i = 0;
   for (const Step& s : steps) {
-    RoundEnd end = AfterFailedAttempt(r, s.mirror, 3, s.available, s.progressed, s.failure, "HTTP 404");
+    RoundEnd end = AfterFailedAttempt(
+        r, s.mirror, 3, [&](int m) { return (s.available >> m) & 1; }, s.progressed, s.failure, "HTTP 404");
     EXPECT_EQ(end.ended, s.ended) << "step " << i;
     EXPECT_EQ(end.waitMs, s.waitMs) << "step " << i;
     if (s.ended) EXPECT_EQ(end.reason, s.reason) << "step " << i;
@@ -170,12 +178,15 @@ TEST(FileRetry, RoundsWaitDoublingUpToAMinuteAndProgressStartsAfresh) {
   }
   for (auto [round, ms] : {std::pair<unsigned, std::uint64_t>{0, 0}, {1, 1000}, {6, 32000}, {7, 60000}, {500, 60000}})
     EXPECT_EQ(RetryWaitMs(round), ms) << round;
+  for (auto [streak, ms] : {std::pair<unsigned, std::uint64_t>{0, 0}, {2, 0}, {3, 1000}, {4, 2000}, {100, 60000}})
+    EXPECT_EQ(MirrorRestMs(streak), ms) << streak;
 }
 
 TEST(FileRetry, AnswersNameEachMirror) {
   FileRetry r;
-  AfterFailedAttempt(r, 2, 3, 3, false, AttemptFailure::Missing, "HTTP 404");
-  AfterFailedAttempt(r, 0, 3, 3, false, AttemptFailure::Damaged, "SHA-256 mismatch");
+  auto all = [](int) { return true; };
+  AfterFailedAttempt(r, 2, 3, all, false, AttemptFailure::Missing, "HTTP 404");
+  AfterFailedAttempt(r, 0, 3, all, false, AttemptFailure::Damaged, "SHA-256 mismatch");
   EXPECT_EQ(DescribeAnswers({"https://a/", "https://b/", "https://c/"}, r),
             "https://a/: SHA-256 mismatch; https://c/: HTTP 404");
 }

@@ -61,6 +61,27 @@ class Engine : public ::testing::Test {
   void ExpectClient(const std::vector<ClientFile>& files) {
     for (const auto& f : files) EXPECT_EQ(ReadFileBytes(Local(f.path)), f.data) << f.path;
   }
+  // Runs the job for `ms` while the test's thread takes its messages, then
+  // cancels it; false when it ended by itself.
+  bool RunThenCancel(DWORD ms) {
+    ClientManifest m;
+    std::string error;
+    if (!FetchClientManifest(kProduct, &m, &error)) return false;
+    ClearRequestLogs();
+    cancel_ = false;
+    bool result = true;
+    std::thread t([&] { result = RunClientDownload(recorder_.hwnd(), m, save_.path(), &cancel_, &error); });
+    recorder_.Pump(ms);
+    cancel_ = true;
+    t.join();
+    recorder_.Pump();
+    return !result && error == Gbk(u8"下载已取消。");
+  }
+  size_t Asked(const std::string& mirror, const std::string& part) {
+    size_t n = 0;
+    for (const auto& line : Requests(mirror)) n += line.find(part) != std::string::npos;
+    return n;
+  }
   size_t FileRequests() {
     size_t n = 0;
     for (const char* m : {kMirror1, kMirror2, kMirror3}) n += Requests(m).size();
@@ -181,24 +202,9 @@ TEST_F(Engine, AFileFailingOnEveryMirrorWaitsLongerEachRound) {
     PublishClient(kProduct, "Client", files);
     for (const char* m : {kMirror1, kMirror2, kMirror3})
       Control(m, std::string("/__fault?path=/wow335/engine-client/files/gone.bin&kind=") + c.fault);
-    ClientManifest m;
-    std::string error;
-    ASSERT_TRUE(FetchClientManifest(kProduct, &m, &error));
-    ClearRequestLogs();
-    cancel_ = false;
-    bool result = true;
-    std::thread t([&] { result = RunClientDownload(recorder_.hwnd(), m, save_.path(), &cancel_, &error); });
-    recorder_.Pump(6000);
-    cancel_ = true;
-    t.join();
-    EXPECT_FALSE(result);
+    EXPECT_TRUE(RunThenCancel(6000));
     EXPECT_EQ(ReadFileBytes(Local("ok.bin")), files[0].data);
-    for (const char* mirror : {kMirror1, kMirror2, kMirror3}) {
-      size_t asked = 0;
-      for (const auto& line : Requests(mirror)) asked += line.find("/gone.bin ") != std::string::npos;
-      EXPECT_EQ(asked, 3u) << mirror;
-    }
-    recorder_.Pump();
+    for (const char* mirror : {kMirror1, kMirror2, kMirror3}) EXPECT_EQ(Asked(mirror, "/gone.bin "), 3u) << mirror;
     auto texts = recorder_.Texts();
     EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
       return text.rfind(U8(c.status), 0) == 0 && text.find(U8(u8" 秒后重试...")) != std::string::npos;
@@ -213,6 +219,20 @@ TEST_F(Engine, AFileFailingOnEveryMirrorWaitsLongerEachRound) {
     EXPECT_EQ(count("File failed on every mirror, round "), 3u);
     EXPECT_EQ(count("File failed on every mirror, round 3, next try in 4 s: gone.bin (https://127.0.0.1:18082/"), 1u);
   }
+}
+
+// Many files missing everywhere (a manifest published before its files):
+// each file's first rounds come at once, so the mirrors rest as well, and a
+// mirror is asked at 0, 0, 0, 1 and 3 s.
+TEST_F(Engine, ManyMissingFilesDoNotFloodTheMirrors) {
+  std::vector<ClientFile> files;
+  for (unsigned i = 0; i < 12; ++i)
+    files.push_back({"gone" + std::to_string(i) + ".bin", PatternBytes(1000 + i, 60 + i)});
+  PublishClient(kProduct, "Client", files);
+  for (const char* m : {kMirror1, kMirror2, kMirror3})
+    Control(m, "/__fault?path=/wow335/engine-client/files/gone*&kind=notfound");
+  EXPECT_TRUE(RunThenCancel(6000));
+  for (const char* mirror : {kMirror1, kMirror2, kMirror3}) EXPECT_LE(Asked(mirror, "/gone"), 5u) << mirror;
 }
 
 // A file is hashed as its bytes arrive, a resumed one starting with what is
