@@ -69,3 +69,11 @@ void LogWrite(const char* format, ...) {
     // Out of memory while formatting: the line is lost, the caller goes on.
   }
 }
+
+std::wstring PrepareLogFolder() {
+  wchar_t appData[MAX_PATH] = {};
+  if (!SHGetSpecialFolderPathW(nullptr, appData, CSIDL_LOCAL_APPDATA, FALSE)) return {};
+  std::wstring dir = std::wstring(appData) + L"\\RealmPorter";
+  CreateDirectoryW(dir.c_str(), nullptr);
+  return dir + L"\\launcher.log";
+}

@@ -5,6 +5,7 @@ set(RP_SAN_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanit
 
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 find_package(ZLIB REQUIRED)
+find_package(CURL REQUIRED)
 # The native digest backend for the pure files: OpenSSL's libcrypto.
 set(RP_NATIVE_SOURCES manifest/sha256_openssl.cpp)
 add_library(rp_pure STATIC ${RP_PURE_SOURCES} ${RP_NATIVE_SOURCES})
@@ -20,8 +21,8 @@ endif()
 add_library(rp_pure_plain STATIC ${RP_PURE_SOURCES} ${RP_NATIVE_SOURCES})
 target_include_directories(rp_pure_plain PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(rp_pure_plain PUBLIC OpenSSL::Crypto ZLIB::ZLIB)
-add_executable(realmporter-manifest tools/realmporter-manifest.cpp)
-target_link_libraries(realmporter-manifest PRIVATE rp_pure_plain)
+add_executable(realmporter-manifest tools/realmporter-manifest.cpp tools/manifest_check_mirrors.cpp)
+target_link_libraries(realmporter-manifest PRIVATE rp_pure_plain CURL::libcurl)
 
 # GoogleTest from Debian's sources, built with the same flags as the code.
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
@@ -79,6 +80,7 @@ foreach(bad "https://a.example/wow335/;https://b.example/wow335/"
 endforeach()
 
 add_test(NAME manifest_tool COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/manifest_tool_test.sh $<TARGET_FILE:realmporter-manifest>)
+add_test(NAME check_mirrors COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/check_mirrors_test.sh $<TARGET_FILE:realmporter-manifest>)
 
 # The mirror pool's threads under ThreadSanitizer.
 add_executable(rp_native_tsan_tests tests/native/pool_test.cpp download/pool.cpp)

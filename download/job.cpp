@@ -62,9 +62,60 @@ bool CheckRoom(const DownloadJob& job, const std::wstring& saveFolder, std::stri
   return false;
 }
 
+// What the player reads about a file that failed on every mirror: missing,
+// damaged, or failing for another reason.
+std::string FileFailureText(AttemptFailure reason, const std::string& path) {
+  const char8_t* prefix = reason == AttemptFailure::Missing   ? u8"镜像服务器上缺少文件："
+                          : reason == AttemptFailure::Damaged ? u8"镜像服务器上的文件校验失败："
+                                                              : u8"无法从镜像服务器下载文件：";
+  return Gbk(prefix) + GbkFromUtf8(path);
+}
+
+// "...：<path>，<n> 秒后重试..."; a path too long for the status line is named
+// by its last part.
+std::string WaitingText(const DownloadJob& job, const ParkedFile& parked, std::uint64_t now) {
+  const std::uint64_t seconds = parked.due > now ? (parked.due - now + 999) / 1000 : 0;
+  char tail[64];
+  std::snprintf(tail, sizeof tail, Gbk(u8"，%llu 秒后重试...").c_str(), static_cast<unsigned long long>(seconds));
+  const std::string& path = job.files[parked.file].path;
+  std::string text = FileFailureText(parked.reason, path) + tail;
+  if (text.size() > 159) text = FileFailureText(parked.reason, path.substr(path.find_last_of('/') + 1)) + tail;
+  return text;
+}
+
 }  // namespace
 
 EngineTimings Timings;
+EngineOptions Options;
+
+void RetryElsewhere(DownloadJob& job, int mirror, int file, bool progressed, const AttemptAnswer& answer) {
+  const ManifestFile& f = job.files[file];
+  if (auto report = Options.onFailedAttempt.load()) report(job.mirrors[mirror], f.path, answer.text);
+  FileRetry& retry = job.retries[file];
+  const RoundEnd end = AfterFailedAttempt(
+      retry, mirror, static_cast<int>(job.mirrors.size()), [&job](int m) { return job.pool->IsAvailable(m); },
+      progressed, answer.failure, answer.text);
+  unsigned& streak = job.failStreaks[mirror];
+  streak = progressed ? 0 : streak + 1;
+  if (const std::uint64_t rest = MirrorRestMs(streak)) {
+    // Its queue goes to the mirrors that answer, as after a slow transfer.
+    job.pool->CoolMirror(mirror, rest);
+    for (int queued : job.pool->TakeAll(mirror)) job.pool->ReassignFile(queued, mirror);
+  }
+  if (!end.ended) {
+    job.pool->ReassignFile(file, mirror);
+    return;
+  }
+  const std::string answers = DescribeAnswers(job.mirrors, retry);
+  LogWrite("File failed on every mirror, round %u, next try in %llu s: %s (%s)", end.round,
+           static_cast<unsigned long long>(end.waitMs / 1000), f.path.c_str(), answers.c_str());
+  const unsigned giveUp = Options.giveUpAfterRounds.load();
+  if (giveUp != 0 && end.round >= giveUp) {
+    SetFatalError(job, FileFailureText(end.reason, f.path) + " (" + GbkFromUtf8(answers) + ")");
+    return;
+  }
+  job.pool->Park({file, mirror, job.pool->Now() + end.waitMs, end.reason});
+}
 
 bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::wstring& saveFolder,
                        std::atomic<bool>* cancel, std::string* error) {
@@ -123,6 +174,8 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
   job.progressPath = ProgressFilePath(saveFolder, manifest.product);
   LoadProgress(job.progressPath, manifest, saveFolder, &job.progress);
   job.counters.slots.assign(job.files.size(), 0);
+  job.retries.assign(job.files.size(), FileRetry{});
+  job.failStreaks.assign(job.mirrors.size(), 0);
 
   std::uint64_t total = 0;
   for (const ManifestFile& f : job.files) total += f.size;
@@ -162,6 +215,7 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
   bool firstPass = true;
   for (;;) {
     if ((cancel && cancel->load()) || job.flags.fatal.load()) break;
+    pool.ReleaseDue();
     std::uint32_t c = job.counters.completedFiles.load();
     std::uint64_t d = job.counters.completedBytes.load() + job.counters.inFlightBytes.load();
     int percent = JobPercent(d, total);
@@ -183,7 +237,12 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
       }
       double gb = d / 1073741824.0, totalGb = total / 1073741824.0;
       char text[160];
-      switch (ChooseJobStatus(pool.AvailableMirrorCount(), c, fileCount, now - lastChange, speed)) {
+      ParkedFile parked;
+      const bool waiting = pool.NextParked(&parked);
+      switch (ChooseJobStatus(pool.AvailableMirrorCount(), c, fileCount, now - lastChange, speed, waiting)) {
+        case JobStatusKind::FileWaiting:
+          std::snprintf(text, sizeof text, "%s", WaitingText(job, parked, now).c_str());
+          break;
         case JobStatusKind::CoolingDown: std::snprintf(text, sizeof text, fmtCooling.c_str(), gb, totalGb); break;
         case JobStatusKind::Retrying: std::snprintf(text, sizeof text, fmtRetrying.c_str(), gb, totalGb); break;
         case JobStatusKind::Downloading:

@@ -40,6 +40,19 @@ struct DownloadJob {
   std::string jobError;  // GBK; the first fatal error wins
   // A transfer that receives nothing for this long ends as Failed.
   DWORD stallMs = 120000;
+  std::vector<FileRetry> retries;  // by file index
+  // Failed attempts in a row without progress, by mirror; each is touched
+  // only by its mirror's worker.
+  std::vector<unsigned> failStreaks;
+};
+
+// What one attempt got, in a few words for the operator ("HTTP 404",
+// "SHA-256 mismatch"). `quiet` keeps the attempt's own log lines out: a file
+// that has already failed on every mirror logs one line per round instead.
+struct AttemptAnswer {
+  bool quiet = false;
+  AttemptFailure failure = AttemptFailure::Other;
+  std::string text;
 };
 
 // Timings of every job, fixed in the program; tests shorten them.
@@ -49,14 +62,30 @@ struct EngineTimings {
 };
 extern EngineTimings Timings;
 
+// What an operator's tool changes about every job; the launcher keeps the
+// defaults.
+struct EngineOptions {
+  // Full rounds of failing on every mirror after which a file ends the job
+  // with its mirrors' answers; 0: never (the player cancels).
+  std::atomic<unsigned> giveUpAfterRounds{0};
+  // Told of every failed attempt, on the worker's thread: mirror base,
+  // manifest path, answer.
+  std::atomic<void (*)(const std::string&, const std::string&, const std::string&)> onFailedAttempt{nullptr};
+};
+extern EngineOptions Options;
+
 void SetInFlight(ProgressCounters& counters, int file, std::uint64_t bytes);
 void SetFatalError(DownloadJob& job, const std::string& text);
 
 TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std::wstring& localPath,
-                             std::uint64_t expectedSize, const std::string& expectedSha256, int fileIndex);
+                             std::uint64_t expectedSize, const std::string& expectedSha256, int fileIndex,
+                             AttemptAnswer* answer);
 // The work for one file taken from mirror `mirror`'s queue; true when the
 // file is counted complete.
 bool FileJob(DownloadJob& job, int mirror, int file);
+// Sends a file whose attempt on `mirror` failed to its next mirror, or,
+// when it has now failed on every one, holds it for its round's wait.
+void RetryElsewhere(DownloadJob& job, int mirror, int file, bool progressed, const AttemptAnswer& answer);
 
 // Downloads the whole client into <saveFolder>\<install_root>. On failure
 // `error` gets a GBK text.

@@ -10,11 +10,63 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 enum class TransferOutcome { Failed = 0, Done = 1, Slow = 2, Cancelled = 3, NotFound = 4, DiskError = 5 };
 
 inline constexpr std::uint64_t kMirrorCooldownMs = 60000;
+
+// A file that has failed on every available mirror in a row waits before its
+// next round, so that a file missing everywhere (published manifest, files
+// not yet copied) cannot make every player's launcher ask the mirrors for it
+// as fast as they answer. There is no limit on rounds: the player cancels.
+inline constexpr std::uint64_t kRetryFirstWaitMs = 1000;
+inline constexpr std::uint64_t kRetryMaxWaitMs = 60000;
+
+// What an attempt's failure says about the file on the mirrors.
+enum class AttemptFailure { Missing, Damaged, Other };
+
+// A file's failed attempts since it last made progress. Only the worker that
+// holds the file touches it; the queues hand the file, and so this, over.
+struct FileRetry {
+  std::vector<bool> tried;  // by mirror index, in the current round
+  unsigned rounds = 0;      // full rounds without progress
+  bool allMissing = true, allDamaged = true;
+  std::vector<std::string> answers;  // each mirror's last answer, by mirror index
+};
+
+struct RoundEnd {
+  bool ended = false;
+  unsigned round = 0;  // 1 for the first full round
+  std::uint64_t waitMs = 0;
+  AttemptFailure reason = AttemptFailure::Other;  // Missing or Damaged only when every attempt of the round was
+};
+
+// Counts one failed attempt of a file on `mirror`. An attempt that left more
+// of the file on disk than it found is progress and starts afresh. A round
+// ends when no available mirror is left that the file has not failed on
+// since the round began.
+RoundEnd AfterFailedAttempt(FileRetry& r, int mirror, int mirrorCount, const std::function<bool(int)>& available,
+                            bool progressed, AttemptFailure failure, const std::string& answer);
+// 1 s after the first round, doubling, at most 60 s.
+std::uint64_t RetryWaitMs(unsigned round);
+// The files' waits alone do not bound how often a mirror is asked when many
+// files fail (a manifest published before all of its files): each has its
+// own first round. So a mirror whose attempts fail `streak` times in a row
+// without progress rests too: from the third failure on, 1 s, doubling, at
+// most 60 s. A mirror that misses a file now and then never rests.
+std::uint64_t MirrorRestMs(unsigned streak);
+// "<mirror>: <answer>; ..." for every mirror that has answered.
+std::string DescribeAnswers(const std::vector<std::string>& mirrors, const FileRetry& r);
+
+// A file held out of every queue until its round's wait is over.
+struct ParkedFile {
+  int file = -1;
+  int source = 0;  // the mirror of its last attempt
+  std::uint64_t due = 0;
+  AttemptFailure reason = AttemptFailure::Other;
+};
 
 // Flags of one job: stop and fatal belong to the job, cancel to the user
 // (may be null).
@@ -45,6 +97,8 @@ class MirrorPool {
   // `source`.
   void ReassignFile(int file, int source);
   void PenalizeMirror(int mirror);
+  // Cools the mirror for `ms` unless it already cools longer.
+  void CoolMirror(int mirror, std::uint64_t ms);
   // Empties the queue in the same locked step that reads it.
   std::vector<int> TakeAll(int mirror);
   int AvailableMirrorCount();
@@ -52,6 +106,13 @@ class MirrorPool {
   std::uint64_t Deadline(int mirror) const { return deadlines_[mirror].load(); }
   std::uint64_t Now() const { return now_(); }
   size_t QueuedCount(int mirror);
+
+  void Park(const ParkedFile& parked);
+  // Hands every parked file whose time has come on from its source, as
+  // ReassignFile does; returns how many.
+  int ReleaseDue();
+  // The parked file due first; false when none waits.
+  bool NextParked(ParkedFile* out);
 
   // One mirror worker's loop: takes files from its own queue and runs
   // `fileJob(mirror, file)` until the job stops, is cancelled or fails
@@ -64,15 +125,18 @@ class MirrorPool {
   std::unique_ptr<std::atomic<std::uint64_t>[]> deadlines_;
   std::function<std::uint64_t()> now_;
   std::uint64_t cooldownMs_;
+  std::mutex parkedMutex_;
+  std::vector<ParkedFile> parked_;
 };
 
 // Percentage of the job: nearest integer of min(done, total) / total, and at
 // least 1 once any byte is there.
 int JobPercent(std::uint64_t done, std::uint64_t total);
 
-enum class JobStatusKind { Downloading, CoolingDown, Retrying };
+enum class JobStatusKind { Downloading, CoolingDown, Retrying, FileWaiting };
+// A file waiting out its round is named while nothing else moves.
 JobStatusKind ChooseJobStatus(int availableMirrors, std::uint32_t completedFiles, std::uint32_t fileCount,
-                              std::uint64_t msSinceChange, double speedMBps);
+                              std::uint64_t msSinceChange, double speedMBps, bool fileWaiting = false);
 
 // Transfer speed between two samples of the job's byte total, in MB/s. The
 // total can go down between samples (a file that failed its hash is counted

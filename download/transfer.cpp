@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdio>
 
 #include "app/log.h"
@@ -42,6 +43,21 @@ std::uint64_t LocalSize(const std::wstring& path) {
   return size;
 }
 
+void SetAnswer(AttemptAnswer* answer, AttemptFailure failure, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(gnu_printf, 3, 4)))
+#endif
+    ;
+void SetAnswer(AttemptAnswer* answer, AttemptFailure failure, const char* format, ...) {
+  char text[96];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  answer->failure = failure;
+  answer->text = text;
+}
+
 }  // namespace
 
 void SetInFlight(ProgressCounters& c, int file, std::uint64_t bytes) {
@@ -63,7 +79,8 @@ void SetFatalError(DownloadJob& job, const std::string& text) {
 }
 
 TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std::wstring& localPath,
-                             std::uint64_t expectedSize, const std::string& expectedSha256, int fileIndex) {
+                             std::uint64_t expectedSize, const std::string& expectedSha256, int fileIndex,
+                             AttemptAnswer* answer) {
   HWND window = job.window;
   if (job.flags.Cancelled() || (window && !IsWindow(window))) return TransferOutcome::Cancelled;
   std::uint64_t localSize = LocalSize(localPath);
@@ -77,15 +94,18 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
 
   OpenedUrl opened;
   if (!OpenUrl(url, ranged ? range : nullptr, {60000, 60000, ReceiveTimeoutFor(job.stallMs)}, &opened)) {
+    SetAnswer(answer, AttemptFailure::Other, "no connection (error %lu)", static_cast<unsigned long>(opened.error));
     if (!opened.session) return TransferOutcome::Failed;
-    LogWrite("Download open failed: %s err=%lu", url.c_str(), static_cast<unsigned long>(opened.error));
+    if (!answer->quiet)
+      LogWrite("Download open failed: %s err=%lu", url.c_str(), static_cast<unsigned long>(opened.error));
     return TransferOutcome::Failed;
   }
 
   DWORD status = QueryStatusCode(opened.request.get());
   bool append = false;
   if (status == 404) {
-    LogWrite("Download 404: %s", url.c_str());
+    SetAnswer(answer, AttemptFailure::Missing, "HTTP 404");
+    if (!answer->quiet) LogWrite("Download 404: %s", url.c_str());
     return TransferOutcome::NotFound;
   } else if (status == 200) {
     if (localSize > 0) {
@@ -95,9 +115,14 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   } else if (status == 206) {
     append = localSize > 0;
     // The file stays as it is for the next mirror to continue.
-    if (append && !PartStartsAt(opened.request.get(), localSize, url)) return TransferOutcome::Failed;
+    if (append && !PartStartsAt(opened.request.get(), localSize, url)) {
+      SetAnswer(answer, AttemptFailure::Other, "HTTP 206 not starting at byte %llu",
+                static_cast<unsigned long long>(localSize));
+      return TransferOutcome::Failed;
+    }
   } else {
-    LogWrite("Download HTTP %lu: %s", static_cast<unsigned long>(status), url.c_str());
+    SetAnswer(answer, AttemptFailure::Other, "HTTP %lu", static_cast<unsigned long>(status));
+    if (!answer->quiet) LogWrite("Download HTTP %lu: %s", static_cast<unsigned long>(status), url.c_str());
     return TransferOutcome::Failed;
   }
 
@@ -143,7 +168,9 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     ReadStatus rs = reader.Read(&data, &got, job.flags.cancel);
     if (rs == ReadStatus::kEnd) break;
     if (rs == ReadStatus::kStalled) {
-      LogWrite("Download read stall (>=%lums): %s", static_cast<unsigned long>(job.stallMs), url.c_str());
+      SetAnswer(answer, AttemptFailure::Other, "no data for %lu ms", static_cast<unsigned long>(job.stallMs));
+      if (!answer->quiet)
+        LogWrite("Download read stall (>=%lums): %s", static_cast<unsigned long>(job.stallMs), url.c_str());
       incomplete = true;
       break;
     }
@@ -154,8 +181,10 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     if (got > expectedSize - fileBytes) {
       // More than the manifest's file: not that file, and a mirror must not
       // fill the disk with it.
-      LogWrite("Download longer than expected (%llu bytes): %s", static_cast<unsigned long long>(expectedSize),
-               url.c_str());
+      SetAnswer(answer, AttemptFailure::Other, "longer than %llu bytes", static_cast<unsigned long long>(expectedSize));
+      if (!answer->quiet)
+        LogWrite("Download longer than expected (%llu bytes): %s", static_cast<unsigned long long>(expectedSize),
+                 url.c_str());
       tooLong = incomplete = true;
       break;
     }
@@ -173,6 +202,7 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
       if (seconds > 0.01) {
         double rate = transferBytes / seconds;
         if (rate < kSlowRate) {
+          SetAnswer(answer, AttemptFailure::Other, "slow %.2f MB/s", rate / 1048576.0);
           LogWrite("Mirror slow %.2f MB/s (<0.25 MB/s): %s", rate / 1048576.0, url.c_str());
           slow = true;
           incomplete = true;
@@ -201,6 +231,9 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     return TransferOutcome::Slow;
   }
   if (incomplete || fileBytes < expectedSize) {
+    if (answer->text.empty())
+      SetAnswer(answer, AttemptFailure::Other, "body ended after %llu of %llu bytes",
+                static_cast<unsigned long long>(fileBytes), static_cast<unsigned long long>(expectedSize));
     SetInFlight(job.counters, fileIndex, fileBytes);
     return TransferOutcome::Failed;
   }
@@ -210,8 +243,10 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   if (!hashed) hashed = Sha256HexOfFile(localPath, &actual);
   SetInFlight(job.counters, fileIndex, 0);
   if (hashed && DigestEquals(actual, expectedSha256)) return TransferOutcome::Done;
-  LogWrite("Download hash mismatch %s expected %s got %s", url.c_str(), expectedSha256.c_str(),
-           hashed ? actual.c_str() : "");
+  SetAnswer(answer, AttemptFailure::Damaged, "SHA-256 mismatch");
+  if (!answer->quiet)
+    LogWrite("Download hash mismatch %s expected %s got %s", url.c_str(), expectedSha256.c_str(),
+             hashed ? actual.c_str() : "");
   DeleteFileW(localPath.c_str());
   return TransferOutcome::Failed;
 }
@@ -237,8 +272,12 @@ bool FileJob(DownloadJob& job, int mirror, int file) {
   }
   const std::string& base = job.mirrors[mirror];
   std::string url = BuildFileUrl(base, job.manifest->product, f.path);
-  switch (TransferFile(job, url, local, f.size, f.sha256, file)) {
+  const std::uint64_t before = LocalSize(local);
+  AttemptAnswer answer;
+  answer.quiet = job.retries[file].rounds > 0;
+  switch (TransferFile(job, url, local, f.size, f.sha256, file, &answer)) {
     case TransferOutcome::Done:
+      job.failStreaks[mirror] = 0;
       CountComplete(job, f);
       SetInFlight(job.counters, file, 0);
       RecordProgress(job, f, f.size, true);
@@ -250,10 +289,15 @@ bool FileJob(DownloadJob& job, int mirror, int file) {
       LogWrite("Mirror penalized, reassign file: %s from %s", f.path.c_str(), base.c_str());
       for (int queued : job.pool->TakeAll(mirror)) job.pool->ReassignFile(queued, mirror);
       break;
-    case TransferOutcome::NotFound: LogWrite("Mirror 404 (%s): %s", base.c_str(), f.path.c_str()); break;
-    case TransferOutcome::Failed: LogWrite("Mirror failed (%s): %s", base.c_str(), f.path.c_str()); break;
+    case TransferOutcome::NotFound:
+      if (!answer.quiet) LogWrite("Mirror 404 (%s): %s", base.c_str(), f.path.c_str());
+      break;
+    case TransferOutcome::Failed:
+      if (!answer.quiet) LogWrite("Mirror failed (%s): %s", base.c_str(), f.path.c_str());
+      break;
   }
-  RecordProgress(job, f, LocalSize(local), false);
-  job.pool->ReassignFile(file, mirror);
+  const std::uint64_t after = LocalSize(local);
+  RecordProgress(job, f, after, false);
+  RetryElsewhere(job, mirror, file, after > before, answer);
   return false;
 }

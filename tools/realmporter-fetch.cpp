@@ -4,17 +4,23 @@
 //
 // Fetches the manifest from the built-in mirrors, downloads and verifies the
 // whole client into SAVE_FOLDER\<install_root>, printing every status line
-// the window would show (UTF-8). Exit code 0 only when every file is
-// complete and verified; Ctrl+C cancels and keeps what was downloaded, so the
-// next run resumes.
+// the window would show (UTF-8) and every failed attempt (mirror, file, the
+// mirror's answer). Exit code 0 only when every file is complete and
+// verified. A file that fails on every mirror three rounds in a row ends the
+// run with 1, naming the file and each mirror's last answer: unlike the
+// launcher, which waits and tries again until the player cancels, this is an
+// operator's check. Ctrl+C cancels (exit 3) and keeps what was downloaded, so
+// the next run resumes.
 #include <windows.h>
 
 #include <atomic>
 #include <clocale>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
 
+#include "app/log.h"
 #include "app/messages.h"
 #include "download/job.h"
 #include "manifest/fetch_manifest.h"
@@ -24,14 +30,22 @@ namespace {
 
 std::atomic<bool> g_cancel{false};
 int g_lastPercent = -1;
+// Status lines come from this thread, failed attempts from the mirror
+// workers: one whole line at a time.
+std::mutex g_printMutex;
 
 void PrintUtf8(const std::string& utf8) {
+  std::lock_guard<std::mutex> lock(g_printMutex);
   std::fwrite(utf8.data(), 1, utf8.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
 }
 
 void PrintGbk(const char* gbk) { PrintUtf8(WideToUtf8(WideFromGbk(gbk))); }
+
+void PrintFailedAttempt(const std::string& mirror, const std::string& path, const std::string& answer) {
+  PrintUtf8("failed: " + mirror + " " + path + ": " + answer);
+}
 
 BOOL WINAPI OnConsoleCtrl(DWORD type) {
   if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
@@ -77,6 +91,10 @@ int wmain(int argc, wchar_t** argv) {
   std::string name = WideToUtf8(argv[1]);
   std::wstring folder = argv[2];
   SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
+  const std::wstring logPath = PrepareLogFolder();
+  PrintUtf8("log: " + (logPath.empty() ? std::string("(no application-data folder)") : WideToUtf8(logPath)));
+  Options.giveUpAfterRounds = 3;
+  Options.onFailedAttempt = PrintFailedAttempt;
 
   WNDCLASSW wc = {};
   wc.lpfnWndProc = ReportProc;

@@ -32,6 +32,9 @@ TEST(MirrorPool, ReassignmentGoesRoundTheRingSkippingCoolingMirrors) {
   clock.ms += kMirrorCooldownMs;
   EXPECT_EQ(pool.AvailableMirrorCount(), 3);
   EXPECT_EQ(pool.Deadline(0), 0u) << "an expired deadline is reset by whoever looks";
+  pool.PenalizeMirror(0);
+  pool.CoolMirror(0, 1000);
+  EXPECT_EQ(pool.Deadline(0), clock.ms + kMirrorCooldownMs) << "a shorter rest keeps the longer cool-down";
 }
 
 TEST(MirrorPool, OneMirrorAlwaysGetsItsFilesBack) {
@@ -129,6 +132,81 @@ TEST(JobProgress, StatusKind) {
   EXPECT_EQ(ChooseJobStatus(1, 1, 2, 60000, 0.0), JobStatusKind::Retrying);
   EXPECT_EQ(ChooseJobStatus(1, 1, 2, 59999, 0.0), JobStatusKind::Downloading);
   EXPECT_EQ(ChooseJobStatus(1, 1, 2, 60000, 0.02), JobStatusKind::Downloading);
+  EXPECT_EQ(ChooseJobStatus(0, 1, 2, 60000, 0.0, true), JobStatusKind::FileWaiting);
+  EXPECT_EQ(ChooseJobStatus(3, 1, 2, 0, 0.5, true), JobStatusKind::Downloading) << "other files move";
+}
+
+TEST(FileRetry, RoundsWaitDoublingUpToAMinuteAndProgressStartsAfresh) {
+  using F = AttemptFailure;
+  struct Step {
+    int mirror;
+    unsigned available;  // mask of the mirrors not resting
+    bool progressed;
+    F failure;
+    bool ended;
+    std::uint64_t waitMs;
+    F reason;
+  } steps[] = {
+      {0, 7, false, F::Missing, false, 0, F::Other},
+      {1, 7, false, F::Missing, false, 0, F::Other},
+      {2, 7, false, F::Missing, true, 1000, F::Missing},  // every mirror answered 404: wait 1 s
+      {0, 7, false, F::Damaged, false, 0, F::Other},
+      {1, 7, false, F::Damaged, false, 0, F::Other},
+      {2, 7, false, F::Missing, true, 2000, F::Other},  // mixed answers
+      {0, 7, false, F::Damaged, false, 0, F::Other},
+      {1, 7, false, F::Damaged, false, 0, F::Other},
+      {2, 7, false, F::Damaged, true, 4000, F::Damaged},
+      {0, 7, true, F::Other, false, 0, F::Other},  // bytes arrived: the round starts again
+      {1, 7, false, F::Other, false, 0, F::Other},
+      {2, 7, false, F::Other, false, 0, F::Other},
+      {0, 7, false, F::Other, true, 1000, F::Other},
+      {1, 2, false, F::Missing, true, 2000, F::Missing},  // only this mirror available
+      {1, 0, false, F::Missing, true, 4000, F::Missing},  // none: still one attempt a round
+      {1, 7, false, F::Missing, false, 0, F::Other},
+      {2, 5, false, F::Missing, false, 0, F::Other},  // mirror 1 rests now, mirror 0 is still to ask
+      {0, 5, false, F::Missing, true, 8000, F::Missing},
+  };
+  FileRetry r;
+  int i = 0;
+  for (const Step& s : steps) {
+    RoundEnd end = AfterFailedAttempt(
+        r, s.mirror, 3, [&](int m) { return (s.available >> m) & 1; }, s.progressed, s.failure, "HTTP 404");
+    EXPECT_EQ(end.ended, s.ended) << "step " << i;
+    EXPECT_EQ(end.waitMs, s.waitMs) << "step " << i;
+    if (s.ended) EXPECT_EQ(end.reason, s.reason) << "step " << i;
+    ++i;
+  }
+  for (auto [round, ms] : {std::pair<unsigned, std::uint64_t>{0, 0}, {1, 1000}, {6, 32000}, {7, 60000}, {500, 60000}})
+    EXPECT_EQ(RetryWaitMs(round), ms) << round;
+  for (auto [streak, ms] : {std::pair<unsigned, std::uint64_t>{0, 0}, {2, 0}, {3, 1000}, {4, 2000}, {100, 60000}})
+    EXPECT_EQ(MirrorRestMs(streak), ms) << streak;
+}
+
+TEST(FileRetry, AnswersNameEachMirror) {
+  FileRetry r;
+  auto all = [](int) { return true; };
+  AfterFailedAttempt(r, 2, 3, all, false, AttemptFailure::Missing, "HTTP 404");
+  AfterFailedAttempt(r, 0, 3, all, false, AttemptFailure::Damaged, "SHA-256 mismatch");
+  EXPECT_EQ(DescribeAnswers({"https://a/", "https://b/", "https://c/"}, r),
+            "https://a/: SHA-256 mismatch; https://c/: HTTP 404");
+}
+
+TEST(MirrorPool, ParkedFilesWaitTheirTurnThenGoToTheNextMirror) {
+  FakeClock clock;
+  MirrorPool pool(3, clock.fn());
+  pool.Park({4, 2, 3000, AttemptFailure::Missing});
+  pool.Park({5, 0, 2000, AttemptFailure::Damaged});
+  ParkedFile next;
+  ASSERT_TRUE(pool.NextParked(&next));
+  EXPECT_EQ(next.file, 5);
+  EXPECT_EQ(pool.ReleaseDue(), 0);
+  clock.ms = 2000;
+  EXPECT_EQ(pool.ReleaseDue(), 1);
+  EXPECT_EQ(pool.TakeAll(1), std::vector<int>{5});
+  clock.ms = 5000;
+  EXPECT_EQ(pool.ReleaseDue(), 1);
+  EXPECT_EQ(pool.TakeAll(0), std::vector<int>{4});
+  EXPECT_FALSE(pool.NextParked(&next));
 }
 
 // Many workers reassigning, penalising and taking files from each other at

@@ -23,9 +23,18 @@ done
 save="$work/save"
 mkdir -p "$save"
 winsave="Z:${save//\//\\}"
+# On a fresh machine the log's folder does not exist yet: the tool makes it.
+logdir=$("$wineenv" run "$build" winepath -u "$("$wineenv" run "$build" cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')\RealmPorter")
+[ -d "$logdir" ] && mv "$logdir" "$work/logdir-aside"
 "$wineenv" run "$build" "$build/realmporter-fetch.exe" e2e-client "$winsave" >"$work/out1" 2>&1
 rc=$?
 cat "$work/out1"
+logged=0
+grep -q 'FetchClientManifest ok: e2e-client' "$logdir/launcher.log" && logged=1
+rm -rf "$logdir"
+[ -d "$work/logdir-aside" ] && mv "$work/logdir-aside" "$logdir"
+[ $logged = 1 ] || { echo "no log in a new log folder"; exit 1; }
+grep -q '^log: C:.*\\RealmPorter\\launcher.log' "$work/out1" || { echo "the log's place is not named"; exit 1; }
 [ $rc = 0 ] || { echo "first run failed ($rc)"; exit 1; }
 grep -q '^result: complete' "$work/out1" || { echo "no result line"; exit 1; }
 grep -q '正在下载客户端...' "$work/out1" || { echo "status lines are not UTF-8 text"; exit 1; }
@@ -38,6 +47,30 @@ for m in https://127.0.0.1:18082 https://127.0.0.2:18082 https://127.0.0.3:18008
   n=$((n + $(curl -sk "$m/__requests" | grep -c '/files/')))
 done
 [ "$n" = 0 ] || { echo "second run transferred $n files"; exit 1; }
+
+# A file missing on every mirror, then one damaged on every mirror: after
+# three rounds the operator's check ends, naming the file and each answer.
+part=Data/zhCN/patch-zhCN-5.MPQ
+answers() { echo "(https://127.0.0.1:18082/wow335/: $1; https://127.0.0.2:18082/wow335/: $1; https://127.0.0.3:18008/wow335/: $1)"; }
+for fault in missing damaged; do
+  rm -f "$save/E2E Client/$part"
+  for m in m1 m2 m3; do
+    f="$build/www/$m/wow335/e2e-client/files/$part"
+    if [ $fault = missing ]; then rm "$f"; else head -c 700000 /dev/zero >"$f"; fi
+  done
+  "$wineenv" run "$build" "$build/realmporter-fetch.exe" e2e-client "$winsave" >"$work/out3" 2>&1
+  rc=$?
+  if [ $fault = missing ]; then
+    want="result: 镜像服务器上缺少文件：$part $(answers 'HTTP 404')"
+    attempt="failed: https://127.0.0.2:18082/wow335/ $part: HTTP 404"
+  else
+    want="result: 镜像服务器上的文件校验失败：$part $(answers 'SHA-256 mismatch')"
+    attempt="failed: https://127.0.0.3:18008/wow335/ $part: SHA-256 mismatch"
+  fi
+  [ $rc = 1 ] && grep -qF "$want" "$work/out3" && grep -qF "$attempt" "$work/out3" &&
+    [ "$(grep -c '^failed: ' "$work/out3")" = 9 ] && grep -q '，1 秒后重试\.\.\.' "$work/out3" ||
+    { cat "$work/out3"; echo "a file $fault on every mirror: exit $rc"; exit 1; }
+done
 "$wineenv" run "$build" "$build/realmporter-fetch.exe" >/dev/null 2>&1
 [ $? = 2 ] || { echo "usage error should exit 2"; exit 1; }
 echo "fetch end to end: ok"

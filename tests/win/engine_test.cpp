@@ -61,6 +61,27 @@ class Engine : public ::testing::Test {
   void ExpectClient(const std::vector<ClientFile>& files) {
     for (const auto& f : files) EXPECT_EQ(ReadFileBytes(Local(f.path)), f.data) << f.path;
   }
+  // Runs the job for `ms` while the test's thread takes its messages, then
+  // cancels it; false when it ended by itself.
+  bool RunThenCancel(DWORD ms) {
+    ClientManifest m;
+    std::string error;
+    if (!FetchClientManifest(kProduct, &m, &error)) return false;
+    ClearRequestLogs();
+    cancel_ = false;
+    bool result = true;
+    std::thread t([&] { result = RunClientDownload(recorder_.hwnd(), m, save_.path(), &cancel_, &error); });
+    recorder_.Pump(ms);
+    cancel_ = true;
+    t.join();
+    recorder_.Pump();
+    return !result && error == Gbk(u8"下载已取消。");
+  }
+  size_t Asked(const std::string& mirror, const std::string& part) {
+    size_t n = 0;
+    for (const auto& line : Requests(mirror)) n += line.find(part) != std::string::npos;
+    return n;
+  }
   size_t FileRequests() {
     size_t n = 0;
     for (const char* m : {kMirror1, kMirror2, kMirror3}) n += Requests(m).size();
@@ -158,6 +179,60 @@ TEST_F(Engine, SilentMirrorEndsAsFailedNotAHang) {
   EXPECT_NE(
       ReadLog().find("Download read stall (>=2000ms): https://127.0.0.1:18082/wow335/engine-client/files/big.bin"),
       std::string::npos);
+}
+
+// A file that fails on every mirror waits 1 s, 2 s, 4 s... between rounds:
+// by 6 s three rounds have asked each mirror once (the fourth is due at
+// about 7.4 s), where asking without pause sent hundreds. The status names
+// the file, and only the first round logs its requests.
+TEST_F(Engine, AFileFailingOnEveryMirrorWaitsLongerEachRound) {
+  struct {
+    const char* fault;
+    const char8_t* status;
+    const char* firstRoundLine;
+  } cases[] = {{"notfound", u8"镜像服务器上缺少文件：gone.bin，", "Mirror 404 ("},
+               {"corrupt", u8"镜像服务器上的文件校验失败：gone.bin，", "Download hash mismatch "}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    ClearAllServers();
+    ClearLog();
+    recorder_.messages.clear();
+    RemoveTree(save_ / L"Client");
+    std::vector<ClientFile> files = {{"ok.bin", PatternBytes(5000, 51)}, {"gone.bin", PatternBytes(3000, 52)}};
+    PublishClient(kProduct, "Client", files);
+    for (const char* m : {kMirror1, kMirror2, kMirror3})
+      Control(m, std::string("/__fault?path=/wow335/engine-client/files/gone.bin&kind=") + c.fault);
+    EXPECT_TRUE(RunThenCancel(6000));
+    EXPECT_EQ(ReadFileBytes(Local("ok.bin")), files[0].data);
+    for (const char* mirror : {kMirror1, kMirror2, kMirror3}) EXPECT_EQ(Asked(mirror, "/gone.bin "), 3u) << mirror;
+    auto texts = recorder_.Texts();
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
+      return text.rfind(U8(c.status), 0) == 0 && text.find(U8(u8" 秒后重试...")) != std::string::npos;
+    }));
+    std::string log = ReadLog();
+    auto count = [&](const std::string& what) {
+      size_t n = 0;
+      for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+      return n;
+    };
+    EXPECT_EQ(count(c.firstRoundLine), 3u);
+    EXPECT_EQ(count("File failed on every mirror, round "), 3u);
+    EXPECT_EQ(count("File failed on every mirror, round 3, next try in 4 s: gone.bin (https://127.0.0.1:18082/"), 1u);
+  }
+}
+
+// Many files missing everywhere (a manifest published before its files):
+// each file's first rounds come at once, so the mirrors rest as well, and a
+// mirror is asked at 0, 0, 0, 1 and 3 s.
+TEST_F(Engine, ManyMissingFilesDoNotFloodTheMirrors) {
+  std::vector<ClientFile> files;
+  for (unsigned i = 0; i < 12; ++i)
+    files.push_back({"gone" + std::to_string(i) + ".bin", PatternBytes(1000 + i, 60 + i)});
+  PublishClient(kProduct, "Client", files);
+  for (const char* m : {kMirror1, kMirror2, kMirror3})
+    Control(m, "/__fault?path=/wow335/engine-client/files/gone*&kind=notfound");
+  EXPECT_TRUE(RunThenCancel(6000));
+  for (const char* mirror : {kMirror1, kMirror2, kMirror3}) EXPECT_LE(Asked(mirror, "/gone"), 5u) << mirror;
 }
 
 // A file is hashed as its bytes arrive, a resumed one starting with what is

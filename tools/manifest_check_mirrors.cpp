@@ -1,0 +1,307 @@
+// realmporter-manifest check-mirrors: asks every mirror a manifest lists for
+// what the launcher will ask it for. The launcher takes each file from
+// whichever mirror answers, so a mirror that lacks files, serves a damaged one
+// or still carries an older manifest goes unseen by a download that succeeds.
+#include "tools/manifest_check_mirrors.h"
+
+#include <curl/curl.h>
+#include <openssl/evp.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "manifest/canonical.h"
+#include "manifest/client_manifest.h"
+#include "manifest/json_scan.h"
+#include "manifest/sha256.h"
+#include "net/url.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: realmporter-manifest check-mirrors MANIFEST_FILE [--deep] [--cacert FILE | --insecure]\n"
+    "\n"
+    "Asks every mirror that MANIFEST_FILE lists for what the launcher asks it for:\n"
+    "the manifest document <mirror><product>.json, whose identity must be that of\n"
+    "MANIFEST_FILE, and every file <mirror><product>/files/<path>, whose status and\n"
+    "size must match; a ranged request must answer 206 (when the manifest says\n"
+    "range_supported), or the players' downloads cannot resume. --deep also\n"
+    "downloads every file and checks its SHA-256.\n"
+    "Prints one line per problem and a summary per mirror; exits 0 only when no\n"
+    "mirror has a problem.\n"
+    "Certificates are verified against the system's authorities; --cacert FILE\n"
+    "trusts the authorities in FILE instead, and --insecure verifies none (the\n"
+    "launcher itself accepts any certificate, so a certificate problem does not\n"
+    "stop the players, but it is reported here).\n";
+
+// The launcher's limit for a manifest document.
+constexpr std::uint64_t kManifestLimit = 8u << 20;
+
+enum class Body { Keep, Discard, Hash };
+
+struct Answer {
+  std::string error;  // no HTTP answer: what went wrong
+  long status = 0;
+  std::string contentRange;  // of the final response
+  curl_off_t length = -1;    // Content-Length, -1 when not given
+  std::string body;          // Body::Keep
+  std::uint64_t bytes = 0;   // body bytes received
+  std::string sha256;        // Body::Hash
+};
+
+struct Sink {
+  Body mode;
+  Answer* answer;
+  EVP_MD_CTX* digest;
+};
+
+size_t OnData(char* data, size_t size, size_t count, void* user) {
+  Sink& sink = *static_cast<Sink*>(user);
+  const size_t n = size * count;
+  sink.answer->bytes += n;
+  if (sink.mode == Body::Keep) {
+    if (sink.answer->body.size() + n > kManifestLimit) return 0;  // ends the transfer
+    sink.answer->body.append(data, n);
+  } else if (sink.mode == Body::Hash) {
+    EVP_DigestUpdate(sink.digest, data, n);
+  }
+  return n;
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+  Answer& answer = *static_cast<Answer*>(user);
+  const size_t n = size * count;
+  std::string line(data, n);
+  // A redirect's headers come first; only the final response counts.
+  if (line.rfind("HTTP/", 0) == 0) answer.contentRange.clear();
+  const char key[] = "content-range:";
+  if (line.size() > sizeof key - 1 && strncasecmp(line.c_str(), key, sizeof key - 1) == 0) {
+    std::string value = line.substr(sizeof key - 1);
+    const size_t first = value.find_first_not_of(" \t");
+    const size_t last = value.find_last_not_of(" \t\r\n");
+    answer.contentRange = first == std::string::npos ? "" : value.substr(first, last - first + 1);
+  }
+  return n;
+}
+
+struct Options {
+  std::string manifestFile, cacert;
+  bool deep = false, insecure = false;
+};
+
+// One request on the mirror's connection. `range` is the text after
+// "bytes=", or empty for none; `head` asks for the headers only.
+Answer Request(CURL* curl, const Options& o, const std::string& url, const std::string& range, Body mode,
+               bool head = false) {
+  Answer answer;
+  EVP_MD_CTX* digest = mode == Body::Hash ? EVP_MD_CTX_new() : nullptr;
+  if (digest) EVP_DigestInit_ex(digest, EVP_sha256(), nullptr);
+  Sink sink{mode, &answer, digest};
+  char error[CURL_ERROR_SIZE] = {};
+  curl_easy_reset(curl);
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  // What the launcher sends, so that rules a mirror keeps for it apply.
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, "RealmPorter/2.0 (Game Client Launcher)");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
+  // A mirror that goes silent is a problem to report, not a hang.
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnData);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &answer);
+  if (!range.empty()) curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+  if (head) curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+  if (!o.cacert.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, o.cacert.c_str());
+  if (o.insecure) {
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+  }
+  CURLcode code = curl_easy_perform(curl);
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
+  curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &answer.length);
+  if (code == CURLE_WRITE_ERROR && mode == Body::Keep) {
+    answer.error = "longer than the launcher's 8 MiB limit";
+  } else if (code != CURLE_OK) {
+    answer.error = error[0] ? error : curl_easy_strerror(code);
+  }
+  if (digest) {
+    unsigned char sum[EVP_MAX_MD_SIZE];
+    unsigned len = 0;
+    EVP_DigestFinal_ex(digest, sum, &len);
+    EVP_MD_CTX_free(digest);
+    char hex[3];
+    for (unsigned i = 0; i < len; ++i) {
+      std::snprintf(hex, sizeof hex, "%02x", sum[i]);
+      answer.sha256 += hex;
+    }
+  }
+  return answer;
+}
+
+// The complete length in "bytes a-b/N" or "bytes */N".
+bool RangeTotal(const std::string& contentRange, std::uint64_t* total) {
+  const size_t slash = contentRange.rfind('/');
+  if (contentRange.rfind("bytes ", 0) != 0 || slash == std::string::npos || slash + 1 >= contentRange.size())
+    return false;
+  std::uint64_t v = 0;
+  for (size_t i = slash + 1; i < contentRange.size(); ++i) {
+    const char c = contentRange[i];
+    if (c < '0' || c > '9' || v > (UINT64_MAX - 9) / 10) return false;
+    v = v * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  *total = v;
+  return true;
+}
+
+std::string SizeProblem(std::uint64_t found, std::uint64_t expected) {
+  return "size " + std::to_string(found) + ", manifest " + std::to_string(expected);
+}
+
+std::string StatusProblem(const Answer& a) {
+  if (!a.error.empty()) return "no answer: " + a.error;
+  if (a.status == 404) return "missing (HTTP 404)";
+  return "HTTP " + std::to_string(a.status);
+}
+
+// Empty when the mirror serves the file as the manifest describes it.
+std::string CheckFile(CURL* curl, const Options& o, const std::string& url, const ManifestFile& f, bool ranged) {
+  if (ranged && f.size > 0) {
+    // Its last byte: the answer's complete length is the file's size.
+    Answer a = Request(curl, o, url, std::to_string(f.size - 1) + "-", Body::Discard);
+    std::uint64_t total = 0;
+    if (a.error.empty() && a.status == 416)
+      return RangeTotal(a.contentRange, &total) ? SizeProblem(total, f.size)
+                                                : "shorter than the manifest's " + std::to_string(f.size) + " bytes";
+    if (a.error.empty() && a.status == 200) return "a ranged request answered 200, not 206 (downloads cannot resume)";
+    if (!a.error.empty() || a.status != 206) return StatusProblem(a);
+    if (!RangeTotal(a.contentRange, &total)) return "206 without the file's size in Content-Range";
+    if (total != f.size) return SizeProblem(total, f.size);
+  } else {
+    Answer a = Request(curl, o, url, "", Body::Discard, true);
+    if (!a.error.empty() || a.status != 200) return StatusProblem(a);
+    if (a.length >= 0 && static_cast<std::uint64_t>(a.length) != f.size)
+      return SizeProblem(static_cast<std::uint64_t>(a.length), f.size);
+  }
+  if (!o.deep) return {};
+  Answer whole = Request(curl, o, url, "", Body::Hash);
+  if (!whole.error.empty() || whole.status != 200) return StatusProblem(whole);
+  if (whole.bytes != f.size) return SizeProblem(whole.bytes, f.size);
+  if (!DigestEquals(whole.sha256, f.sha256)) return "SHA-256 differs (" + whole.sha256 + ")";
+  return {};
+}
+
+bool ReadDocument(const std::string& path, std::string* out) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) return false;
+  std::ostringstream ss;
+  ss << f.rdbuf();
+  *out = ss.str();
+  return true;
+}
+
+// "<identity>, <n> files, created <time>" of a document the launcher accepts.
+std::string Describe(const std::string& document, const std::string& id) {
+  ClientManifest m;
+  std::string created;
+  JsonFindString(document, "created_at", &created);
+  ParseClientManifest(document, &m);
+  return id + ", " + std::to_string(m.files.size()) + " files, created " + (created.empty() ? "?" : created);
+}
+
+}  // namespace
+
+int CheckMirrors(int argc, char** argv) {
+  Options o;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+    if (a == "--deep") {
+      o.deep = true;
+    } else if (a == "--insecure") {
+      o.insecure = true;
+    } else if (a == "--cacert" && i + 1 < argc) {
+      o.cacert = argv[++i];
+    } else if (!a.empty() && a[0] != '-' && o.manifestFile.empty()) {
+      o.manifestFile = a;
+    } else {
+      std::cerr << "realmporter-manifest: check-mirrors: unexpected " << a << "\n" << kUsage;
+      return 2;
+    }
+  }
+  if (o.manifestFile.empty() || (o.insecure && !o.cacert.empty())) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  std::string document, localId;
+  ClientManifest m;
+  if (!ReadDocument(o.manifestFile, &document)) {
+    std::cerr << "realmporter-manifest: cannot read " << o.manifestFile << "\n";
+    return 1;
+  }
+  if (!ParseClientManifest(document, &m) || !ComputeManifestId(document, &localId)) {
+    std::cerr << "realmporter-manifest: " << o.manifestFile << " is not a manifest the launcher accepts\n";
+    return 1;
+  }
+  if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+    std::cerr << "realmporter-manifest: libcurl cannot start\n";
+    return 1;
+  }
+  CURL* curl = curl_easy_init();
+  if (!curl) {
+    std::cerr << "realmporter-manifest: libcurl cannot start\n";
+    curl_global_cleanup();
+    return 1;
+  }
+  const std::string documentName = m.product + ".json";
+  int allProblems = 0;
+  for (const std::string& mirror : m.mirrors) {
+    int problems = 0;
+    auto report = [&](const std::string& what, const std::string& problem) {
+      std::cout << mirror << " " << what << ": " << problem << "\n" << std::flush;
+      ++problems;
+    };
+    Answer a = Request(curl, o, EnsureTrailingSlash(mirror) + documentName, "", Body::Keep);
+    if (!a.error.empty()) {
+      // Nothing else would answer either: one line, not one per file.
+      report(documentName, "no answer: " + a.error);
+      std::cout << mirror << ": unreachable, files not checked\n";
+      allProblems += problems;
+      continue;
+    }
+    std::string id;
+    if (a.status != 200) {
+      report(documentName, StatusProblem(a));
+    } else if (!ComputeManifestId(a.body, &id)) {
+      report(documentName, "not a manifest the launcher accepts");
+    } else if (id != localId) {
+      report(documentName, "another manifest (" + Describe(a.body, id) + "); " + o.manifestFile + " is " +
+                               Describe(document, localId));
+    }
+    for (const ManifestFile& f : m.files) {
+      std::string problem = CheckFile(curl, o, BuildFileUrl(mirror, m.product, f.path), f, m.range_supported);
+      if (!problem.empty()) report(f.path, problem);
+    }
+    std::cout << mirror << ": " << (problems ? std::to_string(problems) + " problem(s)" : std::string("ok")) << " in "
+              << documentName << " and " << m.files.size() << " files" << (o.deep ? ", SHA-256 checked" : "") << "\n";
+    allProblems += problems;
+  }
+  curl_easy_cleanup(curl);
+  curl_global_cleanup();
+  std::cout << m.mirrors.size() << " mirror(s): "
+            << (allProblems ? std::to_string(allProblems) + " problem(s)" : std::string("all as the manifest says"))
+            << "\n";
+  return allProblems ? 1 : 0;
+}

@@ -1,0 +1,5 @@
+#pragma once
+// realmporter-manifest check-mirrors: what every mirror a manifest lists
+// really serves.
+
+int CheckMirrors(int argc, char** argv);
