@@ -35,8 +35,8 @@ def strip_comments(src):
     return "".join(out)
 
 
-def literals(root, dirs):
-    """(path, line number, prefix, literal) of every literal in the sources."""
+def source_lines(root, dirs):
+    """(path, line number, line) of every source line, comments removed."""
     for d in dirs:
         for base, _, files in sorted(os.walk(os.path.join(root, d))):
             for name in sorted(files):
@@ -46,8 +46,21 @@ def literals(root, dirs):
                 with open(path, encoding="utf-8") as f:
                     src = strip_comments(f.read())
                 for lineno, line in enumerate(src.splitlines(), 1):
-                    for m in LITERAL.finditer(line):
-                        yield path, lineno, m.group(1) or m.group(2), m.group(0)
+                    yield os.path.relpath(path, root), lineno, line
+
+
+def literals(root, dirs):
+    """(path, line number, prefix, literal) of every literal in the sources."""
+    for path, lineno, line in source_lines(root, dirs):
+        for m in LITERAL.finditer(line):
+            yield path, lineno, m.group(1) or m.group(2), m.group(0)
+
+
+def report(bad, what, check):
+    for b in bad:
+        print(what, b)
+    print("%s: %d problem(s)" % (check, len(bad)))
+    return 1 if bad else 0
 
 
 def texts(out_path, root):
@@ -67,14 +80,9 @@ def texts(out_path, root):
 
 
 def main(root):
-    bad = []
-    for path, lineno, prefix, lit in literals(root, DIRS):
-        if prefix is None and any(ord(c) > 0x7F for c in lit):
-            bad.append(f"{os.path.relpath(path, root)}:{lineno}: {lit[:60]}")
-    for b in bad:
-        print("plain literal with non-ASCII text:", b)
-    print("literal encodings: %d problem(s)" % len(bad))
-    return 1 if bad else 0
+    bad = [f"{path}:{lineno}: {lit[:60]}" for path, lineno, prefix, lit in literals(root, DIRS)
+           if prefix is None and any(ord(c) > 0x7F for c in lit)]
+    return report(bad, "plain literal with non-ASCII text:", "literal encodings")
 
 
 if __name__ == "__main__":

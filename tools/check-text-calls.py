@@ -28,22 +28,11 @@ USE = re.compile(r"\b(%s)\b" % "|".join(NARROW))
 
 
 def main(root):
-    bad = []
-    for d in literal_check.PROGRAM_DIRS:
-        for base, _, files in sorted(os.walk(os.path.join(root, d))):
-            for name in sorted(files):
-                if not name.endswith((".cpp", ".h")):
-                    continue
-                path = os.path.join(base, name)
-                with open(path, encoding="utf-8") as f:
-                    src = literal_check.strip_comments(f.read())
-                for lineno, line in enumerate(src.splitlines(), 1):
-                    for m in USE.finditer(line):
-                        bad.append(f"{os.path.relpath(path, root)}:{lineno}: {m.group(1)}")
-    for b in bad:
-        print("narrow text call (use the wide one, with WideFromGbk or UiText):", b)
-    print("narrow text calls: %d problem(s)" % len(bad))
-    return 1 if bad else 0
+    bad = [f"{path}:{lineno}: {m.group(1)}"
+           for path, lineno, line in literal_check.source_lines(root, literal_check.PROGRAM_DIRS)
+           for m in USE.finditer(line)]
+    return literal_check.report(bad, "narrow text call (use the wide one, with WideFromGbk or UiText):",
+                                "narrow text calls")
 
 
 if __name__ == "__main__":
