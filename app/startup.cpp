@@ -8,8 +8,8 @@
 #include "app/com_out.h"
 #include "app/jobs.h"
 #include "app/log.h"
-#include "net/text.h"
 #include "ui/font.h"
+#include "ui/job_buttons.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
 #include "ui/paint.h"
@@ -99,7 +99,7 @@ int SystemDpi() {
 bool HandOverToFirstInstance(HANDLE* mutex) {
   *mutex = CreateMutexA(nullptr, TRUE, "Global\\QzRealmPorter_Mutex");
   if (!*mutex || GetLastError() != ERROR_ALREADY_EXISTS) return false;
-  if (HWND first = FindWindowA(kMainClass, Gbk(u8"星桥登录器").c_str())) {
+  if (HWND first = FindWindowW(kMainClass, MainWindowTitle().c_str())) {
     if (IsIconic(first) || !IsWindowVisible(first)) {
       ShowWindow(first, SW_RESTORE);
       SetForegroundWindow(first);
@@ -117,9 +117,9 @@ void RunSplash(HINSTANCE instance, std::thread& loader, HANDLE loaderDone) {
     UpdateWindow(splash);
     while (MsgWaitForMultipleObjects(1, &loaderDone, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0) {
       MSG msg;
-      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
       }
     }
     DestroyWindow(splash);
@@ -148,12 +148,11 @@ bool IsSupportedWindowsVersion() {
 
 int RunLauncher(HINSTANCE instance, int showCommand) {
   if (!IsSupportedWindowsVersion()) {
-    MessageBoxA(nullptr,
-                Gbk(u8"本登录器需要 Windows 7 SP1 或更高版本的操作系统。\n\n"
-                    u8"如果您正在使用 Windows 7，请确保已安装 Service Pack 1。\n"
-                    u8"Windows XP 和 Vista 不受支持。")
-                    .c_str(),
-                Gbk(u8"系统版本不支持").c_str(), MB_ICONERROR);
+    ShowBox(nullptr,
+            u8"本登录器需要 Windows 7 SP1 或更高版本的操作系统。\n\n"
+            u8"如果您正在使用 Windows 7，请确保已安装 Service Pack 1。\n"
+            u8"Windows XP 和 Vista 不受支持。",
+            u8"系统版本不支持", MB_ICONERROR);
     return 0;
   }
   OSVERSIONINFOEXA version;
@@ -215,9 +214,9 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
       Taskbar = nullptr;
     }
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
   }
 

@@ -61,6 +61,9 @@ endif()
 # their encoding (u8"" for UTF-8 texts, converted to GBK for the UI at run time).
 add_test(NAME literal_encodings
          COMMAND ${CMAKE_COMMAND} -E env python3 ${CMAKE_SOURCE_DIR}/tools/check-literals.py ${CMAKE_SOURCE_DIR})
+# ...and reach Windows only through wide calls, whatever the system's code page.
+add_test(NAME wide_text_calls
+         COMMAND ${CMAKE_COMMAND} -E env python3 ${CMAKE_SOURCE_DIR}/tools/check-text-calls.py ${CMAKE_SOURCE_DIR})
 
 # Every C++ source is formatted as .clang-format says (`tools/format` fixes it).
 find_program(RP_CLANG_FORMAT clang-format REQUIRED)

@@ -62,6 +62,16 @@ foreach(src IN LISTS RP_TEST_HELPERS)
   list(APPEND RP_HELPER_TARGETS ${name})
 endforeach()
 
+# Every text of the program, for the test that each comes through code page
+# 936 as it is written.
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/program-texts.txt
+  COMMAND ${RP_PYTHON} ${CMAKE_SOURCE_DIR}/tools/check-literals.py --texts ${CMAKE_BINARY_DIR}/program-texts.txt
+          ${CMAKE_SOURCE_DIR}
+  DEPENDS ${RP_TEXT_SOURCES} ${CMAKE_SOURCE_DIR}/tools/check-literals.py
+  COMMENT "Listing the program's texts")
+add_custom_target(rp_program_texts ALL DEPENDS ${CMAKE_BINARY_DIR}/program-texts.txt)
+
 file(GLOB RP_WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_test.cpp)
 foreach(src IN LISTS RP_WIN_TEST_SOURCES)
   get_filename_component(name ${src} NAME_WE)
@@ -94,6 +104,17 @@ foreach(t IN LISTS RP_UI_TESTS)
   get_filename_component(name ${t} NAME_WE)
   add_test(NAME ui_${name} COMMAND ${CMAKE_SOURCE_DIR}/tests/ui/run.sh ${CMAKE_BINARY_DIR} ${t})
   set_tests_properties(ui_${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 RUN_SERIAL TRUE)
+endforeach()
+
+# The start-up texts, the notice and a job's box read back under the code
+# pages of players elsewhere: Western (1252) and Traditional Chinese (950).
+# Only these two tests, each locale in a prefix of its own.
+foreach(locale en_US zh_TW)
+  add_test(NAME ui_texts_${locale}
+           COMMAND ${CMAKE_COMMAND} -E env RP_WINE_LOCALE=${locale}.UTF-8 ${CMAKE_SOURCE_DIR}/tests/ui/run.sh
+                   ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/tests/ui/test_window.py
+                   Window.test_geometry_and_start_up_contents Window.test_worker_messages)
+  set_tests_properties(ui_texts_${locale} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RUN_SERIAL TRUE)
 endforeach()
 
 # The background shipped beside the executable, used when neither the

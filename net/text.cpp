@@ -35,4 +35,5 @@ std::string Gbk(std::u8string_view utf8) {
 }
 std::string GbkFromWide(std::wstring_view wide) { return FromWide(kGbkCodePage, wide); }
 std::wstring WideFromGbk(std::string_view gbk) { return ToWide(kGbkCodePage, gbk); }
+std::wstring UiText(std::u8string_view utf8) { return WideFromGbk(Gbk(utf8)); }
 std::wstring WideFromAnsi(std::string_view ansi) { return ToWide(CP_ACP, ansi); }

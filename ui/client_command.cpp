@@ -117,8 +117,8 @@ void OnClientDone(HWND hwnd, ClientDownloadResult* raw) {
   if (result->succeeded && !result->baseDir.empty()) {
     PostMessageA(hwnd, WMU_PROGRESS, 100, 0);
     if (HWND notice = GetDlgItem(hwnd, kIdNotice)) {
-      std::wstring text = L"\u5ba2\u6237\u7aef\u4fdd\u5b58\u5728\uff1a" + result->baseDir + L"\\" + result->folderName +
-                          L" \u4e0b\u8f7d\u5b8c\u6210!";  // 客户端保存在： … 下载完成!
+      std::wstring text =
+          UiText(u8"客户端保存在：") + result->baseDir + L"\\" + result->folderName + UiText(u8" 下载完成!");
       SetWindowTextW(notice, text.c_str());
       ShowWindow(notice, SW_SHOW);
       InvalidateRect(hwnd, nullptr, FALSE);
@@ -130,8 +130,7 @@ void OnClientDone(HWND hwnd, ClientDownloadResult* raw) {
       WriteRealmConfig(SelectedServer(hwnd), GamePath);
     }
     HideProgress(hwnd);
-    if (MessageBoxA(hwnd, Gbk(u8"是否开始游戏？").c_str(), Gbk(u8"下载完成").c_str(), MB_YESNO | MB_ICONQUESTION) ==
-            IDYES &&
+    if (ShowGbkBox(hwnd, Gbk(u8"是否开始游戏？"), Gbk(u8"下载完成"), MB_YESNO | MB_ICONQUESTION) == IDYES &&
         GamePath[0])
       StartGame(GamePath);
   } else {
@@ -139,7 +138,7 @@ void OnClientDone(HWND hwnd, ClientDownloadResult* raw) {
     ShowStandingNotice(hwnd);
     if (!result->cancelled) {
       std::string text = result->errorText.empty() ? Gbk(u8"下载失败，请检查网络。") : result->errorText;
-      MessageBoxA(hwnd, text.c_str(), Gbk(u8"错误").c_str(), MB_ICONERROR);
+      ShowGbkBox(hwnd, text, Gbk(u8"错误"), MB_ICONERROR);
     }
   }
   ReleaseJob(hwnd, JobKind::Client);

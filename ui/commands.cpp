@@ -32,7 +32,7 @@ void OnServerSelectionChange(HWND hwnd) {
 
 void OnRegister(HWND hwnd) {
   if (const ServerEntry* e = SelectedServer(hwnd))
-    ShellExecuteA(nullptr, "open", e->website.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteW(nullptr, L"open", Utf8ToWide(e->website).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace
@@ -70,7 +70,7 @@ LRESULT OnMainCommand(HWND hwnd, int id, int notification) {
     case kIdBrowse: BrowseGamePath(hwnd); return 0;
     case kIdStartGame: OnStartGameCommand(hwnd); return 0;
     case kIdRegister: OnRegister(hwnd); return 0;
-    case kIdClose: PostMessageA(hwnd, WM_CLOSE, 0, 0); return 0;
+    case kIdClose: PostMessageW(hwnd, WM_CLOSE, 0, 0); return 0;
     case kIdMinimize: ShowWindow(hwnd, SW_MINIMIZE); return 0;
     case kIdPatchNormal: OnPatchCommand(hwnd, PatchKind::Normal); return 0;
     case kIdPatchHd: OnPatchCommand(hwnd, PatchKind::Hd); return 0;

@@ -74,7 +74,7 @@ void ApplyJobButtons(HWND hwnd) {
     HWND b = GetDlgItem(hwnd, look.id);
     if (!b) continue;
     std::u8string_view text = LabelOf(look);
-    std::wstring label = Utf8ToWide(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
+    std::wstring label = UiText(text);
     wchar_t current[64] = {};
     GetWindowTextW(b, current, 64);
     if (label != current) SetWindowTextW(b, label.c_str());
@@ -109,11 +109,11 @@ void ReportJobNotStarted(HWND hwnd, JobKind kind, std::u8string_view text) {
   HideProgress(hwnd);
   const std::string gbk = Gbk(text);
   SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice), gbk.c_str());
-  MessageBoxA(hwnd, gbk.c_str(), Gbk(u8"错误").c_str(), MB_ICONERROR);
+  ShowGbkBox(hwnd, gbk, Gbk(u8"错误"), MB_ICONERROR);
 }
 
 bool ConfirmCancel(HWND hwnd, std::u8string_view text, std::u8string_view title) {
-  return MessageBoxA(hwnd, Gbk(text).c_str(), Gbk(title).c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+  return ShowGbkBox(hwnd, Gbk(text), Gbk(title), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 void CancelJob(HWND hwnd, JobKind kind, std::u8string_view noticeText) {
@@ -143,11 +143,15 @@ void HideProgress(HWND hwnd) {
 
 void ResetProgress(HWND hwnd) {
   if (HWND bar = GetDlgItem(hwnd, kIdProgress)) {
-    SendMessageA(bar, PBM_SETPOS, 0, 0);
+    SendMessageW(bar, PBM_SETPOS, 0, 0);
     ShowWindow(bar, SW_HIDE);
   }
 }
 
+int ShowGbkBox(HWND hwnd, const std::string& text, const std::string& title, UINT flags) {
+  return MessageBoxW(hwnd, WideFromGbk(text).c_str(), WideFromGbk(title).c_str(), flags);
+}
+
 void ShowBox(HWND hwnd, std::u8string_view text, std::u8string_view title, UINT flags) {
-  MessageBoxA(hwnd, Gbk(text).c_str(), Gbk(title).c_str(), flags);
+  ShowGbkBox(hwnd, Gbk(text), Gbk(title), flags);
 }

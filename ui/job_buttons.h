@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <string>
 #include <string_view>
 
 #include "ui/job_table.h"
@@ -43,4 +44,7 @@ void ShowStandingNotice(HWND hwnd);
 // The progress bar at 0 and hidden.
 void ResetProgress(HWND hwnd);
 void HideProgress(HWND hwnd);
+// Every message box of the program: GBK texts (a u8"..." one is made GBK
+// first) shown through the wide call. `hwnd` null: a box without owner.
+int ShowGbkBox(HWND hwnd, const std::string& text, const std::string& title, UINT flags);
 void ShowBox(HWND hwnd, std::u8string_view text, std::u8string_view title, UINT flags);

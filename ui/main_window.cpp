@@ -22,13 +22,11 @@
 
 namespace {
 
-HWND Child(HWND parent, DWORD exStyle, const char* cls, const std::string& text, DWORD style, const Box& b, int id) {
-  return CreateWindowExA(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, b.x, b.y, b.w, b.h, parent,
-                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-}
-
-HWND ChildW(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, const Box& b, int id) {
-  return CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, b.x, b.y, b.w, b.h, parent,
+// Every control is a wide window, so that its text is kept and drawn as
+// given whatever the system's ANSI code page.
+HWND Child(HWND parent, DWORD exStyle, const wchar_t* cls, const std::wstring& text, DWORD style, const Box& b,
+           int id) {
+  return CreateWindowExW(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, b.x, b.y, b.w, b.h, parent,
                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
 }
 
@@ -43,26 +41,26 @@ void InvalidateInParent(HWND parent, HWND control) {
 void CreateControls(HWND hwnd) {
   const MainLayout L = ComputeMainLayout(UiScalePercent);
   const DWORD button = BS_OWNERDRAW;
-  Child(hwnd, 0, "STATIC", Gbk(u8"游戏路径："), 0, L.pathLabel, 0);
-  HWND pathBox = Child(hwnd, WS_EX_TRANSPARENT, "STATIC", "", SS_NOPREFIX | SS_CENTERIMAGE, L.pathBox, kIdPathBox);
+  Child(hwnd, 0, L"STATIC", UiText(u8"游戏路径："), 0, L.pathLabel, 0);
+  HWND pathBox = Child(hwnd, WS_EX_TRANSPARENT, L"STATIC", L"", SS_NOPREFIX | SS_CENTERIMAGE, L.pathBox, kIdPathBox);
   if (pathBox) {
     SetWindowRgn(pathBox, CreateRoundRectRgn(0, 0, L.pathBox.w + 1, L.pathBox.h + 1, Scaled(8), Scaled(8)), FALSE);
     LoadGamePath();
     if (GamePath[0]) SetWindowTextW(pathBox, GamePath);
   }
-  Child(hwnd, 0, "BUTTON", Gbk(u8"浏览游戏..."), button, L.browse, kIdBrowse);
-  Child(hwnd, 0, "STATIC", Gbk(u8"选择服务器："), 0, L.serverLabel, 0);
-  HWND list = ChildW(hwnd, L"COMBOBOX", L"", CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL,
-                     L.serverList, kIdServerList);
+  Child(hwnd, 0, L"BUTTON", UiText(u8"浏览游戏..."), button, L.browse, kIdBrowse);
+  Child(hwnd, 0, L"STATIC", UiText(u8"选择服务器："), 0, L.serverLabel, 0);
+  HWND list = Child(hwnd, 0, L"COMBOBOX", L"", CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL,
+                    L.serverList, kIdServerList);
   if (list) {
     SetWindowTheme(list, L"", L"");
     SendMessageW(list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), L.serverItemHeight);
   }
-  HWND description = Child(hwnd, 0, "STATIC", "", SS_CENTERIMAGE, L.serverDescription, kIdServerDescription);
-  Child(hwnd, 0, "BUTTON", Gbk(u8"注册账号"), button, L.registerBtn, kIdRegister);
-  Child(hwnd, 0, "BUTTON", Gbk(u8"开始游戏"), button, L.startGame, kIdStartGame);
-  Child(hwnd, 0, "BUTTON", Gbk(u8"安装大脚插件"), button, L.addonA, kIdAddonA);
-  Child(hwnd, 0, "BUTTON", Gbk(u8"安装魔盒插件"), button, L.addonB, kIdAddonB);
+  HWND description = Child(hwnd, 0, L"STATIC", L"", SS_CENTERIMAGE, L.serverDescription, kIdServerDescription);
+  Child(hwnd, 0, L"BUTTON", UiText(u8"注册账号"), button, L.registerBtn, kIdRegister);
+  Child(hwnd, 0, L"BUTTON", UiText(u8"开始游戏"), button, L.startGame, kIdStartGame);
+  Child(hwnd, 0, L"BUTTON", UiText(u8"安装大脚插件"), button, L.addonA, kIdAddonA);
+  Child(hwnd, 0, L"BUTTON", UiText(u8"安装魔盒插件"), button, L.addonB, kIdAddonB);
   if (list) {
     for (int i = 0; i < ServerCount(); ++i) {
       std::wstring name = Utf8ToWide(ServerAt(i)->name);
@@ -75,15 +73,15 @@ void CreateControls(HWND hwnd) {
     SetStatusTextUtf8(hwnd, description, ServerAt(0)->description.c_str());
   else
     SetStatusText(hwnd, description, Gbk(u8"请选择服务器").c_str());
-  Child(hwnd, 0, "BUTTON", Gbk(u8"下载怀旧客户端"), button, L.clientNormal, kIdClientNormal);
-  Child(hwnd, 0, "BUTTON", Gbk(u8"下载高清客户端"), button, L.clientHd, kIdClientHd);
-  Child(hwnd, 0, "BUTTON", Gbk(u8"下载怀旧补丁"), button, L.patchNormal, kIdPatchNormal);
-  Child(hwnd, 0, "BUTTON", Gbk(u8"下载高清补丁"), button, L.patchHd, kIdPatchHd);
-  ChildW(hwnd, L"BUTTON", L"\u2014", button | BS_CENTER, L.minimize, kIdMinimize);
-  ChildW(hwnd, L"BUTTON", L"\u00d7", button | BS_CENTER, L.close, kIdClose);
-  Child(hwnd, 0, "STATIC", StandingNotice(), 0, L.notice, kIdNotice);
+  Child(hwnd, 0, L"BUTTON", UiText(u8"下载怀旧客户端"), button, L.clientNormal, kIdClientNormal);
+  Child(hwnd, 0, L"BUTTON", UiText(u8"下载高清客户端"), button, L.clientHd, kIdClientHd);
+  Child(hwnd, 0, L"BUTTON", UiText(u8"下载怀旧补丁"), button, L.patchNormal, kIdPatchNormal);
+  Child(hwnd, 0, L"BUTTON", UiText(u8"下载高清补丁"), button, L.patchHd, kIdPatchHd);
+  Child(hwnd, 0, L"BUTTON", L"\u2014", button | BS_CENTER, L.minimize, kIdMinimize);
+  Child(hwnd, 0, L"BUTTON", L"\u00d7", button | BS_CENTER, L.close, kIdClose);
+  Child(hwnd, 0, L"STATIC", WideFromGbk(StandingNotice()), 0, L.notice, kIdNotice);
   HWND progress =
-      CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | PBS_SMOOTH | WS_CLIPSIBLINGS, L.progress.x, L.progress.y,
+      CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | PBS_SMOOTH | WS_CLIPSIBLINGS, L.progress.x, L.progress.y,
                       L.progress.w, L.progress.h, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdProgress)),
                       GetModuleHandleW(nullptr), nullptr);
   if (progress) SetWindowTheme(progress, L"", L"");
@@ -113,7 +111,7 @@ void OnPaint(HWND hwnd) {
 }
 
 LRESULT OnNcHitTest(HWND hwnd, WPARAM wp, LPARAM lp) {
-  LRESULT hit = DefWindowProcA(hwnd, WM_NCHITTEST, wp, lp);
+  LRESULT hit = DefWindowProcW(hwnd, WM_NCHITTEST, wp, lp);
   if (hit != HTCLIENT) return hit;
   POINT pt = {static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
   ScreenToClient(hwnd, &pt);
@@ -126,7 +124,7 @@ bool IsHoverable(HWND hwnd, HWND w) {
   if (!w || GetParent(w) != hwnd) return false;
   int id = GetDlgCtrlID(w);
   if (id == kIdServerList || id == kIdPathBox) return true;
-  LONG style = GetWindowLongA(w, GWL_STYLE);
+  LONG style = GetWindowLongW(w, GWL_STYLE);
   return (style & 0xB) != 0 && id != 0;
 }
 
@@ -238,6 +236,8 @@ void OnDestroy(HWND hwnd) {
 
 }  // namespace
 
+std::wstring MainWindowTitle() { return UiText(u8"星桥登录器"); }
+
 const char* StandingNotice() {
   static const std::string text = Gbk(u8"普通客户端下载怀旧补丁，高清客户端下载高清补丁，切勿打错补丁！");
   return text.c_str();
@@ -245,18 +245,19 @@ const char* StandingNotice() {
 
 void ShowJobProgress(HWND mainWindow) {
   if (HWND bar = GetDlgItem(mainWindow, kIdProgress)) {
-    SendMessageA(bar, PBM_SETRANGE32, 0, 100);
-    SendMessageA(bar, PBM_SETPOS, 0, 0);
+    SendMessageW(bar, PBM_SETRANGE32, 0, 100);
+    SendMessageW(bar, PBM_SETPOS, 0, 0);
     ShowWindow(bar, SW_SHOW);
   }
 }
 
 void SetStatusText(HWND parent, HWND control, const char* text) {
   if (!parent || !control) return;
-  char current[256] = {};
-  GetWindowTextA(control, current, sizeof current);
-  if (std::string(current) == (text ? text : "")) return;
-  SetWindowTextA(control, text ? text : "");
+  const std::wstring wide = WideFromGbk(text ? text : "");
+  wchar_t current[256] = {};
+  GetWindowTextW(control, current, 256);
+  if (wide == current) return;
+  SetWindowTextW(control, wide.c_str());
   InvalidateInParent(parent, control);
 }
 
@@ -285,31 +286,31 @@ void SetTaskbarProgressNone(HWND window) {
 }
 
 bool RegisterMainWindowClass(HINSTANCE instance) {
-  WNDCLASSEXA wc = {};
+  WNDCLASSEXW wc = {};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = MainWndProc;
   wc.hInstance = instance;
-  wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP_ICON));
-  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP_ICON));
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   wc.hbrBackground = BackgroundBrush;
   wc.lpszClassName = kMainClass;
-  return RegisterClassExA(&wc) != 0;
+  return RegisterClassExW(&wc) != 0;
 }
 
 HWND CreateMainWindow(HINSTANCE instance) {
   RECT r = {0, 0, MainWindowWidth, MainWindowHeight};
   AdjustWindowRectForScale(&r);
   int w = r.right - r.left, h = r.bottom - r.top;
-  HWND hwnd = CreateWindowExA(0, kMainClass, Gbk(u8"星桥登录器").c_str(), WS_POPUP | WS_BORDER, CW_USEDEFAULT,
+  HWND hwnd = CreateWindowExW(0, kMainClass, MainWindowTitle().c_str(), WS_POPUP | WS_BORDER, CW_USEDEFAULT,
                               CW_USEDEFAULT, w, h, nullptr, nullptr, instance, nullptr);
   if (!hwnd) return nullptr;
   MainWindow = hwnd;
   int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
   SetWindowPos(hwnd, nullptr, (sw - w) / 2, (sh - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   SetWindowRgn(hwnd, CreateRoundRectRgn(0, 0, w, h, Scaled(12), Scaled(12)), FALSE);
-  HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP_ICON));
-  SendMessageA(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-  SendMessageA(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP_ICON));
+  SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
   CreateControls(hwnd);
   return hwnd;
 }
@@ -344,6 +345,8 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WMU_CLIENT_DONE: OnClientDone(hwnd, reinterpret_cast<ClientDownloadResult*>(lp)); return 0;
     case WMU_CLIENT_CONNECTING: OnClientConnecting(hwnd); return 0;
     case WMU_NET_TIMEOUT: OnNetTimeout(hwnd); return 0;
-    default: return DefWindowProcA(hwnd, msg, wp, lp);
+    // The class is wide: messages that carry text (WM_SETTEXT...) arrive
+    // with wide strings and must go on to the wide default procedure.
+    default: return DefWindowProcW(hwnd, msg, wp, lp);
   }
 }

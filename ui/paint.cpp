@@ -132,7 +132,7 @@ void PaintServerList(HWND combo, HDC target) {
           text.resize(len);
         }
       }
-      if (text.empty()) text = L"\u8bf7\u9009\u62e9\u670d\u52a1\u5668";  // 请选择服务器
+      if (text.empty()) text = UiText(u8"请选择服务器");
       ControlText(g, combo, text, box, StringAlignmentNear);
     }
     if (const Font* arrow = ArrowFont()) {
@@ -148,7 +148,7 @@ HWND BackgroundParentOfDropDown(HWND list, DWORD_PTR data) {
   if (main && IsWindow(main)) return main;
   HWND owner = GetWindow(list, GW_OWNER);
   if (owner && IsWindow(owner)) return owner;
-  return FindWindowA(kMainClass, nullptr);
+  return FindWindowW(kMainClass, nullptr);
 }
 
 void PaintDropDown(HWND list, HDC target, DWORD_PTR data) {

@@ -65,8 +65,8 @@ void PaintSplash(HWND hwnd) {
       fmt.SetFormatFlags(StringFormatFlagsNoWrap);
       SolidBrush text(Color(255, 200, 220, 255));
       if (font)
-        g.DrawString(L"\u6b63\u5728\u52a0\u8f7d\u7f51\u7edc\u8d44\u6e90\uff0c\u8bf7\u7a0d\u5019...", -1, font,
-                     RectF(0, 0, float(w), float(h)), &fmt, &text);  // 正在加载网络资源，请稍候...
+        g.DrawString(UiText(u8"正在加载网络资源，请稍候...").c_str(), -1, font, RectF(0, 0, float(w), float(h)), &fmt,
+                     &text);
     }
   });
   EndPaint(hwnd, &ps);
@@ -76,7 +76,7 @@ LRESULT CALLBACK SplashProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_PAINT: PaintSplash(hwnd); return 0;
     case WM_ERASEBKGND: return 1;
-    default: return DefWindowProcA(hwnd, msg, wp, lp);
+    default: return DefWindowProcW(hwnd, msg, wp, lp);
   }
 }
 
@@ -136,12 +136,12 @@ Image* DecodeWithImagingComponent(const std::wstring& path) {
 }  // namespace
 
 bool RegisterSplashClass(HINSTANCE instance) {
-  WNDCLASSA wc = {};
+  WNDCLASSW wc = {};
   wc.lpfnWndProc = SplashProc;
   wc.hInstance = instance;
-  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   wc.lpszClassName = kSplashClass;
-  return RegisterClassA(&wc) != 0;
+  return RegisterClassW(&wc) != 0;
 }
 
 HWND CreateSplashWindow(HINSTANCE instance) {
@@ -150,7 +150,7 @@ HWND CreateSplashWindow(HINSTANCE instance) {
   int w = r.right - r.left, h = r.bottom - r.top;
   int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
   HWND hwnd =
-      CreateWindowExA(WS_EX_LAYERED, kSplashClass, "", WS_POPUP, x, y, w, h, nullptr, nullptr, instance, nullptr);
+      CreateWindowExW(WS_EX_LAYERED, kSplashClass, L"", WS_POPUP, x, y, w, h, nullptr, nullptr, instance, nullptr);
   if (hwnd) SetLayeredWindowAttributes(hwnd, 0, 240, LWA_ALPHA);
   return hwnd;
 }

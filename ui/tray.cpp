@@ -2,7 +2,7 @@
 
 #include <shellapi.h>
 
-#include <cstring>
+#include <iterator>
 
 #include "app/messages.h"
 #include "net/text.h"
@@ -23,27 +23,27 @@ void ShowMain(HWND window) {
 void AddTrayIcon(HWND window) {
   if (TrayIconAdded) return;
   HICON icon = static_cast<HICON>(
-      LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP_ICON), IMAGE_ICON, 16, 16, LR_SHARED));
+      LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON, 16, 16, LR_SHARED));
   if (!icon) return;
-  NOTIFYICONDATAA nid = {};
+  NOTIFYICONDATAW nid = {};
   nid.cbSize = sizeof nid;
   nid.hWnd = window;
   nid.uID = kTrayIconId;
   nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   nid.uCallbackMessage = WMU_TRAY_NOTIFY;
   nid.hIcon = icon;
-  std::string tip = Gbk(u8"星桥");
-  std::strncpy(nid.szTip, tip.c_str(), sizeof nid.szTip - 1);
-  if (Shell_NotifyIconA(NIM_ADD, &nid)) TrayIconAdded = true;
+  // The wide structure's tip holds 128 characters, not bytes.
+  UiText(u8"星桥").copy(nid.szTip, std::size(nid.szTip) - 1);
+  if (Shell_NotifyIconW(NIM_ADD, &nid)) TrayIconAdded = true;
 }
 
 void RemoveTrayIcon(HWND window) {
   if (!TrayIconAdded) return;
-  NOTIFYICONDATAA nid = {};
+  NOTIFYICONDATAW nid = {};
   nid.cbSize = sizeof nid;
   nid.hWnd = window;
   nid.uID = kTrayIconId;
-  Shell_NotifyIconA(NIM_DELETE, &nid);
+  Shell_NotifyIconW(NIM_DELETE, &nid);
   TrayIconAdded = false;
 }
 
@@ -54,8 +54,8 @@ void OnTrayNotify(HWND window, LPARAM lp) {
       POINT pt;
       GetCursorPos(&pt);
       HMENU menu = CreatePopupMenu();
-      AppendMenuA(menu, MF_STRING, 1, Gbk(u8"打开登录器").c_str());
-      AppendMenuA(menu, MF_STRING, 2, Gbk(u8"退出登录器").c_str());
+      AppendMenuW(menu, MF_STRING, 1, UiText(u8"打开登录器").c_str());
+      AppendMenuW(menu, MF_STRING, 2, UiText(u8"退出登录器").c_str());
       SetForegroundWindow(window);
       int choice = TrackPopupMenu(menu, TPM_RETURNCMD, pt.x, pt.y, 0, window, nullptr);
       DestroyMenu(menu);

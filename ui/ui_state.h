@@ -34,8 +34,8 @@ struct BackgroundCacheData {
 };
 extern BackgroundCacheData BackgroundCache;
 
-inline constexpr char kMainClass[] = "RealmPorter";
-inline constexpr char kSplashClass[] = "RealmPorterSplash";
+inline constexpr wchar_t kMainClass[] = L"RealmPorter";
+inline constexpr wchar_t kSplashClass[] = L"RealmPorterSplash";
 inline constexpr UINT_PTR kPulseTimer = 1;
 inline constexpr UINT kTrayIconId = 1;
 

@@ -21,13 +21,13 @@ void OnStatusTextMessage(HWND hwnd, LPARAM lp) {
 }
 
 void OnProgressMessage(HWND hwnd, WPARAM percent) {
-  if (HWND bar = GetDlgItem(hwnd, kIdProgress)) SendMessageA(bar, PBM_SETPOS, percent, 0);
+  if (HWND bar = GetDlgItem(hwnd, kIdProgress)) SendMessageW(bar, PBM_SETPOS, percent, 0);
   SetTaskbarProgress(hwnd, static_cast<int>(percent));
 }
 
 void OnClientConnecting(HWND hwnd) {
   if (HWND bar = GetDlgItem(hwnd, kIdProgress)) {
-    SendMessageA(bar, PBM_SETPOS, 0, 0);
+    SendMessageW(bar, PBM_SETPOS, 0, 0);
     ShowWindow(bar, SW_SHOW);
   }
   HWND notice = GetDlgItem(hwnd, kIdNotice);

@@ -10,7 +10,9 @@ import time
 
 BUILD = os.environ["RP_BUILD"]
 WWW = os.path.join(BUILD, "www")
-SHOTS = os.path.join(BUILD, "screenshots")
+# A locale's own run (tests/wine/wine-env) keeps its screenshots apart.
+LOCALE = os.environ.get("RP_WINE_LOCALE")
+SHOTS = os.path.join(BUILD, "screenshots-" + LOCALE if LOCALE else "screenshots")
 EXE = os.path.join(BUILD, "RealmPorter.exe")
 PROBE = os.path.join(BUILD, "rp_probe.exe")
 SITE = "https://127.0.0.1:18443"
@@ -155,8 +157,11 @@ class Launcher:
         return self.wait_for(lambda: self.boxes(), timeout, "a message box")
 
     def press(self, text):
-        rc, _ = probe("press", text)
-        return rc == 0
+        # A box's buttons are labelled in the prefix's own language.
+        for t in (text,) + OTHER_LABELS.get(text, ()):
+            if probe("press", t)[0] == 0:
+                return True
+        return False
 
     def command(self, cid, count=1):
         probe("command", cid, count)
@@ -173,6 +178,9 @@ class Launcher:
         path = os.path.join(SHOTS, name + ".png")
         run(["import", "-window", "root", path], check=True)
         return path
+
+
+OTHER_LABELS = {"确定": ("確定", "OK"), "是": ("Yes",), "否": ("No",)}
 
 
 def pixel(png, x, y):

@@ -23,6 +23,12 @@ LAYOUT_100 = {  # id: (x, y, w, h)
 }
 
 
+BUTTONS = {
+    1002: "浏览游戏...", 1011: "注册账号", 1003: "开始游戏", 1016: "安装大脚插件", 1017: "安装魔盒插件",
+    1015: "下载怀旧客户端", 1007: "下载高清客户端", 1004: "下载怀旧补丁", 1008: "下载高清补丁", 1014: "\u2014", 1012: "\u00d7",
+}
+
+
 def site_list(data):
     write(os.path.join(WWW, "site", "serverlist.txt"), data)
 
@@ -57,6 +63,8 @@ class Window(unittest.TestCase):
         self.assertEqual(c[1010]["text"], "第一服的介绍")
         self.assertEqual(c[1001]["text"], win_path(os.path.join(self.game, "Wow.exe")))
         self.assertEqual(c[1005]["text"], "普通客户端下载怀旧补丁，高清客户端下载高清补丁，切勿打错补丁！")
+        for cid, text in BUTTONS.items():
+            self.assertEqual(c[cid]["text"], text, "control %d" % cid)
         self.assertFalse(c[1006]["visible"])
         labels = [d["text"] for d in c["all"] if d["id"] in (0, 65535, -1)]
         self.assertIn("游戏路径：", labels)
