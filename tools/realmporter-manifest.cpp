@@ -25,6 +25,8 @@
 
 namespace fs = std::filesystem;
 
+int BlocksCommand(int argc, char** argv);  // tools/manifest_blocks.cpp
+
 namespace {
 
 const char kUsage[] =
@@ -34,6 +36,7 @@ const char kUsage[] =
     "  id         print the canonical identity of a manifest\n"
     "  canonical  print the canonical text of a manifest\n"
     "  verify     check a client folder against a manifest\n"
+    "  blocks     write the block maps of a folder's large files\n"
     "\n"
     "realmporter-manifest COMMAND --help describes each.\n";
 
@@ -426,6 +429,7 @@ int main(int argc, char** argv) {
   if (cmd == "id") return IdOrCanonical(argc, argv, false);
   if (cmd == "canonical") return IdOrCanonical(argc, argv, true);
   if (cmd == "verify") return Verify(argc, argv);
+  if (cmd == "blocks") return BlocksCommand(argc, argv);
   std::cerr << "realmporter-manifest: unknown command " << cmd << "\n" << kUsage;
   return 2;
 }
