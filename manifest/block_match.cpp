@@ -78,19 +78,13 @@ void BlockScanner::Scan(std::uint64_t limit) {
     // Roll on until the filter knows the weak checksum: the hot loop.
     const std::uint64_t steps = std::min(end - bs_ - pos_, limit - 1 - pos_);
     if (steps == 0) return;
-    const unsigned char* p = &buf_[pos_ - bufStart_];
-    std::uint64_t k = 0;
+    const unsigned char* filter = filter_.data();
+    const int shift = filterShift_;
     bool hit = false;
-    while (k < steps) {
-      sum_.Roll(p[k], p[k + bs_]);
-      ++k;
-      const std::uint64_t f = sum_.weak() >> filterShift_;
-      if (filter_[f >> 3] & (1u << (f & 7))) {
-        hit = true;
-        break;
-      }
-    }
-    pos_ += k;
+    pos_ += sum_.RollUntil(&buf_[pos_ - bufStart_], steps, [&](std::uint64_t weak) {
+      const std::uint64_t f = weak >> shift;
+      return hit = (filter[f >> 3] >> (f & 7)) & 1;
+    });
     tested_ = !hit;
   }
 }

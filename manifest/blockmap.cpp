@@ -68,11 +68,13 @@ RollingSum::RollingSum(std::uint32_t window) : window_(window) {
 }
 
 void RollingSum::Reset(const unsigned char* data) {
-  a_ = b_ = 0;
+  std::uint32_t a = 0, b = 0;  // in registers: see RollUntil
   for (std::uint32_t i = 0; i < window_; ++i) {
-    a_ = a_ * kMulA + kRollingTableA[data[i]];
-    b_ = b_ * kMulB + kRollingTableB[data[i]];
+    a = a * kMulA + kRollingTableA[data[i]];
+    b = b * kMulB + kRollingTableB[data[i]];
   }
+  a_ = a;
+  b_ = b;
 }
 
 std::uint64_t WeakSumOf(const unsigned char* data, std::size_t n) {

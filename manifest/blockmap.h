@@ -67,6 +67,26 @@ class RollingSum {
     b_ = (b_ - outB_[out]) * kMulB + kRollingTableB[in];
   }
   std::uint64_t weak() const { return (static_cast<std::uint64_t>(a_) << 16) | (b_ >> 16); }
+  // Rolls on over up to `steps` bytes (p[k] leaves, p[k + window] enters)
+  // and stops after the first window whose weak sum `hit` takes; returns
+  // the bytes rolled. The sums live in registers meanwhile: stored in the
+  // object they would be written back before every byte read, since a byte
+  // read may alias anything.
+  template <class Hit>
+  std::uint64_t RollUntil(const unsigned char* p, std::uint64_t steps, Hit hit) {
+    std::uint32_t a = a_, b = b_;
+    const unsigned char* in = p + window_;
+    std::uint64_t k = 0;
+    while (k < steps) {
+      a = (a - outA_[p[k]]) * kMulA + kRollingTableA[in[k]];
+      b = (b - outB_[p[k]]) * kMulB + kRollingTableB[in[k]];
+      ++k;
+      if (hit((static_cast<std::uint64_t>(a) << 16) | (b >> 16))) break;
+    }
+    a_ = a;
+    b_ = b;
+    return k;
+  }
 
   static constexpr std::uint32_t kMulA = 0x9E3779B1u, kMulB = 0x85EBCA77u;
 
