@@ -4,6 +4,7 @@
 //
 //   rp-bench-patch MANIFEST_NAME GAME_PATH_OF_WOW_EXE
 #include <windows.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <cstdio>
@@ -19,6 +20,11 @@ int wmain(int argc, wchar_t** argv) {
   LARGE_INTEGER f, a, b;
   QueryPerformanceFrequency(&f);
   QueryPerformanceCounter(&a);
+  // The log lines of the update are part of the figures; the launcher's
+  // start-up would have made their folder.
+  wchar_t appData[MAX_PATH] = {};
+  if (SHGetSpecialFolderPathW(nullptr, appData, CSIDL_LOCAL_APPDATA, TRUE))
+    CreateDirectoryW((std::wstring(appData) + L"\\RealmPorter").c_str(), nullptr);
   const std::wstring game = argv[2];
   const std::wstring folder = game.substr(0, game.find_last_of(L'\\'));
   std::atomic<bool> busy{false}, cancel{false};
