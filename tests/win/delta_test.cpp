@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "app/messages.h"
 #include "install/install.h"
@@ -42,10 +43,8 @@ class Delta : public ::testing::Test {
   void PublishMap(const std::string& map) {
     WriteFileBytes(Www(L"m1", L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.blocks"), map);
   }
-  // The worker as the window starts it; the bytes of archive 5 the mirror sent.
-  std::uint64_t RunPatch() {
-    ClearRequestLogs();
-    std::atomic<bool> busy{false}, cancel{false};
+  // The job as the window starts it, archive 5 set aside.
+  PatchJob Job() {
     PatchJob job;
     job.window = recorder_.hwnd();
     job.archive5 = dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ";
@@ -57,9 +56,15 @@ class Delta : public ::testing::Test {
     job.manifestName = "wow335-hd";
     job.percentFormat = Gbk(u8"正在下载高清补丁... %d%%");
     job.sizeFormat = Gbk(u8"正在下载高清补丁... 已下载 %.1f MB");
-    job.busy = &busy;
-    job.cancel = &cancel;
+    job.busy = &busy_;
+    job.cancel = &cancel_;
     job.finishMessage = WMU_PATCH_HD_DONE;
+    return job;
+  }
+  // The worker's run; the bytes of archive 5 the mirror sent.
+  std::uint64_t RunPatch() {
+    ClearRequestLogs();
+    PatchJob job = Job();
     PatchWorker(job);
     recorder_.Pump(100);
     EXPECT_EQ(recorder_.Count(WMU_PATCH_HD_DONE), 1);
@@ -79,6 +84,7 @@ class Delta : public ::testing::Test {
     return sent;
   }
 
+  std::atomic<bool> busy_{false}, cancel_{false};
   std::string old5_, new5_, new6_;
   std::vector<std::string> ranges_;
   ScratchDir dir_{L"delta"};
@@ -125,6 +131,32 @@ TEST_F(Delta, AMapThatCannotBeUsedEndsWithTheWholeDownload) {
     if (c.fault) EXPECT_EQ(ranges_.size(), 2u) << "one range asked for, then the whole file";
     DeleteFileW(Www(L"m1", L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.blocks").c_str());
   }
+}
+
+TEST_F(Delta, ACancelWhileRangesArriveLeavesTheOldArchive) {
+  PublishMap(BlockMapOfBytes(new5_, BlockSizeFor(new5_.size())));
+  Control(kMirror1, std::string("/__fault?path=") + kFile5 + "&kind=slow&arg=5000");
+  ClearRequestLogs();
+  PatchJob job = Job();
+  busy_ = true;  // set by the window before it starts the worker
+  std::thread worker([&] { PatchWorker(job); });
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < 20000) {
+    auto lines = Requests(kMirror1);
+    if (std::any_of(lines.begin(), lines.end(), [](const std::string& l) { return l.find("bytes=") != l.npos; })) break;
+    Sleep(50);
+  }
+  Sleep(300);
+  start = GetTickCount();
+  cancel_ = true;
+  while (busy_ && GetTickCount() - start < 5000) Sleep(5);
+  EXPECT_LT(GetTickCount() - start, 700u);
+  worker.join();
+  recorder_.Pump(100);
+  EXPECT_EQ(recorder_.messages.back().wParam, static_cast<WPARAM>(kJobCancelled));
+  EXPECT_EQ(ReadFileBytes(job.archive5), old5_);
+  EXPECT_FALSE(Exists(job.backup5));
+  EXPECT_FALSE(Exists(job.archive5 + L".new"));
 }
 
 }  // namespace
