@@ -18,6 +18,8 @@ set(RP_PURE_SOURCES
   ui/image_type.cpp
   install/zip_reader.cpp
   download/save_folder.cpp
+  manifest/blockmap.cpp
+  manifest/block_match.cpp
 )
 
 # Thin Win32 layers around the pure files, and the program's own Win32 code.
@@ -56,4 +58,5 @@ set(RP_WIN_SOURCES
   install/addon.cpp
   install/zip_extract.cpp
   download/client_download.cpp
+  install/delta.cpp
 )

@@ -35,6 +35,9 @@ target_link_options(demo-wow PRIVATE ${RP_STATIC_LINK} -municode)
 add_executable(rp-bench-hash tools/bench-hash.cpp)
 target_link_libraries(rp-bench-hash PRIVATE rp_core)
 target_link_options(rp-bench-hash PRIVATE -municode)
+add_executable(rp-bench-patch tools/bench-patch.cpp)
+target_link_libraries(rp-bench-patch PRIVATE rp_core)
+target_link_options(rp-bench-patch PRIVATE -municode)
 
 # Tests: one GoogleTest executable per group, run under Wine by CTest.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)

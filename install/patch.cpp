@@ -3,13 +3,47 @@
 #include "app/jobs.h"
 #include "app/messages.h"
 #include "game/game.h"
+#include "install/delta.h"
 #include "install/install.h"
+#include "manifest/blockmap.h"
 #include "manifest/fetch_manifest.h"
 #include "manifest/install_paths.h"
 #include "manifest/sha256.h"
 #include "net/download.h"
 
 namespace {
+
+// An archive that has a previous version is first built from it and the
+// changed blocks (when the mirror has a block map for it); the built file
+// then takes the archive's place as a finished download does. Without a
+// map, or when that fails, the archive is downloaded whole.
+bool UpdateArchive(const ClientManifest& manifest, const ManifestFile& entry, const DownloadRequest& r) {
+  if (r.hasBackup && !manifest.mirrors.empty()) {
+    DeltaRequest d;
+    d.window = r.window;
+    d.local = r.backup;
+    d.temp = r.target + L".new";
+    d.mapUrl = BuildBlockMapUrl(manifest.mirrors.front(), manifest.product, entry.path);
+    d.fileUrl = r.url;
+    d.entry = entry;
+    d.cancel = r.cancel;
+    d.base = r.base;
+    d.overallTotal = r.overallTotal;
+    d.percentFormat = r.percentFormat;
+    switch (BuildArchiveFromDelta(d)) {
+      case DeltaResult::kBuilt:
+        if (MoveFileExW(d.temp.c_str(), r.target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+          DeleteFileW(r.backup.c_str());
+          return true;
+        }
+        DeleteFileW(d.temp.c_str());
+        break;
+      case DeltaResult::kCancelled: RestoreBackupFile(r.target, r.backup); return false;
+      case DeltaResult::kWhole: break;
+    }
+  }
+  return DownloadFile(r);
+}
 
 // The archives are fetched again by the worker: the manifest may have
 // changed since the window compared them.
@@ -58,7 +92,7 @@ void RunPatch(const PatchJob& job, bool* downloaded5) {
   std::uint64_t base6 = 0;
   if (need5 && !cancel->load()) {
     *downloaded5 = true;  // DownloadFile owns archive 5's backup from here on
-    ok = DownloadFile(request(job.archive5, job.backup5, job.hasBackup5, url5, 0, *e5));
+    ok = UpdateArchive(manifest, *e5, request(job.archive5, job.backup5, job.hasBackup5, url5, 0, *e5));
     if (ok && total > 0) base6 = size5;
   }
   if (ok && need6 && !cancel->load()) {
@@ -67,7 +101,7 @@ void RunPatch(const PatchJob& job, bool* downloaded5) {
       DeleteFileW(job.backup6.c_str());
       hasBackup6 = MoveFileW(job.archive6.c_str(), job.backup6.c_str()) != 0;
     }
-    ok = DownloadFile(request(job.archive6, job.backup6, hasBackup6, url6, base6, *e6));
+    ok = UpdateArchive(manifest, *e6, request(job.archive6, job.backup6, hasBackup6, url6, base6, *e6));
   }
   if (ok && !cancel->load()) {
     RemoveClientCache(job.gamePath);

@@ -27,6 +27,8 @@ void PostFormatted(HWND window, const std::string& format, double value, bool is
   PostStatusText(window, text);
 }
 
+}  // namespace
+
 bool WaitBeforeRetry(std::atomic<bool>* cancel) {
   for (int i = 0; i < 20; ++i) {
     if (cancel->load()) return false;
@@ -34,8 +36,6 @@ bool WaitBeforeRetry(std::atomic<bool>* cancel) {
   }
   return !cancel->load();
 }
-
-}  // namespace
 
 int CombinedPercent(std::uint64_t base, std::uint64_t done, std::uint64_t total) {
   if (total == 0) return 0;

@@ -31,6 +31,9 @@ struct DownloadRequest {
 };
 
 bool DownloadFile(const DownloadRequest& request);
+// The pause before another attempt: up to 2 s, false as soon as the cancel
+// flag is set.
+bool WaitBeforeRetry(std::atomic<bool>* cancel);
 // Puts the previous version of `target`, set aside as `backup`, back in its
 // place (whatever stands at `target` is deleted).
 void RestoreBackupFile(const std::wstring& target, const std::wstring& backup);

@@ -26,6 +26,8 @@
 
 namespace fs = std::filesystem;
 
+int BlocksCommand(int argc, char** argv);  // tools/manifest_blocks.cpp
+
 namespace {
 
 const char kUsage[] =
@@ -36,6 +38,7 @@ const char kUsage[] =
     "  canonical  print the canonical text of a manifest\n"
     "  verify     check a client folder against a manifest\n"
     "  check-mirrors  check what every mirror of a manifest serves\n"
+    "  blocks     write the block maps of a folder's large files\n"
     "\n"
     "realmporter-manifest COMMAND --help describes each.\n";
 
@@ -429,6 +432,7 @@ int main(int argc, char** argv) {
   if (cmd == "canonical") return IdOrCanonical(argc, argv, true);
   if (cmd == "verify") return Verify(argc, argv);
   if (cmd == "check-mirrors") return CheckMirrors(argc, argv);
+  if (cmd == "blocks") return BlocksCommand(argc, argv);
   std::cerr << "realmporter-manifest: unknown command " << cmd << "\n" << kUsage;
   return 2;
 }

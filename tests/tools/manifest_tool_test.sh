@@ -57,5 +57,14 @@ refuses "product of dots" "--product" "$tool" build --product '..' --install-roo
 refuses "mirror needed" "needs" "$tool" build --product p --install-root r --display-name d "$c"
 check "help" "$tool" build --help
 
+# Block maps: only files of 1 MiB or more, 12 bytes per 4 KiB block plus 96.
+mkdir -p "$work/big/Data/zhCN"
+head -c 1048576 /dev/zero >"$work/big/Data/zhCN/p 5.MPQ"
+head -c 1048575 /dev/zero >"$work/big/small.bin"
+check "blocks" "$tool" blocks "$work/big" "$work/maps"
+check "a map per large file" test "$(find "$work/maps" -type f)" = "$work/maps/Data/zhCN/p 5.MPQ.blocks"
+check "map size" test "$(stat -c %s "$work/maps/Data/zhCN/p 5.MPQ.blocks")" = $((96 + 256 * 12))
+refuses "blocks needs two folders" "usage" "$tool" blocks "$work/big"
+
 echo "manifest tool: $pass passed, $fail failed"
 [ "$fail" = 0 ]

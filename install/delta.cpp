@@ -1,0 +1,283 @@
+#include "install/delta.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "app/log.h"
+#include "app/messages.h"
+#include "manifest/block_match.h"
+#include "manifest/blockmap.h"
+#include "manifest/install_paths.h"
+#include "manifest/sha256.h"
+#include "manifest/sha256_stream.h"
+#include "net/download.h"
+#include "net/http.h"
+#include "net/reader.h"
+#include "net/text.h"
+#include "net/url.h"
+
+namespace {
+
+constexpr DWORD kStallMs = 120000;
+constexpr DWORD kReadBlock = 65536;
+constexpr std::size_t kChunk = 1 << 20;
+constexpr int kRangeAttempts = 3;
+
+struct FileCloser {
+  void operator()(FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// A closed window counts as a cancel, as in a download.
+bool Stopped(const DeltaRequest& r) {
+  if (r.window && !IsWindow(r.window)) r.cancel->store(true);
+  return r.cancel->load();
+}
+
+// The archive's share of the bar covers the scan of the local file and then
+// the bytes to fetch. Until the scan has said how many those are, the whole
+// file is assumed, so the bar only ever moves forward.
+class Progress {
+ public:
+  Progress(const DeltaRequest& r, std::uint64_t localSize) : r_(r), localSize_(localSize), fetchTotal_(r.entry.size) {}
+  void Scanned(std::uint64_t n) {
+    scanned_ = n;
+    Post(false);
+  }
+  void ScanDone(std::uint64_t fetchTotal) {
+    scanned_ = localSize_;
+    fetchTotal_ = fetchTotal;
+    Post(true);
+  }
+  void Fetched(std::uint64_t n) {
+    fetched_ += n;
+    Post(true);
+  }
+
+ private:
+  void Post(bool withText) {
+    const double units = static_cast<double>(localSize_ + fetchTotal_);
+    const std::uint64_t size = r_.entry.size;
+    const std::uint64_t done =
+        units > 0 ? static_cast<std::uint64_t>(static_cast<double>(size) * (scanned_ + fetched_) / units) : 0;
+    const int percent =
+        r_.overallTotal > 0 ? CombinedPercent(r_.base, done, r_.overallTotal) : CombinedPercent(0, done, size);
+    if (!r_.window || (percent == lastPercent_ && withText == lastWithText_)) return;
+    PostMessageA(r_.window, WMU_PROGRESS, static_cast<WPARAM>(percent), 0);
+    if (withText) {
+      char text[128];
+      std::snprintf(text, sizeof text, r_.percentFormat.c_str(), percent);
+      PostStatusText(r_.window, text);
+    }
+    lastPercent_ = percent;
+    lastWithText_ = withText;
+  }
+
+  const DeltaRequest& r_;
+  std::uint64_t localSize_, fetchTotal_, scanned_ = 0, fetched_ = 0;
+  int lastPercent_ = -1;
+  bool lastWithText_ = false;
+};
+
+// The map, at most as large as a map for this file can be.
+bool FetchMap(const DeltaRequest& r, std::string* body) {
+  OpenedUrl opened;
+  if (!OpenUrl(r.mapUrl, nullptr, {60000, 60000, ReceiveTimeoutFor(kStallMs)}, &opened)) {
+    LogWrite("Delta map open failed: %s err=%lu", r.mapUrl.c_str(), static_cast<unsigned long>(opened.error));
+    return false;
+  }
+  const DWORD status = QueryStatusCode(opened.request.get());
+  if (status != 200) {
+    LogWrite("Delta map HTTP %lu: %s", static_cast<unsigned long>(status), r.mapUrl.c_str());
+    return false;
+  }
+  const std::uint64_t limit =
+      std::min(BlockMapSize(r.entry.size, 1024), BlockMapSize(std::uint64_t{kMaxMapBlocks} * 1024, 1024));
+  CancellableReader reader(std::move(opened), kReadBlock, kStallMs);
+  for (;;) {
+    const char* data = nullptr;
+    DWORD got = 0;
+    const ReadStatus rs = reader.Read(&data, &got, r.cancel);
+    if (rs == ReadStatus::kEnd) return true;
+    if (rs != ReadStatus::kData) return false;
+    if (body->size() + got > limit) {
+      LogWrite("Delta map too long: %s", r.mapUrl.c_str());
+      return false;
+    }
+    body->append(data, got);
+  }
+}
+
+bool ScanLocal(const DeltaRequest& r, BlockScanner* scanner, Progress* progress) {
+  File f(_wfopen(r.local.c_str(), L"rb"));
+  if (!f) return false;
+  std::vector<unsigned char> buf(kChunk);
+  std::uint64_t done = 0;
+  for (;;) {
+    if (Stopped(r)) return false;
+    const std::size_t n = std::fread(buf.data(), 1, buf.size(), f.get());
+    if (n == 0) break;
+    scanner->Feed(buf.data(), n);
+    done += n;
+    progress->Scanned(done);
+  }
+  if (std::ferror(f.get())) return false;
+  scanner->Finish();
+  return true;
+}
+
+// The new file's SHA-256, fed as it is written, with the time it takes (the
+// log's figures: under Wine this hashing is most of the work).
+struct Hasher {
+  Sha256Stream stream;
+  LONGLONG ticks = 0;
+  void Update(const void* data, std::size_t n) {
+    LARGE_INTEGER a, b;
+    QueryPerformanceCounter(&a);
+    stream.Update(data, n);
+    QueryPerformanceCounter(&b);
+    ticks += b.QuadPart - a.QuadPart;
+  }
+  unsigned long Ms() const {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<unsigned long>(ticks * 1000 / f.QuadPart);
+  }
+};
+
+bool CopyLocal(const DeltaRequest& r, FILE* local, FILE* out, const DeltaStep& s, Hasher* digest,
+               std::vector<unsigned char>* buf) {
+  if (_fseeki64(local, static_cast<__int64>(s.from), SEEK_SET) != 0) return false;
+  for (std::uint64_t left = s.length; left > 0;) {
+    if (Stopped(r)) return false;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, buf->size()));
+    if (std::fread(buf->data(), 1, n, local) != n || std::fwrite(buf->data(), 1, n, out) != n) return false;
+    digest->Update(buf->data(), n);
+    left -= n;
+  }
+  return true;
+}
+
+enum class Fetched { kOk, kFailed, kNotRanged, kCancelled };
+
+// One run of missing blocks, with up to three attempts that each ask for
+// what is still missing.
+Fetched FetchRange(const DeltaRequest& r, const DeltaStep& s, FILE* out, Hasher* digest, Progress* progress) {
+  std::uint64_t at = s.to;
+  const std::uint64_t end = s.to + s.length;
+  for (int attempt = 0; attempt < kRangeAttempts && at < end; ++attempt) {
+    if (Stopped(r) || (attempt > 0 && !WaitBeforeRetry(r.cancel))) return Fetched::kCancelled;
+    char range[96];
+    std::snprintf(range, sizeof range, "Range: bytes=%llu-%llu", static_cast<unsigned long long>(at),
+                  static_cast<unsigned long long>(end - 1));
+    OpenedUrl opened;
+    if (!OpenUrl(r.fileUrl, range, {60000, 60000, ReceiveTimeoutFor(kStallMs)}, &opened)) continue;
+    const DWORD status = QueryStatusCode(opened.request.get());
+    // The whole file in answer to a range: closing the request here keeps
+    // the mirror from sending all of it.
+    if (status == 200) {
+      LogWrite("Delta ranges ignored: %s", r.fileUrl.c_str());
+      return Fetched::kNotRanged;
+    }
+    if (status >= 400 && status < 500) {
+      LogWrite("Delta range HTTP %lu: %s", static_cast<unsigned long>(status), r.fileUrl.c_str());
+      return Fetched::kFailed;
+    }
+    if (status != 206 || !PartStartsAt(opened.request.get(), at, r.fileUrl)) continue;
+    CancellableReader reader(std::move(opened), kReadBlock, kStallMs);
+    for (;;) {
+      const char* data = nullptr;
+      DWORD got = 0;
+      const ReadStatus rs = reader.Read(&data, &got, r.cancel);
+      if (rs == ReadStatus::kCancelled) return Fetched::kCancelled;
+      if (rs != ReadStatus::kData) break;  // the end, or a break the next attempt resumes
+      if (got > end - at) {
+        LogWrite("Delta range longer than asked: %s", r.fileUrl.c_str());
+        return Fetched::kFailed;
+      }
+      if (std::fwrite(data, 1, got, out) != got) return Fetched::kFailed;
+      digest->Update(data, got);
+      at += got;
+      progress->Fetched(got);
+    }
+  }
+  return at == end ? Fetched::kOk : (Stopped(r) ? Fetched::kCancelled : Fetched::kFailed);
+}
+
+DeltaResult BuildFromSteps(const DeltaRequest& r, const std::vector<DeltaStep>& steps, Progress* progress,
+                           Hasher& digest) {
+  File local(_wfopen(r.local.c_str(), L"rb")), out(_wfopen(r.temp.c_str(), L"wb"));
+  if (!local || !out) return DeltaResult::kWhole;
+  std::vector<unsigned char> buf(kChunk);
+  for (const DeltaStep& s : steps) {
+    if (s.fetch) {
+      const Fetched f = FetchRange(r, s, out.get(), &digest, progress);
+      if (f == Fetched::kCancelled) return DeltaResult::kCancelled;
+      if (f != Fetched::kOk) return DeltaResult::kWhole;
+    } else if (!CopyLocal(r, local.get(), out.get(), s, &digest, &buf)) {
+      return Stopped(r) ? DeltaResult::kCancelled : DeltaResult::kWhole;
+    }
+  }
+  if (std::fclose(out.release()) != 0) return DeltaResult::kWhole;
+  std::string actual;
+  if (!digest.stream.Finish(&actual) || !DigestEquals(actual, r.entry.sha256)) {
+    LogWrite("Delta hash mismatch %s expected %s got %s", r.fileUrl.c_str(), r.entry.sha256.c_str(), actual.c_str());
+    return DeltaResult::kWhole;
+  }
+  return DeltaResult::kBuilt;
+}
+
+DeltaResult Run(const DeltaRequest& r) {
+  std::uint64_t localSize = 0;
+  if (!FileSizeOf(r.local, &localSize)) return DeltaResult::kWhole;
+  const DWORD start = GetTickCount();
+  std::string bytes;
+  if (!FetchMap(r, &bytes)) return Stopped(r) ? DeltaResult::kCancelled : DeltaResult::kWhole;
+  BlockMap map;
+  if (!ParseBlockMap(std::move(bytes), &map)) {
+    LogWrite("Delta map unreadable: %s", r.mapUrl.c_str());
+    return DeltaResult::kWhole;
+  }
+  if (map.fileSize != r.entry.size || !DigestEquals(map.sha256, r.entry.sha256)) {
+    LogWrite("Delta map is for another file: %s", r.mapUrl.c_str());
+    return DeltaResult::kWhole;
+  }
+  const std::uint64_t mapBytes = map.bytes.size();
+  PostStatusText(r.window, Gbk(u8"正在比对本地补丁...").c_str());
+  Progress progress(r, localSize);
+  std::vector<DeltaStep> steps;
+  std::size_t tableBytes = 0;
+  {
+    BlockScanner scanner(map);
+    if (!ScanLocal(r, &scanner, &progress)) return Stopped(r) ? DeltaResult::kCancelled : DeltaResult::kWhole;
+    steps = PlanDelta(map, scanner.matches(), kDeltaMergeGap);
+    tableBytes = scanner.TableBytes();
+  }
+  map = BlockMap();  // the lookup and the map are done with
+  const std::uint64_t toFetch = BytesToFetch(steps);
+  std::size_t ranges = 0;
+  for (const DeltaStep& s : steps) ranges += s.fetch;
+  LogWrite("Delta plan %s: fetch %llu of %llu bytes in %zu ranges, map %llu bytes, table %zu bytes, %lu ms",
+           r.fileUrl.c_str(), static_cast<unsigned long long>(toFetch), static_cast<unsigned long long>(r.entry.size),
+           ranges, static_cast<unsigned long long>(mapBytes), tableBytes,
+           static_cast<unsigned long>(GetTickCount() - start));
+  progress.ScanDone(toFetch);
+  Hasher digest;
+  const DeltaResult result = BuildFromSteps(r, steps, &progress, digest);
+  if (result == DeltaResult::kBuilt)
+    LogWrite("Delta built %s in %lu ms, %lu ms of them hashing", r.fileUrl.c_str(),
+             static_cast<unsigned long>(GetTickCount() - start), digest.Ms());
+  return result;
+}
+
+}  // namespace
+
+DeltaResult BuildArchiveFromDelta(const DeltaRequest& request) {
+  const DeltaResult result = Run(request);
+  if (result != DeltaResult::kBuilt) DeleteFileW(request.temp.c_str());
+  return result;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// A patch archive built from its previous version and the blocks that
+// changed: the mirror's block map says which blocks the new archive has;
+// those found in the old archive are copied, the rest fetched with HTTP
+// Range requests, and the result is checked against the manifest's SHA-256
+// before anyone may use it. Without a usable map the caller fetches the
+// file whole, as before.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "manifest/client_manifest.h"
+
+enum class DeltaResult {
+  kBuilt,      // the verified new archive is at `temp`
+  kWhole,      // no map, a map for another file, a refused range, a mismatch...: fetch it whole
+  kCancelled,  // the cancel flag was set; nothing is left at `temp`
+};
+
+struct DeltaRequest {
+  HWND window = nullptr;  // status and progress target, may be null
+  std::wstring local;     // the archive's previous version, only read
+  std::wstring temp;      // where the new archive is built
+  std::string mapUrl, fileUrl;
+  ManifestFile entry;  // the size and SHA-256 the new archive must have
+  std::atomic<bool>* cancel = nullptr;
+  // The combined progress, as for DownloadFile: bytes of earlier archives
+  // and the total (0: this archive's own percentage).
+  std::uint64_t base = 0, overallTotal = 0;
+  std::string percentFormat;  // GBK, one %d
+};
+
+DeltaResult BuildArchiveFromDelta(const DeltaRequest& request);
+
+// Ranges of missing blocks closer than this are fetched as one.
+inline constexpr std::uint64_t kDeltaMergeGap = 16384;

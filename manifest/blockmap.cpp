@@ -1,0 +1,185 @@
+#include "manifest/blockmap.h"
+
+#include <cstring>
+
+#include "manifest/sha256.h"
+#include "net/url.h"
+
+namespace {
+
+constexpr char kMagic[8] = {'R', 'P', 'B', 'L', 'O', 'C', 'K', 'S'};
+
+void Put32(std::string* s, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) s->push_back(static_cast<char>(v >> (8 * i)));
+}
+void Put64(std::string* s, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) s->push_back(static_cast<char>(v >> (8 * i)));
+}
+std::uint64_t Get(std::string_view s, std::size_t at, int n) {
+  std::uint64_t v = 0;
+  for (int i = n - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + i]);
+  return v;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+bool HexToBytes(std::string_view hex, std::string* out) {
+  out->clear();
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    int hi = HexValue(hex[i]), lo = HexValue(hex[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out->push_back(static_cast<char>(hi * 16 + lo));
+  }
+  return hex.size() % 2 == 0;
+}
+std::string BytesToHex(std::string_view bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out.push_back(kDigits[c >> 4]);
+    out.push_back(kDigits[c & 15]);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::uint32_t BlockSizeFor(std::uint64_t fileSize) {
+  std::uint32_t size = 4096;
+  while ((fileSize + size - 1) / size > (kMaxMapBlocks >> 1)) size *= 2;
+  return size;
+}
+
+RollingSum::RollingSum(std::uint32_t window) : window_(window) {
+  // A byte at the window's start carries the multiplier's power window-1.
+  std::uint32_t powA = 1, powB = 1;
+  for (std::uint32_t i = 1; i < window; ++i) {
+    powA *= kMulA;
+    powB *= kMulB;
+  }
+  for (int v = 0; v < 256; ++v) {
+    outA_[v] = kRollingTableA[v] * powA;
+    outB_[v] = kRollingTableB[v] * powB;
+  }
+}
+
+void RollingSum::Reset(const unsigned char* data) {
+  std::uint32_t a = 0, b = 0;  // in registers: see RollUntil
+  for (std::uint32_t i = 0; i < window_; ++i) {
+    a = a * kMulA + kRollingTableA[data[i]];
+    b = b * kMulB + kRollingTableB[data[i]];
+  }
+  a_ = a;
+  b_ = b;
+}
+
+std::uint64_t WeakSumOf(const unsigned char* data, std::size_t n) {
+  std::uint32_t a = 0, b = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    a = a * RollingSum::kMulA + kRollingTableA[data[i]];
+    b = b * RollingSum::kMulB + kRollingTableB[data[i]];
+  }
+  return (static_cast<std::uint64_t>(a) << 16) | (b >> 16);
+}
+
+std::uint64_t StrongSumOf(const unsigned char* data, std::size_t n) {
+  std::string hex;
+  if (!Sha256HexOfString(std::string_view(reinterpret_cast<const char*>(data), n), &hex)) return 0;
+  std::uint64_t v = 0;
+  for (int i = 0; i < 12; ++i) v = (v << 4) | static_cast<std::uint64_t>(HexValue(hex[i]));
+  return v;
+}
+
+std::uint64_t BlockMap::Read48(std::size_t at) const { return Get(bytes, kBlockMapHeader + at, 6); }
+
+std::uint64_t BlockMap::Strong(std::uint32_t block) const {
+  // Stored as the digest's first bytes, in digest order.
+  std::uint64_t v = 0;
+  const std::size_t at = kBlockMapHeader + block * kBlockMapEntry + 6;
+  for (int i = 0; i < 6; ++i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return v;
+}
+
+std::uint32_t BlockMap::Length(std::uint32_t block) const {
+  std::uint64_t rest = fileSize - Offset(block);
+  return rest < blockSize ? static_cast<std::uint32_t>(rest) : blockSize;
+}
+
+std::uint64_t BlockMapSize(std::uint64_t fileSize, std::uint32_t blockSize) {
+  return kBlockMapHeader + (fileSize + blockSize - 1) / blockSize * kBlockMapEntry + kBlockMapTrailer;
+}
+
+bool ParseBlockMap(std::string bytes, BlockMap* out) {
+  if (bytes.size() < kBlockMapHeader + kBlockMapTrailer || std::memcmp(bytes.data(), kMagic, 8) != 0) return false;
+  const std::string_view s(bytes);
+  if (Get(s, 8, 4) != kBlockMapVersion || Get(s, 60, 4) != 0) return false;
+  const std::uint64_t blockSize = Get(s, 12, 4), fileSize = Get(s, 16, 8), count = Get(s, 56, 4);
+  if (blockSize < 1024 || blockSize > (64u << 20) || (blockSize & (blockSize - 1))) return false;
+  if (count > kMaxMapBlocks || count != (fileSize + blockSize - 1) / blockSize) return false;
+  if (bytes.size() != BlockMapSize(fileSize, static_cast<std::uint32_t>(blockSize))) return false;
+  std::string digest;
+  const std::size_t body = bytes.size() - kBlockMapTrailer;
+  if (!Sha256HexOfString(s.substr(0, body), &digest) || digest != BytesToHex(s.substr(body))) return false;
+  out->blockSize = static_cast<std::uint32_t>(blockSize);
+  out->blockCount = static_cast<std::uint32_t>(count);
+  out->fileSize = fileSize;
+  out->sha256 = BytesToHex(s.substr(24, 32));
+  out->bytes = std::move(bytes);
+  return true;
+}
+
+BlockMapWriter::BlockMapWriter(std::uint64_t fileSize, std::uint32_t blockSize)
+    : fileSize_(fileSize), blockSize_(blockSize), pad_(blockSize, '\0') {
+  const std::uint64_t count = (fileSize + blockSize - 1) / blockSize;
+  bytes_.reserve(static_cast<std::size_t>(BlockMapSize(fileSize, blockSize)));
+  bytes_.append(kMagic, 8);
+  Put32(&bytes_, kBlockMapVersion);
+  Put32(&bytes_, blockSize);
+  Put64(&bytes_, fileSize);
+  bytes_.append(32, '\0');  // the file's digest, known at the end
+  Put32(&bytes_, static_cast<std::uint32_t>(count));
+  Put32(&bytes_, 0);
+}
+
+void BlockMapWriter::AddBlock(const unsigned char* data, std::size_t n) {
+  const unsigned char* block = data;
+  if (n < blockSize_) {
+    std::memcpy(pad_.data(), data, n);
+    std::memset(pad_.data() + n, 0, blockSize_ - n);
+    block = reinterpret_cast<const unsigned char*>(pad_.data());
+  }
+  const std::uint64_t weak = WeakSumOf(block, blockSize_), strong = StrongSumOf(block, blockSize_);
+  for (int i = 0; i < 6; ++i) bytes_.push_back(static_cast<char>(weak >> (8 * i)));
+  for (int i = 5; i >= 0; --i) bytes_.push_back(static_cast<char>(strong >> (8 * i)));
+  added_ += n;
+}
+
+bool BlockMapWriter::Finish(std::string_view sha256Hex, std::string* out) {
+  std::string raw;
+  if (added_ != fileSize_ || sha256Hex.size() != 64 || !HexToBytes(sha256Hex, &raw)) return false;
+  bytes_.replace(24, 32, raw);
+  std::string digest;
+  if (!Sha256HexOfString(bytes_, &digest) || !HexToBytes(digest, &raw)) return false;
+  *out = bytes_ + raw;
+  return true;
+}
+
+std::string BlockMapOfBytes(std::string_view file, std::uint32_t blockSize) {
+  BlockMapWriter w(file.size(), blockSize);
+  for (std::size_t at = 0; at < file.size(); at += blockSize) {
+    const std::size_t n = file.size() - at < blockSize ? file.size() - at : blockSize;
+    w.AddBlock(reinterpret_cast<const unsigned char*>(file.data() + at), n);
+  }
+  std::string hex, map;
+  Sha256HexOfString(file, &hex);
+  w.Finish(hex, &map);
+  return map;
+}
+
+std::string BuildBlockMapUrl(std::string_view mirrorBase, std::string_view product, std::string_view path) {
+  return EnsureTrailingSlash(mirrorBase) + std::string(product) + "/blocks/" + UrlEncodePath(path) + ".blocks";
+}

@@ -1,0 +1,140 @@
+#include "manifest/block_match.h"
+#include "manifest/blockmap.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace {
+
+std::string Random(std::size_t n, unsigned seed) {
+  std::mt19937 r(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(r());
+  return s;
+}
+const unsigned char* U(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+
+TEST(RollingSum, EqualsAFreshComputationAtEveryOffset) {
+  const std::string data = Random(6000, 1) + std::string(3000, '\0') + Random(3000, 2);
+  for (std::uint32_t window : {1u, 7u, 1024u}) {
+    RollingSum sum(window);
+    sum.Reset(U(data));
+    for (std::size_t at = 0;; ++at) {
+      ASSERT_EQ(sum.weak(), WeakSumOf(U(data) + at, window)) << window << " at " << at;
+      if (at + window >= data.size()) break;
+      sum.Roll(data[at], data[at + window]);
+    }
+  }
+}
+
+// The new file rebuilt from the plan: copies from the old file, fetches
+// from the new one. Returns the bytes fetched.
+std::uint64_t Rebuild(const std::string& oldFile, const std::string& newFile, std::size_t feedChunk = 777) {
+  BlockMap map;
+  EXPECT_TRUE(ParseBlockMap(BlockMapOfBytes(newFile, 1024), &map));
+  BlockScanner scanner(map);
+  for (std::size_t at = 0; at < oldFile.size(); at += feedChunk)
+    scanner.Feed(U(oldFile) + at, std::min(feedChunk, oldFile.size() - at));
+  scanner.Finish();
+  std::string built;
+  const auto steps = PlanDelta(map, scanner.matches(), 2048);
+  for (const DeltaStep& s : steps) {
+    EXPECT_EQ(s.to, built.size());
+    built += s.fetch ? newFile.substr(s.to, s.length) : oldFile.substr(s.from, s.length);
+  }
+  EXPECT_EQ(built, newFile);
+  return BytesToFetch(steps);
+}
+
+TEST(BlockScanner, FindsShiftedChangedRepeatedAndShortBlocks) {
+  const std::string a = Random(40000, 3), b = Random(9000, 4), z(8192, '\0');
+  struct Case {
+    const char* name;
+    std::string oldFile, newFile;
+    std::uint64_t mostFetched;
+  } cases[] = {
+      {"same", a, a, 0},
+      {"inserted in front", a, Random(1500, 5) + a, 1500 + 1024},
+      {"removed in front", Random(333, 6) + a, a, 0},
+      {"changed in place", a, a.substr(0, 20000) + "XY" + a.substr(20002), 1024},
+      {"entries swapped", a + b, b + a, 1024 + 872},  // the seam, and the last block not at the old end
+      {"index at the end rewritten", a + Random(3000, 7), a.substr(1000) + Random(2500, 8), 2500 + 1024},
+      {"repeated zero blocks found once", std::string(1024, '\0') + a, z + a + z, 1024},  // a's end and zeros
+      {"last short block at the old file's end", Random(50, 9) + a, a, 0},
+      {"nothing in common", b, a, a.size()},
+      {"empty old file", "", a, a.size()},
+      {"empty new file", a, "", 0},
+      {"old file shorter than a block", a.substr(39500), a.substr(39500), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_LE(Rebuild(c.oldFile, c.newFile), c.mostFetched);
+    EXPECT_LE(Rebuild(c.oldFile, c.newFile, 1 << 20), c.mostFetched);
+  }
+}
+
+TEST(PlanDelta, CoalescesFetchesAcrossSmallGapsOnly) {
+  BlockMap map;
+  ASSERT_TRUE(ParseBlockMap(BlockMapOfBytes(Random(10 * 1024, 10), 1024), &map));
+  const std::uint64_t n = kNoMatch;
+  // Blocks 0,1 from 5000 on; 2 missing; 3 local; 4 missing; 5..8 local; 9 missing.
+  std::vector<std::uint64_t> m = {5000, 6024, n, 0, n, 100, 1124, 2148, 3172, n};
+  auto steps = PlanDelta(map, m, 1024);
+  ASSERT_EQ(steps.size(), 4u);
+  EXPECT_FALSE(steps[0].fetch);
+  EXPECT_EQ(steps[0].length, 2048u);
+  EXPECT_TRUE(steps[1].fetch);
+  EXPECT_EQ(steps[1].to, 2048u);
+  EXPECT_EQ(steps[1].length, 3072u);  // 2, 3 and 4: one request
+  EXPECT_EQ(steps[2].from, 100u);
+  EXPECT_EQ(steps[2].length, 4096u);
+  EXPECT_TRUE(steps[3].fetch);
+  EXPECT_EQ(BytesToFetch(steps), 4096u);
+}
+
+TEST(BlockMap, ParsesWhatIsWrittenAndRefusesEverythingElse) {
+  const std::string file = Random(5000, 11);
+  const std::string good = BlockMapOfBytes(file, 1024);
+  BlockMap map;
+  ASSERT_TRUE(ParseBlockMap(good, &map));
+  EXPECT_EQ(map.fileSize, 5000u);
+  EXPECT_EQ(map.blockSize, 1024u);
+  EXPECT_EQ(map.blockCount, 5u);
+  EXPECT_EQ(map.Length(4), 5000u - 4096u);
+  EXPECT_EQ(map.sha256.size(), 64u);
+  EXPECT_EQ(map.Weak(1), WeakSumOf(U(file) + 1024, 1024));
+  std::string padded = file.substr(4096) + std::string(4 * 1024 - 904, '\0');
+  EXPECT_EQ(map.Strong(4), StrongSumOf(U(padded), 1024));
+
+  auto with = [&](std::size_t at, std::string bytes) {
+    std::string m = good;
+    m.replace(at, bytes.size(), bytes);
+    return m;
+  };
+  const struct {
+    const char* name;
+    std::string map;
+  } bad[] = {
+      {"empty", ""},
+      {"cut short", good.substr(0, good.size() - 1)},
+      {"one byte more", good + "x"},
+      {"another tag", with(0, "RPBLOCKZ")},
+      {"version 2", with(8, std::string("\2", 1))},
+      {"block size not a power of two", with(12, std::string("\1\4\0\0", 4))},
+      {"block size below 1 KiB", with(12, std::string("\0\2\0\0", 4))},
+      {"a count that does not fit the size", with(56, std::string("\6", 1))},
+      {"a damaged entry", with(70, "!")},
+      {"a damaged digest", with(good.size() - 1, "!")},
+  };
+  for (const auto& b : bad) EXPECT_FALSE(ParseBlockMap(b.map, &map)) << b.name;
+
+  EXPECT_EQ(BlockSizeFor(300u << 20), 4096u);
+  EXPECT_EQ(BlockSizeFor(2ull << 30), 4096u);
+  EXPECT_EQ(BlockSizeFor(4ull << 30), 8192u);
+  EXPECT_EQ(BuildBlockMapUrl("http://m/wow335", "wow335-hd", "Data/zhCN/a b.MPQ"),
+            "http://m/wow335/wow335-hd/blocks/Data/zhCN/a%20b.MPQ.blocks");
+}
+
+}  // namespace

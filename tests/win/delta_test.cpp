@@ -1,0 +1,162 @@
+// The HD patch over an outdated archive 5 with a block map on the mirror:
+// only the changed blocks are fetched; a map that cannot be used, or a
+// mirror that ignores ranges, ends with the whole download.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "app/messages.h"
+#include "install/install.h"
+#include "manifest/blockmap.h"
+#include "net/text.h"
+#include "support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const char kFile5[] = "/wow335/wow335-hd/files/Data/zhCN/patch-zhCN-5.MPQ";
+
+class Delta : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearAllServers();
+    // Rebuilt like a real archive: an entry inserted, one changed in place,
+    // the index at the end rewritten.
+    const std::string entries = PatternBytes(3 << 20, 1);
+    old5_ = entries + PatternBytes(20000, 2);
+    new5_ = entries.substr(0, 1 << 20) + PatternBytes(30000, 3) + entries.substr(1 << 20, 1 << 20) +
+            PatternBytes(500, 4) + entries.substr((2 << 20) + 500) + PatternBytes(24000, 5);
+    new6_ = PatternBytes(100000, 6);
+    PublishClient("wow335-hd", "HD", {{"Data/zhCN/patch-zhCN-5.MPQ", new5_}, {"Data/zhCN/patch-zhCN-6.MPQ", new6_}});
+    MakeDirs(dir_ / L"Data\\zhCN");
+    WriteFileBytes(dir_ / L"Wow.exe", "MZ");
+    WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ.bak", old5_);  // set aside by the window
+    WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-6.MPQ", new6_);
+    MakeDirs(Www(L"m1", L"wow335\\wow335-hd\\blocks\\Data\\zhCN"));
+  }
+  void TearDown() override { UnpublishClient("wow335-hd"); }
+  void PublishMap(const std::string& map) {
+    WriteFileBytes(Www(L"m1", L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.blocks"), map);
+  }
+  // The job as the window starts it, archive 5 set aside.
+  PatchJob Job() {
+    PatchJob job;
+    job.window = recorder_.hwnd();
+    job.archive5 = dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ";
+    job.backup5 = job.archive5 + L".bak";
+    job.hasBackup5 = true;
+    job.archive6 = dir_ / L"Data\\zhCN\\patch-zhCN-6.MPQ";
+    job.backup6 = job.archive6 + L".bak";
+    job.gamePath = dir_ / L"Wow.exe";
+    job.manifestName = "wow335-hd";
+    job.percentFormat = Gbk(u8"正在下载高清补丁... %d%%");
+    job.sizeFormat = Gbk(u8"正在下载高清补丁... 已下载 %.1f MB");
+    job.busy = &busy_;
+    job.cancel = &cancel_;
+    job.finishMessage = WMU_PATCH_HD_DONE;
+    return job;
+  }
+  // The worker's run; the bytes of archive 5 the mirror sent.
+  std::uint64_t RunPatch() {
+    ClearRequestLogs();
+    PatchJob job = Job();
+    PatchWorker(job);
+    recorder_.Pump(100);
+    EXPECT_EQ(recorder_.Count(WMU_PATCH_HD_DONE), 1);
+    EXPECT_EQ(recorder_.messages.back().wParam, static_cast<WPARAM>(kJobDone));
+    EXPECT_EQ(ReadFileBytes(job.archive5), new5_);
+    EXPECT_FALSE(Exists(job.backup5));
+    EXPECT_FALSE(Exists(job.archive5 + L".new"));
+    std::uint64_t sent = 0;
+    for (const std::string& line : Requests(kMirror1)) {
+      if (line.find(kFile5) == std::string::npos) continue;
+      ranges_.push_back(line.substr(line.rfind(' ') + 1));
+      const std::size_t eq = line.find("bytes="), dash = line.rfind('-');
+      sent += eq == std::string::npos ? new5_.size()
+                                      : std::strtoull(line.c_str() + dash + 1, nullptr, 10) + 1 -
+                                            std::strtoull(line.c_str() + eq + 6, nullptr, 10);
+    }
+    return sent;
+  }
+
+  std::atomic<bool> busy_{false}, cancel_{false};
+  std::string old5_, new5_, new6_;
+  std::vector<std::string> ranges_;
+  ScratchDir dir_{L"delta"};
+  MessageRecorder recorder_;
+};
+
+TEST_F(Delta, AnOutdatedArchiveFetchesOnlyWhatChanged) {
+  PublishMap(BlockMapOfBytes(new5_, BlockSizeFor(new5_.size())));
+  const std::uint64_t sent = RunPatch();
+  EXPECT_LT(sent, 30000u + 500u + 24000u + 6 * 4096u);
+  EXPECT_LE(ranges_.size(), 3u);
+  auto texts = recorder_.Texts();
+  auto scan = std::find(texts.begin(), texts.end(), U8(u8"正在比对本地补丁..."));
+  ASSERT_NE(scan, texts.end());
+  EXPECT_NE(std::find(scan, texts.end(), U8(u8"正在下载高清补丁... 100%")), texts.end());
+  EXPECT_EQ(recorder_.Percents().back(), 100);
+}
+
+TEST_F(Delta, AMapThatCannotBeUsedEndsWithTheWholeDownload) {
+  std::string damaged = BlockMapOfBytes(new5_, 4096);
+  damaged[100] ^= 1;
+  const struct {
+    const char* name;
+    std::string map;
+    const char* fault;
+  } cases[] = {
+      {"no map", "", nullptr},
+      {"a damaged map", damaged, nullptr},
+      {"a map of another file", BlockMapOfBytes(old5_, 4096), nullptr},
+      {"a mirror that ignores ranges", BlockMapOfBytes(new5_, 4096), "norange"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClearAllServers();
+    recorder_.messages.clear();
+    ranges_.clear();
+    DeleteFileW((dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ").c_str());
+    WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ.bak", old5_);
+    if (!c.map.empty()) PublishMap(c.map);
+    if (c.fault) Control(kMirror1, std::string("/__fault?path=") + kFile5 + "&kind=" + c.fault);
+    RunPatch();
+    ASSERT_FALSE(ranges_.empty());
+    EXPECT_EQ(ranges_.back(), "-") << "the last request is the whole file";
+    if (c.fault) EXPECT_EQ(ranges_.size(), 2u) << "one range asked for, then the whole file";
+    DeleteFileW(Www(L"m1", L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.blocks").c_str());
+  }
+}
+
+TEST_F(Delta, ACancelWhileRangesArriveLeavesTheOldArchive) {
+  PublishMap(BlockMapOfBytes(new5_, BlockSizeFor(new5_.size())));
+  Control(kMirror1, std::string("/__fault?path=") + kFile5 + "&kind=slow&arg=5000");
+  ClearRequestLogs();
+  PatchJob job = Job();
+  busy_ = true;  // set by the window before it starts the worker
+  std::thread worker([&] { PatchWorker(job); });
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < 20000) {
+    auto lines = Requests(kMirror1);
+    if (std::any_of(lines.begin(), lines.end(), [](const std::string& l) { return l.find("bytes=") != l.npos; })) break;
+    Sleep(50);
+  }
+  Sleep(300);
+  start = GetTickCount();
+  cancel_ = true;
+  while (busy_ && GetTickCount() - start < 5000) Sleep(5);
+  EXPECT_LT(GetTickCount() - start, 700u);
+  worker.join();
+  recorder_.Pump(100);
+  EXPECT_EQ(recorder_.messages.back().wParam, static_cast<WPARAM>(kJobCancelled));
+  EXPECT_EQ(ReadFileBytes(job.archive5), old5_);
+  EXPECT_FALSE(Exists(job.backup5));
+  EXPECT_FALSE(Exists(job.archive5 + L".new"));
+}
+
+}  // namespace
