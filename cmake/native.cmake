@@ -20,7 +20,7 @@ endif()
 add_library(rp_pure_plain STATIC ${RP_PURE_SOURCES} ${RP_NATIVE_SOURCES})
 target_include_directories(rp_pure_plain PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(rp_pure_plain PUBLIC OpenSSL::Crypto ZLIB::ZLIB)
-add_executable(realmporter-manifest tools/realmporter-manifest.cpp)
+add_executable(realmporter-manifest tools/realmporter-manifest.cpp tools/manifest_sign.cpp)
 target_link_libraries(realmporter-manifest PRIVATE rp_pure_plain)
 
 # GoogleTest from Debian's sources, built with the same flags as the code.

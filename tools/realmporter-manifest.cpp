@@ -22,6 +22,7 @@
 #include "manifest/install_paths.h"
 #include "manifest/json_scan.h"
 #include "manifest/sha256.h"
+#include "tools/manifest_sign.h"
 
 namespace fs = std::filesystem;
 
@@ -34,6 +35,9 @@ const char kUsage[] =
     "  id         print the canonical identity of a manifest\n"
     "  canonical  print the canonical text of a manifest\n"
     "  verify     check a client folder against a manifest\n"
+    "  keygen     make the operator's signing key pair\n"
+    "  sign       write FILE.sig for published files\n"
+    "  verify-sig check FILE.sig against a public key\n"
     "\n"
     "realmporter-manifest COMMAND --help describes each.\n";
 
@@ -426,6 +430,7 @@ int main(int argc, char** argv) {
   if (cmd == "id") return IdOrCanonical(argc, argv, false);
   if (cmd == "canonical") return IdOrCanonical(argc, argv, true);
   if (cmd == "verify") return Verify(argc, argv);
+  if (int rc = 0; RunSigningCommand(cmd, argc, argv, &rc)) return rc;
   std::cerr << "realmporter-manifest: unknown command " << cmd << "\n" << kUsage;
   return 2;
 }

@@ -11,7 +11,7 @@ import time
 BUILD = os.environ["RP_BUILD"]
 WWW = os.path.join(BUILD, "www")
 SHOTS = os.path.join(BUILD, "screenshots")
-EXE = os.path.join(BUILD, "RealmPorter.exe")
+EXE = os.environ.get("RP_EXE", os.path.join(BUILD, "RealmPorter.exe"))
 PROBE = os.path.join(BUILD, "rp_probe.exe")
 SITE = "https://127.0.0.1:18443"
 STDERR = os.path.join(BUILD, "launcher-stderr.txt")
