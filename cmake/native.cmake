@@ -78,6 +78,14 @@ foreach(bad "https://a.example/wow335/;https://b.example/wow335/"
                        PASS_REGULAR_EXPRESSION "REALMPORTER_MIRRORS")
 endforeach()
 
+# ...and a key file that is not a P-256 public key (here a private key).
+add_test(NAME operator_key_refused
+         COMMAND ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${CMAKE_BINARY_DIR}/operator-key-check
+                 -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER} -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER}
+                 -DREALMPORTER_OPERATOR_KEY=tests/data/keys/test.key)
+set_tests_properties(operator_key_refused PROPERTIES
+                     PASS_REGULAR_EXPRESSION "REALMPORTER_OPERATOR_KEY: cannot read .*test.key. as a P-256 public key")
+
 add_test(NAME manifest_tool COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/manifest_tool_test.sh $<TARGET_FILE:realmporter-manifest>)
 
 # The mirror pool's threads under ThreadSanitizer.

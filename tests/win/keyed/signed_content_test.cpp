@@ -14,7 +14,6 @@
 #include "install/install.h"
 #include "manifest/sha256.h"
 #include "manifest/signature_win.h"
-#include "net/text.h"
 #include "support.h"
 
 using namespace testing_support;
@@ -54,16 +53,7 @@ class SignedPack : public ::testing::Test {
     WriteFileBytes(game + L"\\Interface\\keep.txt", "mine");
     WriteFileBytes(game + L"\\Wow.exe", "MZ");
     MessageRecorder recorder;
-    AddonJob job;
-    job.window = recorder.hwnd();
-    job.gameFolder = game;
-    job.gamePath = game + L"\\Wow.exe";
-    job.cacheFile = dir / L"pack.zip";
-    job.url = std::string(kSite) + "/pack.zip";
-    job.percentFormat = Gbk(u8"%d%%");
-    job.sizeFormat = Gbk(u8"%.1f MB");
-    job.successText = Gbk(u8"完成");
-    job.buttonId = 1016;
+    AddonJob job = PackButtonJob(recorder.hwnd(), game, dir / L"pack.zip", std::string(kSite) + "/pack.zip");
     AddonBusy = true;
     AddonWorker(std::move(job));
     recorder.Pump();
