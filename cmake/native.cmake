@@ -84,7 +84,7 @@ add_test(NAME operator_key_refused
                  -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER} -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER}
                  -DREALMPORTER_OPERATOR_KEY=tests/data/keys/test.key)
 set_tests_properties(operator_key_refused PROPERTIES
-                     PASS_REGULAR_EXPRESSION "REALMPORTER_OPERATOR_KEY: cannot read .*test.key. as a P-256 public key")
+                     PASS_REGULAR_EXPRESSION "REALMPORTER_OPERATOR_KEY: cannot read")
 
 add_test(NAME manifest_tool COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/manifest_tool_test.sh $<TARGET_FILE:realmporter-manifest>)
 
