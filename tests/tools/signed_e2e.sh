@@ -27,7 +27,10 @@ cp "$work/$product.json" "$work/good.json"
 "$tool" sign --key "$keys/test.key" "$work/good.json" >/dev/null || exit 1
 cp "$work/good.json" "$work/other.json"
 "$tool" sign --key "$keys/other.key" "$work/other.json" >/dev/null || exit 1
-log=$(find "$build/wineprefix/drive_c/users" -path '*RealmPorter/launcher.log' 2>/dev/null | head -1)
+# The log's folder is made by the launcher's start-up, which realmporter-fetch does not run.
+appdata=$(ls -d "$build"/wineprefix/drive_c/users/*/AppData/Local | grep -v /Public/ | head -1)
+mkdir -p "$appdata/RealmPorter"
+log="$appdata/RealmPorter/launcher.log"
 
 # serve MIRROR DOC SIG: the manifest and its .sig on a mirror (SIG "-": none)
 serve() {
@@ -38,10 +41,9 @@ serve() {
 # fetch EXE: a fresh save folder, the fetch's output in $work/out, its exit code in $rc
 fetch() {
   rm -rf "$work/save" && mkdir -p "$work/save"
-  [ -n "$log" ] && : >"$log"
+  : >"$log"
   "$wineenv" run "$build" "$build/$1" $product "Z:${work//\//\\}\\save" >"$work/out" 2>&1
   rc=$?
-  [ -n "$log" ] || log=$(find "$build/wineprefix/drive_c/users" -path '*RealmPorter/launcher.log' | head -1)
 }
 refused() {  # refused NAME: the keyed fetch stopped before creating anything
   if [ $rc != 0 ] && grep -q '客户端清单签名无效' "$work/out" && [ -z "$(ls -A "$work/save")" ] &&
