@@ -168,6 +168,13 @@ class Launcher:
         y = main["cy"] + c["y"] + c["h"] // 2
         run(["xdotool", "mousemove", str(x), str(y), "click", "1"])
 
+    def open_tray_menu(self):
+        """Right-clicks the tray icon and waits for its menu: the keys that
+        choose an item go to whatever has the focus, and on a busy machine the
+        menu can take longer than any fixed pause to come up."""
+        probe("tray", 0x0205)
+        self.wait_for(lambda: probe("find", "#32768")[1].strip() == "1", 20, "the tray menu")
+
     def screenshot(self, name):
         os.makedirs(SHOTS, exist_ok=True)
         path = os.path.join(SHOTS, name + ".png")
