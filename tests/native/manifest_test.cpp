@@ -162,8 +162,9 @@ TEST(Urls, EncodeAndJoin) {
 TEST(Urls, OnlyWebAddressesAreOpened) {
   for (const char* web : {"http://a.example/reg", "HTTPS://a.example/", "hTtP://x"})
     EXPECT_TRUE(IsWebAddress(web)) << web;
-  for (const char* other : {"\\\\host\\share\\x.exe", "C:\\Games\\x.exe", "file:///C:/x.exe", "https://", "",
-                            " https://a.example/", "www.a.example", "ftp://a.example/"})
+  for (const char* other :
+       {"\\\\host\\share\\x.exe", "C:\\Games\\x.exe", "file:///C:/x.exe", "https://", "", " https://a.example/",
+        "www.a.example", "ftp://a.example/", "https://a.example/\" --flag \"x", "https://a.example/\r\nx"})
     EXPECT_FALSE(IsWebAddress(other)) << other;
 }
 
