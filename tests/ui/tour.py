@@ -6,15 +6,22 @@ import os
 import shutil
 import time
 
-from launcher import Launcher, probe, run, unix_path, wine
+import launcher
+from launcher import Launcher, probe, reg_set, run, unix_path, win_path, wine
 
 
 def tour(shot, log=print):
     """`shot(name)` takes a screenshot. The client goes where the folder
-    browser's OK puts it (Windows preselects the suggested folder; Wine's
-    browser starts at the desktop). Returns the list of (step, picture) and
-    the client folder."""
+    browser's OK puts it: the folder the launcher suggests, here the last
+    save folder, set to one beside the screenshots (left to itself, the
+    launcher suggests the drive with the most free space: under Wine Z:, the
+    root of the machine's file system, which every build tree on it shares).
+    Returns the list of (step, picture) and the client folder."""
     pictures = []
+    parent = os.path.join(os.path.dirname(launcher.SHOTS), "tour-client")
+    shutil.rmtree(parent, ignore_errors=True)
+    os.makedirs(parent)
+    reg_set("HKCU\\Software\\RealmPorter", "ClientPath", "REG_SZ", win_path(parent))
 
     def step(name, text):
         path = shot(name)
@@ -41,6 +48,7 @@ def tour(shot, log=print):
         exe = L.dump()[1][1001]["text"]
         assert exe.endswith("\\[HD]Wow3.3.5a\\Wow.exe"), exe
         client = unix_path(exe[:-len("\\Wow.exe")])
+        assert client == os.path.join(parent, "[HD]Wow3.3.5a"), client
         L.press("是") or L.press("Yes")
         L.wait_for(lambda: os.path.exists(os.path.join(client, "started.txt")), 60, "the game to start")
         time.sleep(2)
