@@ -6,22 +6,22 @@ import os
 import shutil
 import time
 
-import launcher
-from launcher import Launcher, probe, reg_set, run, unix_path, win_path, wine
+from launcher import Launcher, probe, reg_set, run, unix_path, wine
 
 
 def tour(shot, log=print):
     """`shot(name)` takes a screenshot. The client goes where the folder
     browser's OK puts it: the folder the launcher suggests, here the last
-    save folder, set to one beside the screenshots (left to itself, the
+    save folder, set to C:\\tour-client of the prefix (left to itself, the
     launcher suggests the drive with the most free space: under Wine Z:, the
-    root of the machine's file system, which every build tree on it shares).
+    root of the machine's file system, which every build tree on it shares;
+    and Wine's browser does not always find a folder deep below Z:).
     Returns the list of (step, picture) and the client folder."""
     pictures = []
-    parent = os.path.join(os.path.dirname(launcher.SHOTS), "tour-client")
+    parent = os.path.join(os.environ["WINEPREFIX"], "drive_c", "tour-client")
     shutil.rmtree(parent, ignore_errors=True)
     os.makedirs(parent)
-    reg_set("HKCU\\Software\\RealmPorter", "ClientPath", "REG_SZ", win_path(parent))
+    reg_set("HKCU\\Software\\RealmPorter", "ClientPath", "REG_SZ", "C:\\tour-client")
 
     def step(name, text):
         path = shot(name)
@@ -48,7 +48,7 @@ def tour(shot, log=print):
         exe = L.dump()[1][1001]["text"]
         assert exe.endswith("\\[HD]Wow3.3.5a\\Wow.exe"), exe
         client = unix_path(exe[:-len("\\Wow.exe")])
-        assert client == os.path.join(parent, "[HD]Wow3.3.5a"), client
+        assert os.path.samefile(client, os.path.join(parent, "[HD]Wow3.3.5a")), client
         L.press("是") or L.press("Yes")
         L.wait_for(lambda: os.path.exists(os.path.join(client, "started.txt")), 60, "the game to start")
         time.sleep(2)
