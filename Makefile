@@ -42,11 +42,18 @@ test-native:
 test-win:
 	cd build/win && ctest --output-on-failure $(CTEST_ARGS)
 
+# REALMPORTER_OPERATOR_KEY in the environment is taken by a new configure run
+# and then stays in the build tree's cache (cmake/operator_keys.cmake); set
+# but empty, it takes the key out again.
+key_given = $(filter environment command,$(origin REALMPORTER_OPERATOR_KEY))
 exe: setup build/release/CMakeCache.txt
+	$(if $(key_given),cmake build/release >/dev/null)
 	cmake --build build/release -j $(JOBS) --target RealmPorter
 	@echo "built build/release/RealmPorter.exe"
 
-exe-loopback: setup win
+exe-loopback: setup build/win/CMakeCache.txt
+	$(if $(key_given),cmake build/win >/dev/null)
+	$(MAKE) win
 	@echo "built build/win/RealmPorter.exe (loopback endpoints)"
 
 fuzz: setup native

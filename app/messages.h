@@ -16,7 +16,8 @@ enum : UINT {
 };
 
 // Job results carried by the completion messages.
-enum JobResult : int { kJobDone = 0, kJobFailed = 1, kJobCancelled = 2 };
+// kJobUnsigned: failed because what was fetched lacks the operator's signature.
+enum JobResult : int { kJobDone = 0, kJobFailed = 1, kJobCancelled = 2, kJobUnsigned = 3 };
 
 // The window the workers report to; null until the Main window exists.
 extern HWND MainWindow;

@@ -22,7 +22,7 @@ add_library(rp_pure_plain STATIC ${RP_PURE_SOURCES} ${RP_NATIVE_SOURCES})
 target_include_directories(rp_pure_plain PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(rp_pure_plain PUBLIC OpenSSL::Crypto ZLIB::ZLIB)
 add_executable(realmporter-manifest tools/realmporter-manifest.cpp tools/manifest_check_mirrors.cpp
-                                    tools/manifest_blocks.cpp)
+                                    tools/manifest_blocks.cpp tools/manifest_sign.cpp)
 target_link_libraries(realmporter-manifest PRIVATE rp_pure_plain CURL::libcurl)
 
 # GoogleTest from Debian's sources, built with the same flags as the code.
@@ -82,6 +82,14 @@ foreach(bad "https://a.example/wow335/;https://b.example/wow335/"
   set_tests_properties(endpoints_refused_${tag} PROPERTIES
                        PASS_REGULAR_EXPRESSION "REALMPORTER_MIRRORS")
 endforeach()
+
+# ...and a key file that is not a P-256 public key (here a private key).
+add_test(NAME operator_key_refused
+         COMMAND ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${CMAKE_BINARY_DIR}/operator-key-check
+                 -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER} -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER}
+                 -DREALMPORTER_OPERATOR_KEY=tests/data/keys/test.key)
+set_tests_properties(operator_key_refused PROPERTIES
+                     PASS_REGULAR_EXPRESSION "REALMPORTER_OPERATOR_KEY: cannot read")
 
 add_test(NAME manifest_tool COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/manifest_tool_test.sh $<TARGET_FILE:realmporter-manifest>)
 add_test(NAME check_mirrors COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/check_mirrors_test.sh $<TARGET_FILE:realmporter-manifest>)

@@ -9,6 +9,7 @@ set(RP_PURE_SOURCES
   manifest/canonical.cpp
   manifest/digest_text.cpp
   manifest/client_manifest.cpp
+  manifest/signature.cpp
   manifest/progress.cpp
   manifest/install_paths.cpp
   net/url.cpp
@@ -31,6 +32,7 @@ set(RP_WIN_SOURCES
   manifest/progress_win.cpp
   manifest/install_paths_win.cpp
   manifest/fetch_manifest.cpp
+  manifest/signature_win.cpp
   net/http.cpp
   net/download.cpp
   net/reader.cpp

@@ -15,6 +15,13 @@ target_compile_options(rp_core PRIVATE -Wall -Wextra)
 target_link_libraries(rp_core PUBLIC ${RP_WIN_LIBS})
 target_link_options(rp_core PUBLIC ${RP_STATIC_LINK})
 
+# The built-in operator keys (cmake/operator_keys.cmake) in a library of
+# their own, linked after rp_core: an executable that defines kOperatorKeys in
+# one of its own sources (the keyed test builds below) keeps that definition.
+add_library(rp_operator_keys STATIC ${CMAKE_BINARY_DIR}/generated/operator_keys.cpp)
+target_include_directories(rp_operator_keys PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(rp_core PUBLIC rp_operator_keys)
+
 include(cmake/resources.cmake)
 
 add_executable(RealmPorter WIN32 app/main.cpp ${RP_RESOURCE_RC})
@@ -26,6 +33,17 @@ set_target_properties(RealmPorter PROPERTIES OUTPUT_NAME RealmPorter)
 add_executable(realmporter-fetch tools/realmporter-fetch.cpp)
 target_link_libraries(realmporter-fetch PRIVATE rp_core)
 target_link_options(realmporter-fetch PRIVATE -municode)
+
+# The launcher and realmporter-fetch built with the test key
+# (tests/data/keys/test.pub), whatever REALMPORTER_OPERATOR_KEY says, for the
+# tests of signed content; only the key list is compiled again.
+set(RP_TEST_KEYS_SOURCE ${CMAKE_BINARY_DIR}/generated/operator_keys_test.cpp)
+rp_operator_key_source(RP_TEST_KEYS tests/data/keys/test.pub ${RP_TEST_KEYS_SOURCE})
+add_executable(RealmPorter-keyed WIN32 app/main.cpp ${RP_RESOURCE_RC} ${RP_TEST_KEYS_SOURCE})
+target_link_libraries(RealmPorter-keyed PRIVATE rp_core)
+add_executable(realmporter-fetch-keyed tools/realmporter-fetch.cpp ${RP_TEST_KEYS_SOURCE})
+target_link_libraries(realmporter-fetch-keyed PRIVATE rp_core)
+target_link_options(realmporter-fetch-keyed PRIVATE -municode)
 
 # The demo client's Wow.exe.
 add_executable(demo-wow WIN32 tools/demo-wow.cpp)
@@ -89,6 +107,16 @@ foreach(src IN LISTS RP_WIN_TEST_SOURCES)
   add_test(NAME ${name} COMMAND ${exe})
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
 endforeach()
+
+# Signed content under the keyed builds: the tool signs, the launcher checks.
+add_executable(rp_win_signed_content_test tests/win/keyed/signed_content_test.cpp tests/win/test_main.cpp
+               tests/win/support.cpp ${RP_TEST_KEYS_SOURCE})
+target_include_directories(rp_win_signed_content_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
+target_link_libraries(rp_win_signed_content_test PRIVATE rp_core gtest)
+add_test(NAME signed_content
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/signed_e2e.sh ${RP_NATIVE_TOOL} ${RP_WINE_ENV} ${CMAKE_BINARY_DIR}
+                 ${CMAKE_SOURCE_DIR}/tests/data/keys)
+set_tests_properties(signed_content PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
 
 # The launcher (CNG) and the operator tool (OpenSSL) agree on identities.
 set(RP_NATIVE_TOOL ${CMAKE_SOURCE_DIR}/build/native/realmporter-manifest CACHE FILEPATH "The native manifest tool")

@@ -5,16 +5,24 @@
 
 #include <vector>
 
+#include "app/log.h"
 #include "app/messages.h"
 #include "config/serverlist.h"
 #include "config/settings.h"
 #include "endpoints.h"
+#include "manifest/signature_win.h"
 #include "net/http.h"
 #include "net/text.h"
 
 int LoadServerList() {
   ClearServerList();
   std::string text = FetchServerListText();
+  // A keyed launcher takes the list only with the operator's signature: a
+  // forged list sends every player's account to another login server.
+  if (!text.empty() && !BytesSignedByOperator(kServerListUrl, text)) {
+    LogWrite("LoadServerList signature invalid: %s", kServerListUrl);
+    text.clear();
+  }
   if (!text.empty()) {
     int n = ParseServerList(text);
     if (n > 0) {

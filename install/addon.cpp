@@ -2,9 +2,11 @@
 #include <shlobj.h>
 
 #include "app/jobs.h"
+#include "app/log.h"
 #include "app/messages.h"
 #include "game/game.h"
 #include "install/install.h"
+#include "manifest/signature_win.h"
 #include "net/download.h"
 #include "net/http.h"
 #include "net/text.h"
@@ -40,8 +42,17 @@ void RunAddon(const AddonJob& job, std::wstring* aside) {
   r.cancel = &AddonCancel;
   r.overallTotal = QuerySize(job.url);
   r.sizeFormat = job.sizeFormat;
+  std::string sha256;
+  r.sha256Out = OperatorKeysBuiltIn() ? &sha256 : nullptr;
   bool ok = DownloadFile(r);
   bool installed = false;
+  // A keyed launcher unpacks only a pack the operator signed: a DLL beside
+  // Wow.exe runs with the game.
+  bool unsigned_ = ok && !AddonCancel.load() && !SignedByOperator(job.url, sha256);
+  if (unsigned_) {
+    LogWrite("AddonWorker signature invalid: %s", job.url.c_str());
+    ok = false;
+  }
   if (ok && !AddonCancel.load()) {
     // The player's Interface is set aside, not deleted, until the new one is
     // in place: a failed or cancelled extraction puts it back.
@@ -73,7 +84,10 @@ void RunAddon(const AddonJob& job, std::wstring* aside) {
       PostMessageA(job.window, WMU_PROGRESS, 100, 0);
     }
   }
-  FinishAddonJob(job, installed ? kJobDone : AddonCancel.load() ? kJobCancelled : kJobFailed);
+  FinishAddonJob(job, installed            ? kJobDone
+                      : AddonCancel.load() ? kJobCancelled
+                      : unsigned_          ? kJobUnsigned
+                                           : kJobFailed);
 }
 
 }  // namespace

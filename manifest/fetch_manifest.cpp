@@ -4,17 +4,26 @@
 #include "endpoints.h"
 #include "manifest/canonical.h"
 #include "manifest/json_scan.h"
+#include "manifest/signature_win.h"
 #include "net/http.h"
 #include "net/text.h"
 #include "net/url.h"
 
 bool FetchClientManifest(const std::string& name, ClientManifest* out, std::string* error) {
   const std::string document = name + ".json";
+  bool refusedUnsigned = false;
   for (const char* base : kMirrorBases) {
     std::string url = EnsureTrailingSlash(base) + document;
     std::string body;
     if (!HttpGetToString(url, &body)) {
       LogWrite("FetchClientManifest failed: %s", url.c_str());
+      continue;
+    }
+    // Checked before anything is read from it: an unsigned manifest could
+    // name any Wow.exe with its own hash.
+    if (!BytesSignedByOperator(url, body)) {
+      LogWrite("FetchClientManifest signature invalid: %s", url.c_str());
+      refusedUnsigned = true;
       continue;
     }
     ClientManifest m;
@@ -37,6 +46,6 @@ bool FetchClientManifest(const std::string& name, ClientManifest* out, std::stri
     *out = std::move(m);
     return true;
   }
-  *error = Gbk(u8"无法从镜像服务器获取客户端清单，请检查网络。");
+  *error = refusedUnsigned ? Gbk(kUnsignedManifestText) : Gbk(u8"无法从镜像服务器获取客户端清单，请检查网络。");
   return false;
 }

@@ -60,7 +60,7 @@ bool DownloadFile(const DownloadRequest& r) {
   std::uint64_t written = 0;
   // The expected hash is checked on the bytes as they are written: the
   // digest always holds exactly the file's bytes so far.
-  const bool hashing = !r.expectedHash.empty();
+  const bool hashing = !r.expectedHash.empty() || r.sha256Out;
   Sha256Stream digest;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (succeeded || cancel->load()) break;
@@ -158,11 +158,12 @@ bool DownloadFile(const DownloadRequest& r) {
       succeeded = true;
   }
 
-  if (succeeded && !r.expectedHash.empty()) {
+  if (succeeded && hashing) {
     // The previous version is only given up once the new file is verified.
     std::string actual;
     bool hashed = digest.Finish(&actual) || Sha256HexOfFile(r.target, &actual);
-    if (!hashed || !DigestEquals(actual, r.expectedHash)) succeeded = false;
+    if (!hashed || (!r.expectedHash.empty() && !DigestEquals(actual, r.expectedHash))) succeeded = false;
+    if (succeeded && r.sha256Out) *r.sha256Out = actual;
   }
   if (succeeded) {
     if (r.hasBackup) DeleteFileW(r.backup.c_str());

@@ -21,6 +21,9 @@ struct DownloadRequest {
   std::uint64_t overallTotal = 0;  // 0: per-file progress
   std::string sizeFormat;          // GBK, one %.1f; empty: the default text
   std::string expectedHash;        // empty: no check
+  // Receives the SHA-256 (hex) of a file that downloaded completely, hashed
+  // as its bytes arrive; null: not wanted.
+  std::string* sha256Out = nullptr;
   // The file's size when the caller knows it (0: unknown). A body that goes
   // past it ends the attempt, and the next one starts the file afresh: a
   // server must not fill the disk.

@@ -1,5 +1,7 @@
 #include "net/url.h"
 
+#include "net/ascii.h"
+
 std::string UrlEncodePath(std::string_view path) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -22,6 +24,16 @@ std::string EnsureTrailingSlash(std::string_view url) {
   std::string out(url);
   if (!out.empty() && out.back() != '/') out.push_back('/');
   return out;
+}
+
+bool IsWebAddress(std::string_view address) {
+  // The shell puts the address into the browser's command line as "%1": a
+  // quote or a line break in it would add arguments of the list's choosing.
+  for (char c : address)
+    if (c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+  for (std::string_view scheme : {std::string_view("http://"), std::string_view("https://")})
+    if (address.size() > scheme.size() && EqualsIgnoreAsciiCase(address.substr(0, scheme.size()), scheme)) return true;
+  return false;
 }
 
 std::string UrlServerRoot(std::string_view url) {

@@ -9,6 +9,10 @@
 std::string UrlEncodePath(std::string_view path);
 // Appends '/' unless the text is empty or already ends in '/'.
 std::string EnsureTrailingSlash(std::string_view url);
+// Begins with "http://" or "https://", ASCII case ignored: a web page, not a
+// program path, a share or a file: address that the shell would start; and
+// without a double quote or a control character.
+bool IsWebAddress(std::string_view address);
 // "scheme://host[:port]/" of a URL (the root of its server), or empty.
 std::string UrlServerRoot(std::string_view url);
 

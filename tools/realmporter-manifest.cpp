@@ -23,6 +23,7 @@
 #include "manifest/json_scan.h"
 #include "manifest/sha256.h"
 #include "tools/manifest_check_mirrors.h"
+#include "tools/manifest_sign.h"
 
 namespace fs = std::filesystem;
 
@@ -39,6 +40,9 @@ const char kUsage[] =
     "  verify     check a client folder against a manifest\n"
     "  check-mirrors  check what every mirror of a manifest serves\n"
     "  blocks     write the block maps of a folder's large files\n"
+    "  keygen     make the operator's signing key pair\n"
+    "  sign       write FILE.sig for published files\n"
+    "  verify-sig check FILE.sig against a public key\n"
     "\n"
     "realmporter-manifest COMMAND --help describes each.\n";
 
@@ -433,6 +437,7 @@ int main(int argc, char** argv) {
   if (cmd == "verify") return Verify(argc, argv);
   if (cmd == "check-mirrors") return CheckMirrors(argc, argv);
   if (cmd == "blocks") return BlocksCommand(argc, argv);
+  if (int rc = 0; RunSigningCommand(cmd, argc, argv, &rc)) return rc;
   std::cerr << "realmporter-manifest: unknown command " << cmd << "\n" << kUsage;
   return 2;
 }

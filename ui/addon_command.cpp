@@ -87,7 +87,9 @@ void OnAddonDone(HWND hwnd, int result) {
   } else {
     ResetProgress(hwnd);
     ShowStandingNotice(hwnd);
-    if (result == kJobFailed)
+    if (result == kJobUnsigned)
+      ShowBox(hwnd, u8"插件包签名无效，已停止安装，游戏目录未作改动。请联系服务器管理员。", u8"错误", MB_ICONERROR);
+    else if (result == kJobFailed)
       ShowBox(hwnd, u8"插件安装失败，请检查网络或稍后重试。", u8"错误", MB_ICONERROR);
     else
       SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice), Gbk(u8"已取消插件安装。").c_str());

@@ -2,10 +2,12 @@
 
 #include <shellapi.h>
 
+#include "app/log.h"
 #include "config/serverlist.h"
 #include "config/settings.h"
 #include "game/game.h"
 #include "net/text.h"
+#include "net/url.h"
 #include "ui/ids.h"
 #include "ui/job_buttons.h"
 #include "ui/main_window.h"
@@ -31,8 +33,15 @@ void OnServerSelectionChange(HWND hwnd) {
 }
 
 void OnRegister(HWND hwnd) {
-  if (const ServerEntry* e = SelectedServer(hwnd))
-    ShellExecuteW(nullptr, L"open", Utf8ToWide(e->website).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  const ServerEntry* e = SelectedServer(hwnd);
+  if (!e) return;
+  // The shell's "open" starts a program as readily as it shows a page: a
+  // website of \\host\share\x.exe or C:\...\x.exe in the server list would run it.
+  if (!IsWebAddress(e->website)) {
+    LogWrite("OnRegister not a web address: %s", e->website.c_str());
+    return;
+  }
+  ShellExecuteW(nullptr, L"open", Utf8ToWide(e->website).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace

@@ -81,7 +81,9 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
   }
   if (!e5 || !e6) {
     SetCursor(old);
-    return ShowBox(hwnd, u8"无法获取补丁清单，请检查网络。", u8"错误", MB_ICONERROR);
+    return ShowBox(hwnd,
+                   error == Gbk(kUnsignedManifestText) ? kUnsignedManifestText : u8"无法获取补丁清单，请检查网络。",
+                   u8"错误", MB_ICONERROR);
   }
   bool current5 = IsFileCurrent(job.archive5, *e5);
   bool current6 = current5 && IsFileCurrent(job.archive6, *e6);

@@ -163,6 +163,15 @@ TEST(Urls, EncodeAndJoin) {
   EXPECT_EQ(UrlServerRoot("https://127.0.0.2:18082/wow335/"), "https://127.0.0.2:18082/");
 }
 
+TEST(Urls, OnlyWebAddressesAreOpened) {
+  for (const char* web : {"http://a.example/reg", "HTTPS://a.example/", "hTtP://x"})
+    EXPECT_TRUE(IsWebAddress(web)) << web;
+  for (const char* other :
+       {"\\\\host\\share\\x.exe", "C:\\Games\\x.exe", "file:///C:/x.exe", "https://", "", " https://a.example/",
+        "www.a.example", "ftp://a.example/", "https://a.example/\" --flag \"x", "https://a.example/\r\nx"})
+    EXPECT_FALSE(IsWebAddress(other)) << other;
+}
+
 TEST(Urls, ContentRange) {
   std::uint64_t start = 1;
   EXPECT_TRUE(ContentRangeStart("bytes 300000-999999/1000000", &start));

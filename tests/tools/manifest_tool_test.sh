@@ -66,5 +66,52 @@ check "a map per large file" test "$(find "$work/maps" -type f)" = "$work/maps/D
 check "map size" test "$(stat -c %s "$work/maps/Data/zhCN/p 5.MPQ.blocks")" = $((96 + 256 * 12))
 refuses "blocks needs two folders" "usage" "$tool" blocks "$work/big"
 
+# Signing: the tool's keys and .sig files agree with a standard signer
+# (openssl dgst, whose DER signatures are converted to and from r||s).
+cat >"$work/der.py" <<'PY'
+import base64, sys
+def der_to_rs(d):
+    i, out = 2, b""
+    for _ in range(2):
+        n = d[i + 1]
+        out += d[i + 2:i + 2 + n].lstrip(b"\0").rjust(32, b"\0")
+        i += 2 + n
+    return out
+def rs_to_der(rs):
+    ints = b""
+    for v in (rs[:32], rs[32:]):
+        v = v.lstrip(b"\0") or b"\0"
+        v = b"\0" + v if v[0] & 0x80 else v
+        ints += bytes([2, len(v)]) + v
+    return bytes([0x30, len(ints)]) + ints
+if sys.argv[1] == "line":  # line KEYID DER_FILE: the .sig line of an openssl signature
+    print("realmporter-sig-v1 ecdsa-p256-sha256 %s %s" % (sys.argv[2], base64.b64encode(der_to_rs(open(sys.argv[3], "rb").read())).decode()))
+else:  # der SIG_FILE OUT: the DER form of a .sig line's signature
+    open(sys.argv[3], "wb").write(rs_to_der(base64.b64decode(open(sys.argv[2]).read().split()[3])))
+PY
+k="$work/op"
+check "keygen" "$tool" keygen "$k"
+check "private key readable by the owner only" test "$(stat -c %a "$k.key")" = 600
+refuses "keygen keeps an existing key" "never overwritten" "$tool" keygen "$k"
+printf 'the operator'"'"'s bytes' >"$work/f1"
+: >"$work/empty"
+check "sign" "$tool" sign --key "$k.key" "$work/f1" "$work/empty"
+check "one line of the fixed format" grep -qxE 'realmporter-sig-v1 ecdsa-p256-sha256 [0-9a-f]{16} [A-Za-z0-9+/]{86}==' "$work/f1.sig"
+keyid=$(openssl pkey -pubin -in "$k.pub" -outform DER | tail -c 65 | sha256sum | cut -c1-16)
+check "key id is the digest of the point" grep -q " $keyid " "$work/f1.sig"
+check "verify-sig" "$tool" verify-sig --pub "$k.pub" "$work/f1" "$work/empty"
+python3 "$work/der.py" der "$work/f1.sig" "$work/f1.der"
+check "openssl verifies the tool's signature" openssl dgst -sha256 -verify "$k.pub" -signature "$work/f1.der" "$work/f1"
+printf 'signed by openssl' >"$work/f2"
+openssl dgst -sha256 -sign "$k.key" -out "$work/f2.der" "$work/f2"
+python3 "$work/der.py" line "$keyid" "$work/f2.der" >"$work/f2.sig"
+check "the tool verifies openssl's signature" "$tool" verify-sig --pub "$k.pub" "$work/f2"
+"$tool" keygen "$work/other" >/dev/null
+refuses "another key's signature" "signed with another key" "$tool" verify-sig --pub "$work/other.pub" "$work/f1"
+printf 'x' >>"$work/f1"
+refuses "a file changed after signing" "f1: signature does not match" "$tool" verify-sig --pub "$k.pub" "$work/f2" "$work/f1"
+refuses "a missing signature" "no $work/f1.sig" bash -c "rm '$work/f1.sig'; '$tool' verify-sig --pub '$k.pub' '$work/f1'"
+refuses "a private key is not a public key" "not a readable P-256 public key" "$tool" verify-sig --pub "$k.key" "$work/f2"
+
 echo "manifest tool: $pass passed, $fail failed"
 [ "$fail" = 0 ]

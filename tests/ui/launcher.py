@@ -13,7 +13,7 @@ WWW = os.path.join(BUILD, "www")
 # A locale's own run (tests/wine/wine-env) keeps its screenshots apart.
 LOCALE = os.environ.get("RP_WINE_LOCALE")
 SHOTS = os.path.join(BUILD, "screenshots-" + LOCALE if LOCALE else "screenshots")
-EXE = os.path.join(BUILD, "RealmPorter.exe")
+EXE = os.environ.get("RP_EXE", os.path.join(BUILD, "RealmPorter.exe"))
 PROBE = os.path.join(BUILD, "rp_probe.exe")
 SITE = "https://127.0.0.1:18443"
 STDERR = os.path.join(BUILD, "launcher-stderr.txt")
@@ -172,6 +172,13 @@ class Launcher:
         x = main["cx"] + c["x"] + c["w"] // 2
         y = main["cy"] + c["y"] + c["h"] // 2
         run(["xdotool", "mousemove", str(x), str(y), "click", "1"])
+
+    def open_tray_menu(self):
+        """Right-clicks the tray icon and waits for its menu: the keys that
+        choose an item go to whatever has the focus, and on a busy machine the
+        menu can take longer than any fixed pause to come up."""
+        probe("tray", 0x0205)
+        self.wait_for(lambda: probe("find", "#32768")[1].strip() == "1", 20, "the tray menu")
 
     def screenshot(self, name):
         os.makedirs(SHOTS, exist_ok=True)

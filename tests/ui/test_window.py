@@ -6,11 +6,11 @@ import subprocess
 import time
 import unittest
 
-from launcher import (BUILD, SITE, WWW, Launcher, control, pixel, probe, reg_set, reg_delete_key, reset_state, run,
-                      win_path, write)
+from launcher import (BUILD, SITE, WWW, Launcher, control, local_appdata, pixel, probe, reg_set, reg_delete_key,
+                      reset_state, run, win_path, write)
 
 SERVERS = ("远程·一服|rptest://register/one|10.0.0.1:3724|10.0.0.1:3725|第一服的介绍\n"
-           "远程·二服|rptest://register/two|10.0.0.2:3724|10.0.0.2:3724|\n").encode()
+           "远程·二服|HTTP://register.example/two|10.0.0.2:3724|10.0.0.2:3724|\n").encode()
 WM_USER = 1024
 WMU_PROGRESS, WMU_PATCH_HD_DONE, WMU_CLIENT_DONE, WMU_CLIENT_CONNECTING, WMU_NET_TIMEOUT = (
     WM_USER + 4, WM_USER + 6, WM_USER + 10, WM_USER + 11, WM_USER + 12)
@@ -118,22 +118,41 @@ class Window(unittest.TestCase):
         L.wait_for(lambda: "visible=0" in probe("state")[1], 10, "hidden")
         probe("tray", 0x0202)  # left click shows the window again
         L.wait_for(lambda: "visible=1" in probe("state")[1], 10, "shown from the tray")
-        probe("tray", 0x0205)  # right click opens the menu
-        time.sleep(1.5)
+        L.open_tray_menu()
         L.screenshot("window-tray-menu")
         run(["xdotool", "key", "Up"])
         run(["xdotool", "key", "Return"])
         L.proc.wait(timeout=40)
         self.assertEqual(probe("find", "RealmPorter")[0], 1, "the window is gone")
 
-    def test_selection_register_and_start_game(self):
+    def web_handler(self):
+        """A stand-in browser for http addresses: it writes started.txt."""
         handler = os.path.join(BUILD, "ui-handler")
         shutil.rmtree(handler, ignore_errors=True)
         os.makedirs(handler)
         shutil.copy(os.path.join(BUILD, "rp_helper_game.exe"), os.path.join(handler, "handler.exe"))
         cmd = '"%s" "%%1"' % win_path(os.path.join(handler, "handler.exe"))
-        reg_set("HKCR\\rptest", "URL Protocol", "REG_SZ", "")
-        reg_set("HKCR\\rptest\\shell\\open\\command", "", "REG_SZ", cmd)
+        reg_set("HKCR\\http\\shell\\open\\command", "", "REG_SZ", cmd)
+        return handler
+
+    def test_register_opens_only_web_pages(self):
+        handler = self.web_handler()
+        program = win_path(os.path.join(handler, "handler.exe"))
+        site_list(("unc|\\\\127.0.0.1\\c$\\x.exe|a:1|a:1|\n"
+                   "program|%s|a:1|a:1|\n" % program).encode())
+        L = self.launcher.start()
+        for index in (0, 1):
+            probe("select", index)
+            L.command(1011)
+        time.sleep(3)
+        self.assertFalse(os.path.exists(os.path.join(handler, "started.txt")), "a program was started")
+        with open(os.path.join(local_appdata(), "RealmPorter", "launcher.log"), "rb") as f:
+            log = f.read()
+        self.assertIn(b"OnRegister not a web address: \\\\127.0.0.1\\c$\\x.exe", log)
+        self.assertIn(b"OnRegister not a web address: " + program.encode(), log)
+
+    def test_selection_register_and_start_game(self):
+        handler = self.web_handler()
         reg_set("HKCU\\Software\\RealmPorter", "WowPath", "REG_SZ", win_path(os.path.join(self.game, "Wow.exe")))
         L = self.launcher.start()
         probe("select", 1)
@@ -143,7 +162,7 @@ class Window(unittest.TestCase):
         L.wait_for(lambda: os.path.exists(started), 20, "the register page to open")
         time.sleep(0.3)
         with open(started, encoding="utf-8") as f:
-            self.assertIn("rptest://register/two", f.read())
+            self.assertIn("HTTP://register.example/two", f.read())
         L.command(1003)
         game_started = os.path.join(self.game, "started.txt")
         L.wait_for(lambda: os.path.exists(game_started), 20, "the game to start")

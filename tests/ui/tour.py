@@ -6,15 +6,22 @@ import os
 import shutil
 import time
 
-from launcher import Launcher, probe, run, unix_path, wine
+from launcher import Launcher, probe, reg_set, run, unix_path, wine
 
 
 def tour(shot, log=print):
     """`shot(name)` takes a screenshot. The client goes where the folder
-    browser's OK puts it (Windows preselects the suggested folder; Wine's
-    browser starts at the desktop). Returns the list of (step, picture) and
-    the client folder."""
+    browser's OK puts it: the folder the launcher suggests, here the last
+    save folder, set to C:\\tour-client of the prefix (left to itself, the
+    launcher suggests the drive with the most free space: under Wine Z:, the
+    root of the machine's file system, which every build tree on it shares;
+    and Wine's browser does not always find a folder deep below Z:).
+    Returns the list of (step, picture) and the client folder."""
     pictures = []
+    parent = os.path.join(os.environ["WINEPREFIX"], "drive_c", "tour-client")
+    shutil.rmtree(parent, ignore_errors=True)
+    os.makedirs(parent)
+    reg_set("HKCU\\Software\\RealmPorter", "ClientPath", "REG_SZ", "C:\\tour-client")
 
     def step(name, text):
         path = shot(name)
@@ -41,6 +48,7 @@ def tour(shot, log=print):
         exe = L.dump()[1][1001]["text"]
         assert exe.endswith("\\[HD]Wow3.3.5a\\Wow.exe"), exe
         client = unix_path(exe[:-len("\\Wow.exe")])
+        assert os.path.samefile(client, os.path.join(parent, "[HD]Wow3.3.5a")), client
         L.press("是") or L.press("Yes")
         L.wait_for(lambda: os.path.exists(os.path.join(client, "started.txt")), 60, "the game to start")
         time.sleep(2)
@@ -64,8 +72,7 @@ def tour(shot, log=print):
         L.command(1012)
         L.wait_for(lambda: "visible=0" in probe("state")[1], 10, "the window to hide")
         step("tour-9-tray", "9 closed to the tray")
-        probe("tray", 0x0205)
-        time.sleep(1.5)
+        L.open_tray_menu()
         step("tour-10-tray-menu", "10 the tray menu")
         run(["xdotool", "key", "Up"])
         run(["xdotool", "key", "Return"])

@@ -203,16 +203,7 @@ TEST(Addon, ADamagedEntryInTheMiddleFailsTheInstallAndTheOldInterfaceComesBack) 
   w.Add("Interface/AddOns/New/c.lua", false, 1000, 3);
   w.Finish();
   MessageRecorder recorder;
-  AddonJob job;
-  job.window = recorder.hwnd();
-  job.gameFolder = game;
-  job.gamePath = game + L"\\Wow.exe";
-  job.cacheFile = dir / L"pack.zip";
-  job.url = std::string(kSite) + "/pack.zip";
-  job.percentFormat = Gbk(u8"%d%%");
-  job.sizeFormat = Gbk(u8"%.1f MB");
-  job.successText = Gbk(u8"完成");
-  job.buttonId = 1016;
+  AddonJob job = PackButtonJob(recorder.hwnd(), game, dir / L"pack.zip", std::string(kSite) + "/pack.zip");
   AddonBusy = true;
   AddonWorker(std::move(job));
   EXPECT_FALSE(AddonBusy.load());

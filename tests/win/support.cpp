@@ -230,6 +230,7 @@ int MessageRecorder::Count(UINT msg) const {
 
 #include "manifest/canonical.h"
 #include "manifest/sha256.h"
+#include "net/text.h"
 
 namespace testing_support {
 
@@ -298,6 +299,24 @@ void UnpublishClient(const std::string& product) {
     DeleteFileW(Www(mirror, L"wow335\\" + wproduct + L".json").c_str());
     RemoveTree(Www(mirror, L"wow335\\" + wproduct));
   }
+}
+
+}  // namespace testing_support
+
+namespace testing_support {
+
+AddonJob PackButtonJob(HWND window, const std::wstring& game, const std::wstring& cacheFile, const std::string& url) {
+  AddonJob job;
+  job.window = window;
+  job.gameFolder = game;
+  job.gamePath = game + L"\\Wow.exe";
+  job.cacheFile = cacheFile;
+  job.url = url;
+  job.percentFormat = Gbk(u8"%d%%");
+  job.sizeFormat = Gbk(u8"%.1f MB");
+  job.successText = Gbk(u8"完成");
+  job.buttonId = 1016;
+  return job;
 }
 
 }  // namespace testing_support

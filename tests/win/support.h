@@ -111,3 +111,13 @@ std::string PublishClient(const std::string& product, const std::string& install
 void UnpublishClient(const std::string& product);
 
 }  // namespace testing_support
+
+#include "install/install.h"
+
+namespace testing_support {
+
+// The addon worker's job as the pack button 1016 starts it: the pack at `url`
+// into `game` (whose Wow.exe it names), cached as `cacheFile`, reporting to `window`.
+AddonJob PackButtonJob(HWND window, const std::wstring& game, const std::wstring& cacheFile, const std::string& url);
+
+}  // namespace testing_support

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Signed content end to end: the operator's tool signs with the test key, and
+# the launcher's code built with the test key's public half (the keyed
+# realmporter-fetch and rp_win_signed_content_test) takes only what it signed.
+set -u
+tool=$1 wineenv=$2 build=$3 keys=$4
+work=$(mktemp -d)
+www="$build/www"
+product=signed-client
+trap 'rm -rf "$work" "$www"/m{1,2,3}/wow335/$product* "$www"/site/signed.zip* "$www"/site/serverlist-signed.txt* "$www"/site/pack.zip*' EXIT
+pass=0 fail=0
+ok() { pass=$((pass + 1)); }
+bad() { fail=$((fail + 1)); echo "FAILED: $1"; cat "$work/out" 2>/dev/null; }
+
+src="$work/client"
+mkdir -p "$src/Data"
+printf 'MZ signed game' >"$src/Wow.exe"
+head -c 200000 /dev/urandom >"$src/Data/common.MPQ"
+"$tool" build --product $product --install-root Signed --display-name Signed --mirror https://127.0.0.1:18082/wow335/ \
+  --out "$work/$product.json" "$src" >/dev/null || exit 1
+for m in m1 m2 m3; do
+  mkdir -p "$www/$m/wow335/$product"
+  rm -rf "$www/$m/wow335/$product/files"
+  cp -r "$src" "$www/$m/wow335/$product/files"
+done
+cp "$work/$product.json" "$work/good.json"
+"$tool" sign --key "$keys/test.key" "$work/good.json" >/dev/null || exit 1
+cp "$work/good.json" "$work/other.json"
+"$tool" sign --key "$keys/other.key" "$work/other.json" >/dev/null || exit 1
+# The log's folder is made by the launcher's start-up, which realmporter-fetch does not run.
+appdata=$(ls -d "$build"/wineprefix/drive_c/users/*/AppData/Local | grep -v /Public/ | head -1)
+mkdir -p "$appdata/RealmPorter"
+log="$appdata/RealmPorter/launcher.log"
+
+# serve MIRROR DOC SIG: the manifest and its .sig on a mirror (SIG "-": none)
+serve() {
+  cp "$work/$2" "$www/$1/wow335/$product.json"
+  rm -f "$www/$1/wow335/$product.json.sig"
+  [ "$3" = - ] || cp "$work/$3" "$www/$1/wow335/$product.json.sig"
+}
+# fetch EXE: a fresh save folder, the fetch's output in $work/out, its exit code in $rc
+fetch() {
+  rm -rf "$work/save" && mkdir -p "$work/save"
+  : >"$log"
+  "$wineenv" run "$build" "$build/$1" $product "Z:${work//\//\\}\\save" >"$work/out" 2>&1
+  rc=$?
+}
+refused() {  # refused NAME: the keyed fetch stopped before creating anything
+  if [ $rc != 0 ] && grep -q '客户端清单签名无效' "$work/out" && [ -z "$(ls -A "$work/save")" ] &&
+    grep -q "FetchClientManifest signature invalid: https://127.0.0.3:18008/wow335/$product.json" "$log"; then ok; else bad "$1"; fi
+}
+
+for m in m1 m2 m3; do serve $m good.json good.json.sig; done
+fetch realmporter-fetch-keyed.exe
+if [ $rc = 0 ] && cmp -s "$src/Data/common.MPQ" "$work/save/Signed/Data/common.MPQ"; then ok; else bad "good signature"; fi
+
+for m in m1 m2 m3; do serve $m good.json other.json.sig; done
+fetch realmporter-fetch-keyed.exe
+refused "another key's signature"
+
+for m in m1 m2 m3; do serve $m good.json -; done
+fetch realmporter-fetch-keyed.exe
+refused "no signature"
+for m in https://127.0.0.1:18082 https://127.0.0.2:18082 https://127.0.0.3:18008; do curl -sk "$m/__clearlog" >/dev/null; done
+fetch realmporter-fetch.exe
+n=0
+for m in https://127.0.0.1:18082 https://127.0.0.2:18082 https://127.0.0.3:18008; do
+  n=$((n + $(curl -sk "$m/__requests" | grep -c '\.sig')))
+done
+if [ $rc = 0 ] && [ $n = 0 ]; then ok; else bad "the unkeyed fetch takes an unsigned manifest and asks for no .sig"; fi
+
+sed 's/"max_total_connections": 3/"max_total_connections": 9/' "$work/good.json" >"$work/changed.json"
+cmp -s "$work/good.json" "$work/changed.json" && { echo "the manifest was not changed"; exit 1; }
+for m in m1 m2 m3; do serve $m changed.json good.json.sig; done
+fetch realmporter-fetch-keyed.exe
+refused "manifest changed after signing"
+
+serve m1 changed.json good.json.sig
+serve m2 good.json good.json.sig
+fetch realmporter-fetch-keyed.exe
+if [ $rc = 0 ] && grep -q "FetchClientManifest signature invalid: https://127.0.0.1:18082/wow335/$product.json" "$log" &&
+  grep -q "FetchClientManifest ok: $product files=2 from https://127.0.0.2:18082/wow335/$product.json" "$log"; then
+  ok
+else
+  bad "bad first mirror, good second"
+fi
+
+# The pack and the server list, signed here and checked by the keyed test program.
+python3 - "$www/site/signed.zip" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    z.writestr("Interface/AddOns/Signed/Signed.toc", "## Title: Signed\n")
+PY
+printf 'signed|https://s.example/|s:1|s:1|\n' >"$www/site/serverlist-signed.txt"
+"$tool" sign --key "$keys/test.key" "$www/site/signed.zip" "$www/site/serverlist-signed.txt" >/dev/null || exit 1
+cp "$www/site/signed.zip" "$work/o.zip"
+"$tool" sign --key "$keys/other.key" "$work/o.zip" >/dev/null && cp "$work/o.zip.sig" "$www/site/signed.zip.other.sig"
+if "$wineenv" run "$build" "$build/rp_win_signed_content_test.exe" >"$work/out" 2>&1; then ok; else bad "keyed pack and server list"; fi
+
+echo "signed content: $pass passed, $fail failed"
+[ "$fail" = 0 ]
