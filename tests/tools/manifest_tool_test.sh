@@ -57,5 +57,19 @@ refuses "product of dots" "--product" "$tool" build --product '..' --install-roo
 refuses "mirror needed" "needs" "$tool" build --product p --install-root r --display-name d "$c"
 check "help" "$tool" build --help
 
+refuses "edition's folder" "for wow335-normal must be Wow3.3.5a" "$tool" build --product wow335-normal \
+  --install-root '[HD]Wow3.3.5a' --display-name d --mirror http://x/ "$c"
+check "another folder when told" "$tool" build --product wow335-normal --install-root '[HD]Wow3.3.5a' \
+  --display-name d --mirror http://x/ --any-install-root "$c"
+mkdir -p "$c/WTF/Account" "$c/logs"; touch "$c/WTF/Config.wtf" "$c/WTF/Account/a.lua" "$c/logs/x.txt"; rm "$c/Wow.exe"
+"$tool" build "${args[@]}" "$c" >"$work/warned.json" 2>"$work/warnings"
+for w in "no Wow.exe" "no Data/zhCN/patch-zhCN-6.MPQ" "WTF/ holds 2 file(s) of a player" "Logs/ holds 1"; do
+  check "warns: $w" grep -qF "warning: $w" "$work/warnings"
+done
+"$tool" build "${args[@]}" --exclude wtf/ --exclude 'Log?' --exclude '*.bak' "$c" >"$work/excluded.json" 2>"$work/warnings"
+check "excluded files left out" bash -c "! grep -qi -e wtf/ -e logs/ '$work/excluded.json' && grep -q 说明 '$work/excluded.json'"
+check "excluded, no warning" bash -c "! grep -q -e 'WTF/ holds' -e 'Logs/ holds' '$work/warnings'"
+check "an exclude that matched nothing" grep -qF "warning: --exclude *.bak matched no file" "$work/warnings"
+
 echo "manifest tool: $pass passed, $fail failed"
 [ "$fail" = 0 ]
