@@ -66,8 +66,10 @@ demo:
 	bash scripts/demo
 
 # The release package: the production launcher (or the endpoints passed as
-# REALMPORTER_SITE_URL / REALMPORTER_MIRRORS), its shipped background and a
-# player's read-me, zipped, with a SHA-256 sum beside it.
+# REALMPORTER_SITE_URL / REALMPORTER_MIRRORS to this run), its shipped
+# background and a player's read-me, zipped, with a SHA-256 sum and the
+# operator's realmporter-fetch.exe beside it. It prints the endpoints it
+# built in.
 dist: setup
 	bash scripts/dist
 

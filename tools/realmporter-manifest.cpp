@@ -1,6 +1,7 @@
 // realmporter-manifest: the operator's tool for client manifests. It writes
 // documents with the same canonical identity code the launcher uses, and
 // refuses anything the launcher would reject or could not read back.
+#include <fnmatch.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,7 +52,8 @@ const char kBuildUsage[] =
     "usage: realmporter-manifest build --product P --install-root R --display-name D\n"
     "         --mirror URL [--mirror URL ...] [--created-at T] [--out FILE]\n"
     "         [--mode M] [--url-template T] [--user-agent U] [--range-supported true|false]\n"
-    "         [--max-connections-per-mirror N] [--max-total-connections N] DIR\n"
+    "         [--max-connections-per-mirror N] [--max-total-connections N]\n"
+    "         [--exclude PATTERN ...] [--any-install-root] DIR\n"
     "\n"
     "Walks DIR and writes a manifest listing every file with its size and SHA-256\n"
     "(to standard output unless --out), files in byte order of their paths, and\n"
@@ -63,7 +66,16 @@ const char kBuildUsage[] =
     "Launcher)\", --range-supported true, --max-connections-per-mirror 1,\n"
     "--max-total-connections 3.\n"
     "A file name the launcher could not use (quotes, backslashes, '..', ':',\n"
-    "braces, control characters, invalid UTF-8) stops the build with its name.\n";
+    "braces, control characters, invalid UTF-8) stops the build with its name.\n"
+    "\n"
+    "The launcher sets the game path from the edition's own folder name, so\n"
+    "wow335-hd needs --install-root '[HD]Wow3.3.5a' and wow335-normal needs\n"
+    "'Wow3.3.5a'; --any-install-root builds another pairing all the same.\n"
+    "Warnings (the build goes on): no Wow.exe, a missing patch archive\n"
+    "(Data/zhCN/patch-zhCN-5.MPQ, -6.MPQ), and a player's own files (WTF/,\n"
+    "Cache/, Logs/). --exclude PATTERN (repeatable; shell wildcards, any case)\n"
+    "leaves out every file whose path, or a folder above it, matches: --exclude\n"
+    "WTF --exclude Cache --exclude Logs.\n";
 
 const char kIdUsage[] =
     "usage: realmporter-manifest id FILE\n"
@@ -146,7 +158,8 @@ std::string WhyUnreadable(const std::string& s, bool isPath = false) {
 
 struct BuildOptions {
   std::string product, installRoot, displayName, createdAt, out, dir;
-  std::vector<std::string> mirrors;
+  std::vector<std::string> mirrors, excludes;
+  bool anyInstallRoot = false;
   std::string mode = "mirror", urlTemplate = "{mirror}{product}/files/{path}",
               userAgent = "RealmPorter/2.0 (Game Client Launcher)", rangeSupported = "true";
   std::uint64_t perMirror = 1, total = 3;
@@ -207,6 +220,48 @@ bool ParseCount(const char* s, std::uint64_t* out) {
   return true;
 }
 
+// The launcher saves each edition under its own folder name and builds the
+// game path from that name, not from the manifest: another install root
+// downloads a client the launcher then cannot find.
+const char* EditionFolder(const std::string& product) {
+  if (product == "wow335-hd") return "[HD]Wow3.3.5a";
+  if (product == "wow335-normal") return "Wow3.3.5a";
+  return nullptr;
+}
+
+// `pattern` matches the path itself or one of the folders above it, in any
+// case (Windows does not tell WTF from wtf).
+bool MatchesExclude(const std::string& pattern, const std::string& path) {
+  std::string p = pattern;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  for (size_t end = path.find('/');; end = path.find('/', end + 1)) {
+    std::string head = path.substr(0, end);
+    if (fnmatch(p.c_str(), head.c_str(), FNM_CASEFOLD) == 0) return true;
+    if (end == std::string::npos) return false;
+  }
+}
+
+// What a client folder should hold and what only a player's copy holds:
+// warnings only, since an operator may publish a partial set on purpose.
+void WarnAboutContents(const std::vector<ManifestFile>& files) {
+  std::set<std::string> have;
+  for (const ManifestFile& f : files) have.insert(LocalPathKey(f.path));
+  const struct {
+    const char *path, *why;
+  } needed[] = {{"Wow.exe", "the launcher starts the game by it"},
+                {"Data/zhCN/patch-zhCN-5.MPQ", "the patch buttons need it"},
+                {"Data/zhCN/patch-zhCN-6.MPQ", "the patch buttons need it"}};
+  for (const auto& n : needed)
+    if (!have.count(LocalPathKey(n.path))) std::cerr << "warning: no " << n.path << " (" << n.why << ")\n";
+  for (const char* folder : {"WTF", "Cache", "Logs"}) {
+    int n = 0;
+    for (const ManifestFile& f : files) n += MatchesExclude(folder, f.path);
+    if (n)
+      std::cerr << "warning: " << folder << "/ holds " << n << " file(s) of a player, not of a client; --exclude "
+                << folder << " leaves them out\n";
+  }
+}
+
 int Build(int argc, char** argv) {
   if (WantsHelp(argc, argv)) {
     std::cout << kBuildUsage;
@@ -243,6 +298,11 @@ int Build(int argc, char** argv) {
     } else if (a == "--mirror") {
       ok = value(&v);
       o.mirrors.push_back(v);
+    } else if (a == "--exclude") {
+      ok = value(&v) && !v.empty();
+      o.excludes.push_back(v);
+    } else if (a == "--any-install-root") {
+      o.anyInstallRoot = true;
     } else if (a == "--max-connections-per-mirror") {
       ok = value(&v) && ParseCount(v.c_str(), &o.perMirror);
     } else if (a == "--max-total-connections") {
@@ -271,6 +331,11 @@ int Build(int argc, char** argv) {
         "--install-root must be one plain folder name (no / \\ : < > \" | ? *, control characters, "
         "or only dots and blanks): " +
         o.installRoot);
+  if (const char* folder = EditionFolder(o.product); !folder)
+    std::cerr << "warning: the launcher asks only for wow335-hd and wow335-normal, not " << o.product << "\n";
+  else if (o.installRoot != folder && !o.anyInstallRoot)
+    return Fail("--install-root for " + o.product + " must be " + folder +
+                ": the launcher looks for the game in that folder (--any-install-root builds it all the same)");
   struct {
     const char* what;
     const std::string* value;
@@ -290,10 +355,17 @@ int Build(int argc, char** argv) {
   std::error_code ec;
   if (!fs::is_directory(o.dir, ec)) return Fail("not a folder: " + o.dir);
   std::vector<ManifestFile> files;
+  std::vector<int> excludedBy(o.excludes.size());
   for (auto it = fs::recursive_directory_iterator(o.dir, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec)) {
     if (!it->is_regular_file(ec)) continue;
     std::string rel = fs::relative(it->path(), o.dir, ec).generic_string();
+    auto hit = std::find_if(o.excludes.begin(), o.excludes.end(),
+                            [&](const std::string& p) { return MatchesExclude(p, rel); });
+    if (hit != o.excludes.end()) {
+      excludedBy[hit - o.excludes.begin()]++;
+      continue;
+    }
     std::string why = WhyUnreadable(rel, true);
     if (!why.empty()) return Fail("cannot list " + rel + ": its path holds " + why);
     if (!IsSafeManifestPath(rel)) return Fail("cannot list " + rel + ": the launcher refuses paths with ':' or '..'");
@@ -305,6 +377,9 @@ int Build(int argc, char** argv) {
   }
   if (ec) return Fail("cannot walk " + o.dir + ": " + ec.message());
   if (files.empty()) return Fail("no files in " + o.dir);
+  for (size_t i = 0; i < o.excludes.size(); ++i)
+    if (!excludedBy[i]) std::cerr << "warning: --exclude " << o.excludes[i] << " matched no file\n";
+  WarnAboutContents(files);
   std::sort(files.begin(), files.end(), [](const ManifestFile& a, const ManifestFile& b) { return a.path < b.path; });
   // Names that differ only in case (or in dots and blanks at the end) are two
   // files here and one on the players' machines, where the launcher refuses

@@ -113,5 +113,19 @@ refuses "a file changed after signing" "f1: signature does not match" "$tool" ve
 refuses "a missing signature" "no $work/f1.sig" bash -c "rm '$work/f1.sig'; '$tool' verify-sig --pub '$k.pub' '$work/f1'"
 refuses "a private key is not a public key" "not a readable P-256 public key" "$tool" verify-sig --pub "$k.key" "$work/f2"
 
+refuses "edition's folder" "for wow335-normal must be Wow3.3.5a" "$tool" build --product wow335-normal \
+  --install-root '[HD]Wow3.3.5a' --display-name d --mirror http://x/ "$c"
+check "another folder when told" "$tool" build --product wow335-normal --install-root '[HD]Wow3.3.5a' \
+  --display-name d --mirror http://x/ --any-install-root "$c"
+mkdir -p "$c/WTF/Account" "$c/logs"; touch "$c/WTF/Config.wtf" "$c/WTF/Account/a.lua" "$c/logs/x.txt"; rm "$c/Wow.exe"
+"$tool" build "${args[@]}" "$c" >"$work/warned.json" 2>"$work/warnings"
+for w in "no Wow.exe" "no Data/zhCN/patch-zhCN-6.MPQ" "WTF/ holds 2 file(s) of a player" "Logs/ holds 1"; do
+  check "warns: $w" grep -qF "warning: $w" "$work/warnings"
+done
+"$tool" build "${args[@]}" --exclude wtf/ --exclude 'Log?' --exclude '*.bak' "$c" >"$work/excluded.json" 2>"$work/warnings"
+check "excluded files left out" bash -c "! grep -qi -e wtf/ -e logs/ '$work/excluded.json' && grep -q 说明 '$work/excluded.json'"
+check "excluded, no warning" bash -c "! grep -q -e 'WTF/ holds' -e 'Logs/ holds' '$work/warnings'"
+check "an exclude that matched nothing" grep -qF "warning: --exclude *.bak matched no file" "$work/warnings"
+
 echo "manifest tool: $pass passed, $fail failed"
 [ "$fail" = 0 ]

@@ -10,13 +10,15 @@ import time
 
 BUILD = os.environ["RP_BUILD"]
 WWW = os.path.join(BUILD, "www")
-# A locale's own run (tests/wine/wine-env) keeps its screenshots apart.
+# Screenshots, what Wine printed and backtraces; the demo keeps its own, and
+# a locale's own run (tests/wine/wine-env) keeps its screenshots apart.
+OUT = os.environ.get("RP_OUT", BUILD)
 LOCALE = os.environ.get("RP_WINE_LOCALE")
-SHOTS = os.path.join(BUILD, "screenshots-" + LOCALE if LOCALE else "screenshots")
+SHOTS = os.path.join(OUT, "screenshots-" + LOCALE if LOCALE else "screenshots")
 EXE = os.environ.get("RP_EXE", os.path.join(BUILD, "RealmPorter.exe"))
 PROBE = os.path.join(BUILD, "rp_probe.exe")
 SITE = "https://127.0.0.1:18443"
-STDERR = os.path.join(BUILD, "launcher-stderr.txt")
+STDERR = os.path.join(OUT, "launcher-stderr.txt")
 
 
 def win_path(path):
@@ -61,6 +63,10 @@ def local_appdata():
         if user != "Public" and os.path.isdir(p):
             return p
     raise RuntimeError("no user folder in the prefix")
+
+
+class TimedOut(AssertionError):
+    """A wait that ended without its condition; the message describes the window."""
 
 
 class Launcher:
@@ -123,7 +129,7 @@ class Launcher:
             if value:
                 return value
             time.sleep(0.2)
-        raise AssertionError("timed out waiting for " + what + "\n" + self.describe())
+        raise TimedOut("timed out waiting for " + what + "\n" + self.describe())
 
     def describe(self):
         """What the window shows, the log, the threads, what Wine printed and
@@ -259,7 +265,7 @@ def backtraces():
             named = re.search(r"0x[0-9a-f]+ ([A-Za-z_]\w*)\+0x[0-9a-f]+\(", line)
             bare = re.search(r"0x[0-9a-f]+ in (\w+) \((\+0x[0-9a-f]+)\)", line)
             blocks[-1].append(named.group(1) if named else bare.group(1) + bare.group(2) if bare else line[:40])
-    with open(os.path.join(BUILD, "launcher-backtrace.txt"), "w") as f:
+    with open(os.path.join(OUT, "launcher-backtrace.txt"), "w") as f:
         f.write(out)
     return ["thread: " + " < ".join(b[:14]) for b in blocks]
 

@@ -15,8 +15,9 @@ class Tour(unittest.TestCase):
                         WWW, "--tool", TOOL, "--wow", os.path.join(BUILD, "demo-wow.exe"),
                         "--background", os.path.join(BUILD, "wow_bg.jpg"), "--client-mb", "4"], check=True)
         launcher = Launcher()
-        pictures, client = tour.tour(lambda name: launcher.screenshot(name))
-        self.addCleanup(shutil.rmtree, client, True)
+        saves = os.path.join(BUILD, "tour-clients")
+        self.addCleanup(shutil.rmtree, saves, True)
+        pictures, client = tour.tour(lambda name: launcher.screenshot(name), saves)
         self.assertTrue(os.path.isfile(os.path.join(client, "Data", "zhCN", "patch-zhCN-6.MPQ")))
         self.assertEqual(len(pictures), 11)
         for _, path in pictures:

@@ -46,9 +46,6 @@ def make_client(src, wow, mb, seed):
     with open(os.path.join(src, "Data", "zhCN", "realmlist.wtf"), "wb") as f:
         f.write(b'set realmlist "127.0.0.1"\r\nset patchlist "127.0.0.1"\r\n')
     os.makedirs(os.path.join(src, "Interface", "AddOns"))
-    os.makedirs(os.path.join(src, "WTF"))
-    with open(os.path.join(src, "WTF", "Config.wtf"), "wb") as f:
-        f.write(b'SET locale "zhCN"\r\n')
 
 
 def publish(www, tool, product, install_root, src):
