@@ -75,6 +75,17 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   char range[64] = {};
   if (ranged) std::snprintf(range, sizeof range, "Range: bytes=%llu-", static_cast<unsigned long long>(localSize));
 
+  // The file is hashed as it is written, so that the verdict needs no second
+  // pass over it. A resumed file's bytes on disk go in first, before the
+  // request is sent: once the answer is on its way nothing may keep it
+  // waiting, or a mirror that drops silent connections (nginx's
+  // send_timeout) cuts every resumed attempt short while a long prefix is
+  // read back. Should the hash object fail, the finished file is hashed from
+  // disk instead.
+  Sha256Stream digest;
+  const bool prefixHashed = ranged && digest.ok() && digest.UpdateFromFile(localPath, localSize);
+  if (job.flags.Cancelled()) return TransferOutcome::Cancelled;
+
   OpenedUrl opened;
   if (!OpenUrl(url, ranged ? range : nullptr, {60000, 60000, ReceiveTimeoutFor(job.stallMs)}, &opened)) {
     if (!opened.session) return TransferOutcome::Failed;
@@ -117,11 +128,8 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     return TransferOutcome::DiskError;
   }
 
-  // The file is hashed as it is written, so that the verdict needs no second
-  // pass over it; a resumed file's bytes on disk go in first. Should the
-  // hash object fail, the finished file is hashed from disk as before.
-  Sha256Stream digest;
-  bool hashing = digest.ok() && (!append || digest.UpdateFromFile(localPath, localSize));
+  if (prefixHashed && !append) digest.Reset();  // the whole file came instead
+  const bool hashing = digest.ok() && (!append || prefixHashed);
 
   std::uint64_t fileBytes = append ? localSize : 0, transferBytes = 0;
   const ULONGLONG start = GetTickCount64();
