@@ -3,6 +3,8 @@
 
   make_client.py uniform DIR TOTAL   24 files in fixed proportions
   make_client.py shape FILE DIR TOTAL  the sizes listed in FILE, scaled
+  make_client.py small DIR           600 files of 20 to 400 KB and three
+                                     archives of 40 MiB
   make_client.py ceiling DIR         the largest share of bytes one mirror
                                      of three gets when the files, largest
                                      first, go to the mirrors in turn
@@ -52,6 +54,15 @@ def shape(listing, out, total):
         write_random(os.path.join(out, *path.split("/")), size)
 
 
+def small(out):
+    rng = random.Random(600)
+    for i in range(3):
+        write_random(os.path.join(out, "Data", "archive-%d.MPQ" % i), 40 * CHUNK)
+    for i in range(600):
+        path = os.path.join(out, "Interface", "AddOns", "Addon_%02d" % (i % 30), "file-%03d.lua" % i)
+        write_random(path, rng.randint(20, 400) * 1000)
+
+
 def ceiling(out):
     sizes = sorted((os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(out) for f in fs), reverse=True)
     shares = [sum(sizes[m::3]) for m in range(3)]
@@ -64,6 +75,8 @@ if __name__ == "__main__":
         uniform(sys.argv[2], int(sys.argv[3]))
     elif kind == "shape":
         shape(sys.argv[2], sys.argv[3], int(sys.argv[4]))
+    elif kind == "small":
+        small(sys.argv[2])
     elif kind == "ceiling":
         ceiling(sys.argv[2])
     else:

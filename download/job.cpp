@@ -41,9 +41,12 @@ const ManifestFile* RepeatedFile(const std::vector<ManifestFile>& files) {
 bool CheckRoom(const DownloadJob& job, const std::wstring& saveFolder, std::string* error) {
   std::vector<LocalCopy> copies;
   copies.reserve(job.files.size());
+  // A new download has no install folder yet and nothing to look for in it
+  // (a look per file costs 6 to 17 ms for 600 files under Wine).
+  const bool started = GetFileAttributesW(job.installDir.c_str()) != INVALID_FILE_ATTRIBUTES;
   for (const ManifestFile& f : job.files) {
     std::uint64_t onDisk = 0;
-    FileSizeOf(JoinPath(job.installDir, ManifestPathToLocal(Utf8ToWide(f.path))), &onDisk);
+    if (started) FileSizeOf(JoinPath(job.installDir, ManifestPathToLocal(Utf8ToWide(f.path))), &onDisk);
     copies.push_back({f.size, onDisk});
   }
   const std::uint64_t needed = BytesStillToFetch(copies);
@@ -218,6 +221,9 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
     pool.ReleaseDue();
     std::uint32_t c = job.counters.completedFiles.load();
     std::uint64_t d = job.counters.completedBytes.load() + job.counters.inFlightBytes.load();
+    // Files are recorded before they are counted: whatever c and d include
+    // is in the progress file before a post shows it.
+    SaveChangedProgress(job);
     int percent = JobPercent(d, total);
     ULONGLONG now = GetTickCount64();
     if (d != lastSeen) {
@@ -258,6 +264,7 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
   job.flags.stop.store(true);
   pool.WakeAll();
   for (auto& w : workers) w.join();
+  SaveChangedProgress(job);
 
   std::string jobError;
   {

@@ -33,8 +33,9 @@ struct DownloadJob {
   MirrorPool* pool = nullptr;
   JobFlags flags;
   ProgressCounters counters;
-  std::mutex progressLock;  // one update of the state and its save
+  std::mutex progressLock;  // guards progress and progressChanged
   ProgressState progress;
+  bool progressChanged = false;  // entries not yet in the file
   std::wstring progressPath;
   std::mutex errorLock;
   std::string jobError;  // GBK; the first fatal error wins
@@ -76,6 +77,9 @@ extern EngineOptions Options;
 
 void SetInFlight(ProgressCounters& counters, int file, std::uint64_t bytes);
 void SetFatalError(DownloadJob& job, const std::string& text);
+// Writes the resume state when entries changed since the last write. Called
+// by the controller only, so two writes never meet.
+void SaveChangedProgress(DownloadJob& job);
 
 TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std::wstring& localPath,
                              std::uint64_t expectedSize, const std::string& expectedSha256, int fileIndex,

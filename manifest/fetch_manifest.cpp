@@ -4,6 +4,7 @@
 #include "endpoints.h"
 #include "manifest/canonical.h"
 #include "manifest/json_scan.h"
+#include "manifest/sha256.h"
 #include "manifest/signature_win.h"
 #include "net/http.h"
 #include "net/text.h"
@@ -36,7 +37,7 @@ bool FetchClientManifest(const std::string& name, ClientManifest* out, std::stri
       LogWrite("FetchClientManifest canonical id failed: %s", url.c_str());
       continue;
     }
-    if (!VerifyManifestId(body)) {
+    if (!DigestEquals(m.manifest_id, computed)) {  // the declared identity
       // Accepted all the same: the computed identity names the manifest.
       LogWrite("FetchClientManifest manifest_id mismatch declared=%s computed=%s url=%s", m.manifest_id.c_str(),
                computed.c_str(), url.c_str());

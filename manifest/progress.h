@@ -49,4 +49,6 @@ bool LoadProgress(const std::wstring& path, const ClientManifest& manifest, cons
 // Writes a temporary file beside the old one and moves it over in one step,
 // so a reader never sees a half-written file.
 bool SaveProgress(const std::wstring& path, const ProgressState& state);
+// The same for a text already formatted (FormatProgressText).
+bool WriteProgressText(const std::wstring& path, const std::string& text);
 #endif

@@ -44,7 +44,10 @@ bool LoadProgress(const std::wstring& path, const ClientManifest& manifest, cons
 }
 
 bool SaveProgress(const std::wstring& path, const ProgressState& state) {
-  std::string text = FormatProgressText(state, WideToUtf8(state.install_dir));
+  return WriteProgressText(path, FormatProgressText(state, WideToUtf8(state.install_dir)));
+}
+
+bool WriteProgressText(const std::wstring& path, const std::string& text) {
   std::wstring tmp = path + L".tmp";
   FILE* f = _wfopen(tmp.c_str(), L"wb");
   if (!f) return false;

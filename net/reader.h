@@ -17,7 +17,9 @@
 // destroyed mid-read) finishes on its own, into the reader's own buffer; the
 // request carries a receive time-out a little longer than the stall time
 // (ReceiveTimeoutFor), so such a read, and the thread, buffers and socket it
-// holds, ends soon after even when the server stays silent.
+// holds, ends soon after even when the server stays silent. A helper that
+// has closed its request, and its buffers, wait a short while for the next
+// reader instead of ending.
 #include <windows.h>
 #include <wininet.h>
 
@@ -58,5 +60,6 @@ class CancellableReader {
 // then ends a read walked away from. 0 for 0.
 DWORD ReceiveTimeoutFor(DWORD stallMs);
 
-// Helper threads alive now, abandoned reads included (for the tests).
+// Readers whose helper has not closed their request yet, abandoned reads
+// included (for the tests).
 int LiveReaderThreads();

@@ -21,7 +21,9 @@ when the connection closes), norange (answer 200 with the whole file to a
 ranged request), delay (arg ms before the first byte), corrupt (flip the
 body's bytes), star (Content-Range "bytes a-b/*"), shift (answer a ranged
 request with the file from its first byte, labelled so), long (no
-Content-Length; after the body arg more bytes, then the connection closes). `times` limits how many
+Content-Length; after the body arg more bytes, then the connection closes), sendtimeout (close the
+connection when the client has taken nothing of the body for arg ms, as nginx's send_timeout does;
+small socket buffers make an idle client show at once). `times` limits how many
 requests the fault hits (default: all); `skip` lets that many matching
 requests through first. A path may end in * as a prefix.
 Only the standard library is used.
@@ -198,6 +200,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         sent = 0
         t0 = time.monotonic()
         try:
+            if kind == "sendtimeout":
+                # Each write of a chunk may wait this long for the client.
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 16384)
+                self.connection.settimeout(arg / 1000.0)
             with open(local, "rb") as f:
                 f.seek(start)
                 while sent < length:

@@ -12,6 +12,7 @@
 
 #include "app/messages.h"
 #include "manifest/fetch_manifest.h"
+#include "manifest/sha256_stream.h"
 #include "net/text.h"
 #include "support.h"
 
@@ -265,6 +266,40 @@ TEST_F(Engine, ResumedFilesAreVerifiedAsAWhole) {
   ASSERT_TRUE(Run(&error));
   ExpectClient(files);
   EXPECT_EQ(Requests(kMirror2), std::vector<std::string>{"GET /wow335/engine-client/files/big.bin bytes=700000-"});
+}
+
+// A mirror that drops a connection whose client takes nothing for a while
+// (nginx's send_timeout) never meets a transfer still hashing the part of the
+// file already on disk: that part is hashed before the request goes out.
+TEST_F(Engine, AResumedFileIsNotLeftUnreadWhileItsPrefixIsHashed) {
+  // Longer to hash than the mirror waits: CNG under Wine does about 200 MiB/s.
+  constexpr size_t kBlock = 1048576, kPrefixBlocks = 256, kBlocks = kPrefixBlocks + 4;
+  const std::string block = PatternBytes(kBlock, 61);
+  const std::wstring served = Www(L"m1", L"wow335\\engine-client\\files\\big.bin");
+  MakeDirs(Www(L"m1", L"wow335\\engine-client\\files"));
+  MakeDirs(save_ / L"Client");
+  FILE* whole = _wfopen(served.c_str(), L"wb");
+  FILE* prefix = _wfopen(Local("big.bin").c_str(), L"wb");
+  ASSERT_TRUE(whole && prefix);
+  Sha256Stream digest;
+  for (size_t i = 0; i < kBlocks; ++i) {
+    std::fwrite(block.data(), 1, kBlock, whole);
+    if (i < kPrefixBlocks) std::fwrite(block.data(), 1, kBlock, prefix);
+    digest.Update(block.data(), kBlock);
+  }
+  std::fclose(whole);
+  std::fclose(prefix);
+  ClientManifest m;
+  m.product = kProduct;
+  m.install_root = "Client";
+  m.mirrors = {kLoopbackMirrors[0]};
+  m.files = {{"big.bin", kBlocks * kBlock, ""}};
+  ASSERT_TRUE(digest.Finish(&m.files[0].sha256));
+  Control(kMirror1, "/__fault?path=/wow335/engine-client/files/big.bin&kind=sendtimeout&arg=1000&times=1");
+  std::string error;
+  ASSERT_TRUE(RunClientDownload(nullptr, m, save_.path(), &cancel_, &error));
+  EXPECT_EQ(Requests(kMirror1), std::vector<std::string>{"GET /wow335/engine-client/files/big.bin bytes=" +
+                                                         std::to_string(kPrefixBlocks * kBlock) + "-"});
 }
 
 TEST_F(Engine, WithoutRangeSupportNoRangeIsSent) {
