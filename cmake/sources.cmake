@@ -17,6 +17,7 @@ set(RP_PURE_SOURCES
   ui/job_table.cpp
   ui/image_type.cpp
   install/zip_reader.cpp
+  install/journal.cpp
   download/save_folder.cpp
 )
 
@@ -55,5 +56,6 @@ set(RP_WIN_SOURCES
   install/patch.cpp
   install/addon.cpp
   install/zip_extract.cpp
+  install/journal_win.cpp
   download/client_download.cpp
 )
