@@ -15,8 +15,10 @@ enum : UINT {
   WMU_NET_TIMEOUT = WM_USER + 12,        // 1036
 };
 
-// Job results carried by the completion messages.
-enum JobResult : int { kJobDone = 0, kJobFailed = 1, kJobCancelled = 2 };
+// Job results carried by the completion messages. kJobFilesLocked: a file
+// of the player's could not be moved; the worker has posted the text naming
+// it as the last status text, and the window shows it in the error box.
+enum JobResult : int { kJobDone = 0, kJobFailed = 1, kJobCancelled = 2, kJobFilesLocked = 3 };
 
 // The window the workers report to; null until the Main window exists.
 extern HWND MainWindow;
