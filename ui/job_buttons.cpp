@@ -151,3 +151,9 @@ void ResetProgress(HWND hwnd) {
 void ShowBox(HWND hwnd, std::u8string_view text, std::u8string_view title, UINT flags) {
   MessageBoxA(hwnd, Gbk(text).c_str(), Gbk(title).c_str(), flags);
 }
+
+void ShowLockedFileBox(HWND hwnd) {
+  char text[512] = {};
+  GetWindowTextA(GetDlgItem(hwnd, kIdNotice), text, sizeof text);
+  MessageBoxA(hwnd, text, Gbk(u8"错误").c_str(), MB_ICONERROR);
+}

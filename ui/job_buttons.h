@@ -44,3 +44,6 @@ void ShowStandingNotice(HWND hwnd);
 void ResetProgress(HWND hwnd);
 void HideProgress(HWND hwnd);
 void ShowBox(HWND hwnd, std::u8string_view text, std::u8string_view title, UINT flags);
+// A job that ended with kJobFilesLocked: the notice keeps the worker's text
+// naming the file, and an error box repeats it.
+void ShowLockedFileBox(HWND hwnd);
