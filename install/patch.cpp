@@ -4,6 +4,7 @@
 #include "app/messages.h"
 #include "game/game.h"
 #include "install/install.h"
+#include "install/transaction.h"
 #include "manifest/fetch_manifest.h"
 #include "manifest/install_paths.h"
 #include "manifest/sha256.h"
@@ -11,13 +12,32 @@
 
 namespace {
 
+// One archive: downloaded to a temporary file beside it, verified, then put
+// in place of the old one in one step (CommitArchive). The old archive stays
+// in place, working, until the new one is complete.
+bool UpdateArchive(const PatchJob& job, DownloadRequest r, std::wstring* stuck) {
+  const std::wstring archive = r.target;
+  r.target = archive + L".part";
+  if (!StageArchive(r.target)) return false;
+  if (DownloadFile(r) && !job.cancel->load()) return CommitArchive(r.target, archive, stuck);
+  RecoverJournal(JournalPathOf(JournalKind::Patch), stuck);  // the partial file only
+  stuck->clear();
+  return false;
+}
+
 // The archives are fetched again by the worker: the manifest may have
 // changed since the window compared them.
-void RunPatch(const PatchJob& job, bool* downloaded5) {
+void RunPatch(const PatchJob& job) {
+  std::wstring stuck;
   auto fail = [&](int result) {
-    if (!*downloaded5 && job.hasBackup5) RestoreBackupFile(job.archive5, job.backup5);
+    if (!stuck.empty() && job.window && IsWindow(job.window)) {
+      PostStatusText(job.window, LockedFileText(stuck).c_str());
+      result = kJobFilesLocked;
+    }
     FinishPatchJob(job, result);
   };
+  // What an earlier job left unfinished is finished first.
+  if (!RecoverJournal(JournalPathOf(JournalKind::Patch), &stuck)) return fail(kJobFailed);
   ClientManifest manifest;
   std::string error, url5, url6;
   if (!FetchClientManifest(job.manifestName, &manifest, &error)) return fail(kJobFailed);
@@ -36,13 +56,11 @@ void RunPatch(const PatchJob& job, bool* downloaded5) {
   else if (need6)
     total = size6;
 
-  auto request = [&](const std::wstring& target, const std::wstring& backup, bool hasBackup, const std::string& url,
-                     std::uint64_t base, const ManifestFile& entry) {
+  auto request = [&](const std::wstring& target, const std::string& url, std::uint64_t base,
+                     const ManifestFile& entry) {
     DownloadRequest r;
     r.window = job.window;
     r.target = target;
-    r.backup = backup;
-    r.hasBackup = hasBackup;
     r.url = url;
     r.percentFormat = job.percentFormat;
     r.cancel = job.cancel;
@@ -57,18 +75,10 @@ void RunPatch(const PatchJob& job, bool* downloaded5) {
   bool ok = true;
   std::uint64_t base6 = 0;
   if (need5 && !cancel->load()) {
-    *downloaded5 = true;  // DownloadFile owns archive 5's backup from here on
-    ok = DownloadFile(request(job.archive5, job.backup5, job.hasBackup5, url5, 0, *e5));
+    ok = UpdateArchive(job, request(job.archive5, url5, 0, *e5), &stuck);
     if (ok && total > 0) base6 = size5;
   }
-  if (ok && need6 && !cancel->load()) {
-    bool hasBackup6 = false;
-    if (GetFileAttributesW(job.archive6.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      DeleteFileW(job.backup6.c_str());
-      hasBackup6 = MoveFileW(job.archive6.c_str(), job.backup6.c_str()) != 0;
-    }
-    ok = DownloadFile(request(job.archive6, job.backup6, hasBackup6, url6, base6, *e6));
-  }
+  if (ok && need6 && !cancel->load()) ok = UpdateArchive(job, request(job.archive6, url6, base6, *e6), &stuck);
   if (ok && !cancel->load()) {
     RemoveClientCache(job.gamePath);
     RemoveStalePatches(job.gamePath);
@@ -109,11 +119,11 @@ bool FileUrlFromManifest(const ClientManifest& m, const ManifestFile& entry, std
 }
 
 void PatchWorker(PatchJob job) {
-  bool downloaded5 = false;
   RunWorkerGuarded(
-      "PatchWorker", [&] { RunPatch(job, &downloaded5); },
+      "PatchWorker", [&] { RunPatch(job); },
       [&] {
-        if (!downloaded5 && job.hasBackup5) RestoreBackupFile(job.archive5, job.backup5);
+        std::wstring stuck;  // a partial download is removed now, or by the next start
+        RecoverJournal(JournalPathOf(JournalKind::Patch), &stuck);
         FinishPatchJob(job, kJobFailed);
       });
 }
