@@ -7,6 +7,7 @@ import hashlib
 import io
 import os
 import shutil
+import subprocess
 import time
 import unittest
 import zipfile
@@ -77,7 +78,10 @@ class KilledJobs(unittest.TestCase):
         L.wait_for(reached, 120, "kill point %s" % stop)
         run(["wineserver", "-k"])
         L.proc.wait(timeout=30)
-        run(["wineserver", "-p"])  # the prefix's persistent server, as the fixture keeps it
+        # The prefix's persistent server, as the fixture keeps it (it goes to
+        # the background, so nothing may wait for its output).
+        subprocess.run(["wineserver", "-p"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
         self.launcher.start()  # recovery runs before the window appears
         now = snapshot(self.game)
         state = "before" if now == before else "after" if now == after else None
