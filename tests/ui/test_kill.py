@@ -12,11 +12,11 @@ import time
 import unittest
 import zipfile
 
-from launcher import (BUILD, MIRRORS, WWW, Launcher, control, local_appdata, publish, reg_set, reset_state, run,
+from launcher import (BUILD, MIRRORS, PROBE, WWW, Launcher, control, local_appdata, publish, reg_set, reset_state, run,
                       win_path, write)
 from test_jobs import P5, P6, blob, read
 
-PACK_FILES = 3000
+PACK_FILES = 2000
 
 
 def snapshot(folder):
@@ -68,30 +68,40 @@ class KilledJobs(unittest.TestCase):
         folder = os.path.join(local_appdata(), "RealmPorter")
         return [n for n in os.listdir(folder) if "journal" in n] if os.path.isdir(folder) else []
 
-    def kill_and_restart(self, stop, press, reached, before, after, files):
-        """Starts the job with button `press`, kills the prefix once
-        `reached()` holds, starts the launcher again and compares."""
+    def kill_loop(self, points, press, before, after, files):
+        """For each (stop point, condition): the game folder as before, the
+        job started with button `press`, the prefix killed once the
+        condition holds, the launcher started again (set to stop at the next
+        point) and the folder compared once its window is up."""
+        env = lambda i: {"REALMPORTER_TEST_STOP": points[i][0]} if i < len(points) and points[i][0] else None
         self.make_game(files)
-        start = time.time()
-        L = self.launcher.start(env={"REALMPORTER_TEST_STOP": stop} if stop else None)
-        L.command(press)
-        L.wait_for(reached, 120, "kill point %s" % stop)
-        run(["wineserver", "-k"])
-        L.proc.wait(timeout=30)
-        # The prefix's persistent server, as the fixture keeps it (it goes to
-        # the background, so nothing may wait for its output).
-        subprocess.run(["wineserver", "-p"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=30)
-        self.launcher.start()  # recovery runs before the window appears
-        now = snapshot(self.game)
-        state = "before" if now == before else "after" if now == after else None
-        self.runs.append("kill at %-22s -> %s in %.1f s" % (stop or "download", state, time.time() - start))
-        if state is None:
-            extra = sorted(set(now) - set(before) - set(after))
-            self.fail("kill at %s: the folder is neither as before nor as after; extra %s\n%s" %
-                      (stop, extra[:10], self.launcher.describe()))
-        self.assertEqual(self.journals(), [], stop)
-        self.launcher.stop()
+        L = self.launcher.start(env=env(0))
+        for i, (stop, reached) in enumerate(points):
+            start = time.time()
+            L.command(press)
+            L.wait_for(reached, 120, "kill point %s" % stop)
+            run(["wineserver", "-k"])
+            L.proc.wait(timeout=30)
+            # The prefix's persistent server as the fixture keeps it, and its
+            # desktop and services brought up by a program whose output nobody
+            # reads: they keep the output pipes of the program that starts
+            # them, and a probe whose output is read would never seem to end.
+            quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+            subprocess.run(["wineserver", "-p"], **quiet)
+            subprocess.run(["wine", PROBE, "find", "RealmPorter"], **quiet)
+            try:
+                L.start(timeout=90, env=env(i + 1))  # recovery runs before the window appears
+            except AssertionError:
+                self.fail("kill at %s: no window after the restart\n%s" % (stop, L.describe()))
+            now = snapshot(self.game)
+            state = "before" if now == before else "after" if now == after else None
+            self.runs.append("kill at %-14s -> %s, %.1f s" % (stop or "download", state, time.time() - start))
+            if state is None:
+                extra = sorted(set(now) - set(before) - set(after))
+                self.fail("kill at %s: the folder is neither as before nor as after; extra %s\n%s" %
+                          (stop, extra[:10], L.describe()))
+            self.assertEqual(self.journals(), [], stop)
+            self.make_game(files)
 
     def stopped_at(self, stop):
         return lambda: "TestStopPoint: stopped at %s\n" % stop in log_text()
@@ -120,16 +130,16 @@ class KilledJobs(unittest.TestCase):
         def downloaded(fraction):
             return lambda: os.path.exists(cache) and os.path.getsize(cache) >= size * fraction
 
-        control(MIRRORS[1], "/__fault?path=/*&kind=slow&arg=%d" % (size // 6))
-        for fraction in (0.2, 0.7):
-            self.kill_and_restart(None, 1016, downloaded(fraction), before, after, players)
-        control(MIRRORS[1], "/__clear")
+        # Slow for the two downloads that are killed (a size query and the
+        # download each), at full speed for the rest.
+        control(MIRRORS[1], "/__fault?path=/*&kind=slow&arg=%d&times=4" % (size // 4))
+        points = [(None, downloaded(0.2)), (None, downloaded(0.6))]
         # Three replacements (Interface, the font, Config.wtf): two moves each,
         # then the commit point; the last entry unpacked is Config.wtf.
         stops = ["unpack:0", "unpack:%d" % (PACK_FILES // 2), "unpack:%d" % (PACK_FILES + 1)]
         stops += ["commit:%d" % n for n in range(7)]
-        for stop in stops:
-            self.kill_and_restart(stop, 1016, self.stopped_at(stop), before, after, players)
+        points += [(stop, self.stopped_at(stop)) for stop in stops]
+        self.kill_loop(points, 1016, before, after, players)
         self.assertIn("Recovery: rolling back an interrupted commit", log_text())
         self.assertEqual(len(self.runs), 12)
 
@@ -150,13 +160,10 @@ class KilledJobs(unittest.TestCase):
             return lambda: os.path.exists(part) and os.path.getsize(part) >= n
 
         for m in MIRRORS:
-            control(m, "/__fault?path=/wow335/wow335-hd/files/*&kind=slow&arg=150000")
-        for n in (100000, 400000):
-            self.kill_and_restart(None, 1008, downloaded(n), before, after, players)
-        for m in MIRRORS:
-            control(m, "/__clear")
-        for stop in ("commit:0", "commit:1", "commit:2"):
-            self.kill_and_restart(stop, 1008, self.stopped_at(stop), before, after, players)
+            control(m, "/__fault?path=/wow335/wow335-hd/files/*&kind=slow&arg=200000&times=2")
+        points = [(None, downloaded(100000)), (None, downloaded(400000))]
+        points += [(stop, self.stopped_at(stop)) for stop in ("commit:0", "commit:1", "commit:2")]
+        self.kill_loop(points, 1008, before, after, players)
 
 
 if __name__ == "__main__":
