@@ -15,7 +15,8 @@
 //  4. The completion handler, on the UI thread, releases the slot and sets
 //     every job button from the state of all four slots.
 // At exit the window sets every cancel flag and start-up waits for the busy
-// flags to clear.
+// flags to clear: at most 30 s, and beyond that for as long as a job is
+// moving the player's files (WaitForWorkers).
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -32,8 +33,15 @@ extern std::atomic<bool> ClientBusy, ClientCancel;
 extern std::atomic<bool> AddonBusy, AddonCancel;
 // Command id (1016 or 1017) of the addon button whose install runs; 0 = none.
 extern std::atomic<int> AddonActiveButton;
+// Commits and rollbacks of the player's files under way: the exit waits for
+// them to end, however long they take (install/journal_win.cpp).
+extern std::atomic<int> FilesInTransit;
 // Tick of the last time-out warning; 0 = none yet.
 extern std::atomic<std::uint32_t> LastTimeoutWarningTick;
+
+// The end of start-up: waits up to 30 s for the jobs to end, and past that
+// while FilesInTransit says a commit or rollback is still running.
+void WaitForWorkers();
 
 // What the client download thread hands back with WMU_CLIENT_DONE.
 struct ClientDownloadResult {

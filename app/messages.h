@@ -17,7 +17,10 @@ enum : UINT {
 
 // Job results carried by the completion messages.
 // kJobUnsigned: failed because what was fetched lacks the operator's signature.
-enum JobResult : int { kJobDone = 0, kJobFailed = 1, kJobCancelled = 2, kJobUnsigned = 3 };
+// kJobFilesLocked: a file of the player's could not be moved; the worker has
+// posted the text naming it as the last status text, and the window shows it
+// in the error box.
+enum JobResult : int { kJobDone = 0, kJobFailed = 1, kJobCancelled = 2, kJobUnsigned = 3, kJobFilesLocked = 4 };
 
 // The window the workers report to; null until the Main window exists.
 extern HWND MainWindow;

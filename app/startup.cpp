@@ -8,6 +8,7 @@
 #include "app/com_out.h"
 #include "app/jobs.h"
 #include "app/log.h"
+#include "install/transaction.h"
 #include "ui/font.h"
 #include "ui/job_buttons.h"
 #include "ui/layout.h"
@@ -164,6 +165,7 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
 
   HANDLE mutex = nullptr;
   if (HandOverToFirstInstance(&mutex)) return 0;
+  RecoverInterruptedJobs();
 
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   Gdiplus::GdiplusStartupInput gdiplusInput;
@@ -220,10 +222,7 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
     }
   }
 
-  for (int i = 0; i < 300; ++i) {
-    if (!PatchNormalBusy.load() && !PatchHdBusy.load() && !ClientBusy.load() && !AddonBusy.load()) break;
-    Sleep(100);
-  }
+  WaitForWorkers();
 
   ReleaseBackBuffers();
   if (Taskbar) {

@@ -18,6 +18,7 @@ set(RP_PURE_SOURCES
   ui/job_table.cpp
   ui/image_type.cpp
   install/zip_reader.cpp
+  install/journal.cpp
   download/save_folder.cpp
   manifest/blockmap.cpp
   manifest/block_match.cpp
@@ -59,6 +60,7 @@ set(RP_WIN_SOURCES
   install/patch.cpp
   install/addon.cpp
   install/zip_extract.cpp
+  install/journal_win.cpp
   download/client_download.cpp
   install/delta.cpp
 )

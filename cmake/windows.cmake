@@ -14,6 +14,11 @@ target_compile_definitions(rp_core PUBLIC ${RP_WIN_DEFINES})
 target_compile_options(rp_core PRIVATE -Wall -Wextra)
 target_link_libraries(rp_core PUBLIC ${RP_WIN_LIBS})
 target_link_options(rp_core PUBLIC ${RP_STATIC_LINK})
+# The test build may stop still at named points of a job, for the tests that
+# kill it there; a release build has no such points.
+if(REALMPORTER_LOOPBACK)
+  target_compile_definitions(rp_core PRIVATE REALMPORTER_TEST_HOOKS)
+endif()
 
 # The built-in operator keys (cmake/operator_keys.cmake) in a library of
 # their own, linked after rp_core: an executable that defines kOperatorKeys in

@@ -6,6 +6,7 @@
 #include "app/messages.h"
 #include "game/game.h"
 #include "install/install.h"
+#include "install/transaction.h"
 #include "manifest/signature_win.h"
 #include "net/download.h"
 #include "net/http.h"
@@ -30,9 +31,60 @@ DWORD QuerySize(const std::string& url) {
   return size;
 }
 
-// `aside` is where the player's Interface waits while the new one is
-// unpacked; the caller puts it back when this ends by an exception.
-void RunAddon(const AddonJob& job, std::wstring* aside) {
+// Adds to `j` the steps that lay `stagingDir` over `gameDir` (both at the
+// same depth below the pack's top level).
+void PlanLay(const std::wstring& stagingDir, const std::wstring& gameDir, const std::wstring& asideDir, bool topLevel,
+             Journal* j) {
+  WIN32_FIND_DATAW fd;
+  HANDLE find = FindFirstFileW((stagingDir + L"\\*").c_str(), &fd);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = fd.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring from = stagingDir + L"\\" + name, to = gameDir + L"\\" + name;
+    const DWORD player = GetFileAttributesW(to.c_str());
+    const bool playerHas = player != INVALID_FILE_ATTRIBUTES;
+    switch (DecideLay(topLevel, name, (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, playerHas,
+                      playerHas && (player & FILE_ATTRIBUTE_DIRECTORY))) {
+      case LayAction::Descend: PlanLay(from, to, asideDir + L"\\" + name, false, j); break;
+      case LayAction::Add: j->steps.push_back({false, from, to, L""}); break;
+      case LayAction::Replace: j->steps.push_back({true, from, to, asideDir + L"\\" + name}); break;
+    }
+  } while (FindNextFileW(find, &fd));
+  FindClose(find);
+}
+
+// The pack is unpacked into a staging folder inside the game folder, then
+// committed in one step (install/journal_win.cpp): a failure or a cancel at
+// any point before the commit is complete leaves the game folder as it was.
+// `lockedText` gets the player's text when a file could not be moved.
+bool InstallPack(const AddonJob& job, std::string* lockedText) {
+  const std::wstring journalPath = JournalPathOf(JournalKind::Addon);
+  std::wstring stuck;
+  if (journalPath.empty()) return false;
+  if (!RecoverJournal(journalPath, &stuck)) {
+    if (!stuck.empty()) *lockedText = LockedFileText(stuck);
+    return false;
+  }
+  Journal j;
+  const std::wstring staging = job.gameFolder + L"\\RealmPorter-staging";
+  const std::wstring aside = job.gameFolder + L"\\RealmPorter-aside";
+  j.remove = {staging, aside};
+  if (!WriteJournal(journalPath, j)) return false;
+  Post(job.window, u8"正在解压插件...");
+  bool ok = !AddonCancel.load() && ExtractZip(job.cacheFile, staging, &AddonCancel);
+  if (ok && !AddonCancel.load()) {
+    Post(job.window, u8"正在删除旧 Interface 插件目录...");
+    PlanLay(staging, job.gameFolder, aside, true, &j);
+    if (CommitJournal(journalPath, std::move(j), &stuck)) return true;
+    if (!stuck.empty()) *lockedText = LockedFileText(stuck);
+    return false;
+  }
+  RecoverJournal(journalPath, &stuck);  // only the staging folder to remove
+  return false;
+}
+
+void RunAddon(const AddonJob& job) {
   DownloadRequest r;
   r.window = job.window;
   r.target = job.cacheFile;
@@ -53,28 +105,9 @@ void RunAddon(const AddonJob& job, std::wstring* aside) {
     LogWrite("AddonWorker signature invalid: %s", job.url.c_str());
     ok = false;
   }
-  if (ok && !AddonCancel.load()) {
-    // The player's Interface is set aside, not deleted, until the new one is
-    // in place: a failed or cancelled extraction puts it back.
-    Post(job.window, u8"正在删除旧 Interface 插件目录...");
-    if (!AddonCancel.load() && SetInterfaceAside(job.gameFolder, aside)) {
-      if (AddonCancel.load()) {
-        Post(job.window, u8"正在取消安装...");
-      } else {
-        Post(job.window, u8"正在解压插件...");
-        if (!AddonCancel.load()) installed = ExtractZip(job.cacheFile, job.gameFolder, &AddonCancel);
-      }
-      if (installed && !AddonCancel.load()) {
-        if (!aside->empty()) DeleteWithShell(*aside);
-      } else {
-        installed = false;
-        RestoreInterface(job.gameFolder, *aside);
-      }
-      aside->clear();
-    } else if (AddonCancel.load()) {
-      Post(job.window, u8"正在取消安装...");
-    }
-  }
+  std::string lockedText;
+  if (ok && !AddonCancel.load()) installed = InstallPack(job, &lockedText);
+  if (!installed && AddonCancel.load()) Post(job.window, u8"正在取消安装...");
   DeleteFileW(job.cacheFile.c_str());
   DeleteFileW((job.cacheFile + L".bak").c_str());
   if (installed) {
@@ -83,11 +116,16 @@ void RunAddon(const AddonJob& job, std::wstring* aside) {
       PostStatusText(job.window, job.successText.c_str());
       PostMessageA(job.window, WMU_PROGRESS, 100, 0);
     }
+  } else if (!lockedText.empty() && job.window && IsWindow(job.window)) {
+    PostStatusText(job.window, lockedText.c_str());
   }
-  FinishAddonJob(job, installed            ? kJobDone
-                      : AddonCancel.load() ? kJobCancelled
-                      : unsigned_          ? kJobUnsigned
-                                           : kJobFailed);
+  // A commit that has begun runs to its end: a cancel during it does not
+  // undo a complete install.
+  FinishAddonJob(job, installed             ? kJobDone
+                      : !lockedText.empty() ? kJobFilesLocked
+                      : AddonCancel.load()  ? kJobCancelled
+                      : unsigned_           ? kJobUnsigned
+                                            : kJobFailed);
 }
 
 }  // namespace
@@ -96,35 +134,6 @@ void FinishAddonJob(const AddonJob& job, int result) {
   AddonBusy.store(false);
   if (job.window && IsWindow(job.window))
     PostMessageA(job.window, WMU_ADDON_DONE, static_cast<WPARAM>(result), job.buttonId);
-}
-
-bool SetInterfaceAside(const std::wstring& gameFolder, std::wstring* aside) {
-  aside->clear();
-  const std::wstring name = gameFolder + L"\\Interface";
-  if (GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
-  for (int n = 0; n < 100; ++n) {
-    std::wstring candidate = name + L".realmporter-old" + (n ? std::to_wstring(n) : L"");
-    if (GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
-    if (!MoveFileW(name.c_str(), candidate.c_str())) return false;
-    *aside = candidate;
-    return true;
-  }
-  return false;
-}
-
-bool RestoreInterface(const std::wstring& gameFolder, const std::wstring& aside) {
-  if (aside.empty()) return true;
-  const std::wstring name = gameFolder + L"\\Interface";
-  DWORD attr = GetFileAttributesW(name.c_str());
-  if (attr != INVALID_FILE_ATTRIBUTES) {
-    if (attr & FILE_ATTRIBUTE_DIRECTORY)
-      DeleteWithShell(name);
-    else {
-      SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(name.c_str());
-    }
-  }
-  return MoveFileW(aside.c_str(), name.c_str()) != 0;
 }
 
 std::wstring AddonCachePath(const std::wstring& fileName) {
@@ -138,11 +147,11 @@ std::wstring AddonCachePath(const std::wstring& fileName) {
 }
 
 void AddonWorker(AddonJob job) {
-  std::wstring aside;
   RunWorkerGuarded(
-      "AddonWorker", [&] { RunAddon(job, &aside); },
+      "AddonWorker", [&] { RunAddon(job); },
       [&] {
-        if (!aside.empty()) RestoreInterface(job.gameFolder, aside);
+        std::wstring stuck;  // whatever the journal still lists is put right now, or by the next start
+        RecoverJournal(JournalPathOf(JournalKind::Addon), &stuck);
         FinishAddonJob(job, kJobFailed);
       });
 }

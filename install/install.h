@@ -17,13 +17,11 @@ const ManifestFile* FindManifestFile(const ClientManifest& manifest, const std::
 inline constexpr char kPatch5Path[] = "Data/zhCN/patch-zhCN-5.MPQ";
 inline constexpr char kPatch6Path[] = "Data/zhCN/patch-zhCN-6.MPQ";
 
-// What the patch worker gets from the window. Archive 5 has already been set
-// aside as `backup5` when `hasBackup5`; archive 6 is set aside by the worker.
+// What the patch worker gets from the window. Each archive stays in place
+// until its new version is downloaded and verified beside it.
 struct PatchJob {
   HWND window = nullptr;
-  std::wstring archive5, backup5;
-  bool hasBackup5 = false;
-  std::wstring archive6, backup6;
+  std::wstring archive5, archive6;
   std::wstring gamePath;
   std::string manifestName;   // "wow335-hd" or "wow335-normal"
   std::string percentFormat;  // GBK, one %d
@@ -54,13 +52,6 @@ void FinishAddonJob(const AddonJob& job, int result);
 // empty when the special folder cannot be found.
 std::wstring AddonCachePath(const std::wstring& fileName);
 
-// Moves the game folder's Interface aside (beside itself) so that a failed
-// install can put it back; `aside` gets the new name (empty when there was
-// no Interface). False when it cannot be moved.
-bool SetInterfaceAside(const std::wstring& gameFolder, std::wstring* aside);
-// Puts the set-aside Interface back, removing whatever a failed extraction left.
-bool RestoreInterface(const std::wstring& gameFolder, const std::wstring& aside);
-
 // Unpacks the archive into the folder with the program's own reader, reading
 // the archive from its file a piece at a time. Every entry name is checked
 // before anything is written, and the whole archive is refused when one would
@@ -68,5 +59,7 @@ bool RestoreInterface(const std::wstring& gameFolder, const std::wstring& aside)
 // CRC-checked; the first failure (or a cancel) stops the extraction, deletes
 // that entry's file and gives false, leaving earlier entries in place. True
 // only when every entry is written. `why` (may be null) gets the reason.
+// The addon install unpacks into an empty staging folder, never over the
+// player's files.
 bool ExtractZip(const std::wstring& archive, const std::wstring& destination, const std::atomic<bool>* cancel,
                 std::string* why = nullptr);

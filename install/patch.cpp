@@ -5,6 +5,7 @@
 #include "game/game.h"
 #include "install/delta.h"
 #include "install/install.h"
+#include "install/transaction.h"
 #include "manifest/blockmap.h"
 #include "manifest/fetch_manifest.h"
 #include "manifest/install_paths.h"
@@ -13,16 +14,22 @@
 
 namespace {
 
-// An archive that has a previous version is first built from it and the
-// changed blocks (when the mirror has a block map for it); the built file
-// then takes the archive's place as a finished download does. Without a
-// map, or when that fails, the archive is downloaded whole.
-bool UpdateArchive(const ClientManifest& manifest, const ManifestFile& entry, const DownloadRequest& r) {
-  if (r.hasBackup && !manifest.mirrors.empty()) {
+// One archive, into a temporary file beside it: built from the archive on
+// disk and the blocks that changed when the mirror has a block map for it,
+// otherwise downloaded whole; verified, then put in place of the old one in
+// one step (CommitArchive). The old archive stays in place, working, until
+// the new one is complete: it is also the copy the blocks are taken from.
+bool UpdateArchive(const PatchJob& job, const ClientManifest& manifest, const ManifestFile& entry, DownloadRequest r,
+                   std::wstring* stuck) {
+  const std::wstring archive = r.target;
+  r.target = archive + L".part";
+  if (!StageArchive(r.target)) return false;
+  bool built = false;
+  if (!manifest.mirrors.empty() && GetFileAttributesW(archive.c_str()) != INVALID_FILE_ATTRIBUTES) {
     DeltaRequest d;
     d.window = r.window;
-    d.local = r.backup;
-    d.temp = r.target + L".new";
+    d.local = archive;
+    d.temp = r.target;
     d.mapUrl = BuildBlockMapUrl(manifest.mirrors.front(), manifest.product, entry.path);
     d.fileUrl = r.url;
     d.entry = entry;
@@ -30,28 +37,29 @@ bool UpdateArchive(const ClientManifest& manifest, const ManifestFile& entry, co
     d.base = r.base;
     d.overallTotal = r.overallTotal;
     d.percentFormat = r.percentFormat;
-    switch (BuildArchiveFromDelta(d)) {
-      case DeltaResult::kBuilt:
-        if (MoveFileExW(d.temp.c_str(), r.target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-          DeleteFileW(r.backup.c_str());
-          return true;
-        }
-        DeleteFileW(d.temp.c_str());
-        break;
-      case DeltaResult::kCancelled: RestoreBackupFile(r.target, r.backup); return false;
-      case DeltaResult::kWhole: break;
-    }
+    built = BuildArchiveFromDelta(d) == DeltaResult::kBuilt;
   }
-  return DownloadFile(r);
+  // A cancelled delta leaves the flag set, so no whole download follows.
+  if (!built && !job.cancel->load()) built = DownloadFile(r);
+  if (built && !job.cancel->load()) return CommitArchive(r.target, archive, stuck);
+  RecoverJournal(JournalPathOf(JournalKind::Patch), stuck);  // the partial file only
+  stuck->clear();
+  return false;
 }
 
 // The archives are fetched again by the worker: the manifest may have
 // changed since the window compared them.
-void RunPatch(const PatchJob& job, bool* downloaded5) {
+void RunPatch(const PatchJob& job) {
+  std::wstring stuck;
   auto fail = [&](int result) {
-    if (!*downloaded5 && job.hasBackup5) RestoreBackupFile(job.archive5, job.backup5);
+    if (!stuck.empty() && job.window && IsWindow(job.window)) {
+      PostStatusText(job.window, LockedFileText(stuck).c_str());
+      result = kJobFilesLocked;
+    }
     FinishPatchJob(job, result);
   };
+  // What an earlier job left unfinished is finished first.
+  if (!RecoverJournal(JournalPathOf(JournalKind::Patch), &stuck)) return fail(kJobFailed);
   ClientManifest manifest;
   std::string error, url5, url6;
   if (!FetchClientManifest(job.manifestName, &manifest, &error)) return fail(kJobFailed);
@@ -70,13 +78,11 @@ void RunPatch(const PatchJob& job, bool* downloaded5) {
   else if (need6)
     total = size6;
 
-  auto request = [&](const std::wstring& target, const std::wstring& backup, bool hasBackup, const std::string& url,
-                     std::uint64_t base, const ManifestFile& entry) {
+  auto request = [&](const std::wstring& target, const std::string& url, std::uint64_t base,
+                     const ManifestFile& entry) {
     DownloadRequest r;
     r.window = job.window;
     r.target = target;
-    r.backup = backup;
-    r.hasBackup = hasBackup;
     r.url = url;
     r.percentFormat = job.percentFormat;
     r.cancel = job.cancel;
@@ -91,18 +97,11 @@ void RunPatch(const PatchJob& job, bool* downloaded5) {
   bool ok = true;
   std::uint64_t base6 = 0;
   if (need5 && !cancel->load()) {
-    *downloaded5 = true;  // DownloadFile owns archive 5's backup from here on
-    ok = UpdateArchive(manifest, *e5, request(job.archive5, job.backup5, job.hasBackup5, url5, 0, *e5));
+    ok = UpdateArchive(job, manifest, *e5, request(job.archive5, url5, 0, *e5), &stuck);
     if (ok && total > 0) base6 = size5;
   }
-  if (ok && need6 && !cancel->load()) {
-    bool hasBackup6 = false;
-    if (GetFileAttributesW(job.archive6.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      DeleteFileW(job.backup6.c_str());
-      hasBackup6 = MoveFileW(job.archive6.c_str(), job.backup6.c_str()) != 0;
-    }
-    ok = UpdateArchive(manifest, *e6, request(job.archive6, job.backup6, hasBackup6, url6, base6, *e6));
-  }
+  if (ok && need6 && !cancel->load())
+    ok = UpdateArchive(job, manifest, *e6, request(job.archive6, url6, base6, *e6), &stuck);
   if (ok && !cancel->load()) {
     RemoveClientCache(job.gamePath);
     RemoveStalePatches(job.gamePath);
@@ -143,11 +142,11 @@ bool FileUrlFromManifest(const ClientManifest& m, const ManifestFile& entry, std
 }
 
 void PatchWorker(PatchJob job) {
-  bool downloaded5 = false;
   RunWorkerGuarded(
-      "PatchWorker", [&] { RunPatch(job, &downloaded5); },
+      "PatchWorker", [&] { RunPatch(job); },
       [&] {
-        if (!downloaded5 && job.hasBackup5) RestoreBackupFile(job.archive5, job.backup5);
+        std::wstring stuck;  // a partial download is removed now, or by the next start
+        RecoverJournal(JournalPathOf(JournalKind::Patch), &stuck);
         FinishPatchJob(job, kJobFailed);
       });
 }

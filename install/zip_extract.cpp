@@ -6,6 +6,7 @@
 
 #include "app/log.h"
 #include "install/install.h"
+#include "install/transaction.h"
 #include "install/zip_reader.h"
 #include "manifest/install_paths.h"
 #include "net/text.h"
@@ -135,6 +136,7 @@ bool ExtractZip(const std::wstring& archive, const std::wstring& destination, co
       ok = false;
     }
     for (size_t i = 0; ok && i < entries.size(); ++i) {
+      TestStopPoint("unpack", static_cast<unsigned>(i));
       if (cancel && cancel->load()) {
         why = "cancelled";
         ok = false;

@@ -1,6 +1,6 @@
 // Runs the patch update of one edition without a window, as the window
-// would start it: archive 5 set aside when it is not current, then the
-// worker. For the benchmark: prints the result and the seconds it took.
+// would start its worker. For the benchmark: prints the result and the
+// seconds it took.
 //
 //   rp-bench-patch MANIFEST_NAME GAME_PATH_OF_WOW_EXE
 #include <windows.h>
@@ -30,23 +30,13 @@ int wmain(int argc, wchar_t** argv) {
   std::atomic<bool> busy{false}, cancel{false};
   PatchJob job;
   job.archive5 = folder + L"\\Data\\zhCN\\patch-zhCN-5.MPQ";
-  job.backup5 = job.archive5 + L".bak";
   job.archive6 = folder + L"\\Data\\zhCN\\patch-zhCN-6.MPQ";
-  job.backup6 = job.archive6 + L".bak";
   job.gamePath = game;
   job.manifestName = WideToUtf8(argv[1]);
   job.percentFormat = Gbk(u8"正在下载高清补丁... %d%%");
   job.sizeFormat = Gbk(u8"正在下载高清补丁... 已下载 %.1f MB");
   job.busy = &busy;
   job.cancel = &cancel;
-  ClientManifest manifest;
-  std::string error;
-  if (!FetchClientManifest(job.manifestName, &manifest, &error)) return 1;
-  const ManifestFile* e5 = FindManifestFile(manifest, kPatch5Path);
-  if (e5 && !IsFileCurrent(job.archive5, *e5) && GetFileAttributesW(job.archive5.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    DeleteFileW(job.backup5.c_str());
-    job.hasBackup5 = MoveFileW(job.archive5.c_str(), job.backup5.c_str()) != 0;
-  }
   PatchWorker(job);
   QueryPerformanceCounter(&b);
   std::printf("%s %.3f s\n", busy.load() ? "busy" : "done", static_cast<double>(b.QuadPart - a.QuadPart) / f.QuadPart);

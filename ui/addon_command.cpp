@@ -84,6 +84,9 @@ void OnAddonDone(HWND hwnd, int result) {
   if (result != kJobCancelled) DrawAttention(hwnd, result == kJobDone);
   if (result == kJobDone) {
     HideProgress(hwnd);
+  } else if (result == kJobFilesLocked) {
+    ResetProgress(hwnd);
+    ShowLockedFileBox(hwnd);
   } else {
     ResetProgress(hwnd);
     ShowStandingNotice(hwnd);

@@ -155,3 +155,9 @@ int ShowGbkBox(HWND hwnd, const std::string& text, const std::string& title, UIN
 void ShowBox(HWND hwnd, std::u8string_view text, std::u8string_view title, UINT flags) {
   ShowGbkBox(hwnd, Gbk(text), Gbk(title), flags);
 }
+
+void ShowLockedFileBox(HWND hwnd) {
+  char text[512] = {};
+  GetWindowTextA(GetDlgItem(hwnd, kIdNotice), text, sizeof text);
+  MessageBoxA(hwnd, text, Gbk(u8"错误").c_str(), MB_ICONERROR);
+}

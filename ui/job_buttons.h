@@ -48,3 +48,6 @@ void HideProgress(HWND hwnd);
 // first) shown through the wide call. `hwnd` null: a box without owner.
 int ShowGbkBox(HWND hwnd, const std::string& text, const std::string& title, UINT flags);
 void ShowBox(HWND hwnd, std::u8string_view text, std::u8string_view title, UINT flags);
+// A job that ended with kJobFilesLocked: the notice keeps the worker's text
+// naming the file, and an error box repeats it.
+void ShowLockedFileBox(HWND hwnd);

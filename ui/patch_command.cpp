@@ -65,9 +65,7 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
   job.gamePath = GamePath;
   const std::wstring folder = GameFolderOf(job.gamePath);
   job.archive5 = folder + L"\\Data\\zhCN\\patch-zhCN-5.MPQ";
-  job.backup5 = job.archive5 + L".bak";
   job.archive6 = folder + L"\\Data\\zhCN\\patch-zhCN-6.MPQ";
-  job.backup6 = job.archive6 + L".bak";
 
   // The manifest is fetched here, on the window's thread, so that a client
   // that is already current never starts a job.
@@ -92,10 +90,6 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
     RemoveStalePatches(job.gamePath);
     return ShowBox(hwnd, ed.current, u8"提示", MB_ICONINFORMATION);
   }
-  if (!current5 && GetFileAttributesW(job.archive5.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    DeleteFileW(job.backup5.c_str());
-    job.hasBackup5 = MoveFileW(job.archive5.c_str(), job.backup5.c_str()) != 0;
-  }
   ClaimJob(hwnd, ed.kind, ed.button);
   ShowJobProgress(hwnd);
   SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice), Gbk(ed.starting).c_str());
@@ -107,19 +101,18 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
   job.busy = &JobBusyFlag(ed.kind);
   job.cancel = &JobCancelFlag(ed.kind);
   job.finishMessage = ed.finish;
-  const bool hasBackup5 = job.hasBackup5;
-  const std::wstring archive5 = job.archive5, backup5 = job.backup5;
-  if (!TrySpawnDetached(PatchWorker, std::move(job))) {
-    if (hasBackup5) RestoreBackupFile(archive5, backup5);
+  if (!TrySpawnDetached(PatchWorker, std::move(job)))
     ReportJobNotStarted(hwnd, ed.kind, u8"系统繁忙，无法启动下载线程，请稍后重试。");
-  }
 }
 
 void OnPatchDone(HWND hwnd, UINT msg, int result) {
   HideProgress(hwnd);
   SetTaskbarProgressNone(hwnd);
   DrawAttention(hwnd, result == kJobDone);
-  if (result != kJobDone) {
+  if (result == kJobFilesLocked) {
+    ResetProgress(hwnd);
+    ShowLockedFileBox(hwnd);
+  } else if (result != kJobDone) {
     ResetProgress(hwnd);
     ShowStandingNotice(hwnd);
     if (result == kJobFailed) ShowBox(hwnd, u8"下载失败，请检查网络。", u8"错误", MB_ICONERROR);

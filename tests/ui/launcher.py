@@ -73,12 +73,13 @@ class Launcher:
     def __init__(self):
         self.proc = None
 
-    def start(self, wait_main=True, timeout=60):
+    def start(self, wait_main=True, timeout=60, env=None):
         # What Wine prints (the line of a crash among it) goes to the build
         # folder; RP_UI_WINEDEBUG (a WINEDEBUG value) adds a trace to it.
-        env = None
+        # `env` adds variables for the launcher (a test build's stop point).
+        env = dict(os.environ, **env) if env else None
         if os.environ.get("RP_UI_WINEDEBUG"):
-            env = dict(os.environ, WINEDEBUG=os.environ["RP_UI_WINEDEBUG"])
+            env = dict(env or os.environ, WINEDEBUG=os.environ["RP_UI_WINEDEBUG"])
         with open(STDERR, "ab") as err:
             self.proc = subprocess.Popen(["wine", EXE], stdout=subprocess.DEVNULL, stderr=err, env=env)
         if wait_main:

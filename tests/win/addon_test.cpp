@@ -1,7 +1,8 @@
 // Addon packs unpacked by the program's own reader from the pack's file:
-// memory that does not grow with the pack, and a damaged entry that leaves
-// the player's Interface as it was.
+// memory that does not grow with the pack, and an install that either
+// completes or leaves the player's files as they were.
 #include "install/install.h"
+#include "install/transaction.h"
 
 #include <gtest/gtest.h>
 #include <psapi.h>
@@ -188,34 +189,130 @@ TEST(Addon, APackClaimingMoreThanTheDiskHoldsWritesNothing) {
   EXPECT_FALSE(Exists(game + L"\\Interface"));
 }
 
-// The worker as the pack button starts it, against a loopback server.
-TEST(Addon, ADamagedEntryInTheMiddleFailsTheInstallAndTheOldInterfaceComesBack) {
-  ClearAllServers();
-  ClearLog();
-  ScratchDir dir(L"addon-damaged");
-  const std::wstring game = dir / L"game";
-  MakeDirs(game + L"\\Interface");
-  WriteFileBytes(game + L"\\Interface\\keep.txt", "mine");
-  WriteFileBytes(game + L"\\Wow.exe", "MZ");
-  PackWriter w(Www(L"site", L"pack.zip"));
-  w.Add("Interface/AddOns/New/a.lua", false, 1000, 1);
-  w.Add("Interface/AddOns/New/b.bin", true, 300000, 2, true);
-  w.Add("Interface/AddOns/New/c.lua", false, 1000, 3);
-  w.Finish();
+// The worker as the pack button starts it, against a loopback server; the
+// pack is the site's pack.zip. Returns the result it posted.
+int RunAddonWorker(const std::wstring& game, const std::wstring& cacheFile, std::vector<std::string>* texts = nullptr) {
   MessageRecorder recorder;
-  AddonJob job = PackButtonJob(recorder.hwnd(), game, dir / L"pack.zip", std::string(kSite) + "/pack.zip");
+  AddonJob job = PackButtonJob(recorder.hwnd(), game, cacheFile, std::string(kSite) + "/pack.zip");
   AddonBusy = true;
   AddonWorker(std::move(job));
   EXPECT_FALSE(AddonBusy.load());
   recorder.Pump();
-  ASSERT_EQ(recorder.Count(WMU_ADDON_DONE), 1);
+  EXPECT_EQ(recorder.Count(WMU_ADDON_DONE), 1);
+  if (texts) *texts = recorder.Texts();
   for (const Recorded& m : recorder.messages)
-    if (m.msg == WMU_ADDON_DONE) EXPECT_EQ(m.wParam, static_cast<WPARAM>(kJobFailed));
-  EXPECT_EQ(ReadFileBytes(game + L"\\Interface\\keep.txt"), "mine");
+    if (m.msg == WMU_ADDON_DONE) return static_cast<int>(m.wParam);
+  return -1;
+}
+
+// A player's client: an Interface of their own, their settings, a font.
+void MakePlayersClient(const std::wstring& game, bool withInterface) {
+  if (withInterface) {
+    MakeDirs(game + L"\\Interface");
+    WriteFileBytes(game + L"\\Interface\\keep.txt", "mine");
+  }
+  MakeDirs(game + L"\\WTF\\Account");
+  MakeDirs(game + L"\\Fonts");
+  WriteFileBytes(game + L"\\WTF\\Config.wtf", "SET realmlist mine");
+  WriteFileBytes(game + L"\\WTF\\Account\\mine.lua", "mine");
+  WriteFileBytes(game + L"\\Fonts\\FRIZQT__.TTF", "my font");
+  WriteFileBytes(game + L"\\Wow.exe", "MZ");
+}
+
+void ExpectPlayersClient(const std::wstring& game, bool withInterface) {
+  EXPECT_EQ(Exists(game + L"\\Interface\\keep.txt"), withInterface);
+  EXPECT_EQ(Exists(game + L"\\Interface"), withInterface);
   EXPECT_FALSE(Exists(game + L"\\Interface\\AddOns"));
-  EXPECT_FALSE(Exists(game + L"\\Interface.realmporter-old"));
-  EXPECT_NE(ReadLog().find("CRC mismatch: Interface/AddOns/New/b.bin"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Config.wtf"), "SET realmlist mine");
+  EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Account\\mine.lua"), "mine");
+  EXPECT_EQ(ReadFileBytes(game + L"\\Fonts\\FRIZQT__.TTF"), "my font");
+  EXPECT_FALSE(Exists(game + L"\\RealmPorter-staging"));
+  EXPECT_FALSE(Exists(game + L"\\RealmPorter-aside"));
+  EXPECT_FALSE(Exists(JournalPathOf(JournalKind::Addon)));
+}
+
+void WritePack(bool lastEntryDamaged) {
+  PackWriter w(Www(L"site", L"pack.zip"));
+  w.Add("Interface/AddOns/New/a.lua", false, 1000, 1);
+  w.Add("Fonts/FRIZQT__.TTF", true, 300000, 2);
+  w.Add("WTF/Config.wtf", true, 3000, 3, lastEntryDamaged);
+  w.Finish();
+}
+
+TEST(Addon, APackWhoseLastEntryIsDamagedChangesNothingOfThePlayers) {
+  ClearAllServers();
+  ClearLog();
+  ScratchDir dir(L"addon-damaged");
+  WritePack(true);
+  for (bool withInterface : {true, false}) {
+    const std::wstring game = dir / (withInterface ? L"game" : L"bare");
+    MakePlayersClient(game, withInterface);
+    EXPECT_EQ(RunAddonWorker(game, dir / L"pack.zip"), kJobFailed);
+    ExpectPlayersClient(game, withInterface);
+  }
+  EXPECT_NE(ReadLog().find("CRC mismatch: WTF/Config.wtf"), std::string::npos);
+  WritePack(false);
+  const std::wstring game = dir / L"game";
+  EXPECT_EQ(RunAddonWorker(game, dir / L"pack.zip"), kJobDone);
+  EXPECT_FALSE(Exists(game + L"\\Interface\\keep.txt"));
+  EXPECT_TRUE(Exists(game + L"\\Interface\\AddOns\\New\\a.lua"));
+  EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Config.wtf").size(), 3000u);
+  EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Account\\mine.lua"), "mine");
+  EXPECT_FALSE(Exists(game + L"\\RealmPorter-aside"));
   DeleteFileW(Www(L"site", L"pack.zip").c_str());
+}
+
+HANDLE HoldWithoutShareDelete(const std::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                     nullptr);
+}
+
+// The game (or a scanner) holds the player's Config.wtf: the install fails
+// with the text that names it, and everything moved so far goes back.
+TEST(Addon, AFileHeldOpenFailsTheInstallWithItsName) {
+  ClearAllServers();
+  ScratchDir dir(L"addon-held");
+  WritePack(false);
+  const std::wstring game = dir / L"game";
+  MakePlayersClient(game, true);
+  HANDLE held = HoldWithoutShareDelete(game + L"\\WTF\\Config.wtf");
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::vector<std::string> texts;
+  EXPECT_EQ(RunAddonWorker(game, dir / L"pack.zip", &texts), kJobFilesLocked);
+  CloseHandle(held);
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.back(), U8(u8"无法替换文件，可能被其他程序占用：") + WideToUtf8(game) +
+                              U8(u8"\\WTF\\Config.wtf。请关闭杀毒软件或游戏后重试。"));
+  ExpectPlayersClient(game, true);
+  DeleteFileW(Www(L"site", L"pack.zip").c_str());
+}
+
+// A commit stopped after its moves, whose rollback meets a held file: the
+// journal stays until a later recovery can finish.
+TEST(Addon, ARecoveryThatMeetsAHeldFileKeepsTheJournalForTheNextStart) {
+  ScratchDir dir(L"addon-recover");
+  const std::wstring game = dir / L"game", staging = game + L"\\RealmPorter-staging",
+                     aside = game + L"\\RealmPorter-aside";
+  MakeDirs(staging + L"\\WTF");
+  MakeDirs(aside + L"\\WTF");
+  MakeDirs(game + L"\\WTF");
+  WriteFileBytes(aside + L"\\WTF\\Config.wtf", "old");
+  WriteFileBytes(game + L"\\WTF\\Config.wtf", "new");
+  Journal j;
+  j.state = JournalState::Commit;
+  j.remove = {staging, aside};
+  j.steps.push_back({true, staging + L"\\WTF\\Config.wtf", game + L"\\WTF\\Config.wtf", aside + L"\\WTF\\Config.wtf"});
+  const std::wstring journal = JournalPathOf(JournalKind::Addon);
+  ASSERT_TRUE(WriteJournal(journal, j));
+  std::wstring stuck;
+  HANDLE held = HoldWithoutShareDelete(game + L"\\WTF\\Config.wtf");
+  EXPECT_FALSE(RecoverJournal(journal, &stuck));
+  CloseHandle(held);
+  EXPECT_EQ(stuck, game + L"\\WTF\\Config.wtf");
+  EXPECT_TRUE(Exists(journal));
+  EXPECT_TRUE(RecoverJournal(journal, &stuck));
+  EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Config.wtf"), "old");
+  EXPECT_FALSE(Exists(staging) || Exists(aside) || Exists(journal));
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ class Delta : public ::testing::Test {
     PublishClient("wow335-hd", "HD", {{"Data/zhCN/patch-zhCN-5.MPQ", new5_}, {"Data/zhCN/patch-zhCN-6.MPQ", new6_}});
     MakeDirs(dir_ / L"Data\\zhCN");
     WriteFileBytes(dir_ / L"Wow.exe", "MZ");
-    WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ.bak", old5_);  // set aside by the window
+    WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ", old5_);
     WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-6.MPQ", new6_);
     MakeDirs(Www(L"m1", L"wow335\\wow335-hd\\blocks\\Data\\zhCN"));
   }
@@ -43,15 +43,12 @@ class Delta : public ::testing::Test {
   void PublishMap(const std::string& map) {
     WriteFileBytes(Www(L"m1", L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.blocks"), map);
   }
-  // The job as the window starts it, archive 5 set aside.
+  // The job as the window starts it.
   PatchJob Job() {
     PatchJob job;
     job.window = recorder_.hwnd();
     job.archive5 = dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ";
-    job.backup5 = job.archive5 + L".bak";
-    job.hasBackup5 = true;
     job.archive6 = dir_ / L"Data\\zhCN\\patch-zhCN-6.MPQ";
-    job.backup6 = job.archive6 + L".bak";
     job.gamePath = dir_ / L"Wow.exe";
     job.manifestName = "wow335-hd";
     job.percentFormat = Gbk(u8"正在下载高清补丁... %d%%");
@@ -70,8 +67,8 @@ class Delta : public ::testing::Test {
     EXPECT_EQ(recorder_.Count(WMU_PATCH_HD_DONE), 1);
     EXPECT_EQ(recorder_.messages.back().wParam, static_cast<WPARAM>(kJobDone));
     EXPECT_EQ(ReadFileBytes(job.archive5), new5_);
-    EXPECT_FALSE(Exists(job.backup5));
-    EXPECT_FALSE(Exists(job.archive5 + L".new"));
+    EXPECT_FALSE(Exists(job.archive5 + L".bak"));
+    EXPECT_FALSE(Exists(job.archive5 + L".part"));
     std::uint64_t sent = 0;
     for (const std::string& line : Requests(kMirror1)) {
       if (line.find(kFile5) == std::string::npos) continue;
@@ -121,8 +118,7 @@ TEST_F(Delta, AMapThatCannotBeUsedEndsWithTheWholeDownload) {
     ClearAllServers();
     recorder_.messages.clear();
     ranges_.clear();
-    DeleteFileW((dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ").c_str());
-    WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ.bak", old5_);
+    WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ", old5_);
     if (!c.map.empty()) PublishMap(c.map);
     if (c.fault) Control(kMirror1, std::string("/__fault?path=") + kFile5 + "&kind=" + c.fault);
     RunPatch();
@@ -155,8 +151,8 @@ TEST_F(Delta, ACancelWhileRangesArriveLeavesTheOldArchive) {
   recorder_.Pump(100);
   EXPECT_EQ(recorder_.messages.back().wParam, static_cast<WPARAM>(kJobCancelled));
   EXPECT_EQ(ReadFileBytes(job.archive5), old5_);
-  EXPECT_FALSE(Exists(job.backup5));
-  EXPECT_FALSE(Exists(job.archive5 + L".new"));
+  EXPECT_FALSE(Exists(job.archive5 + L".bak"));
+  EXPECT_FALSE(Exists(job.archive5 + L".part"));
 }
 
 }  // namespace

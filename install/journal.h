@@ -1,0 +1,53 @@
+#pragma once
+// The journal of an install's commit: what it says and what a later start
+// does with it. No Win32 here; the moves are in install/journal_win.cpp,
+// whose top comment tells how the pieces make a commit all-or-nothing.
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Where a job stood when its journal was last written.
+enum class JournalState {
+  Staging,  // the new files are being made beside the game's; nothing of the player's was touched
+  Commit,   // moves into the game folder may have begun: undo them
+  Done,     // every move was made: only leftovers remain to be removed
+};
+
+// One replacement: the new item at `from` goes to `to`; the player's item
+// at `to`, when there was one (`hadOld`), goes to `aside` first.
+struct JournalStep {
+  bool hadOld = false;
+  std::wstring from, to, aside;
+};
+
+struct Journal {
+  JournalState state = JournalState::Staging;
+  // Removed at the end whatever the outcome: the staging and aside folders
+  // (or a patch's temporary and .bak files). A rollback has moved everything
+  // of the player's out of them first.
+  std::vector<std::wstring> remove;
+  std::vector<JournalStep> steps;
+};
+
+// The journal as text, one record a line, closed by an "end" line so that a
+// cut-short text is never taken for a whole one.
+std::wstring FormatJournal(const Journal& journal);
+bool ParseJournal(std::wstring_view text, Journal* journal);
+
+// How one step is undone, from what stands on disk now.
+struct StepUndo {
+  bool takeNewBack = false;  // move `to` back to `from`
+  bool putOldBack = false;   // then move `aside` to `to`
+};
+StepUndo UndoStep(const JournalStep& step, bool fromExists, bool toExists, bool asideExists);
+
+// What recovery does with a journal in each state.
+enum class Recovery { Discard, RollBack, Finish };
+Recovery RecoveryFor(JournalState state);
+
+// How an item of an addon pack is laid over the game folder: `Interface`
+// (at the top, any case) is replaced whole; any other folder is merged into
+// the player's folder of the same name, file by file; an item the player
+// does not have is moved in whole.
+enum class LayAction { Add, Replace, Descend };
+LayAction DecideLay(bool topLevel, std::wstring_view name, bool packIsDir, bool playerHas, bool playerIsDir);
