@@ -200,15 +200,6 @@ std::string CheckFile(CURL* curl, const Options& o, const std::string& url, cons
   return {};
 }
 
-bool ReadDocument(const std::string& path, std::string* out) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return false;
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  *out = ss.str();
-  return true;
-}
-
 // "<identity>, <n> files, created <time>" of a document the launcher accepts.
 std::string Describe(const std::string& document, const std::string& id) {
   ClientManifest m;
@@ -247,7 +238,7 @@ int CheckMirrors(int argc, char** argv) {
   }
   std::string document, localId;
   ClientManifest m;
-  if (!ReadDocument(o.manifestFile, &document)) {
+  if (!ReadWhole(o.manifestFile, &document)) {
     std::cerr << "realmporter-manifest: cannot read " << o.manifestFile << "\n";
     return 1;
   }

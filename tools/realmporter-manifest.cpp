@@ -100,6 +100,8 @@ int Fail(const std::string& message) {
   return 1;
 }
 
+}  // namespace
+
 bool ReadWhole(const std::string& path, std::string* out) {
   std::ifstream f(path, std::ios::binary);
   if (!f) return false;
@@ -108,6 +110,8 @@ bool ReadWhole(const std::string& path, std::string* out) {
   *out = ss.str();
   return true;
 }
+
+namespace {
 
 bool Sha256OfFile(const fs::path& path, std::string* hex) {
   FILE* f = std::fopen(path.c_str(), "rb");

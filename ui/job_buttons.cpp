@@ -157,7 +157,7 @@ void ShowBox(HWND hwnd, std::u8string_view text, std::u8string_view title, UINT 
 }
 
 void ShowLockedFileBox(HWND hwnd) {
-  char text[512] = {};
-  GetWindowTextA(GetDlgItem(hwnd, kIdNotice), text, sizeof text);
-  MessageBoxA(hwnd, text, Gbk(u8"错误").c_str(), MB_ICONERROR);
+  wchar_t text[512] = {};
+  GetWindowTextW(GetDlgItem(hwnd, kIdNotice), text, 512);
+  MessageBoxW(hwnd, text, UiText(u8"错误").c_str(), MB_ICONERROR);
 }
