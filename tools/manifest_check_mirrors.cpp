@@ -11,9 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include "manifest/canonical.h"
