@@ -113,6 +113,9 @@ foreach(src IN LISTS RP_WIN_TEST_SOURCES)
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
 endforeach()
 
+# The operator tool of the native build, which the tests below drive.
+set(RP_NATIVE_TOOL ${CMAKE_SOURCE_DIR}/build/native/realmporter-manifest CACHE FILEPATH "The native manifest tool")
+
 # Signed content under the keyed builds: the tool signs, the launcher checks.
 add_executable(rp_win_signed_content_test tests/win/keyed/signed_content_test.cpp tests/win/test_main.cpp
                tests/win/support.cpp ${RP_TEST_KEYS_SOURCE})
@@ -124,7 +127,6 @@ add_test(NAME signed_content
 set_tests_properties(signed_content PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
 
 # The launcher (CNG) and the operator tool (OpenSSL) agree on identities.
-set(RP_NATIVE_TOOL ${CMAKE_SOURCE_DIR}/build/native/realmporter-manifest CACHE FILEPATH "The native manifest tool")
 add_test(NAME identity_agreement
          COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/identity_agreement.sh ${RP_NATIVE_TOOL} ${RP_WINE_ENV}
                  ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/tests/data/manifests)
