@@ -234,6 +234,9 @@ void ExpectPlayersClient(const std::wstring& game, bool withInterface) {
 void WritePack(bool lastEntryDamaged) {
   PackWriter w(Www(L"site", L"pack.zip"));
   w.Add("Interface/AddOns/New/a.lua", false, 1000, 1);
+  // As a Chinese Windows tool writes it: GBK, '\' between the parts, and
+  // 運 (DF 5C) ending in the byte of '\'.
+  w.Add("Interface\\AddOns\\New\\\xDF\x5C.lua", false, 10, 4);
   w.Add("Fonts/FRIZQT__.TTF", true, 300000, 2);
   w.Add("WTF/Config.wtf", true, 3000, 3, lastEntryDamaged);
   w.Finish();
@@ -256,6 +259,7 @@ TEST(Addon, APackWhoseLastEntryIsDamagedChangesNothingOfThePlayers) {
   EXPECT_EQ(RunAddonWorker(game, dir / L"pack.zip"), kJobDone);
   EXPECT_FALSE(Exists(game + L"\\Interface\\keep.txt"));
   EXPECT_TRUE(Exists(game + L"\\Interface\\AddOns\\New\\a.lua"));
+  EXPECT_EQ(ReadFileBytes(game + L"\\Interface\\AddOns\\New\\\u904B.lua").size(), 10u);
   EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Config.wtf").size(), 3000u);
   EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Account\\mine.lua"), "mine");
   EXPECT_FALSE(Exists(game + L"\\RealmPorter-aside"));
