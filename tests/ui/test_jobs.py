@@ -10,6 +10,7 @@ import zipfile
 
 from launcher import (BUILD, MIRRORS, WWW, Launcher, control, probe, publish, reg_set, requests, reset_state, run,
                       unix_path, win_path, write)
+from tour import settle_access_times
 
 P5, P6 = "Data/zhCN/patch-zhCN-5.MPQ", "Data/zhCN/patch-zhCN-6.MPQ"
 
@@ -38,6 +39,12 @@ class Jobs(unittest.TestCase):
         shutil.rmtree(self.work, ignore_errors=True)
         self.game = os.path.join(self.work, "Game")
         os.makedirs(os.path.join(self.game, "Data", "zhCN"))
+        # Client downloads go below the work folder: the folder browser
+        # preselects the remembered save folder. Left to itself it suggests,
+        # under Wine, the root of the file system, which every run shares.
+        self.saves = os.path.join(self.work, "saves")
+        os.makedirs(self.saves)
+        reg_set("HKCU\\Software\\RealmPorter", "ClientPath", "REG_SZ", win_path(self.saves))
         shutil.copy(os.path.join(BUILD, "rp_helper_game.exe"), os.path.join(self.game, "Wow.exe"))
         self.new5, self.new6 = blob(300000, 5), blob(200000, 6)
         src = os.path.join(self.work, "hd-src")
@@ -275,6 +282,7 @@ class Jobs(unittest.TestCase):
     def test_jobs_side_by_side_keep_each_others_buttons(self):
         L = self.start_slow_hd_patch("*", 20000)
         L.wait_for(lambda: L.dump()[1][1008]["text"] == "取消下载", 30, "the patch to start")
+        settle_access_times(self.saves)
         L.command(1007)  # the HD client alongside, from the same slow mirrors
         L.wait_for(lambda: [b for b in L.boxes() if b[0] == "选择文件夹"], 20, "the folder browser")
         L.press("确定") or L.press("OK")
@@ -320,6 +328,7 @@ class Jobs(unittest.TestCase):
         write(os.path.join(src, "Data", "common.MPQ"), blob(900000, 9))
         publish("wow335-hd", "[HD]Wow3.3.5a", src)
         L = self.launcher.start()
+        settle_access_times(self.saves)
         L.command(1007)
         time.sleep(3)
         L.screenshot("jobs-client-browser")
