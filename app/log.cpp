@@ -70,10 +70,15 @@ void LogWrite(const char* format, ...) {
   }
 }
 
-std::wstring PrepareLogFolder() {
+std::wstring LauncherDataFolder() {
   wchar_t appData[MAX_PATH] = {};
   if (!SHGetSpecialFolderPathW(nullptr, appData, CSIDL_LOCAL_APPDATA, FALSE)) return {};
   std::wstring dir = std::wstring(appData) + L"\\RealmPorter";
   CreateDirectoryW(dir.c_str(), nullptr);
-  return dir + L"\\launcher.log";
+  return dir;
+}
+
+std::wstring PrepareLogFolder() {
+  std::wstring dir = LauncherDataFolder();
+  return dir.empty() ? dir : dir + L"\\launcher.log";
 }

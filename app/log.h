@@ -14,6 +14,10 @@ void LogWrite(const char* format, ...)
 #endif
     ;
 
+// <local application data>\RealmPorter, created when it is missing; empty
+// when the application-data folder cannot be found.
+std::wstring LauncherDataFolder();
+
 // Creates the log's folder when it is missing and returns the log file's
 // path (empty when the application-data folder cannot be found). The
 // launcher's loader makes the folder at start-up; a tool calls this first.

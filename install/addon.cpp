@@ -137,10 +137,8 @@ void FinishAddonJob(const AddonJob& job, int result) {
 }
 
 std::wstring AddonCachePath(const std::wstring& fileName) {
-  wchar_t appData[MAX_PATH] = {};
-  if (!SHGetSpecialFolderPathW(nullptr, appData, CSIDL_LOCAL_APPDATA, FALSE)) return {};
-  std::wstring dir = std::wstring(appData) + L"\\RealmPorter";
-  CreateDirectoryW(dir.c_str(), nullptr);
+  std::wstring dir = LauncherDataFolder();
+  if (dir.empty()) return {};
   dir += L"\\plugin_cache";
   CreateDirectoryW(dir.c_str(), nullptr);
   return dir + L"\\" + fileName;

@@ -118,14 +118,6 @@ bool RemoveLeftovers(const Journal& j, bool logEach, std::wstring* stuck) {
   return true;
 }
 
-std::wstring LauncherDataFolder() {
-  wchar_t appData[MAX_PATH] = {};
-  if (!SHGetSpecialFolderPathW(nullptr, appData, CSIDL_LOCAL_APPDATA, FALSE)) return {};
-  std::wstring dir = std::wstring(appData) + L"\\RealmPorter";
-  CreateDirectoryW(dir.c_str(), nullptr);
-  return dir;
-}
-
 }  // namespace
 
 std::wstring JournalPathOf(JournalKind kind) {
