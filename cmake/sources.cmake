@@ -14,6 +14,7 @@ set(RP_PURE_SOURCES
   manifest/install_paths.cpp
   net/url.cpp
   download/pool.cpp
+  app/readout.cpp
   ui/layout.cpp
   ui/job_table.cpp
   ui/image_type.cpp
@@ -55,6 +56,9 @@ set(RP_WIN_SOURCES
   ui/client_command.cpp
   ui/tray.cpp
   ui/paint.cpp
+  ui/layout_win.cpp
+  ui/box.cpp
+  ui/folder_picker.cpp
   ui/splash.cpp
   app/jobs.cpp
   install/patch.cpp

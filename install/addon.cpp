@@ -94,6 +94,7 @@ void RunAddon(const AddonJob& job) {
   r.cancel = &AddonCancel;
   r.overallTotal = QuerySize(job.url);
   r.sizeFormat = job.sizeFormat;
+  r.label = job.label;
   std::string sha256;
   r.sha256Out = OperatorKeysBuiltIn() ? &sha256 : nullptr;
   bool ok = DownloadFile(r);

@@ -26,6 +26,7 @@ struct PatchJob {
   std::string manifestName;   // "wow335-hd" or "wow335-normal"
   std::string percentFormat;  // GBK, one %d
   std::string sizeFormat;     // GBK, one %.1f
+  std::string label;          // GBK, the readout's label (DownloadRequest)
   std::string successText;    // GBK
   std::atomic<bool>* busy = nullptr;
   std::atomic<bool>* cancel = nullptr;
@@ -42,6 +43,7 @@ struct AddonJob {
   std::wstring cacheFile;  // where the pack is downloaded to
   std::string url;
   std::string percentFormat, sizeFormat, successText;  // GBK
+  std::string label;                                   // GBK, the readout's label (DownloadRequest)
   int buttonId = 0;                                    // 1016 or 1017, carried by WMU_ADDON_DONE
 };
 void AddonWorker(AddonJob job);

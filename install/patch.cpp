@@ -89,6 +89,7 @@ void RunPatch(const PatchJob& job) {
     r.base = base;
     r.overallTotal = total;
     r.sizeFormat = job.sizeFormat;
+    r.label = job.label;
     r.expectedHash = entry.sha256;
     r.expectedSize = entry.size;
     return r;
