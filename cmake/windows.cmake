@@ -156,6 +156,11 @@ foreach(locale en_US zh_TW)
            COMMAND ${CMAKE_COMMAND} -E env RP_WINE_LOCALE=${locale}.UTF-8 ${CMAKE_SOURCE_DIR}/tests/ui/run.sh
                    ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/tests/ui/test_window.py
                    Window.test_geometry_and_start_up_contents Window.test_worker_messages)
+  add_test(NAME ui_boxes_${locale}
+           COMMAND ${CMAKE_COMMAND} -E env RP_WINE_LOCALE=${locale}.UTF-8 ${CMAKE_SOURCE_DIR}/tests/ui/run.sh
+                   ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/tests/ui/test_player_view.py
+                   PlayerView.test_boxes_draw_chinese_with_the_bundled_font)
+  set_tests_properties(ui_boxes_${locale} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RUN_SERIAL TRUE)
   set_tests_properties(ui_texts_${locale} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RUN_SERIAL TRUE)
 endforeach()
 

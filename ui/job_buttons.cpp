@@ -6,8 +6,10 @@
 
 #include "app/jobs.h"
 #include "net/text.h"
+#include "ui/box.h"
 #include "ui/ids.h"
 #include "ui/main_window.h"
+#include "ui/tray.h"
 
 namespace {
 
@@ -102,6 +104,9 @@ void ReleaseJob(HWND hwnd, JobKind kind) {
   if (kind == JobKind::Addon) AddonActiveButton.store(0);
   UpdateKeepAwake();
   ApplyJobButtons(hwnd);
+  bool any = false;
+  for (const JobView& job : g_jobs) any = any || job.running;
+  if (!any) SetTrayTip(hwnd, {}, 0);
 }
 
 void ReportJobNotStarted(HWND hwnd, JobKind kind, std::u8string_view text) {
@@ -149,7 +154,7 @@ void ResetProgress(HWND hwnd) {
 }
 
 int ShowGbkBox(HWND hwnd, const std::string& text, const std::string& title, UINT flags) {
-  return MessageBoxW(hwnd, WideFromGbk(text).c_str(), WideFromGbk(title).c_str(), flags);
+  return LauncherBox(hwnd, WideFromGbk(text), WideFromGbk(title), flags);
 }
 
 void ShowBox(HWND hwnd, std::u8string_view text, std::u8string_view title, UINT flags) {
@@ -159,5 +164,5 @@ void ShowBox(HWND hwnd, std::u8string_view text, std::u8string_view title, UINT 
 void ShowLockedFileBox(HWND hwnd) {
   wchar_t text[512] = {};
   GetWindowTextW(GetDlgItem(hwnd, kIdNotice), text, 512);
-  MessageBoxW(hwnd, text, UiText(u8"错误").c_str(), MB_ICONERROR);
+  LauncherBox(hwnd, text, UiText(u8"错误"), MB_ICONERROR);
 }
