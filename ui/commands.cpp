@@ -10,6 +10,7 @@
 #include "net/url.h"
 #include "ui/ids.h"
 #include "ui/job_buttons.h"
+#include "ui/layout_win.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -18,6 +19,7 @@ void OnServerSelectionChange(HWND hwnd) {
   HWND list = GetDlgItem(hwnd, kIdServerList);
   HWND description = GetDlgItem(hwnd, kIdServerDescription);
   int index = list ? static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)) : -1;
+  FitServerNames(hwnd);
   const ServerEntry* e = ServerAt(index);
   if (e && !e->description.empty())
     SetStatusTextUtf8(hwnd, description, e->description.c_str());
