@@ -389,6 +389,7 @@ class Jobs(unittest.TestCase):
         _, c = L.dump()
         self.assertTrue(all(c[i]["enabled"] for i in (1007, 1015, 1004, 1008)))
         self.assertFalse(c[1006]["visible"])
+        self.assertRegex(c[1005]["text"], r"^已取消，已下载的 \d+\.\d MB 已保留，下次继续$")
 
     def test_exit_during_a_download_ends_the_process(self):
         self.slow_client()
