@@ -118,10 +118,18 @@ std::wstring PickWithBrowser(HWND owner, const std::wstring& instruction, const 
   return hasPath ? std::wstring(folder) : std::wstring();
 }
 
+// Wine's modern picker does not give a folder back from its Open button
+// while the name field is empty (seen with Wine 8 under Xvfb: the button
+// does nothing), so under Wine the folder browser is used.
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
 }  // namespace
 
 std::wstring PickFolder(HWND owner, const std::wstring& instruction, const std::wstring& start) {
   std::wstring folder;
-  if (PickModern(owner, instruction, start, &folder)) return folder;
+  if (!UnderWine() && PickModern(owner, instruction, start, &folder)) return folder;
   return PickWithBrowser(owner, instruction, start);
 }

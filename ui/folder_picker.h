@@ -1,6 +1,7 @@
 #pragma once
 // The client download's folder picker: the system's modern folder picker
-// (with its path field) where there is one, the folder browser otherwise;
+// (with its path field) where there is one, the folder browser with a path
+// field otherwise (and under Wine, whose modern picker does not answer);
 // both open at `start` and have their texts in the bundled font.
 #include <windows.h>
 
