@@ -1,5 +1,6 @@
 #include "ui/box.h"
 
+#include <cstring>
 #include <vector>
 
 #include "net/text.h"
@@ -119,6 +120,44 @@ void Build(HWND dialog, BoxState& s) {
   if (focus) SetFocus(focus);
 }
 
+// Ctrl+C copies the box as the system's box does: title, text and buttons
+// between dashed lines. The hook sees the box's keys in its modal loop.
+BoxState* g_copying = nullptr;
+HHOOK g_copyHook = nullptr;
+
+void CopyBox(HWND dialog, const BoxState& s) {
+  const std::wstring line = L"---------------------------\r\n";
+  std::wstring text = line + s.title + L"\r\n" + line + s.text + L"\r\n" + line;
+  for (const BoxButton& b : s.buttons) {
+    std::wstring label = UiText(b.label);
+    const size_t cut = label.find(L'(');
+    text += label.substr(0, cut) + L"   ";
+  }
+  text += L"\r\n" + line;
+  if (!OpenClipboard(dialog)) return;
+  EmptyClipboard();
+  if (HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t))) {
+    if (void* p = GlobalLock(block)) {
+      std::memcpy(p, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+      GlobalUnlock(block);
+      if (!SetClipboardData(CF_UNICODETEXT, block)) GlobalFree(block);
+    } else {
+      GlobalFree(block);
+    }
+  }
+  CloseClipboard();
+}
+
+LRESULT CALLBACK CopyHook(int code, WPARAM wp, LPARAM lp) {
+  const MSG* m = reinterpret_cast<const MSG*>(lp);
+  if (code == MSGF_DIALOGBOX && g_copying && m->message == WM_KEYDOWN && m->wParam == 'C' &&
+      (GetKeyState(VK_CONTROL) & 0x8000)) {
+    CopyBox(GetAncestor(m->hwnd, GA_ROOT), *g_copying);
+    return 1;
+  }
+  return CallNextHookEx(g_copyHook, code, wp, lp);
+}
+
 INT_PTR CALLBACK BoxProc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp) {
   auto* s = reinterpret_cast<BoxState*>(GetWindowLongPtrW(dialog, DWLP_USER));
   switch (msg) {
@@ -176,8 +215,16 @@ int LauncherBox(HWND owner, const std::wstring& text, const std::wstring& title,
   EmptyTemplate t = {};
   t.head.style = DS_MODALFRAME | DS_SETFOREGROUND | WS_POPUP | WS_CAPTION | WS_SYSMENU;
   t.head.dwExtendedStyle = (flags & MB_TOPMOST) ? WS_EX_TOPMOST : 0;
+  // Boxes nest (a box's owner can show another): the hook is the outer one's.
+  BoxState* outer = g_copying;
+  HHOOK outerHook = g_copyHook;
+  g_copying = &s;
+  g_copyHook = SetWindowsHookExW(WH_MSGFILTER, CopyHook, nullptr, GetCurrentThreadId());
   INT_PTR result =
       DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &t.head, owner, BoxProc, reinterpret_cast<LPARAM>(&s));
+  if (g_copyHook) UnhookWindowsHookEx(g_copyHook);
+  g_copyHook = outerHook;
+  g_copying = outer;
   DeleteObject(s.back);
   if (owned) DeleteObject(s.font);
   // Without a dialog (no memory for one) the system's box still answers.

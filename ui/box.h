@@ -11,5 +11,5 @@
 // MB_ICONQUESTION, MB_ICONINFORMATION; MB_DEFBUTTON1..3. Enter presses the
 // default button, Esc and the title bar's × answer Cancel (OK for a box with
 // only OK) and do nothing where the box has neither, a button's letter
-// presses it. Modal to `owner`.
+// presses it, Ctrl+C copies the box's texts. Modal to `owner`.
 int LauncherBox(HWND owner, const std::wstring& text, const std::wstring& title, UINT flags);
