@@ -7,7 +7,7 @@ find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 find_package(ZLIB REQUIRED)
 find_package(CURL REQUIRED)
 # The native digest backend for the pure files: OpenSSL's libcrypto.
-set(RP_NATIVE_SOURCES manifest/sha256_openssl.cpp)
+set(RP_NATIVE_SOURCES hash/sha256_openssl.cpp)
 add_library(rp_pure STATIC ${RP_PURE_SOURCES} ${RP_NATIVE_SOURCES})
 target_link_libraries(rp_pure PUBLIC OpenSSL::Crypto ZLIB::ZLIB)
 target_include_directories(rp_pure PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)

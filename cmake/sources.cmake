@@ -7,7 +7,7 @@ set(RP_PURE_SOURCES
   game/realmfile.cpp
   manifest/json_scan.cpp
   manifest/canonical.cpp
-  manifest/digest_text.cpp
+  hash/digest_text.cpp
   manifest/client_manifest.cpp
   manifest/signature.cpp
   manifest/progress.cpp
@@ -29,7 +29,7 @@ set(RP_WIN_SOURCES
   app/log.cpp
   app/messages.cpp
   config/serverlist_sources.cpp
-  manifest/sha256_cng.cpp
+  hash/sha256_cng.cpp
   manifest/progress_win.cpp
   manifest/install_paths_win.cpp
   manifest/fetch_manifest.cpp
@@ -39,7 +39,7 @@ set(RP_WIN_SOURCES
   net/reader.cpp
   download/transfer.cpp
   download/job.cpp
-  app/startup.cpp
+  start/startup.cpp
   config/settings.cpp
   game/gamedir_win.cpp
   game/housekeeping.cpp

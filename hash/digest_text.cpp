@@ -1,4 +1,4 @@
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 
 #include "net/ascii.h"
 
