@@ -26,6 +26,7 @@ set(RP_PURE_SOURCES
 
 # Thin Win32 layers around the pure files, and the program's own Win32 code.
 set(RP_WIN_SOURCES
+  app/data_folder.cpp
   app/log.cpp
   app/messages.cpp
   config/serverlist_sources.cpp
