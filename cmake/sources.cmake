@@ -47,6 +47,7 @@ set(RP_WIN_SOURCES
   game/launch.cpp
   net/text.cpp
   ui/font.cpp
+  ui/window_services.cpp
   ui/main_window.cpp
   ui/worker_messages.cpp
   ui/commands.cpp
