@@ -65,6 +65,10 @@ add_test(NAME literal_encodings
 # ...and reach Windows only through wide calls, whatever the system's code page.
 add_test(NAME wide_text_calls
          COMMAND ${CMAKE_COMMAND} -E env python3 ${CMAKE_SOURCE_DIR}/tools/check-text-calls.py ${CMAKE_SOURCE_DIR})
+# The includes keep the rooms' order (start/ on top, hashing at the bottom),
+# and ARCHITECTURE.md names only paths that exist.
+add_test(NAME include_plan
+         COMMAND ${CMAKE_COMMAND} -E env python3 ${CMAKE_SOURCE_DIR}/tools/check-includes.py ${CMAKE_SOURCE_DIR})
 
 # Every C++ source is formatted as .clang-format says (`tools/format` fixes it).
 find_program(RP_CLANG_FORMAT clang-format REQUIRED)
