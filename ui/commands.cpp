@@ -11,7 +11,7 @@
 #include "ui/ids.h"
 #include "ui/job_buttons.h"
 #include "ui/layout_win.h"
-#include "ui/main_window.h"
+#include "ui/window_services.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "ui/ids.h"
 #include "ui/job_buttons.h"
 #include "ui/layout.h"
-#include "ui/main_window.h"
 #include "ui/tray.h"
+#include "ui/window_services.h"
 
 namespace {
 
