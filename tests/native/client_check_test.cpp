@@ -38,14 +38,12 @@ TEST(ClientCheck, JudgesEachFileFromDiskAndRecord) {
       {"right size, wrong hash", {true, 4000000, true, false}, &finishedNew, true, FileState::Damaged},
       {"right size, not hashed", {true, 4000000, false, false}, nullptr, true, FileState::Damaged},
       {"shorter, no record", {true, 1000000, false, false}, nullptr, false, FileState::Damaged},
-      {"shorter, this version's partial download", {true, 1000000, false, false}, &partial, false,
-       FileState::Partial},
+      {"shorter, this version's partial download", {true, 1000000, false, false}, &partial, false, FileState::Partial},
       {"partial entry but longer", {true, 5000000, false, false}, &partial, false, FileState::Damaged},
       {"shorter, finished earlier version", {true, 3000000, false, false}, &finishedOld, false, FileState::Older},
       {"earlier version changed since", {true, 2999999, false, false}, &finishedOld, false, FileState::Damaged},
       {"earlier version never finished", {true, 3000000, false, false}, &partialOld, false, FileState::Damaged},
-      {"finished this version, now shorter", {true, 1000000, false, false}, &finishedNew, false,
-       FileState::Damaged},
+      {"finished this version, now shorter", {true, 1000000, false, false}, &finishedNew, false, FileState::Damaged},
       {"earlier version of the same size", {true, 4000000, true, false}, &finishedNew, true, FileState::Damaged},
   };
   for (const Row& r : rows) {
@@ -65,14 +63,10 @@ TEST(ClientCheck, ChoosesWhatToFetch) {
     std::uint64_t local, size;
     FetchWay way;
   } rows[] = {
-      {FileState::Fine, 5 * mib, 5 * mib, FetchWay::None},
-      {FileState::Partial, mib, 5 * mib, FetchWay::Resume},
-      {FileState::Missing, 0, 5 * mib, FetchWay::Whole},
-      {FileState::Damaged, 5 * mib, 5 * mib, FetchWay::Blocks},
-      {FileState::Older, 4 * mib, 5 * mib, FetchWay::Blocks},
-      {FileState::Older, 4 * mib, mib, FetchWay::Blocks},
-      {FileState::Older, 4 * mib, mib - 1, FetchWay::Whole},
-      {FileState::Damaged, 0, 5 * mib, FetchWay::Whole},
+      {FileState::Fine, 5 * mib, 5 * mib, FetchWay::None},    {FileState::Partial, mib, 5 * mib, FetchWay::Resume},
+      {FileState::Missing, 0, 5 * mib, FetchWay::Whole},      {FileState::Damaged, 5 * mib, 5 * mib, FetchWay::Blocks},
+      {FileState::Older, 4 * mib, 5 * mib, FetchWay::Blocks}, {FileState::Older, 4 * mib, mib, FetchWay::Blocks},
+      {FileState::Older, 4 * mib, mib - 1, FetchWay::Whole},  {FileState::Damaged, 0, 5 * mib, FetchWay::Whole},
       {FileState::Damaged, 100, 200, FetchWay::Whole},
   };
   for (const Row& r : rows)
@@ -84,14 +78,14 @@ TEST(ClientCheck, ObsoleteAreOnlyTheLaunchersFilesTheNewVersionDropped) {
   ProgressDocument record;
   record.product = "wow335-normal";
   record.manifest_id = "v1";
-  record.files["Data/patch-4.MPQ"] = Entry(kOld, 10, 10, true);       // dropped by v2
-  record.files["Data/patch-5.MPQ"] = Entry(kOld, 10, 4, false);       // never finished: not ours to judge
-  record.files["Data/common.MPQ"] = Entry(kOld, 10, 10, true);        // still listed
-  record.files["data\\PATCH-2.mpq."] = Entry(kOld, 10, 10, true);     // still listed, as Windows reads it
-  record.files["../outside.txt"] = Entry(kOld, 10, 10, true);         // never a path outside
+  record.files["Data/patch-4.MPQ"] = Entry(kOld, 10, 10, true);      // dropped by v2
+  record.files["Data/patch-5.MPQ"] = Entry(kOld, 10, 4, false);      // never finished: not ours to judge
+  record.files["Data/common.MPQ"] = Entry(kOld, 10, 10, true);       // still listed
+  record.files["data\\PATCH-2.mpq."] = Entry(kOld, 10, 10, true);    // still listed, as Windows reads it
+  record.files["../outside.txt"] = Entry(kOld, 10, 10, true);        // never a path outside
   record.files["Interface/AddOns/x.lua"] = Entry(kOld, 1, 1, true);  // recorded and dropped
-  std::vector<ManifestFile> v2 = {{"Data/common.MPQ", 20, kNew}, {"Data/patch-2.MPQ", 20, kNew},
-                                  {"Data/new.MPQ", 20, kNew}};
+  std::vector<ManifestFile> v2 = {
+      {"Data/common.MPQ", 20, kNew}, {"Data/patch-2.MPQ", 20, kNew}, {"Data/new.MPQ", 20, kNew}};
   EXPECT_EQ(ObsoleteFiles(record, v2), (std::vector<std::string>{"Data/patch-4.MPQ", "Interface/AddOns/x.lua"}));
   EXPECT_TRUE(ObsoleteFiles(ProgressDocument{}, v2).empty());
 }
