@@ -14,9 +14,9 @@ namespace {
 
 // One file into `temp` beside it: from its blocks when the way says so and
 // the mirror has the map, otherwise whole. False when cancelled or failed.
-bool MakeNewFile(HWND window, const ClientManifest& m, const CheckedFile& c, FetchWay way,
-                 const std::wstring& target, const std::wstring& temp, std::atomic<bool>* cancel, std::uint64_t base,
-                 std::uint64_t total, std::uint64_t* fetched) {
+bool MakeNewFile(HWND window, const ClientManifest& m, const CheckedFile& c, FetchWay way, const std::wstring& target,
+                 const std::wstring& temp, std::atomic<bool>* cancel, std::uint64_t base, std::uint64_t total,
+                 std::uint64_t* fetched) {
   const std::string url = BuildFileUrl(m.mirrors.front(), m.product, c.file.path);
   const std::string percent = Gbk(u8"正在修复客户端... %d%%");
   if (way == FetchWay::Blocks || (way == FetchWay::Resume && c.file.size >= kBlockMapMinFileSize)) {

@@ -61,8 +61,8 @@ struct CheckReport {
 
 // Hashes the file in one pass; false when cancelled. `matches` is false
 // when the file cannot be read to its end.
-bool HashMatches(const std::wstring& path, const ManifestFile& f, const std::atomic<bool>* cancel,
-                 CheckReport& report, bool* matches) {
+bool HashMatches(const std::wstring& path, const ManifestFile& f, const std::atomic<bool>* cancel, CheckReport& report,
+                 bool* matches) {
   *matches = false;
   std::unique_ptr<void, HandleCloser> file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -193,17 +193,19 @@ void RunVerify(const VerifyJob& job, ClientVerifyResult* result) {
   if (ClientCancel.load()) return;
   const Edition edition = EditionOfFolder(job.gameFolder, normal, hd);
   LogWrite("Check: %ls holds %s", job.gameFolder.c_str(),
-           edition == Edition::Normal ? "the normal client"
-           : edition == Edition::Hd   ? "the HD client"
+           edition == Edition::Normal    ? "the normal client"
+           : edition == Edition::Hd      ? "the HD client"
            : edition == Edition::Neither ? "neither client"
                                          : "a client of unclear edition");
   if (edition == Edition::Neither) {
-    result->errorText = Gbk(u8"游戏目录中没有找到客户端：它既不是怀旧客户端，也不是高清客户端。请先选择正确的游戏路径。");
+    result->errorText =
+        Gbk(u8"游戏目录中没有找到客户端：它既不是怀旧客户端，也不是高清客户端。请先选择正确的游戏路径。");
     return;
   }
   if (edition == Edition::Unclear) {
-    result->errorText = Gbk(u8"无法判断游戏目录中是怀旧客户端还是高清客户端（两者的区别文件都已损坏或缺失）。"
-                            u8"请重新下载客户端到原保存目录。");
+    result->errorText =
+        Gbk(u8"无法判断游戏目录中是怀旧客户端还是高清客户端（两者的区别文件都已损坏或缺失）。"
+            u8"请重新下载客户端到原保存目录。");
     return;
   }
   const ClientManifest& manifest = edition == Edition::Hd ? hd : normal;

@@ -69,8 +69,8 @@ bool RefusedForOtherEdition(HWND hwnd, PatchKind kind, const ClientManifest& own
   ClientManifest other;
   std::string error;
   if (!FetchClientManifest(kind == PatchKind::Hd ? "wow335-normal" : "wow335-hd", &other, &error)) return false;
-  const Edition edition = kind == PatchKind::Hd ? EditionOfFolder(gameFolder, other, own)
-                                                : EditionOfFolder(gameFolder, own, other);
+  const Edition edition =
+      kind == PatchKind::Hd ? EditionOfFolder(gameFolder, other, own) : EditionOfFolder(gameFolder, own, other);
   if (kind == PatchKind::Hd && edition == Edition::Normal) {
     ShowBox(hwnd,
             u8"游戏目录中是怀旧客户端，不能安装高清补丁：两者混用会使游戏无法运行。\n\n"
@@ -109,5 +109,6 @@ void OnVerifyDone(HWND hwnd, ClientVerifyResult* raw) {
   }
   if (ShowGbkBox(hwnd, ResultText(*result), Gbk(u8"校验客户端"), MB_YESNO | MB_ICONWARNING) != IDYES) return;
   if (GamePath[0] != L'\0' && !JobRunning(JobKind::Client) && !JobRunning(JobKind::PatchNormal) &&
-      !JobRunning(JobKind::PatchHd) && !IsGameRunning()) StartCheck(hwnd, true);
+      !JobRunning(JobKind::PatchHd) && !IsGameRunning())
+    StartCheck(hwnd, true);
 }

@@ -187,8 +187,7 @@ class KilledJobs(unittest.TestCase):
 
         def check_and_repair(L):
             L.command(1018)
-            box = L.wait_box(60)[0]
-            self.assertIn("是否立即修复？", box[1])
+            L.wait_for(lambda: "是否立即修复？" in "".join("|".join(b) for b in L.boxes()), 60, "the check's box")
             L.press("是")
 
         for m in MIRRORS:

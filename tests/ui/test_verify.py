@@ -50,6 +50,13 @@ class Verify(unittest.TestCase):
                 if os.path.exists(os.path.join(WWW, m, "wow335", product + ".json")):
                     os.remove(os.path.join(WWW, m, "wow335", product + ".json"))
 
+    def box_text(self, L):
+        """The box's title and its whole text: the probe gives each line of a
+        text of several lines apart."""
+        L.wait_box(60)
+        lines = ["|".join(b) for b in L.boxes()]
+        return lines[0].split("|")[0], "\n".join([lines[0].split("|", 1)[1]] + lines[1:])
+
     def local(self, rel):
         return os.path.join(self.game, *rel.split("/"))
 
@@ -61,13 +68,14 @@ class Verify(unittest.TestCase):
         write(self.local("WTF/Config.wtf"), b"SET x 1")
         L = self.launcher.start()
         L.command(1018)
-        box = L.wait_box(60)[0]
+        box = self.box_text(L)
         L.screenshot("verify-result")
         self.assertEqual(box[0], "校验客户端")
         self.assertTrue(box[1].startswith("怀旧客户端已检查 5 个文件：损坏 1 个，缺失 1 个，旧版本 0 个。"), box[1])
         self.assertIn("是否立即修复？", box[1])
         self.assertTrue(L.press("是"))
-        box = L.wait_box(60)[0]
+        L.wait_for(lambda: "已修复" in "".join("|".join(b) for b in L.boxes()), 60, "the repair's box")
+        box = self.box_text(L)
         L.screenshot("verify-repaired")
         self.assertEqual(box[0], "校验客户端")
         self.assertIn("已修复 2 个文件，移除过期文件 0 个，共下载 ", box[1])
