@@ -97,6 +97,15 @@ Edition DecideEdition(const std::vector<ManifestFile>& normal, const std::vector
   return nAll ? Edition::Normal : Edition::Hd;
 }
 
+std::uint64_t RepairRoomNeeded(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& files) {
+  std::uint64_t growth = 0, largest = 0;
+  for (const auto& [size, onDisk] : files) {
+    if (size > onDisk) growth += size - onDisk;
+    largest = std::max(largest, size);
+  }
+  return growth + largest;
+}
+
 void CountState(CheckCounts* c, FileState state, std::uint64_t size) {
   ++c->checked;
   switch (state) {

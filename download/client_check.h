@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "manifest/json_scan.h"
@@ -64,6 +65,13 @@ enum class Edition { Neither, Normal, Hd, Unclear };
 // adds files to the other). No candidate: Neither; no difference: Unclear.
 Edition DecideEdition(const std::vector<ManifestFile>& normal, const std::vector<ManifestFile>& hd,
                       const std::function<bool(const std::string&, std::uint64_t*)>& sizeOf);
+
+// The room a repair needs on the client's drive: each new file is made
+// beside the old one, which goes only once the new one is in place, so the
+// disk grows by what the files grow (a shrinking file frees its room only
+// after its rename) plus, at the peak, the largest new file. Per file:
+// {listed size, size on disk (0: none)} of the files that are not fine.
+std::uint64_t RepairRoomNeeded(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& files);
 
 // The counts a check ends with, for its box and the operator's tool.
 struct CheckCounts {

@@ -1,6 +1,11 @@
 #include "download/client_repair.h"
 
+#include <cstdio>
+#include <utility>
+#include <vector>
+
 #include "app/log.h"
+#include "download/pool.h"
 #include "app/messages.h"
 #include "install/delta.h"
 #include "install/transaction.h"
@@ -14,10 +19,10 @@ namespace {
 
 // One file into `temp` beside it: from its blocks when the way says so and
 // the mirror has the map, otherwise whole. False when cancelled or failed.
-bool MakeNewFile(HWND window, const ClientManifest& m, const CheckedFile& c, FetchWay way, const std::wstring& target,
-                 const std::wstring& temp, std::atomic<bool>* cancel, std::uint64_t base, std::uint64_t total,
-                 std::uint64_t* fetched) {
-  const std::string url = BuildFileUrl(m.mirrors.front(), m.product, c.file.path);
+bool MakeNewFile(HWND window, const ClientManifest& m, const std::string& mirror, const CheckedFile& c, FetchWay way,
+                 const std::wstring& target, const std::wstring& temp, std::atomic<bool>* cancel, std::uint64_t base,
+                 std::uint64_t total, std::uint64_t* fetched) {
+  const std::string url = BuildFileUrl(mirror, m.product, c.file.path);
   const std::string percent = Gbk(u8"正在修复客户端... %d%%");
   if (way == FetchWay::Blocks || (way == FetchWay::Resume && c.file.size >= kBlockMapMinFileSize)) {
     // A partial download of this version is a local copy like any other: its
@@ -26,7 +31,9 @@ bool MakeNewFile(HWND window, const ClientManifest& m, const CheckedFile& c, Fet
     d.window = window;
     d.local = target;
     d.temp = temp;
-    d.mapUrl = BuildBlockMapUrl(m.mirrors.front(), m.product, c.file.path);
+    // The map from the mirror the ranges come from: a mirror without maps
+    // answers 404, which only means the file comes whole.
+    d.mapUrl = BuildBlockMapUrl(mirror, m.product, c.file.path);
     d.fileUrl = url;
     d.entry = c.file;
     d.cancel = cancel;
@@ -105,8 +112,24 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
     return false;
   }
   std::uint64_t total = 0;
-  for (const CheckedFile& c : check.files)
-    if (c.state != FileState::Fine) total += c.file.size;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> room;
+  for (const CheckedFile& c : check.files) {
+    if (c.state == FileState::Fine) continue;
+    total += c.file.size;
+    room.emplace_back(c.file.size, c.localSize);
+  }
+  const std::uint64_t needed = RepairRoomNeeded(room);
+  std::uint64_t freeBytes = 0;
+  if (needed > 0 && FreeBytesAt(installDir, &freeBytes) && !RoomEnough(needed, freeBytes)) {
+    LogWrite("Not enough disk space to repair: need %llu bytes, %llu free in %ls",
+             static_cast<unsigned long long>(needed), static_cast<unsigned long long>(freeBytes), installDir.c_str());
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  Gbk(u8"磁盘空间不足：修复还需 %.2f GB，所在磁盘仅剩 %.2f GB。请先清理磁盘。").c_str(),
+                  needed / 1073741824.0, freeBytes / 1073741824.0);
+    *error = text;
+    return false;
+  }
   std::uint64_t base = 0;
   for (const CheckedFile& c : check.files) {
     const FetchWay way = ChooseFetch(c.state, c.localSize, c.file.size);
@@ -122,9 +145,15 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
       *error = Gbk(u8"磁盘写入失败: ") + GbkFromUtf8(c.file.path);
       return false;
     }
-    std::uint64_t fetched = 0;
-    const bool made = MakeNewFile(window, manifest, c, way, target, temp, cancel, base, total, &fetched);
-    out->fetchedBytes += fetched;
+    // Each mirror in turn until one delivers the file.
+    bool made = false;
+    for (const std::string& mirror : manifest.mirrors) {
+      std::uint64_t fetched = 0;
+      made = MakeNewFile(window, manifest, mirror, c, way, target, temp, cancel, base, total, &fetched);
+      out->fetchedBytes += fetched;
+      if (made || cancel->load()) break;
+      LogWrite("Repair: %s failed from %s", c.file.path.c_str(), mirror.c_str());
+    }
     if (!made || cancel->load()) {
       std::wstring ignored;
       RecoverJournal(JournalPathOf(JournalKind::Patch), &ignored);  // the new file only
@@ -136,7 +165,7 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
       *error = LockedFileText(out->stuck.empty() ? target : out->stuck);
       return false;
     }
-    LogWrite("Repair: %s replaced, %llu bytes fetched", c.file.path.c_str(), static_cast<unsigned long long>(fetched));
+    LogWrite("Repair: %s replaced", c.file.path.c_str());
     ++out->repaired;
     base += c.file.size;
   }

@@ -148,6 +148,21 @@ TEST(ClientCheck, DecidesTheEditionOfAFolder) {
   }
 }
 
+TEST(ClientCheck, RoomForARepair) {
+  struct Row {
+    const char* what;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> files;
+    std::uint64_t needed;
+  } rows[] = {
+      {"nothing to repair", {}, 0},
+      {"one damaged file of the same size", {{1000, 1000}}, 1000},
+      {"a missing file", {{1000, 0}}, 2000},
+      {"a file that grows, a new one", {{1000, 600}, {300, 0}}, 400 + 300 + 1000},
+      {"a file that shrinks frees nothing before its rename", {{500, 900}, {100, 100}}, 500},
+  };
+  for (const Row& r : rows) EXPECT_EQ(RepairRoomNeeded(r.files), r.needed) << r.what;
+}
+
 TEST(ClientCheck, CountsWhatACheckFound) {
   CheckCounts c;
   CountState(&c, FileState::Fine, 10);

@@ -85,6 +85,9 @@ grep -q '^  damaged: Data/zhCN/locale.MPQ' "$work/out" || fail "the damaged arch
 grep -q '^  older: Data/common.MPQ' "$work/out" || fail "the older archive is named"
 cmp -s "$v1/Data/common.MPQ" "$client/Data/common.MPQ" || fail "verify changed a file"
 
+# The new archive is missing on the manifest's first mirror: the next one
+# gives it.
+rm "$www/m1/wow335/$product/files/Data/new.MPQ"
 fetch --repair $product "$winsave"
 [ $rc = 0 ] || fail "repair: exit $rc"
 grep -q '^after repair: 5 files checked, 5 fine' "$work/out" || fail "repair's second check"
