@@ -40,6 +40,16 @@ def log_text():
         return ""
 
 
+def unpublish(product):
+    """Takes a client off the mirrors: a normal client left there would tell
+    the patch buttons of later tests which edition their folder holds."""
+    for m in ("m1", "m2", "m3"):
+        shutil.rmtree(os.path.join(WWW, m, "wow335", product), ignore_errors=True)
+        doc = os.path.join(WWW, m, "wow335", product + ".json")
+        if os.path.exists(doc):
+            os.remove(doc)
+
+
 class KilledJobs(unittest.TestCase):
     def setUp(self):
         reset_state()
@@ -167,6 +177,7 @@ class KilledJobs(unittest.TestCase):
 
     def test_client_repair_killed_during_download_and_commit(self):
         new5, new6 = blob(300000, 5), blob(600000, 6)
+        self.addCleanup(unpublish, "wow335-normal")
         for product, root, six in (("wow335-normal", "Wow3.3.5a", new6), ("wow335-hd", "[HD]Wow3.3.5a", blob(7, 7))):
             src = os.path.join(self.work, product)
             write(os.path.join(src, "Wow.exe"), read(os.path.join(BUILD, "rp_helper_game.exe")))
