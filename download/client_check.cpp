@@ -6,7 +6,7 @@
 
 #include "manifest/blockmap.h"
 #include "manifest/install_paths.h"
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 
 bool NeedsHash(const ManifestFile& f, const LocalFile& local) { return local.exists && local.size == f.size; }
 

@@ -11,7 +11,7 @@
 #include "install/transaction.h"
 #include "manifest/blockmap.h"
 #include "manifest/install_paths.h"
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 #include "net/download.h"
 #include "net/text.h"
 

@@ -10,8 +10,8 @@
 #include "download/pool.h"
 #include "manifest/fetch_manifest.h"
 #include "manifest/install_paths.h"
-#include "manifest/sha256.h"
-#include "manifest/sha256_stream.h"
+#include "hash/sha256.h"
+#include "hash/sha256_stream.h"
 #include "net/text.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "ui/commands.h"
 #include "ui/ids.h"
 #include "ui/job_buttons.h"
-#include "ui/main_window.h"
+#include "ui/window_services.h"
 
 namespace {
 
