@@ -23,10 +23,13 @@ void RunClient(const ClientJob& job) {
   if (!ClientCancel.load()) {
     if (FetchClientManifest(job.manifestName, &manifest, &error)) {
       // A folder that holds an older client is updated file by file, by
-      // blocks, instead of downloaded again.
+      // blocks, instead of downloaded again. The update commits under the
+      // patch journal, which a running patch update is writing: meanwhile
+      // the client is downloaded as before.
       RepairOutcome updated;
+      const bool patching = PatchNormalBusy.load() || PatchHdBusy.load();
       if (!ClientCancel.load())
-        succeeded = HoldsOlderClient(manifest, folder)
+        succeeded = !patching && HoldsOlderClient(manifest, folder)
                         ? UpdateOlderClient(job.window, manifest, folder, &ClientCancel, &updated, &error)
                         : RunClientDownload(job.window, manifest, folder, &ClientCancel, &error);
     } else if (!ClientCancel.load()) {
