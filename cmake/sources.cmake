@@ -27,6 +27,8 @@ set(RP_PURE_SOURCES
 # Thin Win32 layers around the pure files, and the program's own Win32 code.
 set(RP_WIN_SOURCES
   app/log.cpp
+  app/system_dlls_win.cpp
+  app/crash_win.cpp
   app/messages.cpp
   config/serverlist_sources.cpp
   manifest/sha256_cng.cpp
