@@ -30,6 +30,7 @@ Gdiplus::Image* BackgroundImage = nullptr;
 ITaskbarList3* Taskbar = nullptr;
 std::atomic<HWND> HoverControl{nullptr};
 std::atomic<float> PulsePhase{0.0f};
+std::atomic<float> PlatePhase{0.0f};
 BackgroundCacheData BackgroundCache;
 
 namespace {
