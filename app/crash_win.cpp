@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/data_folder.h"
 #include "app/log.h"
 #include "app/system_dlls.h"
 

@@ -4,8 +4,8 @@
 #include <clocale>
 
 #include "app/crash.h"
-#include "app/startup.h"
 #include "app/system_dlls.h"
+#include "start/startup.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   KeepDllSearchToSystem();

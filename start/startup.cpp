@@ -1,4 +1,4 @@
-#include "app/startup.h"
+#include "start/startup.h"
 
 #include <commctrl.h>
 #include <objbase.h>
@@ -20,6 +20,7 @@
 #include "ui/splash.h"
 #include "ui/tray.h"
 #include "ui/ui_state.h"
+#include "ui/window_services.h"
 
 int UiScalePercent = 100;
 int MainWindowWidth = 840, MainWindowHeight = 500;
