@@ -70,6 +70,7 @@ rp_set_load_config(RealmPorter)
 add_executable(realmporter-fetch tools/realmporter-fetch.cpp)
 target_link_libraries(realmporter-fetch PRIVATE rp_core)
 target_link_options(realmporter-fetch PRIVATE -municode)
+rp_set_load_config(realmporter-fetch)
 
 # The launcher and realmporter-fetch built with the test key
 # (tests/data/keys/test.pub), whatever REALMPORTER_OPERATOR_KEY says, for the

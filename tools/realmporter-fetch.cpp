@@ -22,6 +22,7 @@
 
 #include "app/log.h"
 #include "app/messages.h"
+#include "app/system_dlls.h"
 #include "download/job.h"
 #include "manifest/fetch_manifest.h"
 #include "net/text.h"
@@ -79,6 +80,7 @@ struct Outcome {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  KeepDllSearchToSystem();
   std::setlocale(LC_CTYPE, "");
   if (argc != 3) {
     std::fputs(

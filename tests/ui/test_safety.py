@@ -122,7 +122,10 @@ class CrashReports(unittest.TestCase):
         for day in range(1, 7):
             for ext in (".dmp", ".log"):
                 write(os.path.join(self.crash, "crash-200001%02d-000000%s" % (day, ext)), b"old")
+        log_path = os.path.join(local_appdata(), "RealmPorter", "launcher.log")
         for where in ("thread", "main"):
+            before = "[2000-01-01 00:00:00] a line before the crash on the %s thread\n" % where
+            write(log_path, before.encode(), "ab")
             self.crash_on_purpose(where)
             dumps = sorted(glob.glob(os.path.join(self.crash, "crash-*.dmp")))
             self.assertEqual(len(dumps), 5)
@@ -136,13 +139,12 @@ class CrashReports(unittest.TestCase):
             self.assertTrue(any(m.lower().endswith("realmporter.exe") for m in modules), modules)
             with open(newest[:-4] + ".log", encoding="gbk", errors="replace") as f:
                 tail = f.read()
-            with open(os.path.join(local_appdata(), "RealmPorter", "launcher.log"), encoding="gbk",
-                      errors="replace") as f:
+            with open(log_path, encoding="gbk", errors="replace") as f:
                 log = f.read()
             self.assertIn("report written to", log)
             self.assertIn(os.path.basename(newest), log)
             # The log's lines up to the crash are in the report.
-            self.assertIn(log.strip().splitlines()[-2][22:], tail)
+            self.assertIn(before, tail)
 
             self.launcher.start()
             self.launcher.wait_box()
