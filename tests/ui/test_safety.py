@@ -30,6 +30,35 @@ def dll_names(exe):
     return names
 
 
+# Windows 7's known DLLs among the launcher's imports (the loader takes them
+# from System32 only), and comctl32, which the manifest takes from the
+# side-by-side store.
+KNOWN_OR_SXS = {"advapi32.dll", "comdlg32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll",
+                "shell32.dll", "shlwapi.dll", "user32.dll", "wininet.dll", "comctl32.dll"}
+
+
+def static_imports(exe):
+    out = run(["i686-w64-mingw32-objdump", "-p", exe], check=True).stdout.decode()
+    return {line.split()[-1].lower() for line in out.splitlines() if "DLL Name:" in line}
+
+
+def dependent_load_flags(exe):
+    """The DependentLoadFlags of the image's load configuration, or None."""
+    with open(exe, "rb") as f:
+        data = f.read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    opt = pe + 24
+    rva, size = struct.unpack_from("<II", data, opt + 96 + 8 * 10)
+    if not rva or size < 56:
+        return None
+    table = opt + struct.unpack_from("<H", data, pe + 20)[0]
+    for i in range(struct.unpack_from("<H", data, pe + 6)[0]):
+        vsize, vaddr, rawsize, rawptr = struct.unpack_from("<IIII", data, table + 40 * i + 8)
+        if vaddr <= rva < vaddr + max(vsize, rawsize):
+            return struct.unpack_from("<H", data, rawptr + rva - vaddr + 54)[0]
+    return None
+
+
 class PlantedDlls(unittest.TestCase):
     def setUp(self):
         reset_state()
@@ -44,6 +73,10 @@ class PlantedDlls(unittest.TestCase):
         self.launcher.stop()
         os.chdir(self.cwd)
         launcher.EXE = os.environ.get("RP_EXE", os.path.join(BUILD, "RealmPorter.exe"))
+
+    def test_the_exe_imports_only_known_dlls_and_asks_for_system32(self):
+        self.assertEqual(static_imports(launcher.EXE) - KNOWN_OR_SXS, set())
+        self.assertEqual(dependent_load_flags(launcher.EXE), 0x800)  # LOAD_LIBRARY_SEARCH_SYSTEM32
 
     def test_no_planted_dll_runs(self):
         exe = os.path.join(self.folder, "RealmPorter.exe")
