@@ -22,6 +22,7 @@ set(RP_PURE_SOURCES
   download/save_folder.cpp
   manifest/blockmap.cpp
   manifest/block_match.cpp
+  manifest/sha256_x86.cpp
 )
 
 # Thin Win32 layers around the pure files, and the program's own Win32 code.

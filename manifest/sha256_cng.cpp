@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -11,16 +12,25 @@
 namespace {
 
 constexpr size_t kFileBlock = 1048576;
+std::atomic<bool> g_platformOnly{false};
 
 }  // namespace
 
+void Sha256UsePlatformOnly(bool only) { g_platformOnly = only; }
+
 // One provider, one hash object and one hash per stream, all released on
-// every path, so any number of threads may hash at once.
+// every path, so any number of threads may hash at once. A stream on the
+// processor's instructions holds no handle at all.
 Sha256Stream::Sha256Stream() { Open(); }
 Sha256Stream::~Sha256Stream() { Close(); }
 
 void Sha256Stream::Open() {
   failed_ = false;
+  onX86_ = !g_platformOnly && Sha256X86Available();
+  if (onX86_) {
+    Sha256X86Init(&x86_);
+    return;
+  }
   if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&alg_, L"SHA256", nullptr, 0))) {
     alg_ = nullptr;
     return;
@@ -47,6 +57,10 @@ void Sha256Stream::Reset() {
 
 void Sha256Stream::Update(const void* data, size_t n) {
   if (!ok()) return;
+  if (onX86_) {
+    Sha256X86Update(&x86_, data, n);
+    return;
+  }
   // BCryptHashData takes a 32-bit length: larger pieces go in parts.
   const UCHAR* p = static_cast<const UCHAR*>(data);
   while (n > 0 && !failed_) {
@@ -83,7 +97,10 @@ bool Sha256Stream::FeedFile(const std::wstring& path, std::uint64_t limit, std::
 bool Sha256Stream::Finish(std::string* out) {
   if (!ok()) return false;
   UCHAR digest[32];
-  if (!BCRYPT_SUCCESS(BCryptFinishHash(hash_, digest, sizeof digest, 0))) return false;
+  if (onX86_)
+    Sha256X86Finish(&x86_, digest);
+  else if (!BCRYPT_SUCCESS(BCryptFinishHash(hash_, digest, sizeof digest, 0)))
+    return false;
   failed_ = true;  // a finished hash takes no more data
   char hex[65];
   for (int i = 0; i < 32; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
