@@ -23,6 +23,7 @@ set(RP_PURE_SOURCES
   manifest/blockmap.cpp
   manifest/block_match.cpp
   manifest/sha256_x86.cpp
+  net/throttle.cpp
 )
 
 # Thin Win32 layers around the pure files, and the program's own Win32 code.
@@ -38,6 +39,7 @@ set(RP_WIN_SOURCES
   net/http.cpp
   net/download.cpp
   net/reader.cpp
+  net/throttle_win.cpp
   download/transfer.cpp
   download/job.cpp
   app/startup.cpp
