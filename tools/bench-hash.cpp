@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "manifest/sha256.h"
-#include "manifest/sha256_stream.h"
+#include "hash/sha256.h"
+#include "hash/sha256_stream.h"
 
 namespace {
 

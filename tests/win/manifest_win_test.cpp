@@ -11,9 +11,9 @@
 #include "manifest/fetch_manifest.h"
 #include "manifest/install_paths.h"
 #include "manifest/progress.h"
-#include "manifest/sha256.h"
-#include "manifest/sha256_stream.h"
-#include "manifest/sha256_x86.h"
+#include "hash/sha256.h"
+#include "hash/sha256_stream.h"
+#include "hash/sha256_x86.h"
 #include "support.h"
 
 using namespace testing_support;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "manifest/sha256_x86.h"
+#include "hash/sha256_x86.h"
 
 // For the tests and the benchmark: streams made after this call hash through
 // CNG even where the processor's own SHA-256 would be used.

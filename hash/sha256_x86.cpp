@@ -1,4 +1,4 @@
-#include "manifest/sha256_x86.h"
+#include "hash/sha256_x86.h"
 
 #include <cpuid.h>
 #include <immintrin.h>
