@@ -76,21 +76,23 @@ bool Sha256Stream::UpdateFromFile(const std::wstring& path, std::uint64_t bytes)
   return FeedFile(path, bytes, &fed) && fed == bytes && ok();
 }
 
-// Through one 1 MiB buffer.
+// Through one 1 MiB buffer, by ReadFile: under Wine msvcrt's fread was slower
+// (a verify of 2 GiB from the page cache: 511 against 640 MiB/s).
 bool Sha256Stream::FeedFile(const std::wstring& path, std::uint64_t limit, std::uint64_t* fed) {
   *fed = 0;
-  FILE* f = _wfopen(path.c_str(), L"rb");
-  if (!f) return false;
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
   std::unique_ptr<char[]> buf(new (std::nothrow) char[kFileBlock]);
-  size_t n = 0;
-  while (buf && *fed < limit &&
-         (n = std::fread(buf.get(), 1, limit - *fed < kFileBlock ? static_cast<size_t>(limit - *fed) : kFileBlock, f)) >
-             0) {
-    Update(buf.get(), n);
-    *fed += n;
+  bool read = buf != nullptr;
+  while (read && *fed < limit) {
+    DWORD want = limit - *fed < kFileBlock ? static_cast<DWORD>(limit - *fed) : static_cast<DWORD>(kFileBlock), got = 0;
+    read = ReadFile(f, buf.get(), want, &got, nullptr) != 0;
+    if (!read || got == 0) break;
+    Update(buf.get(), got);
+    *fed += got;
   }
-  bool read = buf && !std::ferror(f);
-  std::fclose(f);
+  CloseHandle(f);
   return read;
 }
 
