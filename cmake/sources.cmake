@@ -23,6 +23,8 @@ set(RP_PURE_SOURCES
   download/client_check.cpp
   manifest/blockmap.cpp
   manifest/block_match.cpp
+  hash/sha256_x86.cpp
+  net/throttle.cpp
 )
 
 # Thin Win32 layers around the pure files, and the program's own Win32 code.
@@ -41,6 +43,7 @@ set(RP_WIN_SOURCES
   net/http.cpp
   net/download.cpp
   net/reader.cpp
+  net/throttle_win.cpp
   download/transfer.cpp
   download/job.cpp
   start/startup.cpp

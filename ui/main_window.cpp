@@ -11,6 +11,7 @@
 #include "config/serverlist.h"
 #include "config/settings.h"
 #include "net/text.h"
+#include "net/throttle.h"
 #include "res/resource_ids.h"
 #include "ui/commands.h"
 #include "ui/ids.h"
@@ -40,6 +41,8 @@ void CreateControls(HWND hwnd) {
     LoadGamePath();
     if (GamePath[0]) SetWindowTextW(pathBox, GamePath);
   }
+  // The player's cap from the tray menu holds from the first download on.
+  SetDownloadCap(static_cast<std::uint64_t>(ReadSpeedLimit()) * 1024);
   Child(hwnd, 0, L"BUTTON", UiText(u8"浏览游戏..."), button, L.browse, kIdBrowse);
   Child(hwnd, 0, L"STATIC", UiText(u8"选择服务器："), 0, L.serverLabel, 0);
   HWND list = Child(hwnd, 0, L"COMBOBOX", L"", CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL,
