@@ -1,5 +1,7 @@
 #include "net/reader.h"
 
+#include "net/throttle.h"
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -90,15 +92,29 @@ void ReaderLoop(std::shared_ptr<ReaderState> s) {
     if (s->abandoned) break;
     char* buf = s->buf[next].data();
     lock.unlock();
+    // Under the speed cap a read asks for no more than it may have, so the
+    // server is held back by the connection's own flow control.
+    DWORD want = s->blockSize;
+    const bool capped = DownloadCap() != 0;
+    if (capped) {
+      want = static_cast<DWORD>(WaitForDownloadAllowance(want, [&] {
+        std::lock_guard<std::mutex> stopLock(s->m);
+        return s->abandoned;
+      }));
+      if (want == 0) {
+        lock.lock();
+        break;
+      }
+    }
     // A read returns only once it has filled what it asked for: a block of
     // 1 MiB from a mirror at 1 MB/s arrived as one lump a second. The block
     // is read in pieces, each counted as it arrives.
     DWORD got = 0, error = 0;
     BOOL ok = TRUE;
-    while (got < s->blockSize) {
+    while (got < want) {
       DWORD piece = 0;
-      const DWORD want = s->blockSize - got < kPiece ? s->blockSize - got : kPiece;
-      if (!InternetReadFile(s->url.request.get(), buf + got, want, &piece)) {
+      const DWORD ask = want - got < kPiece ? want - got : kPiece;
+      if (!InternetReadFile(s->url.request.get(), buf + got, ask, &piece)) {
         // Bytes already in the block are handed over; the next read meets
         // the failure again.
         if (got == 0) {
@@ -113,6 +129,7 @@ void ReaderLoop(std::shared_ptr<ReaderState> s) {
       if (s->abandoned) break;
       if (s->received) s->received->fetch_add(piece);
     }
+    if (capped && got < want) ReturnDownloadAllowance(want - got);
     lock.lock();
     s->filled = next;
     s->got = got;
