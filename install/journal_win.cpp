@@ -190,7 +190,8 @@ Outcome RecoverOne(const std::wstring& path, const std::wstring& gameFolder, std
   }
   const std::wstring folder = JournalFolder(j);
   const std::wstring id = folder.empty() ? L"" : FolderIdentity(folder);
-  if (!folder.empty() && (!Exists(folder) || (!j.folderId.empty() && id != j.folderId))) {
+  // An identity that cannot be read is no proof of another folder.
+  if (!folder.empty() && (!Exists(folder) || (!j.folderId.empty() && !id.empty() && id != j.folderId))) {
     if (j.folderId.empty() || gameFolder.empty() || FolderIdentity(gameFolder) != j.folderId) {
       LogWrite("Recovery: the folder of %ls is not there: %ls", path.c_str(), folder.c_str());
       return Outcome::FolderGone;

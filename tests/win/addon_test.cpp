@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <psapi.h>
+#include <sddl.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -454,6 +455,39 @@ TEST(Addon, AnArchivesLeftoverOutlivesTheNextArchivesJournal) {
   EXPECT_TRUE(RecoverJournal(journal, &stuck));
   EXPECT_FALSE(Exists(zhcn + L"\\patch-zhCN-5.MPQ.bak"));
   EXPECT_FALSE(Exists(journal));
+}
+
+// A second launcher that may not open the single-instance mutex (an
+// elevated first instance holds it) is a second launcher all the same: it
+// ends at once, leaving the journals the first one may be writing alone.
+TEST(Addon, ALauncherThatMayNotOpenTheMutexLeavesTheJournalsAlone) {
+  ScratchDir dir(L"addon-mutex");
+  const std::wstring game = dir / L"game", journal = JournalPathOf(JournalKind::Addon);
+  ASSERT_TRUE(WriteJournal(journal, HalfCommitted(game)));
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1, &sd, nullptr));
+  SECURITY_ATTRIBUTES sa = {sizeof sa, sd, FALSE};
+  HANDLE held = CreateMutexW(&sa, TRUE, L"Global\\QzRealmPorter_Mutex");
+  LocalFree(sd);
+  ASSERT_NE(held, nullptr);
+  STARTUPINFOW si = {sizeof si};
+  PROCESS_INFORMATION pi = {};
+  std::wstring command = L"\"" + HelperExe(L"RealmPorter.exe") + L"\"";
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  const DWORD waited = WaitForSingleObject(pi.hProcess, 60000);
+  if (waited != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  CloseHandle(held);
+  EXPECT_EQ(waited, WAIT_OBJECT_0);
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(Exists(journal));
+  EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Config.wtf"), "new");
+  std::wstring stuck;
+  EXPECT_TRUE(RecoverJournal(journal, &stuck));
+  EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Config.wtf"), "old");
 }
 
 }  // namespace
