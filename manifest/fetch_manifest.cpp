@@ -4,7 +4,7 @@
 #include "endpoints.h"
 #include "manifest/canonical.h"
 #include "manifest/json_scan.h"
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 #include "manifest/signature_win.h"
 #include "net/http.h"
 #include "net/text.h"
