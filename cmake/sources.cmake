@@ -20,8 +20,11 @@ set(RP_PURE_SOURCES
   install/zip_reader.cpp
   install/journal.cpp
   download/save_folder.cpp
+  download/client_check.cpp
   manifest/blockmap.cpp
   manifest/block_match.cpp
+  hash/sha256_x86.cpp
+  net/throttle.cpp
 )
 
 # Thin Win32 layers around the pure files, and the program's own Win32 code.
@@ -38,6 +41,7 @@ set(RP_WIN_SOURCES
   net/http.cpp
   net/download.cpp
   net/reader.cpp
+  net/throttle_win.cpp
   download/transfer.cpp
   download/job.cpp
   start/startup.cpp
@@ -55,6 +59,7 @@ set(RP_WIN_SOURCES
   ui/patch_command.cpp
   ui/addon_command.cpp
   ui/client_command.cpp
+  ui/verify_command.cpp
   ui/tray.cpp
   ui/paint.cpp
   ui/splash.cpp
@@ -64,5 +69,7 @@ set(RP_WIN_SOURCES
   install/zip_extract.cpp
   install/journal_win.cpp
   download/client_download.cpp
+  download/client_verify.cpp
+  download/client_repair.cpp
   install/delta.cpp
 )

@@ -178,6 +178,13 @@ bool ReadJournal(const std::wstring& path, Journal* j) {
   return ParseJournal(Utf8ToWide(text), j);
 }
 
+// A folder as the journal names it: without a trailing backslash (but for
+// a drive's root), so that the paths below it start with it and a '\\'.
+std::wstring JournalFolderName(std::wstring folder) {
+  while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  return folder;
+}
+
 enum class Outcome { Clear, Stuck, FolderGone };
 
 // One journal: finished (and removed), left for later (a file held), or not
@@ -197,7 +204,7 @@ Outcome RecoverOne(const std::wstring& path, const std::wstring& gameFolder, std
       return Outcome::FolderGone;
     }
     LogWrite("Recovery: the game folder was moved: %ls -> %ls", folder.c_str(), gameFolder.c_str());
-    j = RebaseJournal(j, folder, gameFolder);
+    j = RebaseJournal(j, folder, JournalFolderName(gameFolder));
   }
   const Recovery what = RecoveryFor(j.state);
   LogWrite("Recovery: %s %ls",
@@ -347,7 +354,7 @@ void RecoverInterruptedJobs() {
 bool StageArchive(const std::wstring& folder, const std::wstring& temp) {
   const std::wstring path = JournalPathOf(JournalKind::Patch);
   Journal j;
-  j.folder = folder;
+  j.folder = JournalFolderName(folder);
   j.folderId = FolderIdentity(folder);
   j.remove = {temp};
   // The .bak of the archive before, when it could not be removed yet.
@@ -362,7 +369,7 @@ bool CommitArchive(const std::wstring& folder, const std::wstring& temp, const s
   // working archive: that one is `archive` itself.
   if (Exists(archive)) RemoveLeftover(backup);
   Journal j;
-  j.folder = folder;
+  j.folder = JournalFolderName(folder);
   j.folderId = FolderIdentity(folder);
   j.remove = {temp, backup};
   j.steps.push_back({Exists(archive), temp, archive, backup});

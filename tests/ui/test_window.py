@@ -6,7 +6,7 @@ import subprocess
 import time
 import unittest
 
-from launcher import (BUILD, SITE, WWW, Launcher, control, local_appdata, pixel, probe, reg_set, reg_delete_key,
+from launcher import (BUILD, SITE, WWW, Launcher, control, local_appdata, pixel, probe, reg_query, reg_set, reg_delete_key,
                       reset_state, run, win_path, write)
 
 SERVERS = ("远程·一服|rptest://register/one|10.0.0.1:3724|10.0.0.1:3725|第一服的介绍\n"
@@ -20,12 +20,14 @@ LAYOUT_100 = {  # id: (x, y, w, h)
     1011: (36, 196, 181, 40), 1003: (231, 196, 181, 40), 1016: (426, 196, 181, 40), 1017: (621, 196, 181, 40),
     1015: (36, 272, 181, 40), 1007: (231, 272, 181, 40), 1004: (426, 272, 181, 40), 1008: (621, 272, 181, 40),
     1014: (784, 4, 22, 22), 1012: (810, 4, 22, 22), 1005: (36, 348, 768, 36), 1006: (36, 424, 768, 18),
+    1018: (621, 452, 181, 36),
 }
 
 
 BUTTONS = {
     1002: "浏览游戏...", 1011: "注册账号", 1003: "开始游戏", 1016: "安装大脚插件", 1017: "安装魔盒插件",
     1015: "下载怀旧客户端", 1007: "下载高清客户端", 1004: "下载怀旧补丁", 1008: "下载高清补丁", 1014: "\u2014", 1012: "\u00d7",
+    1018: "校验客户端",
 }
 
 
@@ -120,6 +122,11 @@ class Window(unittest.TestCase):
         L.wait_for(lambda: "visible=1" in probe("state")[1], 10, "shown from the tray")
         L.open_tray_menu()
         L.screenshot("window-tray-menu")
+        # The first cap below 不限速 is remembered in the launcher's key.
+        for key in ("Down", "Down", "Down", "Return"):
+            run(["xdotool", "key", key])
+        L.wait_for(lambda: "0x200" in reg_query("HKCU\\Software\\RealmPorter", "SpeedLimit"), 20, "the cap saved")
+        L.open_tray_menu()
         run(["xdotool", "key", "Up"])
         run(["xdotool", "key", "Return"])
         L.proc.wait(timeout=40)
