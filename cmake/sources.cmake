@@ -31,6 +31,8 @@ set(RP_PURE_SOURCES
 set(RP_WIN_SOURCES
   app/data_folder.cpp
   app/log.cpp
+  app/system_dlls_win.cpp
+  app/crash_win.cpp
   app/messages.cpp
   config/serverlist_sources.cpp
   hash/sha256_cng.cpp

@@ -33,6 +33,7 @@
 
 #include "app/log.h"
 #include "app/messages.h"
+#include "app/system_dlls.h"
 #include "download/client_repair.h"
 #include "download/client_verify.h"
 #include "download/job.h"
@@ -164,6 +165,7 @@ void RunCheckMode(HWND window, const ClientManifest& manifest, const std::wstrin
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  KeepDllSearchToSystem();
   std::setlocale(LC_CTYPE, "");
   if (argc >= 3 && std::wcscmp(argv[1], L"--limit") == 0) {
     const long kib = std::wcstol(argv[2], nullptr, 10);

@@ -91,10 +91,15 @@ void OnTimer(HWND hwnd, WPARAM id) {
   if (id != kPulseTimer) return;
   if (IsIconic(hwnd) || !IsWindowVisible(hwnd) || GetForegroundWindow() != hwnd) return;
   double t = static_cast<double>(GetTickCount());
-  PulsePhase.store(static_cast<float>((std::sin(t * 0.0006) + 1.0) * 0.5));
+  float phase = static_cast<float>((std::sin(t * 0.0006) + 1.0) * 0.5);
+  PulsePhase.store(phase);
+  // A plate's look changes only when its alpha steps: between steps it keeps
+  // the look of the step's first frame and is not painted again.
+  bool platesChange = PulseStep(phase) != PulseStep(PlatePhase.load());
+  if (platesChange) PlatePhase.store(phase);
   for (int id2 : {kIdStartGame, kIdBrowse, kIdRegister, kIdClientNormal, kIdClientHd, kIdPatchNormal, kIdPatchHd,
                   kIdAddonA, kIdAddonB, kIdVerify, kIdMinimize, kIdClose, kIdServerList, kIdProgress})
-    if (HWND c = GetDlgItem(hwnd, id2)) InvalidateRect(c, nullptr, FALSE);
+    if (HWND c = GetDlgItem(hwnd, id2); c && (platesChange || id2 == kIdProgress)) InvalidateRect(c, nullptr, FALSE);
 }
 
 void OnPaint(HWND hwnd) {
