@@ -1,7 +1,6 @@
 #include "app/log.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -34,11 +33,9 @@ std::string FormatV(const char* format, va_list args) {
 
 void LogWrite(const char* format, ...) {
   try {
-    char appData[MAX_PATH] = {};
-    if (!SHGetSpecialFolderPathA(nullptr, appData, CSIDL_LOCAL_APPDATA, FALSE)) return;
-    char logPath[MAX_PATH];
-    int n = std::snprintf(logPath, sizeof logPath, "%s\\RealmPorter\\launcher.log", appData);
-    if (n < 0 || n >= static_cast<int>(sizeof logPath)) return;
+    const std::wstring dir = LauncherDataFolderPath();
+    if (dir.empty()) return;
+    const std::wstring logPath = dir + L"\\launcher.log";
 
     va_list args;
     va_start(args, format);
@@ -55,27 +52,18 @@ void LogWrite(const char* format, ...) {
 
     std::lock_guard<std::mutex> lock(g_logMutex);
     struct _stati64 info;
-    if (_stati64(logPath, &info) == 0 && static_cast<std::uint64_t>(info.st_size) >= kLogRotateBytes) {
-      char oldPath[MAX_PATH + 8];
-      std::snprintf(oldPath, sizeof oldPath, "%s.old", logPath);
-      std::remove(oldPath);
-      std::rename(logPath, oldPath);
+    if (_wstati64(logPath.c_str(), &info) == 0 && static_cast<std::uint64_t>(info.st_size) >= kLogRotateBytes) {
+      const std::wstring oldPath = logPath + L".old";
+      _wremove(oldPath.c_str());
+      _wrename(logPath.c_str(), oldPath.c_str());
     }
-    FILE* f = std::fopen(logPath, "a");
+    FILE* f = _wfopen(logPath.c_str(), L"a");
     if (!f) return;
     std::fwrite(line.data(), 1, line.size(), f);
     std::fclose(f);
   } catch (...) {
     // Out of memory while formatting: the line is lost, the caller goes on.
   }
-}
-
-std::wstring LauncherDataFolder() {
-  wchar_t appData[MAX_PATH] = {};
-  if (!SHGetSpecialFolderPathW(nullptr, appData, CSIDL_LOCAL_APPDATA, FALSE)) return {};
-  std::wstring dir = std::wstring(appData) + L"\\RealmPorter";
-  CreateDirectoryW(dir.c_str(), nullptr);
-  return dir;
 }
 
 std::wstring PrepareLogFolder() {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/data_folder.h"
+
 inline constexpr std::uint64_t kLogRotateBytes = 5242880;
 
 void LogWrite(const char* format, ...)
@@ -13,10 +15,6 @@ void LogWrite(const char* format, ...)
     __attribute__((format(gnu_printf, 1, 2)))
 #endif
     ;
-
-// <local application data>\RealmPorter, created when it is missing; empty
-// when the application-data folder cannot be found.
-std::wstring LauncherDataFolder();
 
 // Creates the log's folder when it is missing and returns the log file's
 // path (empty when the application-data folder cannot be found). The

@@ -7,7 +7,7 @@ find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 find_package(ZLIB REQUIRED)
 find_package(CURL REQUIRED)
 # The native digest backend for the pure files: OpenSSL's libcrypto.
-set(RP_NATIVE_SOURCES manifest/sha256_openssl.cpp)
+set(RP_NATIVE_SOURCES hash/sha256_openssl.cpp)
 add_library(rp_pure STATIC ${RP_PURE_SOURCES} ${RP_NATIVE_SOURCES})
 target_link_libraries(rp_pure PUBLIC OpenSSL::Crypto ZLIB::ZLIB)
 target_include_directories(rp_pure PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
@@ -65,6 +65,10 @@ add_test(NAME literal_encodings
 # ...and reach Windows only through wide calls, whatever the system's code page.
 add_test(NAME wide_text_calls
          COMMAND ${CMAKE_COMMAND} -E env python3 ${CMAKE_SOURCE_DIR}/tools/check-text-calls.py ${CMAKE_SOURCE_DIR})
+# The includes keep the rooms' order (start/ on top, hashing at the bottom),
+# and ARCHITECTURE.md names only paths that exist.
+add_test(NAME include_plan
+         COMMAND ${CMAKE_COMMAND} -E env python3 ${CMAKE_SOURCE_DIR}/tools/check-includes.py ${CMAKE_SOURCE_DIR})
 
 # Every C++ source is formatted as .clang-format says (`tools/format` fixes it).
 find_program(RP_CLANG_FORMAT clang-format REQUIRED)

@@ -17,7 +17,8 @@ add_custom_command(
 # The character list is rewritten only when it changes, so editing a source
 # file does not subset the font again unless a new character appeared.
 file(GLOB_RECURSE RP_TEXT_SOURCES CONFIGURE_DEPENDS
-     ${CMAKE_SOURCE_DIR}/app/*.cpp ${CMAKE_SOURCE_DIR}/app/*.h
+     ${CMAKE_SOURCE_DIR}/start/*.cpp ${CMAKE_SOURCE_DIR}/start/*.h
+     ${CMAKE_SOURCE_DIR}/app/*.cpp ${CMAKE_SOURCE_DIR}/app/*.h ${CMAKE_SOURCE_DIR}/hash/*.cpp
      ${CMAKE_SOURCE_DIR}/config/*.cpp ${CMAKE_SOURCE_DIR}/config/*.h
      ${CMAKE_SOURCE_DIR}/game/*.cpp ${CMAKE_SOURCE_DIR}/net/*.cpp
      ${CMAKE_SOURCE_DIR}/manifest/*.cpp ${CMAKE_SOURCE_DIR}/download/*.cpp

@@ -7,7 +7,7 @@ set(RP_PURE_SOURCES
   game/realmfile.cpp
   manifest/json_scan.cpp
   manifest/canonical.cpp
-  manifest/digest_text.cpp
+  hash/digest_text.cpp
   manifest/client_manifest.cpp
   manifest/signature.cpp
   manifest/fetch_manifest_rules.cpp
@@ -27,10 +27,11 @@ set(RP_PURE_SOURCES
 
 # Thin Win32 layers around the pure files, and the program's own Win32 code.
 set(RP_WIN_SOURCES
+  app/data_folder.cpp
   app/log.cpp
   app/messages.cpp
   config/serverlist_sources.cpp
-  manifest/sha256_cng.cpp
+  hash/sha256_cng.cpp
   manifest/progress_win.cpp
   manifest/install_paths_win.cpp
   manifest/fetch_manifest.cpp
@@ -40,13 +41,14 @@ set(RP_WIN_SOURCES
   net/reader.cpp
   download/transfer.cpp
   download/job.cpp
-  app/startup.cpp
+  start/startup.cpp
   config/settings.cpp
   game/gamedir_win.cpp
   game/housekeeping.cpp
   game/launch.cpp
   net/text.cpp
   ui/font.cpp
+  ui/window_services.cpp
   ui/main_window.cpp
   ui/worker_messages.cpp
   ui/commands.cpp

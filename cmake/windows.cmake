@@ -29,7 +29,7 @@ target_link_libraries(rp_core PUBLIC rp_operator_keys)
 
 include(cmake/resources.cmake)
 
-add_executable(RealmPorter WIN32 app/main.cpp ${RP_RESOURCE_RC})
+add_executable(RealmPorter WIN32 start/main.cpp ${RP_RESOURCE_RC})
 target_link_libraries(RealmPorter PRIVATE rp_core)
 set_target_properties(RealmPorter PROPERTIES OUTPUT_NAME RealmPorter)
 
@@ -44,7 +44,7 @@ target_link_options(realmporter-fetch PRIVATE -municode)
 # tests of signed content; only the key list is compiled again.
 set(RP_TEST_KEYS_SOURCE ${CMAKE_BINARY_DIR}/generated/operator_keys_test.cpp)
 rp_operator_key_source(RP_TEST_KEYS tests/data/keys/test.pub ${RP_TEST_KEYS_SOURCE})
-add_executable(RealmPorter-keyed WIN32 app/main.cpp ${RP_RESOURCE_RC} ${RP_TEST_KEYS_SOURCE})
+add_executable(RealmPorter-keyed WIN32 start/main.cpp ${RP_RESOURCE_RC} ${RP_TEST_KEYS_SOURCE})
 target_link_libraries(RealmPorter-keyed PRIVATE rp_core)
 add_executable(realmporter-fetch-keyed tools/realmporter-fetch.cpp ${RP_TEST_KEYS_SOURCE})
 target_link_libraries(realmporter-fetch-keyed PRIVATE rp_core)

@@ -9,7 +9,7 @@
 #include "manifest/blockmap.h"
 #include "manifest/fetch_manifest.h"
 #include "manifest/install_paths.h"
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 #include "net/download.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 #include "net/url.h"
 
 namespace {

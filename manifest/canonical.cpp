@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "manifest/json_scan.h"
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "manifest/canonical.h"
 #include "manifest/fetch_manifest_rules.h"
 #include "manifest/json_scan.h"
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 #include "manifest/signature_win.h"
 #include "net/http.h"
 #include "net/text.h"

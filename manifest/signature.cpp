@@ -1,6 +1,6 @@
 #include "manifest/signature.h"
 
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 #include "net/http.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include "app/log.h"
 #include "app/messages.h"
-#include "manifest/sha256.h"
-#include "manifest/sha256_stream.h"
+#include "hash/sha256.h"
+#include "hash/sha256_stream.h"
 #include "net/http.h"
 #include "net/reader.h"
 #include "net/text.h"

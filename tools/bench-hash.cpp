@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 2) return 2;

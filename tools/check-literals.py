@@ -15,7 +15,7 @@ import os
 import re
 import sys
 
-PROGRAM_DIRS = ["app", "config", "game", "net", "manifest", "download", "install", "ui"]
+PROGRAM_DIRS = ["start", "app", "hash", "config", "game", "net", "manifest", "download", "install", "ui"]
 DIRS = PROGRAM_DIRS + ["tools", "tests", "bench"]
 LITERAL = re.compile(r'(u8|u|U|L)?R?"(?:[^"\\\n]|\\.)*"|(u8|u|U|L)?\'(?:[^\'\\\n]|\\.)+\'')
 COMMENT = re.compile(r'//[^\n]*|/\*.*?\*/', re.S)

@@ -17,7 +17,7 @@
 #include "manifest/canonical.h"
 #include "manifest/client_manifest.h"
 #include "manifest/json_scan.h"
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 #include "manifest/signature.h"
 #include "net/url.h"
 #include "tools/manifest_sign.h"

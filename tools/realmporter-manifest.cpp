@@ -23,7 +23,7 @@
 #include "manifest/client_manifest.h"
 #include "manifest/install_paths.h"
 #include "manifest/json_scan.h"
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 #include "tools/manifest_check_mirrors.h"
 #include "tools/manifest_sign.h"
 

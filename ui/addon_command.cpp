@@ -15,7 +15,7 @@
 #include "net/url.h"
 #include "ui/ids.h"
 #include "ui/job_buttons.h"
-#include "ui/main_window.h"
+#include "ui/window_services.h"
 
 namespace {
 

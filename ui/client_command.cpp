@@ -15,7 +15,7 @@
 #include "net/text.h"
 #include "ui/ids.h"
 #include "ui/job_buttons.h"
-#include "ui/main_window.h"
+#include "ui/window_services.h"
 
 namespace {
 

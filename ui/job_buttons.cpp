@@ -7,7 +7,7 @@
 #include "app/jobs.h"
 #include "net/text.h"
 #include "ui/ids.h"
-#include "ui/main_window.h"
+#include "ui/window_services.h"
 
 namespace {
 
@@ -121,43 +121,4 @@ void CancelJob(HWND hwnd, JobKind kind, std::u8string_view noticeText) {
   View(kind).cancelling = true;
   ApplyJobButtons(hwnd);
   SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice), Gbk(noticeText).c_str());
-}
-
-void DrawAttention(HWND hwnd, bool succeeded) {
-  MessageBeep(succeeded ? MB_OK : MB_ICONHAND);
-  if (GetForegroundWindow() != hwnd) {
-    FLASHWINFO fi = {sizeof fi, hwnd, FLASHW_TRAY | FLASHW_TIMERNOFG, 5, 0};
-    FlashWindowEx(&fi);
-  }
-}
-
-void ShowStandingNotice(HWND hwnd) {
-  HWND notice = GetDlgItem(hwnd, kIdNotice);
-  SetStatusText(hwnd, notice, StandingNotice());
-  if (notice) ShowWindow(notice, SW_SHOW);
-}
-
-void HideProgress(HWND hwnd) {
-  if (HWND bar = GetDlgItem(hwnd, kIdProgress)) ShowWindow(bar, SW_HIDE);
-}
-
-void ResetProgress(HWND hwnd) {
-  if (HWND bar = GetDlgItem(hwnd, kIdProgress)) {
-    SendMessageW(bar, PBM_SETPOS, 0, 0);
-    ShowWindow(bar, SW_HIDE);
-  }
-}
-
-int ShowGbkBox(HWND hwnd, const std::string& text, const std::string& title, UINT flags) {
-  return MessageBoxW(hwnd, WideFromGbk(text).c_str(), WideFromGbk(title).c_str(), flags);
-}
-
-void ShowBox(HWND hwnd, std::u8string_view text, std::u8string_view title, UINT flags) {
-  ShowGbkBox(hwnd, Gbk(text), Gbk(title), flags);
-}
-
-void ShowLockedFileBox(HWND hwnd) {
-  wchar_t text[512] = {};
-  GetWindowTextW(GetDlgItem(hwnd, kIdNotice), text, 512);
-  MessageBoxW(hwnd, text, UiText(u8"错误").c_str(), MB_ICONERROR);
 }

@@ -9,6 +9,8 @@
 #include <string_view>
 
 #include "ui/job_table.h"
+// The boxes, notice and progress bar the completion handlers use.
+#include "ui/window_services.h"
 
 // The job's busy and cancel flags (app/jobs.h).
 std::atomic<bool>& JobBusyFlag(JobKind kind);
@@ -35,19 +37,3 @@ bool ConfirmCancel(HWND hwnd, std::u8string_view text, std::u8string_view title)
 // After a confirmed cancel: the cancel flag set, the job's button disabled
 // and reading "正在取消...", the notice showing `noticeText`.
 void CancelJob(HWND hwnd, JobKind kind, std::u8string_view noticeText);
-
-// For the completion handlers: a beep, and a flashing taskbar button when
-// the window is not in front.
-void DrawAttention(HWND hwnd, bool succeeded);
-// The notice shows the standing notice and is made visible.
-void ShowStandingNotice(HWND hwnd);
-// The progress bar at 0 and hidden.
-void ResetProgress(HWND hwnd);
-void HideProgress(HWND hwnd);
-// Every message box of the program: GBK texts (a u8"..." one is made GBK
-// first) shown through the wide call. `hwnd` null: a box without owner.
-int ShowGbkBox(HWND hwnd, const std::string& text, const std::string& title, UINT flags);
-void ShowBox(HWND hwnd, std::u8string_view text, std::u8string_view title, UINT flags);
-// A job that ended with kJobFilesLocked: the notice keeps the worker's text
-// naming the file, and an error box repeats it.
-void ShowLockedFileBox(HWND hwnd);

@@ -30,14 +30,6 @@ HWND Child(HWND parent, DWORD exStyle, const wchar_t* cls, const std::wstring& t
                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
 }
 
-void InvalidateInParent(HWND parent, HWND control) {
-  RECT r;
-  GetWindowRect(control, &r);
-  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-  InvalidateRect(parent, &r, FALSE);
-  InvalidateRect(control, nullptr, FALSE);
-}
-
 void CreateControls(HWND hwnd) {
   const MainLayout L = ComputeMainLayout(UiScalePercent);
   const DWORD button = BS_OWNERDRAW;
@@ -237,53 +229,6 @@ void OnDestroy(HWND hwnd) {
 }  // namespace
 
 std::wstring MainWindowTitle() { return UiText(u8"星桥登录器"); }
-
-const char* StandingNotice() {
-  static const std::string text = Gbk(u8"普通客户端下载怀旧补丁，高清客户端下载高清补丁，切勿打错补丁！");
-  return text.c_str();
-}
-
-void ShowJobProgress(HWND mainWindow) {
-  if (HWND bar = GetDlgItem(mainWindow, kIdProgress)) {
-    SendMessageW(bar, PBM_SETRANGE32, 0, 100);
-    SendMessageW(bar, PBM_SETPOS, 0, 0);
-    ShowWindow(bar, SW_SHOW);
-  }
-}
-
-void SetStatusText(HWND parent, HWND control, const char* text) {
-  if (!parent || !control) return;
-  const std::wstring wide = WideFromGbk(text ? text : "");
-  wchar_t current[256] = {};
-  GetWindowTextW(control, current, 256);
-  if (wide == current) return;
-  SetWindowTextW(control, wide.c_str());
-  InvalidateInParent(parent, control);
-}
-
-void SetStatusTextUtf8(HWND parent, HWND control, const char* text) {
-  if (!parent || !control) return;
-  std::wstring wide = Utf8ToWide(text ? text : "");
-  if (wide.size() > 511) wide.resize(511);
-  if (wide.empty() && text && *text) return;
-  wchar_t current[512] = {};
-  GetWindowTextW(control, current, 512);
-  if (wide == current) return;
-  SetWindowTextW(control, wide.c_str());
-  InvalidateInParent(parent, control);
-}
-
-void SetTaskbarProgress(HWND window, int percent) {
-  if (!Taskbar || !window) return;
-  if (percent < 0) percent = 0;
-  if (percent > 100) percent = 100;
-  Taskbar->SetProgressState(window, TBPF_NORMAL);
-  Taskbar->SetProgressValue(window, static_cast<ULONGLONG>(percent), 100);
-}
-
-void SetTaskbarProgressNone(HWND window) {
-  if (Taskbar && window) Taskbar->SetProgressState(window, TBPF_NOPROGRESS);
-}
 
 bool RegisterMainWindowClass(HINSTANCE instance) {
   WNDCLASSEXW wc = {};

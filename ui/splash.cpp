@@ -10,6 +10,7 @@
 #include <new>
 
 #include "app/com_out.h"
+#include "app/data_folder.h"
 #include "app/messages.h"
 #include "config/serverlist_sources.h"
 #include "endpoints.h"
@@ -206,10 +207,8 @@ std::wstring FindCachedBackground(const std::wstring& folder) {
 
 void LoaderThread() {
   BackgroundImagePath.clear();
-  wchar_t appData[MAX_PATH] = {};
-  if (SHGetSpecialFolderPathW(nullptr, appData, CSIDL_LOCAL_APPDATA, FALSE)) {
-    std::wstring cache = std::wstring(appData) + L"\\RealmPorter";
-    CreateDirectoryW(cache.c_str(), nullptr);
+  const std::wstring cache = LauncherDataFolder();
+  if (!cache.empty()) {
     BackgroundImagePath = DownloadBackground(kBackgroundImageUrl, cache);
     if (BackgroundImagePath.empty()) BackgroundImagePath = FindCachedBackground(cache);
     if (BackgroundImagePath.empty()) BackgroundImagePath = FindCachedBackground(ExeFolder());

@@ -8,7 +8,7 @@
 #include "ui/ids.h"
 #include "ui/job_buttons.h"
 #include "ui/layout.h"
-#include "ui/main_window.h"
+#include "ui/window_services.h"
 
 void OnStatusTextMessage(HWND hwnd, LPARAM lp) {
   HGLOBAL block = reinterpret_cast<HGLOBAL>(lp);

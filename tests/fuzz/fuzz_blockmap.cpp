@@ -7,7 +7,7 @@
 
 #include "manifest/block_match.h"
 #include "manifest/blockmap.h"
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string bytes(reinterpret_cast<const char*>(data), size);

@@ -2,7 +2,7 @@
 #include "manifest/client_manifest.h"
 #include "manifest/install_paths.h"
 #include "manifest/progress.h"
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 #include "net/url.h"
 
 #include <gtest/gtest.h>

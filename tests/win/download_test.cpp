@@ -11,7 +11,7 @@
 #include <algorithm>
 
 #include "app/messages.h"
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 #include "net/http.h"
 #include "net/reader.h"
 #include "net/text.h"

@@ -12,7 +12,7 @@
 
 #include "app/messages.h"
 #include "manifest/fetch_manifest.h"
-#include "manifest/sha256_stream.h"
+#include "hash/sha256_stream.h"
 #include "net/text.h"
 #include "support.h"
 

@@ -11,7 +11,7 @@
 #include "manifest/fetch_manifest.h"
 #include "manifest/install_paths.h"
 #include "manifest/progress.h"
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 #include "support.h"
 
 using namespace testing_support;

@@ -229,7 +229,7 @@ int MessageRecorder::Count(UINT msg) const {
 }  // namespace testing_support
 
 #include "manifest/canonical.h"
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 #include "net/text.h"
 
 namespace testing_support {

@@ -12,7 +12,7 @@
 #include "config/serverlist_sources.h"
 #include "config/settings.h"
 #include "install/install.h"
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 #include "manifest/signature_win.h"
 #include "support.h"
 

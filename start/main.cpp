@@ -3,7 +3,7 @@
 
 #include <clocale>
 
-#include "app/startup.h"
+#include "start/startup.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   // The C runtime converts wide log arguments through the ANSI code page.

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "manifest/sha256.h"
+#include "hash/sha256.h"
 
 bool Sha256HexOfString(std::string_view data, std::string* out) {
   unsigned char digest[EVP_MAX_MD_SIZE];

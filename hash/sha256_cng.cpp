@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "manifest/sha256.h"
-#include "manifest/sha256_stream.h"
+#include "hash/sha256.h"
+#include "hash/sha256_stream.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/startup.h"
+#include "start/startup.h"
 
 #include <commctrl.h>
 #include <objbase.h>
