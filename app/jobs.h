@@ -54,6 +54,19 @@ struct ClientDownloadResult {
   std::wstring buttonLabel;
 };
 
+// What the client check hands back with WMU_VERIFY_DONE.
+struct ClientVerifyResult {
+  bool succeeded = false;  // every listed file was checked
+  bool cancelled = false;
+  int edition = 0;  // 1 normal, 2 HD
+  std::uint32_t checked = 0, damaged = 0, older = 0, missing = 0;
+  std::uint64_t bytesToFetch = 0;
+  bool repair = false;  // the files found were brought to the manifest's version
+  std::uint32_t repaired = 0, removed = 0;
+  std::uint64_t fetchedBytes = 0;
+  std::string errorText;  // GBK; only when neither succeeded nor cancelled
+};
+
 // Runs a worker's body. An exception that escapes it is logged with the
 // worker's name and reported like any failure of the job: `fail` clears the
 // busy flag and posts the completion message with the failure result.

@@ -13,6 +13,7 @@ enum : UINT {
   WMU_CLIENT_DONE = WM_USER + 10,        // 1034: lParam ClientDownloadResult*
   WMU_CLIENT_CONNECTING = WM_USER + 11,  // 1035
   WMU_NET_TIMEOUT = WM_USER + 12,        // 1036
+  WMU_VERIFY_DONE = WM_USER + 20,        // 1044: lParam ClientVerifyResult*
 };
 
 // Job results carried by the completion messages.

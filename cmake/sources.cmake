@@ -21,6 +21,7 @@ set(RP_PURE_SOURCES
   install/zip_reader.cpp
   install/journal.cpp
   download/save_folder.cpp
+  download/client_check.cpp
   manifest/blockmap.cpp
   manifest/block_match.cpp
 )
@@ -56,6 +57,7 @@ set(RP_WIN_SOURCES
   ui/patch_command.cpp
   ui/addon_command.cpp
   ui/client_command.cpp
+  ui/verify_command.cpp
   ui/tray.cpp
   ui/paint.cpp
   ui/splash.cpp
@@ -65,5 +67,7 @@ set(RP_WIN_SOURCES
   install/zip_extract.cpp
   install/journal_win.cpp
   download/client_download.cpp
+  download/client_verify.cpp
+  download/client_repair.cpp
   install/delta.cpp
 )

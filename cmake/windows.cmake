@@ -136,6 +136,10 @@ add_test(NAME fetch_end_to_end
          COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/fetch_e2e.sh ${RP_NATIVE_TOOL} ${RP_WINE_ENV} ${CMAKE_BINARY_DIR})
 set_tests_properties(fetch_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
 
+add_test(NAME repair_end_to_end
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/repair_e2e.sh ${RP_NATIVE_TOOL} ${RP_WINE_ENV} ${CMAKE_BINARY_DIR})
+set_tests_properties(repair_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
+
 # `make dist` in its own release tree: the endpoints it names, from each run's settings.
 add_test(NAME dist_script COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/dist_test.sh ${CMAKE_BINARY_DIR}/dist-check)
 set_tests_properties(dist_script PROPERTIES TIMEOUT 1200)

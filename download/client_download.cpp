@@ -5,6 +5,7 @@
 #include "app/jobs.h"
 #include "app/messages.h"
 #include "config/settings.h"
+#include "download/client_repair.h"
 #include "download/job.h"
 #include "download/save_folder.h"
 #include "manifest/fetch_manifest.h"
@@ -21,7 +22,16 @@ void RunClient(const ClientJob& job) {
   ClientManifest manifest;
   if (!ClientCancel.load()) {
     if (FetchClientManifest(job.manifestName, &manifest, &error)) {
-      if (!ClientCancel.load()) succeeded = RunClientDownload(job.window, manifest, folder, &ClientCancel, &error);
+      // A folder that holds an older client is updated file by file, by
+      // blocks, instead of downloaded again. The update commits under the
+      // patch journal, which a running patch update is writing: meanwhile
+      // the client is downloaded as before.
+      RepairOutcome updated;
+      const bool patching = PatchNormalBusy.load() || PatchHdBusy.load();
+      if (!ClientCancel.load())
+        succeeded = !patching && HoldsOlderClient(manifest, folder)
+                        ? UpdateOlderClient(job.window, manifest, folder, &ClientCancel, &updated, &error)
+                        : RunClientDownload(job.window, manifest, folder, &ClientCancel, &error);
     } else if (!ClientCancel.load()) {
       PostStatusText(job.window, error.c_str());
     }

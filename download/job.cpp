@@ -160,6 +160,10 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
   }
   job.installDir = JoinPath(saveFolder, Utf8ToWide(manifest.install_root));
   if (!CheckRoom(job, saveFolder, error)) return false;
+  // The save folder too, when the operator's tool names one that is not
+  // there yet: the progress record goes into it, and without it the record
+  // was never written and an update later could not tell the client's files.
+  CreateParentDirectories(job.installDir);
   CreateDirectoryW(job.installDir.c_str(), nullptr);
 
   // Files of the old peer-to-peer distribution, beside the install folder.

@@ -268,6 +268,7 @@ DeltaResult Run(const DeltaRequest& r) {
   progress.ScanDone(toFetch);
   Hasher digest;
   const DeltaResult result = BuildFromSteps(r, steps, &progress, digest);
+  if (result == DeltaResult::kBuilt && r.fetched) *r.fetched = mapBytes + toFetch;
   if (result == DeltaResult::kBuilt)
     LogWrite("Delta built %s in %lu ms, %lu ms of them hashing", r.fileUrl.c_str(),
              static_cast<unsigned long>(GetTickCount() - start), digest.Ms());

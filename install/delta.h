@@ -30,6 +30,9 @@ struct DeltaRequest {
   // and the total (0: this archive's own percentage).
   std::uint64_t base = 0, overallTotal = 0;
   std::string percentFormat;  // GBK, one %d
+  // Receives the bytes a built archive cost on the wire: the map and the
+  // fetched ranges. Null: not wanted.
+  std::uint64_t* fetched = nullptr;
 };
 
 DeltaResult BuildArchiveFromDelta(const DeltaRequest& request);

@@ -1,6 +1,8 @@
 // realmporter-fetch: the launcher's client download without its window.
 //
 //   realmporter-fetch MANIFEST_NAME SAVE_FOLDER
+//   realmporter-fetch --verify MANIFEST_NAME SAVE_FOLDER
+//   realmporter-fetch --repair MANIFEST_NAME SAVE_FOLDER
 //
 // Fetches the manifest from the built-in mirrors, downloads and verifies the
 // whole client into SAVE_FOLDER\<install_root>, printing every status line
@@ -11,6 +13,13 @@
 // launcher, which waits and tries again until the player cancels, this is an
 // operator's check. Ctrl+C cancels (exit 3) and keeps what was downloaded, so
 // the next run resumes.
+//
+// --verify checks the client in SAVE_FOLDER\<install_root> as the window's
+// check does and prints what it found; --repair then brings every file that
+// is not fine to the manifest's version (from its blocks where the mirror
+// has the file's block map) and checks again. Both exit 0 only when every
+// listed file is fine at the end. A plain fetch into a folder that holds a
+// client of an earlier manifest updates it the way --repair does.
 #include <windows.h>
 
 #include <atomic>
@@ -22,7 +31,11 @@
 
 #include "app/log.h"
 #include "app/messages.h"
+#include "download/client_repair.h"
+#include "download/client_verify.h"
 #include "download/job.h"
+#include "download/save_folder.h"
+#include "manifest/install_paths.h"
 #include "manifest/fetch_manifest.h"
 #include "net/text.h"
 
@@ -76,20 +89,91 @@ struct Outcome {
   std::string error;  // GBK
 };
 
+enum class FetchMode { Download, Verify, Repair };
+
+// The mode and the two operands; false for any other command line.
+bool ParseFetchArgs(int argc, wchar_t** argv, FetchMode* mode, std::string* name, std::wstring* folder) {
+  int first = 1;
+  *mode = FetchMode::Download;
+  if (argc == 4 && std::wstring(argv[1]) == L"--verify") {
+    *mode = FetchMode::Verify;
+    first = 2;
+  } else if (argc == 4 && std::wstring(argv[1]) == L"--repair") {
+    *mode = FetchMode::Repair;
+    first = 2;
+  } else if (argc != 3 || argv[1][0] == L'-') {
+    return false;
+  }
+  *name = WideToUtf8(argv[first]);
+  *folder = argv[first + 1];
+  return true;
+}
+
+void PrintCounts(const char* what, const CheckCounts& c) {
+  char line[192];
+  std::snprintf(line, sizeof line, "%s: %u files checked, %u fine, %u damaged, %u older, %u missing", what, c.checked,
+                c.fine, c.damaged, c.older, c.missing);
+  PrintUtf8(line);
+}
+
+// --verify and --repair (and the update of an older client): check, mend,
+// check again.
+void RunCheckMode(HWND window, const ClientManifest& manifest, const std::wstring& folder, bool repair,
+                  Outcome* outcome) {
+  if (!IsPlainFolderName(manifest.install_root) || !IsPlainFolderName(manifest.product)) {
+    outcome->error = Gbk(u8"清单包含非法路径: ") + GbkFromUtf8(manifest.install_root);
+    return;
+  }
+  const std::wstring saveFolder = NormalizeSaveFolder(folder);
+  const std::wstring installDir = JoinPath(saveFolder, Utf8ToWide(manifest.install_root));
+  const ProgressDocument record = ReadProgressRecord(saveFolder, manifest.product);
+  ClientCheckResult check;
+  if (!CheckClient(window, manifest, installDir, record, &g_cancel, &check, &outcome->error)) return;
+  PrintCounts("found", check.counts);
+  for (const CheckedFile& c : check.files) {
+    if (c.state == FileState::Fine) continue;
+    const char* state = c.state == FileState::Missing   ? "missing"
+                        : c.state == FileState::Older   ? "older"
+                        : c.state == FileState::Partial ? "partial"
+                                                        : "damaged";
+    PrintUtf8(std::string("  ") + state + ": " + c.file.path);
+  }
+  if (!repair) {
+    outcome->ok = check.counts.fine == check.counts.checked;
+    if (!outcome->ok) outcome->error = Gbk(u8"客户端文件不完整。");
+    return;
+  }
+  RepairOutcome repaired;
+  const bool mended =
+      RepairClient(window, manifest, saveFolder, installDir, check, record, &g_cancel, &repaired, &outcome->error);
+  PrintUtf8("fetched: " + std::to_string(repaired.fetchedBytes) + " bytes, " + std::to_string(repaired.repaired) +
+            " files replaced, " + std::to_string(repaired.removed) + " obsolete files removed");
+  if (!mended) return;
+  ClientCheckResult after;
+  if (!CheckClient(window, manifest, installDir, ReadProgressRecord(saveFolder, manifest.product), &g_cancel, &after,
+                   &outcome->error))
+    return;
+  PrintCounts("after repair", after.counts);
+  outcome->ok = after.counts.fine == after.counts.checked;
+  if (!outcome->ok) outcome->error = Gbk(u8"客户端文件不完整。");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   std::setlocale(LC_CTYPE, "");
-  if (argc != 3) {
+  FetchMode mode = FetchMode::Download;
+  std::string name;
+  std::wstring folder;
+  if (!ParseFetchArgs(argc, argv, &mode, &name, &folder)) {
     std::fputs(
-        "usage: realmporter-fetch MANIFEST_NAME SAVE_FOLDER\n"
+        "usage: realmporter-fetch [--verify | --repair] MANIFEST_NAME SAVE_FOLDER\n"
         "  MANIFEST_NAME  wow335-hd or wow335-normal\n"
-        "  SAVE_FOLDER    the client goes into its subfolder named by the manifest\n",
+        "  SAVE_FOLDER    the client goes into its subfolder named by the manifest\n"
+        "  --verify       check the client there; --repair: check and mend it\n",
         stderr);
     return 2;
   }
-  std::string name = WideToUtf8(argv[1]);
-  std::wstring folder = argv[2];
   SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
   const std::wstring logPath = PrepareLogFolder();
   PrintUtf8("log: " + (logPath.empty() ? std::string("(no application-data folder)") : WideToUtf8(logPath)));
@@ -114,7 +198,12 @@ int wmain(int argc, wchar_t** argv) {
       } else {
         PrintUtf8("manifest " + name + ": " + std::to_string(manifest.files.size()) + " files, id " +
                   manifest.manifest_id);
-        outcome.ok = RunClientDownload(window, manifest, folder, &g_cancel, &outcome.error);
+        if (mode != FetchMode::Download)
+          RunCheckMode(window, manifest, folder, mode == FetchMode::Repair, &outcome);
+        else if (HoldsOlderClient(manifest, NormalizeSaveFolder(folder)))
+          RunCheckMode(window, manifest, folder, true, &outcome);
+        else
+          outcome.ok = RunClientDownload(window, manifest, folder, &g_cancel, &outcome.error);
       }
     } catch (...) {
       outcome.error = Gbk(u8"下载未完成。");

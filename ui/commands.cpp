@@ -87,6 +87,7 @@ LRESULT OnMainCommand(HWND hwnd, int id, int notification) {
     case kIdClientHd: OnClientCommand(hwnd, ClientKind::Hd); return 0;
     case kIdAddonA: OnAddonCommand(hwnd, AddonPack::A); return 0;
     case kIdAddonB: OnAddonCommand(hwnd, AddonPack::B); return 0;
+    case kIdVerify: OnVerifyCommand(hwnd); return 0;
     default: return 0;
   }
 }

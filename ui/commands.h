@@ -8,6 +8,7 @@
 
 #include "app/jobs.h"
 #include "config/serverlist.h"
+#include "manifest/client_manifest.h"
 
 // WM_COMMAND of the Main window: routes each button to its handler.
 LRESULT OnMainCommand(HWND hwnd, int id, int notification);
@@ -24,6 +25,11 @@ void OnStartGameCommand(HWND hwnd);
 enum class PatchKind { Normal, Hd };
 void OnPatchCommand(HWND hwnd, PatchKind kind);
 void OnPatchDone(HWND hwnd, UINT msg, int result);
+// The game folder holds the other edition's client, as its files against
+// both editions' manifests tell (`own` is the patch's manifest): a box says
+// so and the patch is refused. When the other manifest cannot be fetched or
+// the folder's edition is unclear, the patch goes on (verify_command.cpp).
+bool RefusedForOtherEdition(HWND hwnd, PatchKind kind, const ClientManifest& own, const std::wstring& gameFolder);
 
 enum class AddonPack { A, B };  // A: 大脚 (button 1016), B: 魔盒 (button 1017)
 void OnAddonCommand(HWND hwnd, AddonPack pack);
@@ -37,3 +43,9 @@ void OnClientDone(HWND hwnd, ClientDownloadResult* result);
 // The last completed download's folder when it still exists, else the fixed
 // non-system drive with the most free space, else the system drive's root.
 std::wstring SuggestSaveFolder();
+
+// Checks the client of the game path's folder against its edition's
+// manifest, or, while the check runs, offers to cancel it
+// (verify_command.cpp).
+void OnVerifyCommand(HWND hwnd);
+void OnVerifyDone(HWND hwnd, ClientVerifyResult* result);

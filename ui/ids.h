@@ -17,4 +17,5 @@ enum ControlId : int {
   kIdClientNormal = 1015,
   kIdAddonA = 1016,
   kIdAddonB = 1017,
+  kIdVerify = 1018,
 };

@@ -47,13 +47,16 @@ std::u8string_view IdleLabel(int id) {
     case kIdClientNormal: return u8"下载怀旧客户端";
     case kIdClientHd: return u8"下载高清客户端";
     case kIdAddonA: return u8"安装大脚插件";
+    case kIdVerify: return u8"校验客户端";
     default: return u8"安装魔盒插件";
   }
 }
 
 std::u8string_view LabelOf(const ButtonLook& look) {
   switch (look.label) {
-    case ButtonLabel::Busy: return look.id == kIdAddonA || look.id == kIdAddonB ? u8"取消安装" : u8"取消下载";
+    case ButtonLabel::Busy:
+      if (look.id == kIdVerify) return u8"取消校验";
+      return look.id == kIdAddonA || look.id == kIdAddonB ? u8"取消安装" : u8"取消下载";
     case ButtonLabel::Cancelling: return u8"正在取消...";
     case ButtonLabel::Idle: break;
   }

@@ -7,9 +7,14 @@ namespace {
 // The buttons a running job disables, its own button aside.
 std::vector<int> Disables(JobKind kind, int ownButton) {
   switch (kind) {
-    case JobKind::PatchNormal: return {kIdStartGame, kIdPatchHd};
-    case JobKind::PatchHd: return {kIdStartGame, kIdPatchNormal};
-    case JobKind::Client: return {kIdPatchNormal, kIdPatchHd, ownButton == kIdClientHd ? kIdClientNormal : kIdClientHd};
+    // A patch rewrites the client's archives: a check meanwhile would read
+    // half-written files.
+    case JobKind::PatchNormal: return {kIdStartGame, kIdPatchHd, kIdVerify};
+    case JobKind::PatchHd: return {kIdStartGame, kIdPatchNormal, kIdVerify};
+    case JobKind::Client:
+      // The check of a client runs in the client download's slot.
+      if (ownButton == kIdVerify) return {kIdPatchNormal, kIdPatchHd, kIdClientNormal, kIdClientHd};
+      return {kIdPatchNormal, kIdPatchHd, ownButton == kIdClientHd ? kIdClientNormal : kIdClientHd, kIdVerify};
     case JobKind::Addon: return {kIdStartGame, ownButton == kIdAddonA ? kIdAddonB : kIdAddonA};
   }
   return {};
@@ -19,7 +24,8 @@ std::vector<int> Disables(JobKind kind, int ownButton) {
 
 std::vector<ButtonLook> JobButtonLooks(const JobViews& jobs) {
   std::vector<ButtonLook> looks;
-  for (int id : {kIdStartGame, kIdPatchNormal, kIdPatchHd, kIdClientHd, kIdClientNormal, kIdAddonA, kIdAddonB}) {
+  for (int id :
+       {kIdStartGame, kIdPatchNormal, kIdPatchHd, kIdClientHd, kIdClientNormal, kIdAddonA, kIdAddonB, kIdVerify}) {
     ButtonLook look;
     look.id = id;
     for (int k = 0; k < kJobKinds; ++k) {

@@ -7,6 +7,8 @@
 //   patch (a kind)   1003, the other patch button       its own patch button
 //   client download  1004, 1008, the other client       its own client button
 //   addon install    1003, the other addon button       its own addon button
+//   client check     1004, 1008, 1007, 1015             1018
+// (a patch and a client download disable 1018 too).
 //
 // A job whose cancel was confirmed shows "正在取消..." on its button, disabled.
 #include <array>
@@ -30,5 +32,5 @@ struct ButtonLook {
 };
 
 // The look of each job button and of the start-game button, in the order
-// 1003, 1004, 1008, 1007, 1015, 1016, 1017.
+// 1003, 1004, 1008, 1007, 1015, 1016, 1017, 1018.
 std::vector<ButtonLook> JobButtonLooks(const JobViews& jobs);

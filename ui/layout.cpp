@@ -48,6 +48,7 @@ MainLayout ComputeMainLayout(int s) {
   L.close = {W - S(8) - S(22), S(4), S(22), S(22)};
   L.notice = {x1, y5, cw, S(36)};
   L.progress = {x1, y6, cw, S(18)};
+  L.verify = {x4, y6 + S(28), t, S(36)};
   L.serverItemHeight = S(32);
   return L;
 }

@@ -22,6 +22,7 @@ struct MainLayout {
   Box clientNormal, clientHd, patchNormal, patchHd;
   Box minimize, close;
   Box notice, progress;
+  Box verify;            // below the progress bar, under the HD patch button
   int serverItemHeight;  // selection field and list items
 };
 MainLayout ComputeMainLayout(int scalePercent);

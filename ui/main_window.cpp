@@ -69,6 +69,7 @@ void CreateControls(HWND hwnd) {
   Child(hwnd, 0, L"BUTTON", UiText(u8"下载高清客户端"), button, L.clientHd, kIdClientHd);
   Child(hwnd, 0, L"BUTTON", UiText(u8"下载怀旧补丁"), button, L.patchNormal, kIdPatchNormal);
   Child(hwnd, 0, L"BUTTON", UiText(u8"下载高清补丁"), button, L.patchHd, kIdPatchHd);
+  Child(hwnd, 0, L"BUTTON", UiText(u8"校验客户端"), button, L.verify, kIdVerify);
   Child(hwnd, 0, L"BUTTON", L"\u2014", button | BS_CENTER, L.minimize, kIdMinimize);
   Child(hwnd, 0, L"BUTTON", L"\u00d7", button | BS_CENTER, L.close, kIdClose);
   Child(hwnd, 0, L"STATIC", WideFromGbk(StandingNotice()), 0, L.notice, kIdNotice);
@@ -89,7 +90,7 @@ void OnTimer(HWND hwnd, WPARAM id) {
   double t = static_cast<double>(GetTickCount());
   PulsePhase.store(static_cast<float>((std::sin(t * 0.0006) + 1.0) * 0.5));
   for (int id2 : {kIdStartGame, kIdBrowse, kIdRegister, kIdClientNormal, kIdClientHd, kIdPatchNormal, kIdPatchHd,
-                  kIdAddonA, kIdAddonB, kIdMinimize, kIdClose, kIdServerList, kIdProgress})
+                  kIdAddonA, kIdAddonB, kIdVerify, kIdMinimize, kIdClose, kIdServerList, kIdProgress})
     if (HWND c = GetDlgItem(hwnd, id2)) InvalidateRect(c, nullptr, FALSE);
 }
 
@@ -196,7 +197,8 @@ LRESULT OnDrawItem(HWND hwnd, const DRAWITEMSTRUCT* di) {
     case kIdMinimize:
     case kIdClientNormal:
     case kIdAddonA:
-    case kIdAddonB: DrawGlassButton(hwnd, di); return TRUE;
+    case kIdAddonB:
+    case kIdVerify: DrawGlassButton(hwnd, di); return TRUE;
     case kIdServerList:
       if (static_cast<int>(di->itemID) == -1)
         InvalidateRect(di->hwndItem, nullptr, FALSE);
@@ -289,6 +291,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WMU_ADDON_DONE: OnAddonDone(hwnd, static_cast<int>(wp)); return 0;
     case WMU_CLIENT_DONE: OnClientDone(hwnd, reinterpret_cast<ClientDownloadResult*>(lp)); return 0;
     case WMU_CLIENT_CONNECTING: OnClientConnecting(hwnd); return 0;
+    case WMU_VERIFY_DONE: OnVerifyDone(hwnd, reinterpret_cast<ClientVerifyResult*>(lp)); return 0;
     case WMU_NET_TIMEOUT: OnNetTimeout(hwnd); return 0;
     // The class is wide: messages that carry text (WM_SETTEXT...) arrive
     // with wide strings and must go on to the wide default procedure.

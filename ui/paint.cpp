@@ -412,7 +412,7 @@ void DrawGlassButton(HWND mainWindow, const DRAWITEMSTRUCT* di) {
 
 void InstallControlPainters(HWND mainWindow) {
   for (int id : {kIdBrowse, kIdStartGame, kIdPatchNormal, kIdClientHd, kIdPatchHd, kIdRegister, kIdClose, kIdMinimize,
-                 kIdClientNormal, kIdAddonA, kIdAddonB})
+                 kIdClientNormal, kIdAddonA, kIdAddonB, kIdVerify})
     if (HWND b = GetDlgItem(mainWindow, id)) SetWindowSubclass(b, HoverRelay, 2, 0);
   if (HWND box = GetDlgItem(mainWindow, kIdPathBox)) SetWindowSubclass(box, PaintSubclass<PaintPathBox>, 1, 0);
   if (HWND bar = GetDlgItem(mainWindow, kIdProgress)) SetWindowSubclass(bar, PaintSubclass<PaintProgress>, 1, 0);

@@ -85,6 +85,7 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
                                                        : u8"无法获取补丁清单，请检查网络。",
                    u8"错误", MB_ICONERROR);
   }
+  if (RefusedForOtherEdition(hwnd, kind, manifest, folder)) return (void)SetCursor(old);
   bool current5 = IsFileCurrent(job.archive5, *e5);
   bool current6 = current5 && IsFileCurrent(job.archive6, *e6);
   SetCursor(old);

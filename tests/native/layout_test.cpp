@@ -42,6 +42,7 @@ TEST(Layout, EveryControlAt100Percent) {
   ExpectBox(L.clientHd, 231, 272, 181, 40, "HD client");
   ExpectBox(L.patchNormal, 426, 272, 181, 40, "normal patch");
   ExpectBox(L.patchHd, 621, 272, 181, 40, "HD patch");
+  ExpectBox(L.verify, 621, 452, 181, 36, "check client");
   ExpectBox(L.minimize, 784, 4, 22, 22, "minimise");
   ExpectBox(L.close, 810, 4, 22, 22, "close");
   ExpectBox(L.notice, 36, 348, 768, 36, "notice");
@@ -108,27 +109,30 @@ TEST(Glass, ProgressBarWidths) {
 // The buttons as the running jobs leave them: "." idle, "-" idle and
 // disabled, "B" busy label (cancels), "b" busy label but disabled by another
 // job, "C" cancelling (disabled); in the order 1003 1004 1008 1007 1015 1016
-// 1017.
+// 1017 1018.
 TEST(JobButtons, ComputedFromEveryRunningJob) {
   struct Case {
     const char* what;
     JobView patchNormal, patchHd, client, addon;
     const char* expected;
   } cases[] = {
-      {"nothing runs", {}, {}, {}, {}, "......."},
-      {"HD patch", {}, {true, false, kIdPatchHd}, {}, {}, "--B...."},
-      {"HD patch and a client download", {}, {true, false, kIdPatchHd}, {true, false, kIdClientHd}, {}, "--bB-.."},
+      {"nothing runs", {}, {}, {}, {}, "........"},
+      {"HD patch", {}, {true, false, kIdPatchHd}, {}, {}, "--B....-"},
+      {"HD patch and a client download", {}, {true, false, kIdPatchHd}, {true, false, kIdClientHd}, {}, "--bB-..-"},
       {"the client download being cancelled, the HD patch runs on",
        {},
        {true, false, kIdPatchHd},
        {true, true, kIdClientHd},
        {},
-       "--bC-.."},
-      {"normal patch", {true, false, kIdPatchNormal}, {}, {}, {}, "-B-...."},
-      {"normal patch and addon install", {true, false, kIdPatchNormal}, {}, {}, {true, false, kIdAddonB}, "-B-..-B"},
-      {"addon install alone", {}, {}, {}, {true, false, kIdAddonB}, "-....-B"},
-      {"normal client", {}, {}, {true, false, kIdClientNormal}, {}, ".---B.."},
-      {"addon cancelling", {}, {}, {}, {true, true, kIdAddonA}, "-....C-"},
+       "--bC-..-"},
+      {"normal patch", {true, false, kIdPatchNormal}, {}, {}, {}, "-B-....-"},
+      {"normal patch and addon install", {true, false, kIdPatchNormal}, {}, {}, {true, false, kIdAddonB}, "-B-..-B-"},
+      {"addon install alone", {}, {}, {}, {true, false, kIdAddonB}, "-....-B."},
+      {"normal client", {}, {}, {true, false, kIdClientNormal}, {}, ".---B..-"},
+      {"addon cancelling", {}, {}, {}, {true, true, kIdAddonA}, "-....C-."},
+      {"client check", {}, {}, {true, false, kIdVerify}, {}, ".----..B"},
+      {"client check being cancelled", {}, {}, {true, true, kIdVerify}, {}, ".----..C"},
+      {"client check and an addon install", {}, {}, {true, false, kIdVerify}, {true, false, kIdAddonA}, "-----B-B"},
   };
   for (const Case& c : cases) {
     std::string got;

@@ -40,6 +40,16 @@ def log_text():
         return ""
 
 
+def unpublish(product):
+    """Takes a client off the mirrors: a normal client left there would tell
+    the patch buttons of later tests which edition their folder holds."""
+    for m in ("m1", "m2", "m3"):
+        shutil.rmtree(os.path.join(WWW, m, "wow335", product), ignore_errors=True)
+        doc = os.path.join(WWW, m, "wow335", product + ".json")
+        if os.path.exists(doc):
+            os.remove(doc)
+
+
 class KilledJobs(unittest.TestCase):
     def setUp(self):
         reset_state()
@@ -78,7 +88,7 @@ class KilledJobs(unittest.TestCase):
         L = self.launcher.start(env=env(0))
         for i, (stop, reached) in enumerate(points):
             start = time.time()
-            L.command(press)
+            press(L) if callable(press) else L.command(press)
             L.wait_for(reached, 120, "kill point %s" % stop)
             run(["wineserver", "-k"])
             L.proc.wait(timeout=30)
@@ -164,6 +174,38 @@ class KilledJobs(unittest.TestCase):
         points = [(None, downloaded(100000)), (None, downloaded(400000))]
         points += [(stop, self.stopped_at(stop)) for stop in ("commit:0", "commit:1", "commit:2")]
         self.kill_loop(points, 1008, before, after, players)
+
+    def test_client_repair_killed_during_download_and_commit(self):
+        new5, new6 = blob(300000, 5), blob(600000, 6)
+        self.addCleanup(unpublish, "wow335-normal")
+        for product, root, six in (("wow335-normal", "Wow3.3.5a", new6), ("wow335-hd", "[HD]Wow3.3.5a", blob(7, 7))):
+            src = os.path.join(self.work, product)
+            write(os.path.join(src, "Wow.exe"), read(os.path.join(BUILD, "rp_helper_game.exe")))
+            write(os.path.join(src, *P5.split("/")), new5)
+            write(os.path.join(src, *P6.split("/")), six)
+            publish(product, root, src)
+        damaged = bytearray(new6)
+        damaged[4096:8192] = bytes(4096)
+        players = {P5: new5, P6: bytes(damaged), "WTF/Config.wtf": b"mine"}
+        self.make_game(dict(players, **{P6: new6}))
+        after = snapshot(self.game)
+        self.make_game(players)
+        before = snapshot(self.game)
+        part = self.local(P6) + ".part"
+
+        def downloaded(n):
+            return lambda: os.path.exists(part) and os.path.getsize(part) >= n
+
+        def check_and_repair(L):
+            L.command(1018)
+            L.wait_for(lambda: "是否立即修复？" in "".join("|".join(b) for b in L.boxes()), 60, "the check's box")
+            L.press("是")
+
+        for m in MIRRORS:
+            control(m, "/__fault?path=/wow335/wow335-normal/files/*&kind=slow&arg=200000&times=2")
+        points = [(None, downloaded(100000)), (None, downloaded(400000))]
+        points += [(stop, self.stopped_at(stop)) for stop in ("commit:0", "commit:1", "commit:2")]
+        self.kill_loop(points, check_and_repair, before, after, players)
 
 
 if __name__ == "__main__":

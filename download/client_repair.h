@@ -1,0 +1,36 @@
+#pragma once
+// Bringing a checked client to its manifest's version, file by file: each
+// file that is not fine is made beside the old one (from the blocks on disk
+// and ranged requests where the mirror has the file's block map, otherwise
+// downloaded whole), verified, and put in place by rename under the patch
+// journal, so that a stop leaves every file old or new. Files the launcher
+// put there for an earlier manifest that the new one no longer lists are
+// removed; a file of the player's never is.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "download/client_verify.h"
+
+struct RepairOutcome {
+  std::uint32_t repaired = 0, removed = 0;
+  std::uint64_t fetchedBytes = 0;  // on the wire: maps, ranges and whole files
+  std::wstring stuck;              // a file that could not be replaced
+};
+
+// `saveFolder` holds the progress record, which is rewritten for the
+// manifest when every file is fine. False when a file could not be
+// repaired or the job was cancelled; `error` then gets a GBK text.
+// True when the save folder holds a client of an earlier manifest of the
+// product, as its progress record tells.
+bool HoldsOlderClient(const ClientManifest& manifest, const std::wstring& saveFolder);
+// The client download into such a folder: the client is checked and
+// repaired instead of downloaded whole.
+bool UpdateOlderClient(HWND window, const ClientManifest& manifest, const std::wstring& saveFolder,
+                       std::atomic<bool>* cancel, RepairOutcome* out, std::string* error);
+
+bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstring& saveFolder,
+                  const std::wstring& installDir, const ClientCheckResult& check, const ProgressDocument& record,
+                  std::atomic<bool>* cancel, RepairOutcome* out, std::string* error);

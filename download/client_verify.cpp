@@ -1,0 +1,259 @@
+#include "download/client_verify.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "app/jobs.h"
+#include "app/log.h"
+#include "app/messages.h"
+#include "download/client_repair.h"
+#include "download/pool.h"
+#include "manifest/fetch_manifest.h"
+#include "manifest/install_paths.h"
+#include "hash/sha256.h"
+#include "hash/sha256_stream.h"
+#include "net/text.h"
+
+namespace {
+
+constexpr DWORD kReadBlock = 1048576;
+
+struct HandleCloser {
+  void operator()(HANDLE h) const {
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+};
+
+// How the check reports: at most every 300 ms, with the speed between two
+// reports and the time left at that speed.
+struct CheckReport {
+  HWND window = nullptr;
+  std::uint64_t total = 0, done = 0;
+  std::uint32_t fileCount = 0, filesDone = 0;
+  ULONGLONG lastPost = 0, sampleTime = 0;
+  std::uint64_t sampleBytes = 0;
+  double speed = 0;
+  bool posted = false;
+
+  void Post(bool force) {
+    if (!window) return;
+    const ULONGLONG now = GetTickCount64();
+    if (posted && !force && now - lastPost < 300) return;
+    if (posted && now > sampleTime) speed = SampleSpeedMBps(sampleBytes, done, (now - sampleTime) / 1000.0);
+    if (!posted || now > sampleTime) {
+      sampleTime = now;
+      sampleBytes = done;
+    }
+    posted = true;
+    lastPost = now;
+    PostMessageA(window, WMU_PROGRESS, static_cast<WPARAM>(JobPercent(done, total)), 0);
+    char left[48] = "";
+    if (speed > 0.01 && total > done) {
+      const unsigned long long s = static_cast<unsigned long long>((total - done) / (speed * 1048576.0));
+      std::snprintf(left, sizeof left, Gbk(u8"，剩余 %llu:%02llu").c_str(), s / 60, s % 60);
+    }
+    char text[192];
+    std::snprintf(text, sizeof text, Gbk(u8"正在校验客户端: %u / %u 个文件，%.2f GB / %.2f GB  %.2f MB/s%s").c_str(),
+                  filesDone, fileCount, done / 1073741824.0, total / 1073741824.0, speed, left);
+    PostStatusText(window, text);
+  }
+};
+
+// Hashes the file in one pass; false when cancelled. `matches` is false
+// when the file cannot be read to its end.
+bool HashMatches(const std::wstring& path, const ManifestFile& f, const std::atomic<bool>* cancel, CheckReport& report,
+                 bool* matches) {
+  *matches = false;
+  std::unique_ptr<void, HandleCloser> file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                       nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  const std::uint64_t start = report.done;
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    LogWrite("Check: cannot open %ls err=%lu", path.c_str(), static_cast<unsigned long>(GetLastError()));
+    return true;
+  }
+  Sha256Stream digest;
+  std::vector<char> buffer(kReadBlock);
+  std::uint64_t read = 0;
+  for (;;) {
+    if (cancel && cancel->load()) return false;
+    DWORD got = 0;
+    if (!ReadFile(file.get(), buffer.data(), kReadBlock, &got, nullptr)) {
+      LogWrite("Check: read failed %ls err=%lu", path.c_str(), static_cast<unsigned long>(GetLastError()));
+      break;
+    }
+    if (got == 0) break;
+    digest.Update(buffer.data(), got);
+    read += got;
+    report.done = start + (read < f.size ? read : f.size);
+    report.Post(false);
+  }
+  report.done = start + f.size;
+  std::string actual;
+  *matches = read == f.size && digest.Finish(&actual) && DigestEquals(actual, f.sha256);
+  return true;
+}
+
+}  // namespace
+
+ProgressDocument ReadProgressRecord(const std::wstring& saveFolder, const std::string& product) {
+  ProgressDocument doc;
+  const std::wstring path = JoinPath(saveFolder, L".ravelgap\\progress\\" + Utf8ToWide(product) + L".json");
+  FILE* f = _wfopen(path.c_str(), L"rb");
+  if (!f) return doc;
+  std::string text;
+  char chunk[65536];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
+  std::fclose(f);
+  if (!ParseProgressText(text, &doc) || doc.product != product) doc = ProgressDocument{};
+  return doc;
+}
+
+bool CheckClient(HWND window, const ClientManifest& manifest, const std::wstring& installDir,
+                 const ProgressDocument& record, const std::atomic<bool>* cancel, ClientCheckResult* out,
+                 std::string* error) {
+  *out = ClientCheckResult{};
+  CheckReport report;
+  report.window = window;
+  report.fileCount = static_cast<std::uint32_t>(manifest.files.size());
+  for (const ManifestFile& f : manifest.files) {
+    if (!IsSafeManifestPath(f.path)) {
+      *error = Gbk(u8"清单包含非法路径: ") + GbkFromUtf8(f.path);
+      return false;
+    }
+    report.total += f.size;
+  }
+  report.Post(true);
+  for (const ManifestFile& f : manifest.files) {
+    if (cancel && cancel->load()) {
+      *error = Gbk(u8"校验已取消。");
+      return false;
+    }
+    const std::wstring local = JoinPath(installDir, ManifestPathToLocal(Utf8ToWide(f.path)));
+    if (!IsInsideInstallDir(installDir, local)) {
+      *error = Gbk(u8"清单包含非法路径: ") + GbkFromUtf8(f.path);
+      return false;
+    }
+    LocalFile disk;
+    disk.exists = FileSizeOf(local, &disk.size);
+    if (NeedsHash(f, disk)) {
+      disk.hashed = true;
+      if (!HashMatches(local, f, cancel, report, &disk.hashMatches)) {
+        *error = Gbk(u8"校验已取消。");
+        return false;
+      }
+    } else {
+      report.done += f.size;
+    }
+    auto entry = record.files.find(f.path);
+    const FileState state = JudgeFile(f, disk, entry == record.files.end() ? nullptr : &entry->second);
+    if (state != FileState::Fine)
+      LogWrite("Check: %s is %s (%llu of %llu bytes)", f.path.c_str(),
+               state == FileState::Missing   ? "missing"
+               : state == FileState::Older   ? "an older version"
+               : state == FileState::Partial ? "a partial download"
+                                             : "damaged",
+               static_cast<unsigned long long>(disk.size), static_cast<unsigned long long>(f.size));
+    out->files.push_back({f, state, disk.size});
+    CountState(&out->counts, state, f.size);
+    ++report.filesDone;
+    report.Post(false);
+  }
+  report.Post(true);
+  return true;
+}
+
+Edition EditionOfFolder(const std::wstring& gameFolder, const ClientManifest& normal, const ClientManifest& hd) {
+  return DecideEdition(normal.files, hd.files, [&gameFolder](const std::string& path, std::uint64_t* size) {
+    if (!IsSafeManifestPath(path)) return false;
+    return FileSizeOf(JoinPath(gameFolder, ManifestPathToLocal(Utf8ToWide(path))), size);
+  });
+}
+
+namespace {
+
+// The last step of the check's thread: busy cleared, then the result posted
+// (or, when the window is gone, dropped).
+void FinishVerify(const VerifyJob& job, std::unique_ptr<ClientVerifyResult> result) {
+  result->cancelled = ClientCancel.load();
+  if (result->cancelled) result->succeeded = false;
+  ClientBusy.store(false);
+  if (IsWindow(job.window) && PostMessageA(job.window, WMU_VERIFY_DONE, 0, reinterpret_cast<LPARAM>(result.get())))
+    result.release();
+}
+
+void RunVerify(const VerifyJob& job, ClientVerifyResult* result) {
+  if (IsWindow(job.window)) PostMessageA(job.window, WMU_CLIENT_CONNECTING, 0, 0);
+  ClientManifest normal, hd;
+  std::string error;
+  if (!FetchClientManifest("wow335-normal", &normal, &error) || ClientCancel.load() ||
+      !FetchClientManifest("wow335-hd", &hd, &error)) {
+    result->errorText = error;
+    return;
+  }
+  if (ClientCancel.load()) return;
+  const Edition edition = EditionOfFolder(job.gameFolder, normal, hd);
+  LogWrite("Check: %ls holds %s", job.gameFolder.c_str(),
+           edition == Edition::Normal    ? "the normal client"
+           : edition == Edition::Hd      ? "the HD client"
+           : edition == Edition::Neither ? "neither client"
+                                         : "a client of unclear edition");
+  if (edition == Edition::Neither) {
+    result->errorText =
+        Gbk(u8"游戏目录中没有找到客户端：它既不是怀旧客户端，也不是高清客户端。请先选择正确的游戏路径。");
+    return;
+  }
+  if (edition == Edition::Unclear) {
+    result->errorText =
+        Gbk(u8"无法判断游戏目录中是怀旧客户端还是高清客户端（两者的区别文件都已损坏或缺失）。"
+            u8"请重新下载客户端到原保存目录。");
+    return;
+  }
+  const ClientManifest& manifest = edition == Edition::Hd ? hd : normal;
+  result->edition = edition == Edition::Hd ? 2 : 1;
+  const size_t cut = job.gameFolder.find_last_of(L"\\/");
+  const std::wstring saveFolder = cut == std::wstring::npos ? std::wstring() : job.gameFolder.substr(0, cut);
+  const ProgressDocument record = ReadProgressRecord(saveFolder, manifest.product);
+  ClientCheckResult check;
+  if (!CheckClient(job.window, manifest, job.gameFolder, record, &ClientCancel, &check, &error)) {
+    result->errorText = error;
+    return;
+  }
+  result->succeeded = true;
+  result->checked = check.counts.checked;
+  result->damaged = check.counts.damaged;
+  result->older = check.counts.older;
+  result->missing = check.counts.missing;
+  result->bytesToFetch = check.counts.bytesToFetch;
+  LogWrite("Check: %u files, %u damaged, %u older, %u missing", check.counts.checked, check.counts.damaged,
+           check.counts.older, check.counts.missing);
+  if (!job.repair) return;
+  result->repair = true;
+  RepairOutcome repaired;
+  result->succeeded =
+      RepairClient(job.window, manifest, saveFolder, job.gameFolder, check, record, &ClientCancel, &repaired, &error);
+  result->repaired = repaired.repaired;
+  result->removed = repaired.removed;
+  result->fetchedBytes = repaired.fetchedBytes;
+  if (!result->succeeded) result->errorText = error;
+  LogWrite("Repair: %u files replaced, %u removed, %llu bytes fetched", repaired.repaired, repaired.removed,
+           static_cast<unsigned long long>(repaired.fetchedBytes));
+}
+
+}  // namespace
+
+void ClientVerifyThread(VerifyJob job) {
+  auto result = std::make_unique<ClientVerifyResult>();
+  RunWorkerGuarded(
+      "ClientVerifyThread",
+      [&] {
+        HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        RunVerify(job, result.get());
+        if (SUCCEEDED(com)) CoUninitialize();
+        FinishVerify(job, std::move(result));
+      },
+      [&] {
+        auto failed = std::make_unique<ClientVerifyResult>();
+        failed->errorText = Gbk(u8"校验未完成。");
+        FinishVerify(job, std::move(failed));
+      });
+}

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Check, repair and update of an installed client as an operator runs them:
+# realmporter-fetch --verify and --repair against the three loopback mirrors,
+# over a client with damaged, older, missing and extra files; the plain
+# fetch over an older client; and the keyed tool refusing an unsigned
+# manifest before it touches anything.
+set -u
+tool=$1 wineenv=$2 build=$3
+work=$(mktemp -d)
+www="$build/www"
+product=repair-client
+trap 'rm -rf "$work" "$www"/m{1,2,3}/wow335/$product "$www"/m{1,2,3}/wow335/$product.json' EXIT
+mirrors=(https://127.0.0.1:18082 https://127.0.0.2:18082 https://127.0.0.3:18008)
+fail() { cat "$work/out" 2>/dev/null; echo "FAILED: $1"; exit 1; }
+
+# publish SRC: the client, its block maps and its manifest on every mirror
+publish() {
+  "$tool" build --product $product --install-root Client --display-name Repair \
+    --mirror https://127.0.0.1:18082/wow335/ --mirror https://127.0.0.2:18082/wow335/ \
+    --mirror https://127.0.0.3:18008/wow335/ --out "$work/$product.json" "$1" >/dev/null || exit 1
+  rm -rf "$work/blocks" && "$tool" blocks "$1" "$work/blocks" >/dev/null || exit 1
+  for m in m1 m2 m3; do
+    rm -rf "$www/$m/wow335/$product" && mkdir -p "$www/$m/wow335/$product"
+    cp -r "$1" "$www/$m/wow335/$product/files"
+    cp -r "$work/blocks" "$www/$m/wow335/$product/blocks"
+    cp "$work/$product.json" "$www/$m/wow335/"
+  done
+}
+# fetch ARGS...: realmporter-fetch.exe into $work/out, exit code in $rc
+fetch() {
+  for m in "${mirrors[@]}"; do curl -sk "$m/__clearlog" >/dev/null; done
+  "$wineenv" run "$build" "$build/realmporter-fetch.exe" "$@" >"$work/out" 2>&1
+  rc=$?
+}
+wire() {  # the requests the last run made for PATH's bytes, as "<range or ->" lines
+  for m in "${mirrors[@]}"; do curl -sk "$m/__requests"; done | grep -F "/$product/files/$1 " | awk '{print $3}'
+}
+spot() {  # spot FILE OFFSET: 4 KiB of other bytes at OFFSET
+  head -c 4096 /dev/urandom | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
+v1="$work/v1" v2="$work/v2"
+mkdir -p "$v1/Data/zhCN"
+head -c 3000000 /dev/urandom >"$v1/Data/common.MPQ"
+head -c 2000000 /dev/urandom >"$v1/Data/zhCN/locale.MPQ"
+head -c 100000 /dev/urandom >"$v1/Data/old.MPQ"
+printf 'MZ game v1' >"$v1/Wow.exe"
+printf 'realmlist' >"$v1/realmlist.wtf"
+# Version 2: two spots of the big archive changed, a new Wow.exe, one archive
+# added and one dropped.
+cp -r "$v1" "$v2"
+rm "$v2/Data/old.MPQ"
+spot "$v2/Data/common.MPQ" 1000000
+spot "$v2/Data/common.MPQ" 2500000
+printf 'MZ game v2, longer' >"$v2/Wow.exe"
+head -c 50000 /dev/urandom >"$v2/Data/new.MPQ"
+
+publish "$v1"
+save="$work/save"
+mkdir -p "$save"
+winsave="Z:${save//\//\\}"
+fetch $product "$winsave"
+[ $rc = 0 ] || fail "first download"
+client="$save/Client"
+# The player's own files beside the client, and a file the player put in
+# Data that no manifest lists.
+mkdir -p "$client/WTF" "$client/Interface/AddOns/Mine" "$client/Screenshots"
+printf 'SET realmName "x"' >"$client/WTF/Config.wtf"
+printf 'print(1)' >"$client/Interface/AddOns/Mine/Mine.lua"
+printf 'jpeg' >"$client/Screenshots/a.jpg"
+printf 'players archive' >"$client/Data/patch-z.MPQ"
+cp -r "$client" "$work/players-view"
+
+publish "$v2"
+# Damage on top of the old version: a spot in the locale archive and a
+# deleted file.
+spot "$client/Data/zhCN/locale.MPQ" 40960
+rm "$client/realmlist.wtf"
+fetch --verify $product "$winsave"
+[ $rc = 1 ] || fail "verify of a client that is not whole: exit $rc"
+# Older: Wow.exe and the archive of v1 as the launcher left them; damaged:
+# the archive both versions share; missing: the deleted file and the new one.
+grep -q '^found: 5 files checked, 0 fine, 1 damaged, 2 older, 2 missing' "$work/out" || fail "verify counts"
+grep -q '^  damaged: Data/zhCN/locale.MPQ' "$work/out" || fail "the damaged archive is named"
+grep -q '^  older: Data/common.MPQ' "$work/out" || fail "the older archive is named"
+cmp -s "$v1/Data/common.MPQ" "$client/Data/common.MPQ" || fail "verify changed a file"
+
+# The new archive is missing on the manifest's first mirror: the next one
+# gives it.
+rm "$www/m1/wow335/$product/files/Data/new.MPQ"
+fetch --repair $product "$winsave"
+[ $rc = 0 ] || fail "repair: exit $rc"
+grep -q '^after repair: 5 files checked, 5 fine' "$work/out" || fail "repair's second check"
+for f in Wow.exe realmlist.wtf Data/common.MPQ Data/zhCN/locale.MPQ Data/new.MPQ; do
+  cmp -s "$v2/$f" "$client/$f" || fail "repaired $f differs"
+done
+[ -e "$client/Data/old.MPQ" ] && fail "the obsolete archive is still there"
+for f in WTF/Config.wtf Interface/AddOns/Mine/Mine.lua Screenshots/a.jpg Data/patch-z.MPQ; do
+  cmp -s "$work/players-view/$f" "$client/$f" || fail "the player's $f was touched"
+done
+# The big archives came by blocks: ranged requests only, far below their size.
+for f in Data/common.MPQ Data/zhCN/locale.MPQ; do
+  wire "$f" | grep -qx -- - && fail "$f was fetched whole"
+  [ -n "$(wire "$f")" ] || fail "$f was not fetched"
+done
+fetched=$(sed -n 's/^fetched: \([0-9]*\) bytes.*/\1/p' "$work/out")
+[ -n "$fetched" ] && [ "$fetched" -lt 500000 ] || fail "repair fetched $fetched bytes"
+ls "$client/Data" | grep -q '\.part$\|\.bak$' && fail "a temporary file was left"
+
+# The plain fetch over a client of the earlier manifest updates it by blocks.
+publish "$v1"
+rm -rf "$save" && mkdir -p "$save"
+fetch $product "$winsave"
+[ $rc = 0 ] || fail "download of v1"
+publish "$v2"
+fetch $product "$winsave"
+[ $rc = 0 ] || fail "update to v2: exit $rc"
+diff -r "$v2" "$client" >/dev/null || fail "updated client differs"
+wire Data/common.MPQ | grep -qx -- - && fail "the update fetched the archive whole"
+[ -e "$client/Data/old.MPQ" ] && fail "the update left the obsolete archive"
+
+# A keyed launcher refuses to repair from an unsigned manifest, before it
+# touches any file.
+spot "$client/Data/common.MPQ" 4096
+cp "$client/Data/common.MPQ" "$work/damaged"
+"$wineenv" run "$build" "$build/realmporter-fetch-keyed.exe" --repair $product "$winsave" >"$work/out" 2>&1
+rc=$?
+[ $rc != 0 ] && grep -q '客户端清单签名无效' "$work/out" || fail "keyed repair from an unsigned manifest: exit $rc"
+cmp -s "$work/damaged" "$client/Data/common.MPQ" || fail "the refused repair touched a file"
+echo "repair end to end: ok"
