@@ -21,9 +21,10 @@
 # Medians of RUNS runs are printed as Markdown tables (bench/README.md holds
 # the last ones), with the load average before and after. Stop the test
 # servers first: the mirrors use their ports. --only small runs the
-# many-small-files client alone.
+# many-small-files client alone; --only unthrottled the two large clients
+# from unthrottled mirrors against curl + sha256sum, one file at a time.
 #
-#   bench/run.sh [--runs N] [--gib G] [--rate MB_PER_S] [--only small]
+#   bench/run.sh [--runs N] [--gib G] [--rate MB_PER_S] [--only small|unthrottled]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 RUNS=3 GIB=2 RATE=20 ONLY=""
@@ -33,12 +34,13 @@ while [ $# -gt 0 ]; do
     --gib) GIB=$2; shift 2 ;;
     --rate) RATE=$2; shift 2 ;;
     --only) ONLY=$2; shift 2 ;;
-    *) echo "usage: bench/run.sh [--runs N] [--gib G] [--rate MB_PER_S] [--only small]" >&2; exit 2 ;;
+    *) echo "usage: bench/run.sh [--runs N] [--gib G] [--rate MB_PER_S] [--only small|unthrottled]" >&2; exit 2 ;;
   esac
 done
 
 bash scripts/setup >/dev/null
-command -v aria2c >/dev/null && [ -x /usr/bin/time ] || { apt-get install -y -q --no-install-recommends aria2 time >/dev/null; }
+{ [ "$ONLY" = unthrottled ] || command -v aria2c >/dev/null; } && [ -x /usr/bin/time ] ||
+  { apt-get install -y -q --no-install-recommends aria2 time >/dev/null; }
 # Only what the benchmark runs.
 make -s build/native/CMakeCache.txt build/win/CMakeCache.txt >/dev/null
 cmake --build build/native --target realmporter-manifest >/dev/null
@@ -73,10 +75,12 @@ make_client() {  # make_client PRODUCT KIND SIZE_TAG [MIB]
     --out "$W/www/wow335/$product.json" "$dir" 2>/dev/null
 }
 mkdir -p "$W/www/wow335"
-make_client bench-small small 600
-if [ -z "$ONLY" ]; then
+[ "$ONLY" = unthrottled ] || make_client bench-small small 600
+if [ -z "$ONLY" ] || [ "$ONLY" = unthrottled ]; then
   make_client bench-uniform uniform "$GIB"
   make_client bench-shaped shape "$GIB"
+fi
+if [ -z "$ONLY" ]; then
   make_client bench-mem-64 one 64 64
   make_client bench-mem-1024 one 1024 1024
 fi
@@ -166,6 +170,15 @@ run_aria() {  # run_aria PRODUCT
     --file-allocation=none --allow-overwrite=true
   t1=$(now); echo "$t1 - $t0" | bc -l
 }
+run_curl_sha() {  # run_curl_sha PRODUCT: as run_curl, each file then hashed by sha256sum
+  rm -rf "$W/curl"; mkdir -p "$W/curl"
+  local dir rel t0 t1; dir=$(files_of "$1"); t0=$(now)
+  (cd "$dir" && find . -type f | sed 's|^\./||') | while read -r rel; do
+    curl -sk --create-dirs -o "$W/curl/$rel" "https://127.0.0.1:18082/wow335/$1/files/$rel"
+    sha256sum "$W/curl/$rel" >/dev/null
+  done
+  t1=$(now); echo "$t1 - $t0" | bc -l
+}
 run_curl() {  # run_curl PRODUCT: one mirror, one file at a time
   rm -rf "$W/curl"; mkdir -p "$W/curl"
   local dir rel t0 t1; dir=$(files_of "$1"); t0=$(now)
@@ -187,7 +200,24 @@ rm -f "$W"/peak-* "$W"/span-*
 span_median() { awk -v c="$3" '{print $c}' "$W/span-$1-$2" | median; }
 load_before=$(load)
 
-declare -A limit ceil thr_fetch un_fetch un_curl un_aria
+declare -A limit ceil thr_fetch un_fetch un_curl un_curl_sha un_aria
+if [ "$ONLY" = unthrottled ]; then
+  start_nginx 0
+  for p in bench-uniform bench-shaped; do
+    un_fetch[$p]=$(measure run_fetch "$p")
+    un_curl_sha[$p]=$(measure run_curl_sha "$p")
+  done
+  stop_nginx
+  echo "Machine: $(nproc) cores, $(uname -sr), $(wine --version), $(date -u +%Y-%m-%d)"
+  echo "Load average (1, 5, 15 min) before: $load_before; after: $(load)"
+  echo
+  echo "| Unthrottled, medians of $RUNS runs | MiB | realmporter-fetch, s | curl + sha256sum one file at a time, s | Ratio of speeds |"
+  echo "|---|---|---|---|---|"
+  for p in bench-uniform bench-shaped; do
+    echo "| $p, $(count_of "$p") files | $(fmt "$(mib_of "$p")") | $(fmt "${un_fetch[$p]}") | $(fmt "${un_curl_sha[$p]}") | $(ratio "${un_curl_sha[$p]}" "${un_fetch[$p]}") |"
+  done
+  exit 0
+fi
 if [ -z "$ONLY" ]; then
 start_nginx "$RATE"
 for p in bench-uniform bench-shaped; do

@@ -24,12 +24,16 @@ set(RP_PURE_SOURCES
   download/client_check.cpp
   manifest/blockmap.cpp
   manifest/block_match.cpp
+  hash/sha256_x86.cpp
+  net/throttle.cpp
 )
 
 # Thin Win32 layers around the pure files, and the program's own Win32 code.
 set(RP_WIN_SOURCES
   app/data_folder.cpp
   app/log.cpp
+  app/system_dlls_win.cpp
+  app/crash_win.cpp
   app/messages.cpp
   config/serverlist_sources.cpp
   hash/sha256_cng.cpp
@@ -40,6 +44,7 @@ set(RP_WIN_SOURCES
   net/http.cpp
   net/download.cpp
   net/reader.cpp
+  net/throttle_win.cpp
   download/transfer.cpp
   download/job.cpp
   start/startup.cpp

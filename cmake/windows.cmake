@@ -2,9 +2,32 @@
 # under Wine.
 find_program(RP_PYTHON /usr/bin/python3 NAMES python3 REQUIRED)
 
-set(RP_WIN_DEFINES _WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX __USE_MINGW_ANSI_STDIO=1)
-set(RP_WIN_LIBS z crypt32 gdiplus comctl32 wininet bcrypt shlwapi shell32 ole32 oleaut32 uuid
-    user32 gdi32 advapi32 uxtheme windowscodecs version)
+# _UXTHEME_: UxTheme's functions declared without dllimport, so that calls go
+# through the delay-load thunks (below); GNU ld leaves the import slot of a
+# delay-loaded function that only dllimport calls name empty.
+set(RP_WIN_DEFINES _WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX __USE_MINGW_ANSI_STDIO=1 _UXTHEME_)
+# The DLLs that are not known DLLs on Windows 7 are delay-loaded: their first
+# call loads them from System32 (app/system_dlls_win.cpp), where the loader
+# would look in the exe's folder first. comctl32 stays a static import: the
+# manifest takes it from the side-by-side store, never from the exe's folder.
+set(RP_DELAY_DLLS bcrypt crypt32 gdiplus uxtheme version windowscodecs)
+find_program(RP_NM i686-w64-mingw32-nm REQUIRED)
+find_program(RP_DLLTOOL i686-w64-mingw32-dlltool REQUIRED)
+set(RP_DELAY_LIBS)
+foreach(dll IN LISTS RP_DELAY_DLLS)
+  execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=lib${dll}.a OUTPUT_VARIABLE implib
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(out ${CMAKE_BINARY_DIR}/delay/lib${dll}_delay.a)
+  add_custom_command(OUTPUT ${out}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delay
+                     COMMAND ${RP_PYTHON} ${CMAKE_SOURCE_DIR}/tools/make-delay-lib.py ${RP_NM} ${RP_DLLTOOL} ${implib} ${out}
+                     DEPENDS ${CMAKE_SOURCE_DIR}/tools/make-delay-lib.py ${implib}
+                     COMMENT "Delay-load library for ${dll}.dll")
+  list(APPEND RP_DELAY_LIBS ${out})
+endforeach()
+add_custom_target(rp_delay_libs DEPENDS ${RP_DELAY_LIBS})
+set(RP_WIN_LIBS z ${RP_DELAY_LIBS} delayimp comctl32 wininet shlwapi shell32 ole32 oleaut32 uuid user32 gdi32
+    advapi32)
 # Everything static: the program must not need libstdc++, libgcc or winpthread DLLs.
 set(RP_STATIC_LINK -static -static-libgcc -static-libstdc++)
 
@@ -13,6 +36,7 @@ target_include_directories(rp_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR
 target_compile_definitions(rp_core PUBLIC ${RP_WIN_DEFINES})
 target_compile_options(rp_core PRIVATE -Wall -Wextra)
 target_link_libraries(rp_core PUBLIC ${RP_WIN_LIBS})
+add_dependencies(rp_core rp_delay_libs)
 target_link_options(rp_core PUBLIC ${RP_STATIC_LINK})
 # The test build may stop still at named points of a job, for the tests that
 # kill it there; a release build has no such points.
@@ -29,15 +53,24 @@ target_link_libraries(rp_core PUBLIC rp_operator_keys)
 
 include(cmake/resources.cmake)
 
+# Points the image's load configuration at its dependent-load flags
+# (app/system_dlls_win.cpp), after the link.
+function(rp_set_load_config target)
+  add_custom_command(TARGET ${target} POST_BUILD
+                     COMMAND ${RP_PYTHON} ${CMAKE_SOURCE_DIR}/tools/set-load-config.py ${RP_NM} $<TARGET_FILE:${target}>)
+endfunction()
+
 add_executable(RealmPorter WIN32 start/main.cpp ${RP_RESOURCE_RC})
 target_link_libraries(RealmPorter PRIVATE rp_core)
 set_target_properties(RealmPorter PROPERTIES OUTPUT_NAME RealmPorter)
+rp_set_load_config(RealmPorter)
 
 # The client download without a window, for operators and for the engine's
 # end-to-end tests and benchmark.
 add_executable(realmporter-fetch tools/realmporter-fetch.cpp)
 target_link_libraries(realmporter-fetch PRIVATE rp_core)
 target_link_options(realmporter-fetch PRIVATE -municode)
+rp_set_load_config(realmporter-fetch)
 
 # The launcher and realmporter-fetch built with the test key
 # (tests/data/keys/test.pub), whatever REALMPORTER_OPERATOR_KEY says, for the
@@ -46,6 +79,7 @@ set(RP_TEST_KEYS_SOURCE ${CMAKE_BINARY_DIR}/generated/operator_keys_test.cpp)
 rp_operator_key_source(RP_TEST_KEYS tests/data/keys/test.pub ${RP_TEST_KEYS_SOURCE})
 add_executable(RealmPorter-keyed WIN32 start/main.cpp ${RP_RESOURCE_RC} ${RP_TEST_KEYS_SOURCE})
 target_link_libraries(RealmPorter-keyed PRIVATE rp_core)
+rp_set_load_config(RealmPorter-keyed)
 add_executable(realmporter-fetch-keyed tools/realmporter-fetch.cpp ${RP_TEST_KEYS_SOURCE})
 target_link_libraries(realmporter-fetch-keyed PRIVATE rp_core)
 target_link_options(realmporter-fetch-keyed PRIVATE -municode)

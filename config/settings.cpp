@@ -103,3 +103,24 @@ void SaveClientPath(const std::wstring& folder) {
                  static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(key);
 }
+
+std::uint32_t ReadSpeedLimit() {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  DWORD type = 0, value = 0, size = sizeof value;
+  if (RegQueryValueExW(key, L"SpeedLimit", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+      type != REG_DWORD || size != sizeof value)
+    value = 0;
+  RegCloseKey(key);
+  return value;
+}
+
+void SaveSpeedLimit(std::uint32_t kibPerSecond) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return;
+  const DWORD value = kibPerSecond;
+  RegSetValueExW(key, L"SpeedLimit", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+}

@@ -1,7 +1,9 @@
 #pragma once
 // Settings that outlive the process, under HKCU\Software\RealmPorter:
 // WowPath (the chosen Wow.exe) and ClientPath (the save folder of the last
-// completed client download), both wide REG_SZ.
+// completed client download), both wide REG_SZ; SpeedLimit (the player's
+// cap on downloads, KiB a second, REG_DWORD; missing or 0: none).
+#include <cstdint>
 #include <string>
 
 inline constexpr wchar_t kSettingsKey[] = L"Software\\RealmPorter";
@@ -21,3 +23,7 @@ bool SetGamePath(const std::wstring& path);
 // The ClientPath folder without trailing separators, or empty.
 std::wstring ReadClientPath();
 void SaveClientPath(const std::wstring& folder);
+// The saved download cap in KiB a second, 0 when there is none or the value
+// is not a REG_DWORD.
+std::uint32_t ReadSpeedLimit();
+void SaveSpeedLimit(std::uint32_t kibPerSecond);

@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -11,16 +12,25 @@
 namespace {
 
 constexpr size_t kFileBlock = 1048576;
+std::atomic<bool> g_platformOnly{false};
 
 }  // namespace
 
+void Sha256UsePlatformOnly(bool only) { g_platformOnly = only; }
+
 // One provider, one hash object and one hash per stream, all released on
-// every path, so any number of threads may hash at once.
+// every path, so any number of threads may hash at once. A stream on the
+// processor's instructions holds no handle at all.
 Sha256Stream::Sha256Stream() { Open(); }
 Sha256Stream::~Sha256Stream() { Close(); }
 
 void Sha256Stream::Open() {
   failed_ = false;
+  onX86_ = !g_platformOnly && Sha256X86Available();
+  if (onX86_) {
+    Sha256X86Init(&x86_);
+    return;
+  }
   if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&alg_, L"SHA256", nullptr, 0))) {
     alg_ = nullptr;
     return;
@@ -47,6 +57,10 @@ void Sha256Stream::Reset() {
 
 void Sha256Stream::Update(const void* data, size_t n) {
   if (!ok()) return;
+  if (onX86_) {
+    Sha256X86Update(&x86_, data, n);
+    return;
+  }
   // BCryptHashData takes a 32-bit length: larger pieces go in parts.
   const UCHAR* p = static_cast<const UCHAR*>(data);
   while (n > 0 && !failed_) {
@@ -62,28 +76,33 @@ bool Sha256Stream::UpdateFromFile(const std::wstring& path, std::uint64_t bytes)
   return FeedFile(path, bytes, &fed) && fed == bytes && ok();
 }
 
-// Through one 1 MiB buffer.
+// Through one 1 MiB buffer, by ReadFile: under Wine msvcrt's fread was slower
+// (a verify of 2 GiB from the page cache: 511 against 640 MiB/s).
 bool Sha256Stream::FeedFile(const std::wstring& path, std::uint64_t limit, std::uint64_t* fed) {
   *fed = 0;
-  FILE* f = _wfopen(path.c_str(), L"rb");
-  if (!f) return false;
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
   std::unique_ptr<char[]> buf(new (std::nothrow) char[kFileBlock]);
-  size_t n = 0;
-  while (buf && *fed < limit &&
-         (n = std::fread(buf.get(), 1, limit - *fed < kFileBlock ? static_cast<size_t>(limit - *fed) : kFileBlock, f)) >
-             0) {
-    Update(buf.get(), n);
-    *fed += n;
+  bool read = buf != nullptr;
+  while (read && *fed < limit) {
+    DWORD want = limit - *fed < kFileBlock ? static_cast<DWORD>(limit - *fed) : static_cast<DWORD>(kFileBlock), got = 0;
+    read = ReadFile(f, buf.get(), want, &got, nullptr) != 0;
+    if (!read || got == 0) break;
+    Update(buf.get(), got);
+    *fed += got;
   }
-  bool read = buf && !std::ferror(f);
-  std::fclose(f);
+  CloseHandle(f);
   return read;
 }
 
 bool Sha256Stream::Finish(std::string* out) {
   if (!ok()) return false;
   UCHAR digest[32];
-  if (!BCRYPT_SUCCESS(BCryptFinishHash(hash_, digest, sizeof digest, 0))) return false;
+  if (onX86_)
+    Sha256X86Finish(&x86_, digest);
+  else if (!BCRYPT_SUCCESS(BCryptFinishHash(hash_, digest, sizeof digest, 0)))
+    return false;
   failed_ = true;  // a finished hash takes no more data
   char hex[65];
   for (int i = 0; i < 32; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);

@@ -1,5 +1,7 @@
 #include "net/reader.h"
 
+#include "net/throttle.h"
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -85,9 +87,24 @@ void ReaderLoop(std::shared_ptr<ReaderState> s) {
     if (s->abandoned) break;
     char* buf = s->buf[next].data();
     lock.unlock();
+    // Under the speed cap a read asks for no more than it may have, so the
+    // server is held back by the connection's own flow control.
+    DWORD want = s->blockSize;
+    const bool capped = DownloadCap() != 0;
+    if (capped) {
+      want = static_cast<DWORD>(WaitForDownloadAllowance(want, [&] {
+        std::lock_guard<std::mutex> stopLock(s->m);
+        return s->abandoned;
+      }));
+      if (want == 0) {
+        lock.lock();
+        break;
+      }
+    }
     DWORD got = 0;
-    BOOL ok = InternetReadFile(s->url.request.get(), buf, s->blockSize, &got);
+    BOOL ok = InternetReadFile(s->url.request.get(), buf, want, &got);
     DWORD error = ok ? 0 : GetLastError();
+    if (capped && got < want) ReturnDownloadAllowance(want - got);
     lock.lock();
     s->filled = next;
     s->got = got;

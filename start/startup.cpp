@@ -6,9 +6,12 @@
 #include <thread>
 
 #include "app/com_out.h"
+#include "app/crash.h"
 #include "app/jobs.h"
 #include "app/log.h"
+#include "app/system_dlls.h"
 #include "install/transaction.h"
+#include "net/text.h"
 #include "ui/font.h"
 #include "ui/job_buttons.h"
 #include "ui/layout.h"
@@ -17,6 +20,7 @@
 #include "ui/splash.h"
 #include "ui/tray.h"
 #include "ui/ui_state.h"
+#include "ui/window_services.h"
 
 int UiScalePercent = 100;
 int MainWindowWidth = 840, MainWindowHeight = 500;
@@ -27,6 +31,7 @@ Gdiplus::Image* BackgroundImage = nullptr;
 ITaskbarList3* Taskbar = nullptr;
 std::atomic<HWND> HoverControl{nullptr};
 std::atomic<float> PulsePhase{0.0f};
+std::atomic<float> PlatePhase{0.0f};
 BackgroundCacheData BackgroundCache;
 
 namespace {
@@ -73,7 +78,7 @@ void MakeDpiAware() {
   using SetContext = BOOL(WINAPI*)(HANDLE);
   if (auto f = Lookup<SetContext>("user32.dll", "SetProcessDpiAwarenessContext"))
     if (f(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)))) return;
-  if (HMODULE shcore = LoadLibraryA("Shcore.dll")) {
+  if (HMODULE shcore = LoadSystemDll(L"Shcore.dll")) {
     using SetAwareness = HRESULT(WINAPI*)(int);
     auto f = reinterpret_cast<SetAwareness>(reinterpret_cast<void*>(GetProcAddress(shcore, "SetProcessDpiAwareness")));
     if (f) {
@@ -126,6 +131,17 @@ void RunSplash(HINSTANCE instance, std::thread& loader, HANDLE loaderDone) {
     DestroyWindow(splash);
   }
   loader.join();
+}
+
+// Once, after the window is up, where the report of the last crash lies,
+// for the player to send it.
+void AnnounceLastCrash(HWND main) {
+  std::wstring report = TakeUnannouncedCrashReport();
+  if (report.empty()) return;
+  ShowGbkBox(main,
+             Gbk(u8"登录器上次意外关闭，错误报告已保存在：\n\n") + GbkFromWide(report) +
+                 Gbk(u8"\n\n如需帮助，请把这个文件和同名的 .log 文件发给服务器管理员。"),
+             Gbk(u8"错误报告"), MB_ICONINFORMATION);
 }
 
 }  // namespace
@@ -206,6 +222,8 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
     BuildBackgroundCache(main);
     ShowWindow(main, showCommand);
     UpdateWindow(main);
+    AnnounceLastCrash(main);
+    CrashOnPurposeIfAsked();
     AddTrayIcon(main);
     Taskbar = ComOut<ITaskbarList3>([](ITaskbarList3** out) {
       return CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,

@@ -1,8 +1,8 @@
 // realmporter-fetch: the launcher's client download without its window.
 //
-//   realmporter-fetch MANIFEST_NAME SAVE_FOLDER
-//   realmporter-fetch --verify MANIFEST_NAME SAVE_FOLDER
-//   realmporter-fetch --repair MANIFEST_NAME SAVE_FOLDER
+//   realmporter-fetch [--limit KIB_PER_S] MANIFEST_NAME SAVE_FOLDER
+//   realmporter-fetch [--limit KIB_PER_S] --verify MANIFEST_NAME SAVE_FOLDER
+//   realmporter-fetch [--limit KIB_PER_S] --repair MANIFEST_NAME SAVE_FOLDER
 //
 // Fetches the manifest from the built-in mirrors, downloads and verifies the
 // whole client into SAVE_FOLDER\<install_root>, printing every status line
@@ -12,7 +12,7 @@
 // run with 1, naming the file and each mirror's last answer: unlike the
 // launcher, which waits and tries again until the player cancels, this is an
 // operator's check. Ctrl+C cancels (exit 3) and keeps what was downloaded, so
-// the next run resumes.
+// the next run resumes. --limit caps the download at KIB_PER_S KiB a second.
 //
 // --verify checks the client in SAVE_FOLDER\<install_root> as the window's
 // check does and prints what it found; --repair then brings every file that
@@ -25,12 +25,15 @@
 #include <atomic>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <cwchar>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "app/log.h"
 #include "app/messages.h"
+#include "app/system_dlls.h"
 #include "download/client_repair.h"
 #include "download/client_verify.h"
 #include "download/job.h"
@@ -38,6 +41,7 @@
 #include "manifest/install_paths.h"
 #include "manifest/fetch_manifest.h"
 #include "net/text.h"
+#include "net/throttle.h"
 
 namespace {
 
@@ -161,16 +165,24 @@ void RunCheckMode(HWND window, const ClientManifest& manifest, const std::wstrin
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  KeepDllSearchToSystem();
   std::setlocale(LC_CTYPE, "");
+  if (argc >= 3 && std::wcscmp(argv[1], L"--limit") == 0) {
+    const long kib = std::wcstol(argv[2], nullptr, 10);
+    if (kib > 0) SetDownloadCap(static_cast<std::uint64_t>(kib) * 1024);
+    argc = kib > 0 ? argc - 2 : 0;
+    argv += 2;
+  }
   FetchMode mode = FetchMode::Download;
   std::string name;
   std::wstring folder;
   if (!ParseFetchArgs(argc, argv, &mode, &name, &folder)) {
     std::fputs(
-        "usage: realmporter-fetch [--verify | --repair] MANIFEST_NAME SAVE_FOLDER\n"
+        "usage: realmporter-fetch [--limit KIB_PER_S] [--verify | --repair] MANIFEST_NAME SAVE_FOLDER\n"
         "  MANIFEST_NAME  wow335-hd or wow335-normal\n"
         "  SAVE_FOLDER    the client goes into its subfolder named by the manifest\n"
-        "  --verify       check the client there; --repair: check and mend it\n",
+        "  --verify       check the client there; --repair: check and mend it\n"
+        "  --limit        cap the download at KIB_PER_S KiB a second\n",
         stderr);
     return 2;
   }

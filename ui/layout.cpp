@@ -66,8 +66,12 @@ bool TimeoutWarningDue(std::uint32_t last, std::uint32_t now) {
   return last == 0 || static_cast<std::uint32_t>(now - last) > 299999u;
 }
 
+int PulseStep(float pulse) {
+  return static_cast<int>(-30.0f * pulse);  // truncated towards zero: 0 .. -30
+}
+
 GlassAlpha PlateAlpha(float pulse, PlateState state) {
-  int k = static_cast<int>(-30.0f * pulse);  // truncated towards zero: 0 .. -30
+  int k = PulseStep(pulse);
   switch (state) {
     case PlateState::Pressed: return {150, 50};
     case PlateState::Hover: return {140 - k, 80 - k};

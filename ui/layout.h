@@ -35,6 +35,9 @@ bool IsDragStrip(int x, int y, int clientWidth, int scalePercent);
 // due at `now` (tick counts wrap at 2^32).
 bool TimeoutWarningDue(std::uint32_t lastWarningTick, std::uint32_t now);
 
+// The step of the plates' look for a pulse phase 0..1: their alphas change
+// only when it does (0 .. -30, 31 looks).
+int PulseStep(float pulse);
 // Glass plate alphas for a pulse phase 0..1.
 struct GlassAlpha {
   int plate, glow;

@@ -11,6 +11,7 @@
 #include "config/serverlist.h"
 #include "config/settings.h"
 #include "net/text.h"
+#include "net/throttle.h"
 #include "res/resource_ids.h"
 #include "ui/commands.h"
 #include "ui/ids.h"
@@ -40,6 +41,8 @@ void CreateControls(HWND hwnd) {
     LoadGamePath();
     if (GamePath[0]) SetWindowTextW(pathBox, GamePath);
   }
+  // The player's cap from the tray menu holds from the first download on.
+  SetDownloadCap(static_cast<std::uint64_t>(ReadSpeedLimit()) * 1024);
   Child(hwnd, 0, L"BUTTON", UiText(u8"浏览游戏..."), button, L.browse, kIdBrowse);
   Child(hwnd, 0, L"STATIC", UiText(u8"选择服务器："), 0, L.serverLabel, 0);
   HWND list = Child(hwnd, 0, L"COMBOBOX", L"", CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL,
@@ -88,10 +91,15 @@ void OnTimer(HWND hwnd, WPARAM id) {
   if (id != kPulseTimer) return;
   if (IsIconic(hwnd) || !IsWindowVisible(hwnd) || GetForegroundWindow() != hwnd) return;
   double t = static_cast<double>(GetTickCount());
-  PulsePhase.store(static_cast<float>((std::sin(t * 0.0006) + 1.0) * 0.5));
+  float phase = static_cast<float>((std::sin(t * 0.0006) + 1.0) * 0.5);
+  PulsePhase.store(phase);
+  // A plate's look changes only when its alpha steps: between steps it keeps
+  // the look of the step's first frame and is not painted again.
+  bool platesChange = PulseStep(phase) != PulseStep(PlatePhase.load());
+  if (platesChange) PlatePhase.store(phase);
   for (int id2 : {kIdStartGame, kIdBrowse, kIdRegister, kIdClientNormal, kIdClientHd, kIdPatchNormal, kIdPatchHd,
                   kIdAddonA, kIdAddonB, kIdVerify, kIdMinimize, kIdClose, kIdServerList, kIdProgress})
-    if (HWND c = GetDlgItem(hwnd, id2)) InvalidateRect(c, nullptr, FALSE);
+    if (HWND c = GetDlgItem(hwnd, id2); c && (platesChange || id2 == kIdProgress)) InvalidateRect(c, nullptr, FALSE);
 }
 
 void OnPaint(HWND hwnd) {

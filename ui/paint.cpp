@@ -79,7 +79,7 @@ std::wstring WindowTextW(HWND w, int max) {
 GlassAlpha AlphaFor(HWND control, PlateState pressedOrNot) {
   PlateState state = pressedOrNot;
   if (state != PlateState::Pressed && HoverControl.load() == control) state = PlateState::Hover;
-  return PlateAlpha(PulsePhase.load(), state);
+  return PlateAlpha(PlatePhase.load(), state);
 }
 
 // Paints one subclassed control into its back buffer and copies it out.
@@ -118,7 +118,7 @@ void PaintServerList(HWND combo, HDC target) {
     GlassAlpha a = AlphaFor(combo, PlateState::Normal);
     GraphicsPath path;
     AddRoundRect(path, i, r, w, h);
-    float p = PulsePhase.load();
+    float p = PlatePhase.load();
     FillGlass(g, path, w, h, i, a.plate, a.glow, 2.0f * p, 1.0f);
     RectF box(float(i + r), float(i), float(w - Scaled(24) - (i + r)), float(h - 2 * i));
     if (box.Width > 0 && box.Height > 0) {
@@ -156,10 +156,10 @@ void PaintDropDown(HWND list, HDC target, DWORD_PTR data) {
     const int i = Scaled(4), r = Scaled(6);
     HWND parent = BackgroundParentOfDropDown(list, data);
     DrawParentBackground(g, list, parent, w, h);
-    GlassAlpha a = PlateAlpha(PulsePhase.load(), PlateState::Normal);
+    GlassAlpha a = PlateAlpha(PlatePhase.load(), PlateState::Normal);
     GraphicsPath path;
     AddRoundRect(path, i, r, w, h);
-    FillGlass(g, path, w, h, i, a.plate, a.glow, 2.0f * PulsePhase.load(), 1.0f);
+    FillGlass(g, path, w, h, i, a.plate, a.glow, 2.0f * PlatePhase.load(), 1.0f);
     HWND combo = parent ? GetDlgItem(parent, kIdServerList) : nullptr;
     HWND fontSource = combo ? combo : parent;
     int count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
@@ -403,7 +403,7 @@ void DrawGlassButton(HWND mainWindow, const DRAWITEMSTRUCT* di) {
     GlassAlpha a = AlphaFor(di->hwndItem, (di->itemState & ODS_SELECTED) ? PlateState::Pressed : PlateState::Normal);
     GraphicsPath path;
     AddRoundRect(path, i, r, w, h);
-    FillGlass(g, path, w, h, i, a.plate, a.glow, 2.0f * PulsePhase.load(), 1.0f);
+    FillGlass(g, path, w, h, i, a.plate, a.glow, 2.0f * PlatePhase.load(), 1.0f);
     ControlText(g, di->hwndItem, WindowTextW(di->hwndItem, 127), RectF(0, 0, float(w), float(h)),
                 StringAlignmentCenter);
   }

@@ -5,7 +5,9 @@
 #include <iterator>
 
 #include "app/messages.h"
+#include "config/settings.h"
 #include "net/text.h"
+#include "net/throttle.h"
 #include "res/resource_ids.h"
 #include "ui/ui_state.h"
 
@@ -16,6 +18,36 @@ namespace {
 void ShowMain(HWND window) {
   ShowWindow(window, SW_SHOW);
   SetForegroundWindow(window);
+}
+
+// The speed cap's choices, in KiB a second (0: none), and the menu ids they
+// get from kFirstCapId on.
+struct CapChoice {
+  std::uint32_t kib;
+  const char8_t* text;
+};
+constexpr CapChoice kCapChoices[] = {
+    {0, u8"不限速"},         {512, u8"限速 512 KB/s"}, {1024, u8"限速 1 MB/s"},
+    {2048, u8"限速 2 MB/s"}, {5120, u8"限速 5 MB/s"},
+};
+constexpr int kFirstCapId = 10;
+
+void AppendCapChoices(HMENU menu) {
+  const std::uint32_t current = ReadSpeedLimit();
+  bool known = false;
+  for (const CapChoice& c : kCapChoices) known = known || c.kib == current;
+  for (size_t i = 0; i < std::size(kCapChoices); ++i) {
+    // A value set by hand that is none of the choices shows no check mark.
+    const bool checked = known && kCapChoices[i].kib == current;
+    AppendMenuW(menu, MF_STRING | (checked ? MF_CHECKED : 0), kFirstCapId + static_cast<int>(i),
+                UiText(kCapChoices[i].text).c_str());
+  }
+}
+
+void ChooseCap(int choice) {
+  const std::uint32_t kib = kCapChoices[choice - kFirstCapId].kib;
+  SaveSpeedLimit(kib);
+  SetDownloadCap(static_cast<std::uint64_t>(kib) * 1024);
 }
 
 }  // namespace
@@ -55,6 +87,9 @@ void OnTrayNotify(HWND window, LPARAM lp) {
       GetCursorPos(&pt);
       HMENU menu = CreatePopupMenu();
       AppendMenuW(menu, MF_STRING, 1, UiText(u8"打开登录器").c_str());
+      AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+      AppendCapChoices(menu);
+      AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
       AppendMenuW(menu, MF_STRING, 2, UiText(u8"退出登录器").c_str());
       SetForegroundWindow(window);
       int choice = TrackPopupMenu(menu, TPM_RETURNCMD, pt.x, pt.y, 0, window, nullptr);
@@ -64,6 +99,8 @@ void OnTrayNotify(HWND window, LPARAM lp) {
       } else if (choice == 2) {
         RemoveTrayIcon(window);
         DestroyWindow(window);
+      } else if (choice >= kFirstCapId && choice < kFirstCapId + static_cast<int>(std::size(kCapChoices))) {
+        ChooseCap(choice);
       }
       break;
     }

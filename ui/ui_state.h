@@ -24,6 +24,9 @@ extern Gdiplus::Image* BackgroundImage;
 extern ITaskbarList3* Taskbar;
 extern std::atomic<HWND> HoverControl;
 extern std::atomic<float> PulsePhase;
+// The phase the plates are painted with: the pulse's phase when their step
+// (PulseStep) last changed, so that they are repainted only then.
+extern std::atomic<float> PlatePhase;
 
 // The background image rendered once at the Main window's size.
 struct BackgroundCacheData {

@@ -96,6 +96,27 @@ TEST(Glass, PlateAlphasAtThePulseExtremes) {
   EXPECT_FLOAT_EQ(ProgressBarLook(1.0f).glowWidth, 5.0f);
 }
 
+// Between two steps a plate looks the same, in every state: the pulse timer
+// repaints the plates only when the step changes.
+TEST(Glass, PlatesChangeLookOnlyWithTheirStep) {
+  int changes = 0;
+  float first = 0.0f;
+  for (int i = 0; i <= 1000; ++i) {
+    float p = i / 1000.0f;
+    if (PulseStep(p) != PulseStep(first)) {
+      first = p;
+      ++changes;
+    }
+    for (PlateState s : {PlateState::Normal, PlateState::Hover, PlateState::Pressed}) {
+      EXPECT_EQ(PlateAlpha(p, s).plate, PlateAlpha(first, s).plate) << p;
+      EXPECT_EQ(PlateAlpha(p, s).glow, PlateAlpha(first, s).glow) << p;
+    }
+  }
+  EXPECT_EQ(changes, 30);
+  EXPECT_EQ(PulseStep(0.0f), 0);
+  EXPECT_EQ(PulseStep(1.0f), -30);
+}
+
 TEST(Glass, ProgressBarWidths) {
   EXPECT_EQ(ProgressBarWidth(768, 4, 6, 0, 0, 100), 0);
   EXPECT_EQ(ProgressBarWidth(768, 4, 6, 1, 0, 100), 14);

@@ -51,6 +51,12 @@ def reg_set(key, name, kind, value):
     wine("reg", "add", key, "/v", name, "/t", kind, "/d", str(value), "/f")
 
 
+def reg_query(key, name):
+    """The value's line of `reg query`, or "" when it is not there."""
+    r = wine("reg", "query", key, "/v", name)
+    return next((line.strip() for line in r.stdout.decode(errors="replace").splitlines() if name in line), "")
+
+
 def reg_delete_key(key):
     wine("reg", "delete", key, "/f")
 

@@ -6,7 +6,7 @@ import subprocess
 import time
 import unittest
 
-from launcher import (BUILD, SITE, WWW, Launcher, control, local_appdata, pixel, probe, reg_set, reg_delete_key,
+from launcher import (BUILD, SITE, WWW, Launcher, control, local_appdata, pixel, probe, reg_query, reg_set, reg_delete_key,
                       reset_state, run, win_path, write)
 
 SERVERS = ("远程·一服|rptest://register/one|10.0.0.1:3724|10.0.0.1:3725|第一服的介绍\n"
@@ -122,6 +122,11 @@ class Window(unittest.TestCase):
         L.wait_for(lambda: "visible=1" in probe("state")[1], 10, "shown from the tray")
         L.open_tray_menu()
         L.screenshot("window-tray-menu")
+        # The first cap below 不限速 is remembered in the launcher's key.
+        for key in ("Down", "Down", "Down", "Return"):
+            run(["xdotool", "key", key])
+        L.wait_for(lambda: "0x200" in reg_query("HKCU\\Software\\RealmPorter", "SpeedLimit"), 20, "the cap saved")
+        L.open_tray_menu()
         run(["xdotool", "key", "Up"])
         run(["xdotool", "key", "Return"])
         L.proc.wait(timeout=40)

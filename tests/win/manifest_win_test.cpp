@@ -1,4 +1,4 @@
-// Digests on CNG, the progress file, install-path checks and the manifest
+// Digests on CNG and on the processor's SHA instructions, the progress file, install-path checks and the manifest
 // fetch over the three loopback mirrors.
 #include <gtest/gtest.h>
 
@@ -12,6 +12,8 @@
 #include "manifest/install_paths.h"
 #include "manifest/progress.h"
 #include "hash/sha256.h"
+#include "hash/sha256_stream.h"
+#include "hash/sha256_x86.h"
 #include "support.h"
 
 using namespace testing_support;
@@ -43,6 +45,40 @@ TEST(Sha256Cng, StringsAndFiles) {
   EXPECT_FALSE(Sha256HexOfFile(dir / L"missing", &out));
   EXPECT_FALSE(Sha256HexOfFile(dir.path(), &out));
   EXPECT_EQ(out, "untouched");
+}
+
+// The stream on the processor's SHA instructions gives CNG's digest for the
+// same bytes fed in the same pieces, across Reset and from a file.
+std::string StreamHex(bool platformOnly, const std::string& data, size_t piece) {
+  Sha256UsePlatformOnly(platformOnly);
+  Sha256Stream h;
+  h.Update("thrown away", 11);
+  h.Reset();
+  for (size_t at = 0; at < data.size(); at += piece) h.Update(data.data() + at, std::min(piece, data.size() - at));
+  std::string out;
+  EXPECT_TRUE(h.Finish(&out));
+  Sha256UsePlatformOnly(false);
+  return out;
+}
+
+TEST(Sha256Cng, ProcessorInstructionsAgreeWithCng) {
+  if (!Sha256X86Available()) GTEST_SKIP() << "this processor has no SHA instructions";
+  EXPECT_EQ(StreamHex(false, "abc", 1), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  const std::string data = PatternBytes(2 * 1048576 + 333, 9);
+  for (size_t n : {0u, 1u, 55u, 56u, 63u, 64u, 65u, 119u, 120u, 4096u, 2097485u})
+    for (size_t piece : {1u, 64u, 1000u, 1048576u})
+      if (n <= 4096 || piece >= 1000)
+        ASSERT_EQ(StreamHex(false, data.substr(0, n), piece), StreamHex(true, data.substr(0, n), piece))
+            << n << " bytes in pieces of " << piece;
+
+  ScratchDir dir(L"sha-x86");
+  WriteFileBytes(dir / L"f", data);
+  std::string fromFile, fromCng;
+  ASSERT_TRUE(Sha256HexOfFile(dir / L"f", &fromFile));
+  Sha256UsePlatformOnly(true);
+  ASSERT_TRUE(Sha256HexOfFile(dir / L"f", &fromCng));
+  Sha256UsePlatformOnly(false);
+  EXPECT_EQ(fromFile, fromCng);
 }
 
 class ProgressFile : public ::testing::Test {
