@@ -10,6 +10,7 @@ set(RP_PURE_SOURCES
   hash/digest_text.cpp
   manifest/client_manifest.cpp
   manifest/signature.cpp
+  manifest/fetch_manifest_rules.cpp
   manifest/progress.cpp
   manifest/install_paths.cpp
   net/url.cpp

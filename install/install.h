@@ -50,6 +50,10 @@ void AddonWorker(AddonJob job);
 // The worker's last step: busy cleared, then WMU_ADDON_DONE posted.
 void FinishAddonJob(const AddonJob& job, int result);
 
+// The folder below the game folder where an addon install keeps the
+// `Interface` it replaced (Interface-<date>-<time>, the newest three).
+inline constexpr wchar_t kAddonBackupFolder[] = L"RealmPorter-backup";
+
 // <local app data>\RealmPorter\plugin_cache\<name>, creating the folders;
 // empty when the special folder cannot be found.
 std::wstring AddonCachePath(const std::wstring& fileName);

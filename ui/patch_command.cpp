@@ -83,7 +83,9 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
   if (!e5 || !e6) {
     SetCursor(old);
     return ShowBox(hwnd,
-                   error == Gbk(kUnsignedManifestText) ? kUnsignedManifestText : u8"无法获取补丁清单，请检查网络。",
+                   error == Gbk(kUnsignedManifestText) ? kUnsignedManifestText
+                   : error == Gbk(kOlderManifestText)  ? kOlderManifestText
+                                                       : u8"无法获取补丁清单，请检查网络。",
                    u8"错误", MB_ICONERROR);
   }
   if (RefusedForOtherEdition(hwnd, kind, manifest, folder)) return (void)SetCursor(old);
