@@ -23,34 +23,13 @@ make -s native win >/dev/null
 
 W="$PWD/build/bench-delta"
 mkdir -p "$W"
-export WINEPREFIX="$W/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=zh_CN.UTF-8
 TOOL=build/native/realmporter-manifest
 EXE=build/win/rp-bench-patch.exe
 PRODUCT=bench-delta
 FILES="$W/www/wow335/$PRODUCT/files"
 ZPATH=wow335/$PRODUCT/files/Data/zhCN/patch-zhCN-5.MPQ
-BASE=http://127.0.0.1:18090
-
-[ -f "$W/certs/ca.der" ] || python3 tools/testserver.py certs "$W/certs" >/dev/null
-[ -f "$W/prefix.done" ] || { wineboot -i >/dev/null 2>&1; touch "$W/prefix.done"; }
-wine build/win/rp_helper_import_ca.exe "Z:${W//\//\\}\\certs\\ca.der" >/dev/null 2>&1
-
-cat >"$W/nginx.conf" <<CONF
-worker_processes 1;
-pid $W/nginx.pid;
-error_log $W/nginx-error.log;
-events { worker_connections 64; }
-http {
-  log_format bytes '\$request_uri \$http_range \$status \$body_bytes_sent';
-  sendfile on;
-  ssl_certificate $W/certs/server.pem;
-  ssl_certificate_key $W/certs/server.key;
-  server { listen 127.0.0.1:18082 ssl; root $W/www; access_log off; }
-  server { listen 127.0.0.1:18090; root $W/www; access_log $W/access.log bytes; }
-}
-CONF
-nginx -c "$W/nginx.conf" -p "$W"
-trap 'kill "$(cat "$W/nginx.pid")" 2>/dev/null' EXIT
+# shellcheck source=serve.sh
+source bench/serve.sh
 sleep 0.5
 
 now() { date +%s.%N; }

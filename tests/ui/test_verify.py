@@ -6,18 +6,7 @@ import unittest
 
 from launcher import BUILD, WWW, Launcher, publish, reg_set, reset_state, win_path, write
 
-P5, P6 = "Data/zhCN/patch-zhCN-5.MPQ", "Data/zhCN/patch-zhCN-6.MPQ"
-
-
-def blob(n, seed):
-    import random
-    r = random.Random(seed)
-    return bytes(r.getrandbits(8) for _ in range(n))
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+from test_jobs import P5, P6, blob, read
 
 
 class Verify(unittest.TestCase):
