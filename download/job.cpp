@@ -218,7 +218,7 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
   const std::string retrying = Gbk(u8"连接重试中: ");
   const ULONGLONG loopStart = GetTickCount64();
   ULONGLONG lastPost = 0, lastChange = loopStart;
-  std::uint64_t lastSeen = 0;
+  std::uint64_t lastSeen = 0, lastReceived = 0;
   SpeedMeter meter;
   bool firstPass = true;
   for (;;) {
@@ -232,7 +232,8 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
     ULONGLONG now = GetTickCount64();
     // The speed is what came off the network, counted by the readers as it
     // arrives; `d` moves by whole blocks and by a resumed file's length.
-    meter.Sample(now - loopStart, job.counters.receivedBytes.load());
+    const std::uint64_t received = job.counters.receivedBytes.load();
+    meter.Sample(now - loopStart, received);
     if (d != lastSeen) {
       lastSeen = d;
       lastChange = now;
@@ -242,12 +243,16 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
       lastPost = now;
       PostPercent(window, ReadoutPercent(d, total));
       const double speed = meter.BytesPerSecond();
+      // The average lingers for seconds after the bytes stop; whether a
+      // parked file's wait or a stall is shown depends on bytes arriving now.
+      const double arriving = received != lastReceived ? speed : 0.0;
+      lastReceived = received;
       const std::string sizes = SizeText(d) + " / " + SizeText(total);
       std::string text;
       ParkedFile parked;
       const bool waiting = pool.NextParked(&parked);
       switch (
-          ChooseJobStatus(pool.AvailableMirrorCount(), c, fileCount, now - lastChange, speed / 1048576.0, waiting)) {
+          ChooseJobStatus(pool.AvailableMirrorCount(), c, fileCount, now - lastChange, arriving / 1048576.0, waiting)) {
         case JobStatusKind::FileWaiting: text = WaitingText(job, parked, now); break;
         case JobStatusKind::CoolingDown: text = cooling + sizes; break;
         case JobStatusKind::Retrying: text = retrying + sizes; break;
