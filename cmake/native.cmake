@@ -22,7 +22,8 @@ add_library(rp_pure_plain STATIC ${RP_PURE_SOURCES} ${RP_NATIVE_SOURCES})
 target_include_directories(rp_pure_plain PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(rp_pure_plain PUBLIC OpenSSL::Crypto ZLIB::ZLIB)
 add_executable(realmporter-manifest tools/realmporter-manifest.cpp tools/manifest_check_mirrors.cpp
-                                    tools/manifest_blocks.cpp tools/manifest_sign.cpp)
+                                    tools/manifest_blocks.cpp tools/manifest_sign.cpp
+                                    tools/manifest_launcher_feed.cpp)
 target_link_libraries(realmporter-manifest PRIVATE rp_pure_plain CURL::libcurl)
 
 # GoogleTest from Debian's sources, built with the same flags as the code.
