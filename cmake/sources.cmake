@@ -11,10 +11,12 @@ set(RP_PURE_SOURCES
   hash/digest_text.cpp
   manifest/client_manifest.cpp
   manifest/signature.cpp
+  manifest/fetch_manifest_rules.cpp
   manifest/progress.cpp
   manifest/install_paths.cpp
   net/url.cpp
   download/pool.cpp
+  app/readout.cpp
   ui/layout.cpp
   ui/job_table.cpp
   ui/image_type.cpp
@@ -65,6 +67,9 @@ set(RP_WIN_SOURCES
   ui/verify_command.cpp
   ui/tray.cpp
   ui/paint.cpp
+  ui/layout_win.cpp
+  ui/box.cpp
+  ui/folder_picker.cpp
   ui/splash.cpp
   app/jobs.cpp
   install/patch.cpp

@@ -186,14 +186,16 @@ foreach(t IN LISTS RP_UI_TESTS)
   set_tests_properties(ui_${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 RUN_SERIAL TRUE)
 endforeach()
 
-# The start-up texts, the notice and a job's box read back under the code
+# The start-up texts, the notice and a job's box (drawn with the bundled
+# font: the en_US prefix has no Chinese font) read back under the code
 # pages of players elsewhere: Western (1252) and Traditional Chinese (950).
 # Only these two tests, each locale in a prefix of its own.
 foreach(locale en_US zh_TW)
   add_test(NAME ui_texts_${locale}
            COMMAND ${CMAKE_COMMAND} -E env RP_WINE_LOCALE=${locale}.UTF-8 ${CMAKE_SOURCE_DIR}/tests/ui/run.sh
                    ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/tests/ui/test_window.py
-                   Window.test_geometry_and_start_up_contents Window.test_worker_messages)
+                   Window.test_geometry_and_start_up_contents Window.test_worker_messages
+                   Window.test_boxes_draw_chinese_with_the_bundled_font)
   set_tests_properties(ui_texts_${locale} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600 RUN_SERIAL TRUE)
 endforeach()
 

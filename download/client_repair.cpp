@@ -107,7 +107,7 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
     return false;
   }
   // What an earlier job left unfinished is finished first.
-  if (!RecoverJournal(JournalPathOf(JournalKind::Patch), &out->stuck)) {
+  if (!RecoverJournal(JournalPathOf(JournalKind::Patch), &out->stuck, installDir)) {
     *error = LockedFileText(out->stuck);
     return false;
   }
@@ -141,7 +141,7 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
       *error = Gbk(u8"磁盘写入失败: ") + GbkFromUtf8(c.file.path);
       return false;
     }
-    if (!StageArchive(temp)) {
+    if (!StageArchive(installDir, temp)) {
       *error = Gbk(u8"磁盘写入失败: ") + GbkFromUtf8(c.file.path);
       return false;
     }
@@ -161,7 +161,7 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
       *error = Gbk(u8"无法从镜像服务器下载文件：") + GbkFromUtf8(c.file.path);
       return false;
     }
-    if (!CommitArchive(temp, target, &out->stuck)) {
+    if (!CommitArchive(installDir, temp, target, &out->stuck)) {
       *error = LockedFileText(out->stuck.empty() ? target : out->stuck);
       return false;
     }

@@ -6,6 +6,7 @@
 #include "app/jobs.h"
 #include "app/log.h"
 #include "app/messages.h"
+#include "app/readout.h"
 #include "download/client_repair.h"
 #include "download/pool.h"
 #include "manifest/fetch_manifest.h"
@@ -24,38 +25,29 @@ struct HandleCloser {
   }
 };
 
-// How the check reports: at most every 300 ms, with the speed between two
-// reports and the time left at that speed.
+// How the check reports: at most every 300 ms, with the readout of the
+// jobs (sizes, percentage, a moving average of the bytes hashed, time left).
 struct CheckReport {
   HWND window = nullptr;
   std::uint64_t total = 0, done = 0;
   std::uint32_t fileCount = 0, filesDone = 0;
-  ULONGLONG lastPost = 0, sampleTime = 0;
-  std::uint64_t sampleBytes = 0;
-  double speed = 0;
+  ULONGLONG started = 0, lastPost = 0;
+  SpeedMeter meter;
   bool posted = false;
 
   void Post(bool force) {
     if (!window) return;
     const ULONGLONG now = GetTickCount64();
+    if (!posted) started = now;
+    meter.Sample(now - started, done);
     if (posted && !force && now - lastPost < 300) return;
-    if (posted && now > sampleTime) speed = SampleSpeedMBps(sampleBytes, done, (now - sampleTime) / 1000.0);
-    if (!posted || now > sampleTime) {
-      sampleTime = now;
-      sampleBytes = done;
-    }
     posted = true;
     lastPost = now;
-    PostMessageA(window, WMU_PROGRESS, static_cast<WPARAM>(JobPercent(done, total)), 0);
-    char left[48] = "";
-    if (speed > 0.01 && total > done) {
-      const unsigned long long s = static_cast<unsigned long long>((total - done) / (speed * 1048576.0));
-      std::snprintf(left, sizeof left, Gbk(u8"，剩余 %llu:%02llu").c_str(), s / 60, s % 60);
-    }
-    char text[192];
-    std::snprintf(text, sizeof text, Gbk(u8"正在校验客户端: %u / %u 个文件，%.2f GB / %.2f GB  %.2f MB/s%s").c_str(),
-                  filesDone, fileCount, done / 1073741824.0, total / 1073741824.0, speed, left);
-    PostStatusText(window, text);
+    PostMessageA(window, WMU_PROGRESS, static_cast<WPARAM>(ReadoutPercent(done, total)), 0);
+    char files[96];
+    std::snprintf(files, sizeof files, Gbk(u8"正在校验客户端: %u / %u 个文件，").c_str(), filesDone, fileCount);
+    const ReadoutFigures figures{done, total, meter.BytesPerSecond(), meter.Steady()};
+    PostStatusText(window, (files + GbkFromUtf8(ReadoutText(u8"", figures))).c_str());
   }
 };
 

@@ -7,6 +7,7 @@
 
 #include "app/log.h"
 #include "app/messages.h"
+#include "app/readout.h"
 #include "manifest/install_paths.h"
 #include "net/text.h"
 
@@ -213,12 +214,12 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
   // and the workers that did start stop below.
   if (static_cast<int>(workers.size()) < n) SetFatalError(job, Gbk(u8"系统繁忙，无法启动下载线程，请稍后重试。"));
 
-  const std::string fmtDownloading = Gbk(u8"正在下载: %.2f GB / %.2f GB  %.2f MB/s");
-  const std::string fmtCooling = Gbk(u8"镜像冷却中，等待恢复: %.2f GB / %.2f GB");
-  const std::string fmtRetrying = Gbk(u8"连接重试中: %.2f GB / %.2f GB");
+  const std::string cooling = Gbk(u8"镜像冷却中，等待恢复: ");
+  const std::string retrying = Gbk(u8"连接重试中: ");
   const ULONGLONG loopStart = GetTickCount64();
-  ULONGLONG lastPost = 0, lastChange = loopStart, sampleTime = loopStart;
-  std::uint64_t lastSeen = 0, sampleAmount = 0;
+  ULONGLONG lastPost = 0, lastChange = loopStart;
+  std::uint64_t lastSeen = 0;
+  SpeedMeter meter;
   bool firstPass = true;
   for (;;) {
     if ((cancel && cancel->load()) || job.flags.fatal.load()) break;
@@ -228,8 +229,10 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
     // Files are recorded before they are counted: whatever c and d include
     // is in the progress file before a post shows it.
     SaveChangedProgress(job);
-    int percent = JobPercent(d, total);
     ULONGLONG now = GetTickCount64();
+    // The speed is what came off the network, counted by the readers as it
+    // arrives; `d` moves by whole blocks and by a resumed file's length.
+    meter.Sample(now - loopStart, job.counters.receivedBytes.load());
     if (d != lastSeen) {
       lastSeen = d;
       lastChange = now;
@@ -237,29 +240,22 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
     if (firstPass || now - lastPost >= 300) {
       firstPass = false;
       lastPost = now;
-      PostPercent(window, percent);
-      double speed = 0;
-      if (now > sampleTime) {
-        double seconds = (now - sampleTime) / 1000.0;
-        speed = SampleSpeedMBps(sampleAmount, d, seconds);
-        sampleTime = now;
-        sampleAmount = d;
-      }
-      double gb = d / 1073741824.0, totalGb = total / 1073741824.0;
-      char text[160];
+      PostPercent(window, ReadoutPercent(d, total));
+      const double speed = meter.BytesPerSecond();
+      const std::string sizes = SizeText(d) + " / " + SizeText(total);
+      std::string text;
       ParkedFile parked;
       const bool waiting = pool.NextParked(&parked);
-      switch (ChooseJobStatus(pool.AvailableMirrorCount(), c, fileCount, now - lastChange, speed, waiting)) {
-        case JobStatusKind::FileWaiting:
-          std::snprintf(text, sizeof text, "%s", WaitingText(job, parked, now).c_str());
-          break;
-        case JobStatusKind::CoolingDown: std::snprintf(text, sizeof text, fmtCooling.c_str(), gb, totalGb); break;
-        case JobStatusKind::Retrying: std::snprintf(text, sizeof text, fmtRetrying.c_str(), gb, totalGb); break;
+      switch (
+          ChooseJobStatus(pool.AvailableMirrorCount(), c, fileCount, now - lastChange, speed / 1048576.0, waiting)) {
+        case JobStatusKind::FileWaiting: text = WaitingText(job, parked, now); break;
+        case JobStatusKind::CoolingDown: text = cooling + sizes; break;
+        case JobStatusKind::Retrying: text = retrying + sizes; break;
         case JobStatusKind::Downloading:
-          std::snprintf(text, sizeof text, fmtDownloading.c_str(), gb, totalGb, speed);
+          text = GbkFromUtf8(ReadoutText(u8"正在下载:", {d, total, speed, meter.Steady()}));
           break;
       }
-      PostStatusText(window, text);
+      PostStatusText(window, text.c_str());
     }
     if (c >= fileCount) break;
     Sleep(200);
@@ -276,6 +272,8 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
     jobError = job.jobError;
   }
   if (cancel && cancel->load()) {
+    const std::uint64_t kept = job.counters.completedBytes.load() + job.counters.inFlightBytes.load();
+    PostStatusText(window, GbkFromUtf8(CancelledKeptText(kept)).c_str());
     *error = !jobError.empty() ? jobError : Gbk(u8"下载已取消。");
     return false;
   }

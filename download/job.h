@@ -18,6 +18,9 @@
 struct ProgressCounters {
   std::atomic<std::uint64_t> completedBytes{0};
   std::atomic<std::uint64_t> inFlightBytes{0};
+  // Every byte the workers' readers took off the network, for the speed;
+  // never goes down (bytes of a failed attempt were received all the same).
+  std::atomic<std::uint64_t> receivedBytes{0};
   std::atomic<std::uint32_t> completedFiles{0};
   std::mutex mutex;                  // guards slots and their sum
   std::vector<std::uint64_t> slots;  // bytes on disk per file, as last reported

@@ -184,25 +184,12 @@ std::string DescribeAnswers(const std::vector<std::string>& mirrors, const FileR
   return out;
 }
 
-int JobPercent(std::uint64_t done, std::uint64_t total) {
-  if (total == 0) return 0;
-  std::uint64_t d = done < total ? done : total;
-  std::uint64_t p = (d * 100 + total / 2) / total;
-  if (p == 0 && d > 0) p = 1;
-  return static_cast<int>(p);
-}
-
 JobStatusKind ChooseJobStatus(int availableMirrors, std::uint32_t completedFiles, std::uint32_t fileCount,
                               std::uint64_t msSinceChange, double speedMBps, bool fileWaiting) {
   if (fileWaiting && speedMBps < 0.01 && completedFiles < fileCount) return JobStatusKind::FileWaiting;
   if (availableMirrors == 0 && completedFiles < fileCount) return JobStatusKind::CoolingDown;
   if (msSinceChange >= 60000 && completedFiles < fileCount && speedMBps < 0.01) return JobStatusKind::Retrying;
   return JobStatusKind::Downloading;
-}
-
-double SampleSpeedMBps(std::uint64_t earlierBytes, std::uint64_t laterBytes, double seconds) {
-  if (seconds <= 0.01 || laterBytes <= earlierBytes) return 0;
-  return static_cast<double>(laterBytes - earlierBytes) / 1048576.0 / seconds;
 }
 
 std::uint64_t BytesStillToFetch(const std::vector<LocalCopy>& files) {

@@ -129,20 +129,10 @@ class MirrorPool {
   std::vector<ParkedFile> parked_;
 };
 
-// Percentage of the job: nearest integer of min(done, total) / total, and at
-// least 1 once any byte is there.
-int JobPercent(std::uint64_t done, std::uint64_t total);
-
 enum class JobStatusKind { Downloading, CoolingDown, Retrying, FileWaiting };
 // A file waiting out its round is named while nothing else moves.
 JobStatusKind ChooseJobStatus(int availableMirrors, std::uint32_t completedFiles, std::uint32_t fileCount,
                               std::uint64_t msSinceChange, double speedMBps, bool fileWaiting = false);
-
-// Transfer speed between two samples of the job's byte total, in MB/s. The
-// total can go down between samples (a file that failed its hash is counted
-// again from zero, a mirror answers a resumed request with the whole file):
-// that reads as 0, never as a wrapped-round huge number.
-double SampleSpeedMBps(std::uint64_t earlierBytes, std::uint64_t laterBytes, double seconds);
 
 // Room for a client download. A file still needs its manifest size less what
 // already lies at its place on disk, counted up to the manifest size: a

@@ -195,7 +195,8 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   // The reader takes the request over and watches the cancel flag, also
   // while a read is blocked; it reads the next block while this one is
   // written and hashed.
-  CancellableReader reader(std::move(opened), BlockFor(expectedSize - fileBytes), job.stallMs);
+  CancellableReader reader(std::move(opened), BlockFor(expectedSize - fileBytes), job.stallMs,
+                           &job.counters.receivedBytes);
   if (!reader.ok()) incomplete = true;
   while (!incomplete) {
     if (job.flags.Cancelled()) {

@@ -23,5 +23,11 @@ void RemoveStalePatches(const std::wstring& gamePath);
 
 bool IsProcessRunning(const char* exeName);
 bool IsGameRunning();
+// Whether the game still holds the client for a job. A game the player has
+// closed lingers a moment without a window while it ends: that one is waited
+// for, up to `waitMs`. A game with a window of its own still runs: no wait.
+bool GameStillRunning(DWORD waitMs);
+// How long a job's start waits for a closed game to end.
+inline constexpr DWORD kGameExitWaitMs = 5000;
 // Opens the game path with the shell, its own folder as working directory.
 void StartGame(const std::wstring& gamePath);

@@ -1,12 +1,16 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "app/jobs.h"
 #include "app/log.h"
 #include "app/messages.h"
 #include "game/game.h"
 #include "install/install.h"
 #include "install/transaction.h"
+#include "manifest/install_paths.h"
 #include "manifest/signature_win.h"
 #include "net/download.h"
 #include "net/http.h"
@@ -54,21 +58,78 @@ void PlanLay(const std::wstring& stagingDir, const std::wstring& gameDir, const 
   FindClose(find);
 }
 
+bool IsNamed(const std::wstring& path, const std::wstring& want) {
+  return CompareStringOrdinal(path.c_str(), -1, want.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// A name below the backup folder that sorts by time and is not taken yet:
+// <prefix>-YYYYMMDD-HHMMSS-mmm.
+std::wstring DatedName(const std::wstring& folder, const wchar_t* prefix) {
+  for (;;) {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    wchar_t name[64];
+    swprintf(name, 64, L"%ls-%04u%02u%02u-%02u%02u%02u-%03u", prefix, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+             t.wSecond, t.wMilliseconds);
+    const std::wstring path = folder + L"\\" + name;
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return path;
+    Sleep(2);
+  }
+}
+
+// Only the newest kKeptInterfaces copies of `Interface` stay.
+constexpr size_t kKeptInterfaces = 3;
+void PruneKeptInterfaces(const std::wstring& backup) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW fd;
+  HANDLE find = FindFirstFileW((backup + L"\\Interface-*").c_str(), &fd);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do names.emplace_back(fd.cFileName);
+  while (FindNextFileW(find, &fd));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  for (size_t i = 0; i + kKeptInterfaces < names.size(); ++i) {
+    LogWrite("AddonWorker: removing the older kept copy %ls", names[i].c_str());
+    DeleteWithShell(backup + L"\\" + names[i]);
+  }
+}
+
 // The pack is unpacked into a staging folder inside the game folder, then
 // committed in one step (install/journal_win.cpp): a failure or a cancel at
 // any point before the commit is complete leaves the game folder as it was.
-// `lockedText` gets the player's text when a file could not be moved.
-bool InstallPack(const AddonJob& job, std::string* lockedText) {
+// The player's `Interface` it replaces is kept, dated, in the backup folder
+// (`keptAs` gets its name below the game folder). `lockedText` gets the
+// player's text when a file could not be moved.
+bool InstallPack(const AddonJob& job, std::wstring* keptAs, std::string* lockedText) {
   const std::wstring journalPath = JournalPathOf(JournalKind::Addon);
   std::wstring stuck;
   if (journalPath.empty()) return false;
-  if (!RecoverJournal(journalPath, &stuck)) {
+  if (!RecoverJournal(journalPath, &stuck, job.gameFolder)) {
     if (!stuck.empty()) *lockedText = LockedFileText(stuck);
     return false;
   }
   Journal j;
   const std::wstring staging = job.gameFolder + L"\\RealmPorter-staging";
   const std::wstring aside = job.gameFolder + L"\\RealmPorter-aside";
+  const std::wstring backup = job.gameFolder + L"\\" + kAddonBackupFolder;
+  // No journal of this user accounts for an aside folder now: it may hold
+  // a player's files (another Windows user's job, a folder moved back), so
+  // it is kept, never removed. A staging folder holds only what a pack
+  // brought, and its stale files must not be laid in with this pack's.
+  if (GetFileAttributesW(aside.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    const std::wstring kept = DatedName(backup, L"aside");
+    if (!CreateParentDirectories(kept) || !MoveFileExW(aside.c_str(), kept.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      *lockedText = LockedFileText(aside);
+      return false;
+    }
+    LogWrite("AddonWorker: an aside folder no journal accounts for kept as %ls", kept.c_str());
+  }
+  if (GetFileAttributesW(staging.c_str()) != INVALID_FILE_ATTRIBUTES && !DeleteWithShell(staging)) {
+    *lockedText = LockedFileText(staging);
+    return false;
+  }
+  j.folder = job.gameFolder;
+  j.folderId = FolderIdentity(job.gameFolder);
   j.remove = {staging, aside};
   if (!WriteJournal(journalPath, j)) return false;
   Post(job.window, u8"正在解压插件...");
@@ -76,7 +137,16 @@ bool InstallPack(const AddonJob& job, std::string* lockedText) {
   if (ok && !AddonCancel.load()) {
     Post(job.window, u8"正在删除旧 Interface 插件目录...");
     PlanLay(staging, job.gameFolder, aside, true, &j);
-    if (CommitJournal(journalPath, std::move(j), &stuck)) return true;
+    for (const JournalStep& s : j.steps)
+      if (s.hadOld && IsNamed(s.to, job.gameFolder + L"\\Interface")) {
+        j.keep.push_back({s.aside, DatedName(backup, L"Interface")});
+        *keptAs = j.keep.back().to.substr(job.gameFolder.size() + 1);
+      }
+    if (CommitJournal(journalPath, std::move(j), &stuck)) {
+      PruneKeptInterfaces(backup);
+      return true;
+    }
+    keptAs->clear();
     if (!stuck.empty()) *lockedText = LockedFileText(stuck);
     return false;
   }
@@ -94,6 +164,7 @@ void RunAddon(const AddonJob& job) {
   r.cancel = &AddonCancel;
   r.overallTotal = QuerySize(job.url);
   r.sizeFormat = job.sizeFormat;
+  r.label = job.label;
   std::string sha256;
   r.sha256Out = OperatorKeysBuiltIn() ? &sha256 : nullptr;
   bool ok = DownloadFile(r);
@@ -106,14 +177,17 @@ void RunAddon(const AddonJob& job) {
     ok = false;
   }
   std::string lockedText;
-  if (ok && !AddonCancel.load()) installed = InstallPack(job, &lockedText);
+  std::wstring keptAs;
+  if (ok && !AddonCancel.load()) installed = InstallPack(job, &keptAs, &lockedText);
   if (!installed && AddonCancel.load()) Post(job.window, u8"正在取消安装...");
   DeleteFileW(job.cacheFile.c_str());
   DeleteFileW((job.cacheFile + L".bak").c_str());
   if (installed) {
     RemoveClientCache(job.gamePath);
     if (job.window && IsWindow(job.window)) {
-      PostStatusText(job.window, job.successText.c_str());
+      std::string text = job.successText;
+      if (!keptAs.empty()) text += Gbk(u8"原 Interface 已保存为 ") + GbkFromWide(keptAs);
+      PostStatusText(job.window, text.c_str());
       PostMessageA(job.window, WMU_PROGRESS, 100, 0);
     }
   } else if (!lockedText.empty() && job.window && IsWindow(job.window)) {
@@ -149,7 +223,7 @@ void AddonWorker(AddonJob job) {
       "AddonWorker", [&] { RunAddon(job); },
       [&] {
         std::wstring stuck;  // whatever the journal still lists is put right now, or by the next start
-        RecoverJournal(JournalPathOf(JournalKind::Addon), &stuck);
+        RecoverJournal(JournalPathOf(JournalKind::Addon), &stuck, job.gameFolder);
         FinishAddonJob(job, kJobFailed);
       });
 }

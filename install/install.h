@@ -26,6 +26,7 @@ struct PatchJob {
   std::string manifestName;   // "wow335-hd" or "wow335-normal"
   std::string percentFormat;  // GBK, one %d
   std::string sizeFormat;     // GBK, one %.1f
+  std::string label;          // GBK, the readout's label (DownloadRequest)
   std::string successText;    // GBK
   std::atomic<bool>* busy = nullptr;
   std::atomic<bool>* cancel = nullptr;
@@ -42,11 +43,16 @@ struct AddonJob {
   std::wstring cacheFile;  // where the pack is downloaded to
   std::string url;
   std::string percentFormat, sizeFormat, successText;  // GBK
+  std::string label;                                   // GBK, the readout's label (DownloadRequest)
   int buttonId = 0;                                    // 1016 or 1017, carried by WMU_ADDON_DONE
 };
 void AddonWorker(AddonJob job);
 // The worker's last step: busy cleared, then WMU_ADDON_DONE posted.
 void FinishAddonJob(const AddonJob& job, int result);
+
+// The folder below the game folder where an addon install keeps the
+// `Interface` it replaced (Interface-<date>-<time>, the newest three).
+inline constexpr wchar_t kAddonBackupFolder[] = L"RealmPorter-backup";
 
 // <local app data>\RealmPorter\plugin_cache\<name>, creating the folders;
 // empty when the special folder cannot be found.

@@ -2,7 +2,9 @@
 
 namespace {
 
-constexpr std::wstring_view kHeader = L"RealmPorter journal 1";
+constexpr std::wstring_view kHeader = L"RealmPorter journal 2";
+// What a launcher before the folder and keep records wrote: read the same way.
+constexpr std::wstring_view kHeaderV1 = L"RealmPorter journal 1";
 
 std::wstring_view StateName(JournalState s) {
   switch (s) {
@@ -42,22 +44,25 @@ std::wstring FormatJournal(const Journal& j) {
   t += L"\nstate\t";
   t += StateName(j.state);
   t += L"\n";
+  if (!j.folder.empty()) t += L"folder\t" + j.folder + L"\t" + j.folderId + L"\n";
   for (const std::wstring& r : j.remove) t += L"remove\t" + r + L"\n";
   for (const JournalStep& s : j.steps)
     t += std::wstring(L"step\t") + (s.hadOld ? L"1" : L"0") + L"\t" + s.from + L"\t" + s.to + L"\t" + s.aside + L"\n";
+  for (const JournalKeep& k : j.keep) t += L"keep\t" + k.from + L"\t" + k.to + L"\n";
   return t + L"end\n";
 }
 
 bool ParseJournal(std::wstring_view text, Journal* out) {
   Journal j;
-  bool header = false, state = false;
+  bool header = false, state = false, v1 = false;
   while (!text.empty()) {
     size_t nl = text.find(L'\n');
     if (nl == std::wstring_view::npos) return false;  // every line, "end" too, ends in a line feed
     std::wstring_view line = text.substr(0, nl);
     text.remove_prefix(nl + 1);
     if (!header) {
-      if (line != kHeader) return false;
+      if (line != kHeader && line != kHeaderV1) return false;
+      v1 = line == kHeaderV1;
       header = true;
       continue;
     }
@@ -77,6 +82,11 @@ bool ParseJournal(std::wstring_view text, Journal* out) {
       else
         return false;
       state = true;
+    } else if (f[0] == L"folder" && f.size() == 3 && !v1 && j.folder.empty() && !f[1].empty()) {
+      j.folder = f[1];
+      j.folderId = f[2];
+    } else if (f[0] == L"keep" && f.size() == 3 && !v1 && !f[1].empty() && !f[2].empty()) {
+      j.keep.push_back({std::wstring(f[1]), std::wstring(f[2])});
     } else if (f[0] == L"remove" && f.size() == 2 && !f[1].empty()) {
       j.remove.emplace_back(f[1]);
     } else if (f[0] == L"step" && f.size() == 5 && (f[1] == L"0" || f[1] == L"1") && !f[2].empty() && !f[3].empty() &&
@@ -90,13 +100,57 @@ bool ParseJournal(std::wstring_view text, Journal* out) {
 }
 
 // A step goes forward in two moves: the player's item to `aside` (only when
-// there was one), then the new item from `from` to `to`. Undoing walks back
-// from whichever of the three states the disk shows.
+// there was one), then the new item from `from` to `to`; its undo is the
+// same moves backwards, and after a rollback the leftovers (the staging
+// folder that held `from`, the aside folder) are removed. Each decision is
+// made from what the disk shows, whichever of these moves a stop came after:
+// with an old item, `to` holds the new one only while the old one is aside,
+// so `to` without `aside` is the player's item, put back by an earlier run
+// or never moved. Nothing of the player's is ever moved into `from`.
 StepUndo UndoStep(const JournalStep& s, bool fromExists, bool toExists, bool asideExists) {
   StepUndo u;
-  u.takeNewBack = !fromExists && toExists;
-  u.putOldBack = s.hadOld && asideExists && (!toExists || u.takeNewBack);
+  if (!s.hadOld) {
+    u.takeNewBack = !fromExists && toExists;
+    return u;
+  }
+  u.takeNewBack = !fromExists && toExists && asideExists;
+  u.putOldBack = asideExists && (!toExists || u.takeNewBack);
   return u;
+}
+
+std::wstring JournalFolder(const Journal& j) {
+  if (!j.folder.empty()) return j.folder;
+  const std::wstring& first = !j.remove.empty() ? j.remove.front() : !j.steps.empty() ? j.steps.front().to : L"";
+  const size_t slash = first.find_last_of(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : first.substr(0, slash);
+}
+
+Journal RebaseJournal(const Journal& j, std::wstring_view oldFolder, std::wstring_view newFolder) {
+  auto move = [&](std::wstring* p) {
+    if (p->size() < oldFolder.size() || !IsAsciiCaseEqual(std::wstring_view(*p).substr(0, oldFolder.size()), oldFolder))
+      return;
+    if (p->size() > oldFolder.size() && (*p)[oldFolder.size()] != L'\\') return;
+    *p = std::wstring(newFolder) + p->substr(oldFolder.size());
+  };
+  Journal out = j;
+  move(&out.folder);
+  for (std::wstring& r : out.remove) move(&r);
+  for (JournalStep& s : out.steps) move(&s.from), move(&s.to), move(&s.aside);
+  for (JournalKeep& k : out.keep) move(&k.from), move(&k.to);
+  return out;
+}
+
+bool CarryLeftovers(const Journal& done, Journal* next) {
+  if (done.state == JournalState::Commit) return false;
+  if (!done.folder.empty() && !next->folder.empty() && !IsAsciiCaseEqual(done.folder, next->folder)) return false;
+  for (const std::wstring& r : done.remove) {
+    bool listed = false;
+    for (const std::wstring& n : next->remove) listed = listed || IsAsciiCaseEqual(n, r);
+    if (!listed) next->remove.push_back(r);
+  }
+  // A copy the player keeps is made before the folder that holds it goes.
+  next->keep.insert(next->keep.begin(), done.keep.begin(), done.keep.end());
+  return true;
 }
 
 Recovery RecoveryFor(JournalState state) {

@@ -20,19 +20,47 @@ struct JournalStep {
   std::wstring from, to, aside;
 };
 
+// An aside item the player keeps once the commit is done: moved from `from`
+// to `to` before the leftovers are removed.
+struct JournalKeep {
+  std::wstring from, to;
+};
+
 struct Journal {
   JournalState state = JournalState::Staging;
+  // The folder every path below lies in (the game folder), and the file
+  // system's identity of it (FolderIdentity), so that recovery can tell a
+  // folder that was moved or deleted from one whose steps are all undone.
+  // Empty in a journal of an older launcher.
+  std::wstring folder, folderId;
   // Removed at the end whatever the outcome: the staging and aside folders
   // (or a patch's temporary and .bak files). A rollback has moved everything
   // of the player's out of them first.
   std::vector<std::wstring> remove;
   std::vector<JournalStep> steps;
+  std::vector<JournalKeep> keep;
 };
 
 // The journal as text, one record a line, closed by an "end" line so that a
-// cut-short text is never taken for a whole one.
+// cut-short text is never taken for a whole one. The text of an older
+// launcher (header "RealmPorter journal 1", no folder and no keep lines) is
+// read as well.
 std::wstring FormatJournal(const Journal& journal);
 bool ParseJournal(std::wstring_view text, Journal* journal);
+
+// The folder a journal's paths lie in: its `folder`, or for a journal of an
+// older launcher the folder that holds its first leftover. Empty when the
+// journal names none.
+std::wstring JournalFolder(const Journal& journal);
+// The journal with every path below `oldFolder` moved below `newFolder`
+// (both without a trailing backslash; compared in ASCII case): recovery of
+// a game folder the player moved.
+Journal RebaseJournal(const Journal& journal, std::wstring_view oldFolder, std::wstring_view newFolder);
+// Adds to `next` what a journal in the state Staging or Done (`done`) still
+// lists (a leftover that could not be removed yet, a copy to keep), so that
+// writing `next` over it forgets none. False for an unfinished commit, or
+// one of another folder: it must be recovered first.
+bool CarryLeftovers(const Journal& done, Journal* next);
 
 // How one step is undone, from what stands on disk now.
 struct StepUndo {

@@ -25,22 +25,29 @@
 //     three names exist), so the journal needs no update between renames.
 //     Undoing a step is the same renames backwards (UndoStep). The aside
 //     items are the player's own, kept whole until the commit is complete.
-//  4. When every step is made, the journal is rewritten with "done". That
-//     write is the commit point: before it, recovery rolls back; after it,
-//     recovery only removes the staging and aside leftovers.
+//  4. When every step is made, the new files are flushed to the disk
+//     (a rename can reach the disk before the data of the file it names),
+//     and the journal is rewritten with "done". That write is the commit
+//     point: before it, recovery rolls back; after it, recovery only makes
+//     the keeps (an aside item the player keeps, such as the replaced
+//     `Interface`) and removes the staging and aside leftovers.
 //  5. The journal is removed after the last leftover is gone.
 //
 // Recovery runs at the next start, before the window, and before the next
 // job of the same kind: the journal's state says whether to discard staging,
 // roll back or finish (RecoveryFor). Each of these actions may itself be
 // stopped at any moment and simply runs again, because every action is
-// chosen from what exists on disk now. A move that keeps failing (a file
+// chosen from what exists on disk now (UndoStep tells a step undone from one
+// not begun). The journal names its folder and that folder's identity: a
+// folder that is missing, or moved elsewhere, is never taken for one whose
+// steps are all undone, and its journal is kept until the folder is found
+// (RecoverJournal). A move that keeps failing (a file
 // held open by a scanner or the game) leaves the journal in place; the job
 // reports it to the player, and the next start or job finishes the work.
 //
-// Only one launcher runs per machine (the single-instance mutex), and
-// recovery runs after that check: a second start never reads a journal
-// that a running job is writing.
+// Only one launcher runs per machine (the single-instance mutex, taken as
+// held also when it cannot be opened), and recovery runs after that check:
+// a second start never reads a journal that a running job is writing.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -48,6 +55,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "app/jobs.h"
 #include "app/log.h"
@@ -91,32 +99,130 @@ struct InTransit {
   ~InTransit() { FilesInTransit.fetch_sub(1); }
 };
 
+// Recovery's own stop points for the tests (null outside recovery): one
+// after each move and each removal it makes, so that a start stopped at its
+// first point makes one change and the next start goes on from there.
+void Reached(unsigned* point) {
+  if (point) TestStopPoint("recover", (*point)++);
+}
+
 // Undoes the steps in reverse order; false (with the name) at the first
 // move that fails, so that a later run starts again from the disk's state.
-bool RollBack(const Journal& j, bool logEach, std::wstring* stuck) {
+bool RollBack(const Journal& j, unsigned* point, std::wstring* stuck) {
   for (size_t i = j.steps.size(); i-- > 0;) {
     const JournalStep& s = j.steps[i];
     StepUndo u = UndoStep(s, Exists(s.from), Exists(s.to), !s.aside.empty() && Exists(s.aside));
     if (u.takeNewBack) {
-      if (!MoveWithRetry(s.to, s.from)) return *stuck = s.to, false;
-      if (logEach) LogWrite("Recovery: took back %ls", s.to.c_str());
+      if (!CreateParentDirectories(s.from) || !MoveWithRetry(s.to, s.from)) return *stuck = s.to, false;
+      if (point) LogWrite("Recovery: took back %ls", s.to.c_str());
+      Reached(point);
     }
     if (u.putOldBack) {
       if (!MoveWithRetry(s.aside, s.to)) return *stuck = s.aside, false;
-      if (logEach) LogWrite("Recovery: put back %ls", s.to.c_str());
+      if (point) LogWrite("Recovery: put back %ls", s.to.c_str());
+      Reached(point);
     }
   }
   return true;
 }
 
-bool RemoveLeftovers(const Journal& j, bool logEach, std::wstring* stuck) {
+// The end of a finished commit: the keeps, then the leftovers. A keep that
+// cannot be made stops it, so that the folder holding the player's copy
+// is never removed.
+bool FinishLeftovers(const Journal& j, bool keep, unsigned* point, std::wstring* stuck) {
+  for (const JournalKeep& k : keep ? j.keep : std::vector<JournalKeep>()) {
+    if (!Exists(k.from)) continue;
+    if (Exists(k.to) || !CreateParentDirectories(k.to) || !MoveWithRetry(k.from, k.to)) return *stuck = k.from, false;
+    LogWrite("Kept %ls as %ls", k.from.c_str(), k.to.c_str());
+    Reached(point);
+  }
   for (const std::wstring& r : j.remove) {
     const bool present = Exists(r);
     if (!RemoveLeftover(r)) return *stuck = r, false;
-    if (present && logEach) LogWrite("Recovery: removed %ls", r.c_str());
+    if (!present) continue;
+    if (point) LogWrite("Recovery: removed %ls", r.c_str());
+    Reached(point);
   }
   return true;
 }
+
+// Writes a file, or every file below a folder, through to the disk.
+void FlushItem(const std::wstring& path) {
+  const DWORD attr = GetFileAttributesW(path.c_str());
+  if (attr == INVALID_FILE_ATTRIBUTES) return;
+  if (attr & FILE_ATTRIBUTE_DIRECTORY) {
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+      if (std::wcscmp(fd.cFileName, L".") != 0 && std::wcscmp(fd.cFileName, L"..") != 0)
+        FlushItem(path + L"\\" + fd.cFileName);
+    } while (FindNextFileW(find, &fd));
+    FindClose(find);
+    return;
+  }
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE || !FlushFileBuffers(h))
+    LogWrite("FlushFileBuffers failed (error %lu): %ls", GetLastError(), path.c_str());
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+}
+
+bool ReadJournal(const std::wstring& path, Journal* j) {
+  std::string text;
+  FILE* f = _wfopen(path.c_str(), L"rb");
+  if (!f) return false;
+  char buf[65536];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+  std::fclose(f);
+  return ParseJournal(Utf8ToWide(text), j);
+}
+
+// A folder as the journal names it: without a trailing backslash (but for
+// a drive's root), so that the paths below it start with it and a '\\'.
+std::wstring JournalFolderName(std::wstring folder) {
+  while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  return folder;
+}
+
+enum class Outcome { Clear, Stuck, FolderGone };
+
+// One journal: finished (and removed), left for later (a file held), or not
+// acted on because its folder is not there.
+Outcome RecoverOne(const std::wstring& path, const std::wstring& gameFolder, std::wstring* stuck) {
+  Journal j;
+  if (!ReadJournal(path, &j)) {
+    LogWrite("Recovery: unreadable journal kept: %ls", path.c_str());
+    return Outcome::Stuck;
+  }
+  const std::wstring folder = JournalFolder(j);
+  const std::wstring id = folder.empty() ? L"" : FolderIdentity(folder);
+  // An identity that cannot be read is no proof of another folder.
+  if (!folder.empty() && (!Exists(folder) || (!j.folderId.empty() && !id.empty() && id != j.folderId))) {
+    if (j.folderId.empty() || gameFolder.empty() || FolderIdentity(gameFolder) != j.folderId) {
+      LogWrite("Recovery: the folder of %ls is not there: %ls", path.c_str(), folder.c_str());
+      return Outcome::FolderGone;
+    }
+    LogWrite("Recovery: the game folder was moved: %ls -> %ls", folder.c_str(), gameFolder.c_str());
+    j = RebaseJournal(j, folder, JournalFolderName(gameFolder));
+  }
+  const Recovery what = RecoveryFor(j.state);
+  LogWrite("Recovery: %s %ls",
+           what == Recovery::Discard    ? "discarding an unfinished job of"
+           : what == Recovery::RollBack ? "rolling back an interrupted commit of"
+                                        : "finishing a completed commit of",
+           path.c_str());
+  unsigned point = 0;
+  if (what == Recovery::RollBack && !RollBack(j, &point, stuck)) return Outcome::Stuck;
+  if (!FinishLeftovers(j, what == Recovery::Finish, &point, stuck)) return Outcome::Stuck;
+  DropJournal(path);
+  LogWrite("Recovery: done: %ls", path.c_str());
+  return Outcome::Clear;
+}
+
+constexpr int kMostLost = 20;
+
+std::wstring LostName(const std::wstring& path, int n) { return path + L".lost-" + std::to_wstring(n); }
 
 }  // namespace
 
@@ -148,12 +254,32 @@ bool WriteJournal(const std::wstring& path, const Journal& journal) {
 
 void DropJournal(const std::wstring& path) { DeleteFileW(path.c_str()); }
 
+std::wstring FolderIdentity(const std::wstring& folder) {
+  HANDLE h = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return {};
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = GetFileInformationByHandle(h, &info);
+  CloseHandle(h);
+  if (!ok) return {};
+  wchar_t text[40];
+  std::swprintf(text, 40, L"%08lx-%08lx%08lx", info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
+  return text;
+}
+
+bool CarryLeftoversOf(const std::wstring& path, Journal* journal) {
+  if (!Exists(path)) return true;
+  Journal old;
+  return ReadJournal(path, &old) && CarryLeftovers(old, journal);
+}
+
 bool CommitJournal(const std::wstring& path, Journal j, std::wstring* stuck) {
   InTransit transit;
   stuck->clear();
   j.state = JournalState::Commit;
+  for (const JournalStep& s : j.steps) FlushItem(s.from);
   if (!WriteJournal(path, j)) {
-    RemoveLeftovers(j, false, stuck);
+    FinishLeftovers(j, false, nullptr, stuck);
     stuck->clear();
     DropJournal(path);
     return false;
@@ -175,6 +301,7 @@ bool CommitJournal(const std::wstring& path, Journal j, std::wstring* stuck) {
     }
   }
   if (ok) {
+    TestStopPoint("commit", point++);
     j.state = JournalState::Done;
     ok = WriteJournal(path, j);
   }
@@ -182,43 +309,38 @@ bool CommitJournal(const std::wstring& path, Journal j, std::wstring* stuck) {
   std::wstring leftover;
   if (!ok) {
     std::wstring undoStuck;
-    if (!RollBack(j, false, &undoStuck) || !RemoveLeftovers(j, false, &leftover)) return false;
+    if (!RollBack(j, nullptr, &undoStuck) || !FinishLeftovers(j, false, nullptr, &leftover)) return false;
     DropJournal(path);
     return false;
   }
   // The new files are in place: a leftover that cannot be removed now is
   // removed by the next start, and the install stands.
-  if (RemoveLeftovers(j, false, &leftover)) DropJournal(path);
+  if (FinishLeftovers(j, true, nullptr, &leftover)) DropJournal(path);
   return true;
 }
 
-bool RecoverJournal(const std::wstring& path, std::wstring* stuck) {
+bool RecoverJournal(const std::wstring& path, std::wstring* stuck, const std::wstring& gameFolder) {
   stuck->clear();
   DeleteFileW((path + L".new").c_str());  // a journal write that never reached its rename
-  if (!Exists(path)) return true;
   InTransit transit;
-  std::string text;
-  if (FILE* f = _wfopen(path.c_str(), L"rb")) {
-    char buf[65536];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-    std::fclose(f);
+  bool clear = true;
+  if (Exists(path)) {
+    const Outcome outcome = RecoverOne(path, gameFolder, stuck);
+    clear = outcome != Outcome::Stuck;
+    // Kept beside, so that it neither blocks the next job nor is lost.
+    for (int n = 1; outcome == Outcome::FolderGone && n <= kMostLost; ++n) {
+      if (MoveFileExW(path.c_str(), LostName(path, n).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        LogWrite("Recovery: kept as %ls until its folder is found", LostName(path, n).c_str());
+        break;
+      }
+      if (n == kMostLost) clear = false;
+    }
   }
-  Journal j;
-  if (!ParseJournal(Utf8ToWide(text), &j)) {
-    LogWrite("Recovery: unreadable journal kept: %ls", path.c_str());
-    return false;
+  for (int n = 1; n <= kMostLost; ++n) {
+    std::wstring lostStuck;
+    if (Exists(LostName(path, n))) RecoverOne(LostName(path, n), gameFolder, &lostStuck);
   }
-  const Recovery what = RecoveryFor(j.state);
-  LogWrite("Recovery: %s %ls",
-           what == Recovery::Discard    ? "discarding an unfinished job of"
-           : what == Recovery::RollBack ? "rolling back an interrupted commit of"
-                                        : "finishing a completed commit of",
-           path.c_str());
-  if (what == Recovery::RollBack && !RollBack(j, true, stuck)) return false;
-  if (!RemoveLeftovers(j, true, stuck)) return false;
-  DropJournal(path);
-  LogWrite("Recovery: done: %ls", path.c_str());
-  return true;
+  return clear;
 }
 
 void RecoverInterruptedJobs() {
@@ -229,22 +351,29 @@ void RecoverInterruptedJobs() {
   }
 }
 
-bool StageArchive(const std::wstring& temp) {
+bool StageArchive(const std::wstring& folder, const std::wstring& temp) {
   const std::wstring path = JournalPathOf(JournalKind::Patch);
   Journal j;
+  j.folder = JournalFolderName(folder);
+  j.folderId = FolderIdentity(folder);
   j.remove = {temp};
-  return !path.empty() && WriteJournal(path, j);
+  // The .bak of the archive before, when it could not be removed yet.
+  return !path.empty() && CarryLeftoversOf(path, &j) && WriteJournal(path, j);
 }
 
-bool CommitArchive(const std::wstring& temp, const std::wstring& archive, std::wstring* stuck) {
+bool CommitArchive(const std::wstring& folder, const std::wstring& temp, const std::wstring& archive,
+                   std::wstring* stuck) {
   const std::wstring path = JournalPathOf(JournalKind::Patch), backup = archive + L".bak";
   if (path.empty()) return *stuck = L"", false;
   // A .bak that a launcher of an earlier version left is not the player's
   // working archive: that one is `archive` itself.
   if (Exists(archive)) RemoveLeftover(backup);
   Journal j;
+  j.folder = JournalFolderName(folder);
+  j.folderId = FolderIdentity(folder);
   j.remove = {temp, backup};
   j.steps.push_back({Exists(archive), temp, archive, backup});
+  if (!CarryLeftoversOf(path, &j)) return *stuck = L"", false;
   return CommitJournal(path, std::move(j), stuck);
 }
 

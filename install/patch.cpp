@@ -3,6 +3,7 @@
 #include "app/jobs.h"
 #include "app/messages.h"
 #include "game/game.h"
+#include "game/gamedir.h"
 #include "install/delta.h"
 #include "install/install.h"
 #include "install/transaction.h"
@@ -23,7 +24,8 @@ bool UpdateArchive(const PatchJob& job, const ClientManifest& manifest, const Ma
                    std::wstring* stuck) {
   const std::wstring archive = r.target;
   r.target = archive + L".part";
-  if (!StageArchive(r.target)) return false;
+  const std::wstring folder = GameFolderOf(job.gamePath);
+  if (!StageArchive(folder, r.target)) return false;
   bool built = false;
   if (!manifest.mirrors.empty() && GetFileAttributesW(archive.c_str()) != INVALID_FILE_ATTRIBUTES) {
     DeltaRequest d;
@@ -41,7 +43,7 @@ bool UpdateArchive(const PatchJob& job, const ClientManifest& manifest, const Ma
   }
   // A cancelled delta leaves the flag set, so no whole download follows.
   if (!built && !job.cancel->load()) built = DownloadFile(r);
-  if (built && !job.cancel->load()) return CommitArchive(r.target, archive, stuck);
+  if (built && !job.cancel->load()) return CommitArchive(folder, r.target, archive, stuck);
   RecoverJournal(JournalPathOf(JournalKind::Patch), stuck);  // the partial file only
   stuck->clear();
   return false;
@@ -59,7 +61,7 @@ void RunPatch(const PatchJob& job) {
     FinishPatchJob(job, result);
   };
   // What an earlier job left unfinished is finished first.
-  if (!RecoverJournal(JournalPathOf(JournalKind::Patch), &stuck)) return fail(kJobFailed);
+  if (!RecoverJournal(JournalPathOf(JournalKind::Patch), &stuck, GameFolderOf(job.gamePath))) return fail(kJobFailed);
   ClientManifest manifest;
   std::string error, url5, url6;
   if (!FetchClientManifest(job.manifestName, &manifest, &error)) return fail(kJobFailed);
@@ -89,6 +91,7 @@ void RunPatch(const PatchJob& job) {
     r.base = base;
     r.overallTotal = total;
     r.sizeFormat = job.sizeFormat;
+    r.label = job.label;
     r.expectedHash = entry.sha256;
     r.expectedSize = entry.size;
     return r;

@@ -17,8 +17,18 @@ std::wstring JournalPathOf(JournalKind kind);
 bool WriteJournal(const std::wstring& path, const Journal& journal);
 // Removes the journal once nothing it lists remains to be done.
 void DropJournal(const std::wstring& path);
+// The file system's identity of a folder (volume and file index), which a
+// rename or a move within the volume keeps; empty when it cannot be read.
+std::wstring FolderIdentity(const std::wstring& folder);
+// Adds to `journal` what the journal at `path` still lists (a leftover that
+// could not be removed yet), so that writing `journal` over it forgets
+// nothing. False when that journal's commit is unfinished or unreadable:
+// recovery has to come first.
+bool CarryLeftoversOf(const std::wstring& path, Journal* journal);
 
-// Makes the journal's steps (state Commit) and then removes its leftovers.
+// Makes the journal's steps (state Commit) and then, once the new items are
+// written through to the disk and the journal says "done", makes its keeps
+// and removes its leftovers.
 // A move that fails after about a second of retries undoes the steps made
 // so far. True when every step was made; otherwise `stuck` names the file
 // that could not be moved (empty when the journal itself could not be
@@ -29,17 +39,24 @@ bool CommitJournal(const std::wstring& path, Journal journal, std::wstring* stuc
 // Finishes what the journal at `path` records: rolls an unfinished commit
 // back, or removes the leftovers of a finished one. True when no journal
 // remains; `stuck` names a file that still could not be moved.
-bool RecoverJournal(const std::wstring& path, std::wstring* stuck);
+// A journal whose folder is missing (or is another folder now) is not acted
+// on: nothing of the player's is moved or removed by it. It is kept beside,
+// as <path>.lost-<n>, and tried again by every later recovery: when its
+// folder is back, or when `gameFolder` is that folder moved elsewhere (the
+// same identity), it is finished there.
+bool RecoverJournal(const std::wstring& path, std::wstring* stuck, const std::wstring& gameFolder = {});
 // The step of the start-up sequence: recovery for every kind of job.
 void RecoverInterruptedJobs();
 
 // Records that `temp` is being made beside an archive (a download), so that
 // a stop leaves no partial file behind: CommitArchive, or RecoverJournal of
 // the patch journal, ends the record.
-bool StageArchive(const std::wstring& temp);
+// `folder` is the game folder both lie in.
+bool StageArchive(const std::wstring& folder, const std::wstring& temp);
 // Puts a verified new archive (`temp`, beside it) in place of `archive`; the
 // old one waits as `archive`.bak until the new one is in place.
-bool CommitArchive(const std::wstring& temp, const std::wstring& archive, std::wstring* stuck);
+bool CommitArchive(const std::wstring& folder, const std::wstring& temp, const std::wstring& archive,
+                   std::wstring* stuck);
 
 // "无法替换文件，可能被其他程序占用：<name>。请关闭杀毒软件或游戏后重试。" in GBK.
 std::string LockedFileText(const std::wstring& name);

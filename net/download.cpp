@@ -6,6 +6,7 @@
 
 #include "app/log.h"
 #include "app/messages.h"
+#include "app/readout.h"
 #include "hash/sha256.h"
 #include "hash/sha256_stream.h"
 #include "net/http.h"
@@ -54,6 +55,12 @@ bool DownloadFile(const DownloadRequest& r) {
   const std::string sizeFormat = r.sizeFormat.empty() ? Gbk(u8"正在下载补丁... 已下载 %.1f MB") : r.sizeFormat;
 
   bool succeeded = false;
+  // The readout's speed: bytes this call took off the network, over all its
+  // attempts; whatever a resume found at the target is not among them.
+  SpeedMeter meter;
+  std::uint64_t received = 0;
+  const ULONGLONG started = GetTickCount64();
+  ULONGLONG lastText = 0;
   // Bytes this call has put into the target. A retry resumes from these only:
   // whatever lay at the target before (a stale cache, an archive that could
   // not be set aside) is never taken for the start of the file.
@@ -134,18 +141,28 @@ bool DownloadFile(const DownloadRequest& r) {
       }
       if (hashing) digest.Update(data, got);
       done += got;
+      received += got;
+      const ULONGLONG now = GetTickCount64();
+      meter.Sample(now - started, received);
+      if (!r.label.empty() && (now - lastText >= 300 || lastText == 0)) {
+        lastText = now;
+        const std::uint64_t whole = r.overallTotal > 0 ? r.overallTotal : fileSize;
+        const ReadoutFigures figures{r.overallTotal > 0 ? r.base + done : done, whole, meter.BytesPerSecond(),
+                                     meter.Steady()};
+        PostStatusText(r.window, (r.label + " " + GbkFromUtf8(ReadoutText(u8"", figures))).c_str());
+      }
       int percent = -1;
       if (r.overallTotal > 0) {
         percent = CombinedPercent(r.base, done, r.overallTotal);
       } else if (fileSize > 0) {
         percent = CombinedPercent(0, done, fileSize);
-      } else if (done / 1024 >= lastReportKiB + 256) {
+      } else if (r.label.empty() && done / 1024 >= lastReportKiB + 256) {
         lastReportKiB = done / 1024;
         PostFormatted(r.window, sizeFormat, static_cast<double>(done) / 1048576.0, true, 0);
       }
       if (percent >= 0 && percent != lastPercent) {
         if (r.window) PostMessageA(r.window, WMU_PROGRESS, static_cast<WPARAM>(percent), 0);
-        PostFormatted(r.window, r.percentFormat, 0, false, percent);
+        if (r.label.empty()) PostFormatted(r.window, r.percentFormat, 0, false, percent);
         lastPercent = percent;
       }
     }

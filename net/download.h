@@ -20,7 +20,10 @@ struct DownloadRequest {
   std::uint64_t base = 0;          // bytes earlier files of a combined progress account for
   std::uint64_t overallTotal = 0;  // 0: per-file progress
   std::string sizeFormat;          // GBK, one %.1f; empty: the default text
-  std::string expectedHash;        // empty: no check
+  // GBK ("正在下载高清补丁..."); when given, the status line reads it with
+  // the readout (sizes, percentage, speed, time left) instead of the formats.
+  std::string label;
+  std::string expectedHash;  // empty: no check
   // Receives the SHA-256 (hex) of a file that downloaded completely, hashed
   // as its bytes arrive; null: not wanted.
   std::string* sha256Out = nullptr;

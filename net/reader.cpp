@@ -28,6 +28,9 @@ struct ReaderState {
   DWORD got = 0, error = 0;  // what the filled buffer's read gave
   BOOL ok = TRUE;
   bool abandoned = false;  // the caller walked away or the reader ended
+  // Counts every byte as it comes off the network, until the caller walks
+  // away (the counter's owner outlives the reader, not its helper).
+  std::atomic<std::uint64_t>* received = nullptr;
 };
 
 namespace {
@@ -38,6 +41,8 @@ std::atomic<int> g_liveReaders{0};
 constexpr DWORD kIdleHelperMs = 2000;
 // Buffers kept for the next transfers: two for each of three transfers.
 constexpr size_t kSpareBuffers = 6;
+// The most one call reads into a block.
+constexpr DWORD kPiece = 65536;
 
 // Helpers and buffers that outlive their transfer. A client download starts
 // a transfer for every file, and under Wine making a thread cost 1.5 to 5 ms
@@ -101,9 +106,29 @@ void ReaderLoop(std::shared_ptr<ReaderState> s) {
         break;
       }
     }
-    DWORD got = 0;
-    BOOL ok = InternetReadFile(s->url.request.get(), buf, want, &got);
-    DWORD error = ok ? 0 : GetLastError();
+    // A read returns only once it has filled what it asked for: a block of
+    // 1 MiB from a mirror at 1 MB/s arrived as one lump a second. The block
+    // is read in pieces, each counted as it arrives.
+    DWORD got = 0, error = 0;
+    BOOL ok = TRUE;
+    while (got < want) {
+      DWORD piece = 0;
+      const DWORD ask = want - got < kPiece ? want - got : kPiece;
+      if (!InternetReadFile(s->url.request.get(), buf + got, ask, &piece)) {
+        // Bytes already in the block are handed over; the next read meets
+        // the failure again.
+        if (got == 0) {
+          ok = FALSE;
+          error = GetLastError();
+        }
+        break;
+      }
+      if (piece == 0) break;
+      got += piece;
+      std::lock_guard<std::mutex> counting(s->m);
+      if (s->abandoned) break;
+      if (s->received) s->received->fetch_add(piece);
+    }
     if (capped && got < want) ReturnDownloadAllowance(want - got);
     lock.lock();
     s->filled = next;
@@ -164,10 +189,13 @@ DWORD ReceiveTimeoutFor(DWORD stallMs) {
   return stallMs + (stallMs < kReceiveTimeoutMargin ? stallMs : kReceiveTimeoutMargin);
 }
 
-CancellableReader::CancellableReader(OpenedUrl&& url, DWORD blockSize, DWORD stallMs) : stallMs_(stallMs) {
+CancellableReader::CancellableReader(OpenedUrl&& url, DWORD blockSize, DWORD stallMs,
+                                     std::atomic<std::uint64_t>* received)
+    : stallMs_(stallMs) {
   auto state = std::make_shared<ReaderState>();
   state->url = std::move(url);
   state->blockSize = blockSize;
+  state->received = received;
   try {
     state->buf[0] = TakeBuffer(blockSize);
     state->buf[1] = TakeBuffer(blockSize);

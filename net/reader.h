@@ -37,8 +37,9 @@ class CancellableReader {
   // Takes the opened URL's handles over (also when the helper cannot start:
   // they are closed then) and starts reading blocks of up to `blockSize`
   // bytes at once. `stallMs` 0: no stall time. The request should have been
-  // opened with ReceiveTimeoutFor(stallMs).
-  CancellableReader(OpenedUrl&& url, DWORD blockSize, DWORD stallMs);
+  // opened with ReceiveTimeoutFor(stallMs). `received`, when given, counts
+  // the bytes as they arrive, also those of a block not handed over yet.
+  CancellableReader(OpenedUrl&& url, DWORD blockSize, DWORD stallMs, std::atomic<std::uint64_t>* received = nullptr);
   ~CancellableReader();
   CancellableReader(const CancellableReader&) = delete;
   CancellableReader& operator=(const CancellableReader&) = delete;

@@ -101,9 +101,12 @@ int SystemDpi() {
 }
 
 // A second start shows the first instance's window when it is hidden in the
-// tray or minimised, and ends.
+// tray or minimised, and ends. A mutex that exists but may not be opened
+// (an elevated first instance, another user's) is held all the same: this
+// start must not run recovery on journals the first one is writing.
 bool HandOverToFirstInstance(HANDLE* mutex) {
   *mutex = CreateMutexA(nullptr, TRUE, "Global\\QzRealmPorter_Mutex");
+  if (!*mutex && GetLastError() == ERROR_ACCESS_DENIED) return true;
   if (!*mutex || GetLastError() != ERROR_ALREADY_EXISTS) return false;
   if (HWND first = FindWindowW(kMainClass, MainWindowTitle().c_str())) {
     if (IsIconic(first) || !IsWindowVisible(first)) {

@@ -18,19 +18,26 @@
 #include "manifest/client_manifest.h"
 #include "manifest/json_scan.h"
 #include "hash/sha256.h"
+#include "manifest/signature.h"
 #include "net/url.h"
+#include "tools/manifest_sign.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: realmporter-manifest check-mirrors MANIFEST_FILE [--deep] [--cacert FILE | --insecure]\n"
+    "usage: realmporter-manifest check-mirrors MANIFEST_FILE [--deep] [--pub NAME.pub]\n"
+    "                                          [--cacert FILE | --insecure]\n"
     "\n"
     "Asks every mirror that MANIFEST_FILE lists for what the launcher asks it for:\n"
     "the manifest document <mirror><product>.json, whose identity must be that of\n"
     "MANIFEST_FILE, and every file <mirror><product>/files/<path>, whose status and\n"
     "size must match; a ranged request must answer 206 (when the manifest says\n"
     "range_supported), or the players' downloads cannot resume. --deep also\n"
-    "downloads every file and checks its SHA-256.\n"
+    "downloads every file and checks its SHA-256. --pub NAME.pub also checks each\n"
+    "mirror's <product>.json.sig against the operator's public key, as a keyed\n"
+    "launcher does: a missing, stale or wrong signature is a problem, since such a\n"
+    "launcher refuses that mirror's manifest. Without --pub signatures are not\n"
+    "checked, and the output says so.\n"
     "Prints one line per problem and a summary per mirror; exits 0 only when no\n"
     "mirror has a problem.\n"
     "Certificates are verified against the system's authorities; --cacert FILE\n"
@@ -89,7 +96,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
 }
 
 struct Options {
-  std::string manifestFile, cacert;
+  std::string manifestFile, cacert, pub;
   bool deep = false, insecure = false;
 };
 
@@ -221,6 +228,8 @@ int CheckMirrors(int argc, char** argv) {
       o.deep = true;
     } else if (a == "--insecure") {
       o.insecure = true;
+    } else if (a == "--pub" && i + 1 < argc) {
+      o.pub = argv[++i];
     } else if (a == "--cacert" && i + 1 < argc) {
       o.cacert = argv[++i];
     } else if (!a.empty() && a[0] != '-' && o.manifestFile.empty()) {
@@ -233,6 +242,10 @@ int CheckMirrors(int argc, char** argv) {
   if (o.manifestFile.empty() || (o.insecure && !o.cacert.empty())) {
     std::cerr << kUsage;
     return 2;
+  }
+  if (!o.pub.empty() && !IsPublicKeyFile(o.pub)) {
+    std::cerr << "realmporter-manifest: " << o.pub << " is not a readable P-256 public key\n";
+    return 1;
   }
   std::string document, localId;
   ClientManifest m;
@@ -279,12 +292,22 @@ int CheckMirrors(int argc, char** argv) {
       report(documentName, "another manifest (" + Describe(a.body, id) + "); " + o.manifestFile + " is " +
                                Describe(document, localId));
     }
+    if (!o.pub.empty() && a.status == 200) {
+      const std::string sigName = documentName + kSignatureSuffix;
+      Answer sig = Request(curl, o, EnsureTrailingSlash(mirror) + sigName, "", Body::Keep);
+      if (!sig.error.empty() || sig.status != 200) {
+        report(sigName, StatusProblem(sig));
+      } else if (std::string problem = SignatureProblem(o.pub, a.body, sig.body); !problem.empty()) {
+        report(sigName, problem);
+      }
+    }
     for (const ManifestFile& f : m.files) {
       std::string problem = CheckFile(curl, o, BuildFileUrl(mirror, m.product, f.path), f, m.range_supported);
       if (!problem.empty()) report(f.path, problem);
     }
     std::cout << mirror << ": " << (problems ? std::to_string(problems) + " problem(s)" : std::string("ok")) << " in "
-              << documentName << " and " << m.files.size() << " files" << (o.deep ? ", SHA-256 checked" : "") << "\n";
+              << documentName << (o.pub.empty() ? "" : " with its signature") << " and " << m.files.size() << " files"
+              << (o.deep ? ", SHA-256 checked" : "") << "\n";
     allProblems += problems;
   }
   curl_easy_cleanup(curl);
@@ -292,5 +315,8 @@ int CheckMirrors(int argc, char** argv) {
   std::cout << m.mirrors.size() << " mirror(s): "
             << (allProblems ? std::to_string(allProblems) + " problem(s)" : std::string("all as the manifest says"))
             << "\n";
+  if (o.pub.empty())
+    std::cout << "signatures not checked: no --pub given (a keyed launcher refuses a mirror whose " << documentName
+              << kSignatureSuffix << " is missing or stale)\n";
   return allProblems ? 1 : 0;
 }

@@ -110,8 +110,9 @@ bool SignFile(EVP_PKEY* key, const std::string& path, EcSignature* rs) {
   return ok;
 }
 
-bool VerifyFile(EVP_PKEY* key, const std::string& path, const EcSignature& rs, bool* readable) {
-  *readable = false;
+// Whether `rs` signs the bytes that `feed` passes to its update function.
+template <class Feed>
+bool VerifyFed(EVP_PKEY* key, const EcSignature& rs, Feed feed) {
   ECDSA_SIG* sig = ECDSA_SIG_new();
   BIGNUM* r = BN_bin2bn(rs.data(), 32, nullptr);
   BIGNUM* s = BN_bin2bn(rs.data() + 32, 32, nullptr);
@@ -127,11 +128,15 @@ bool VerifyFile(EVP_PKEY* key, const std::string& path, const EcSignature& rs, b
   if (derLen <= 0) return false;
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
   bool ok = ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) == 1;
-  ok = ok && (*readable = FeedFile(
-                  path, [&](const unsigned char* p, size_t n) { return EVP_DigestVerifyUpdate(ctx.get(), p, n); }));
+  ok = ok && feed([&](const unsigned char* p, size_t n) { return EVP_DigestVerifyUpdate(ctx.get(), p, n); });
   ok = ok && EVP_DigestVerifyFinal(ctx.get(), der, static_cast<size_t>(derLen)) == 1;
   OPENSSL_free(der);
   return ok;
+}
+
+bool VerifyFile(EVP_PKEY* key, const std::string& path, const EcSignature& rs, bool* readable) {
+  *readable = false;
+  return VerifyFed(key, rs, [&](auto update) { return *readable = FeedFile(path, update); });
 }
 
 bool WritePem(const std::string& path, mode_t mode, EVP_PKEY* key, bool isPrivate) {
@@ -239,4 +244,22 @@ bool RunSigningCommand(const std::string& cmd, int argc, char** argv, int* rc) {
   else
     return false;
   return true;
+}
+
+bool IsPublicKeyFile(const std::string& pubPath) {
+  std::string id;
+  return ReadKey(pubPath, false, &id) != nullptr;
+}
+
+std::string SignatureProblem(const std::string& pubPath, std::string_view bytes, std::string_view sigText) {
+  std::string id;
+  Pkey key = ReadKey(pubPath, false, &id);
+  SignatureLine line;
+  if (!key) return pubPath + " is not a readable P-256 public key";
+  if (sigText.size() > kSignatureFileLimit || !ParseSignatureLine(sigText, &line)) return "not a signature line";
+  if (line.keyId != id) return "signed with another key (" + line.keyId + ", not " + id + ")";
+  const bool ok = VerifyFed(key.get(), line.rs, [&](auto update) {
+    return update(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) == 1;
+  });
+  return ok ? std::string() : "does not match the document (stale, or the document changed after signing)";
 }

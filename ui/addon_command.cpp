@@ -23,7 +23,7 @@ struct Pack {
   int button;
   const char* urlPath;
   const wchar_t* cacheName;
-  std::u8string_view starting, percent, size, success;
+  std::u8string_view starting, percent, size, success, label;
 };
 
 Pack PackOf(AddonPack pack) {
@@ -34,14 +34,16 @@ Pack PackOf(AddonPack pack) {
             u8"正在下载大脚插件... 0%",
             u8"正在下载大脚插件... %d%%",
             u8"正在下载大脚插件... 已下载 %.1f MB",
-            u8"大脚插件安装完成！"};
+            u8"大脚插件安装完成！",
+            u8"正在下载大脚插件..."};
   return {kIdAddonB,
           "%E9%AD%94%E7%9B%92%E6%8F%92%E4%BB%B6.zip",
           L"mohe.zip",
           u8"正在下载魔盒插件... 0%",
           u8"正在下载魔盒插件... %d%%",
           u8"正在下载魔盒插件... 已下载 %.1f MB",
-          u8"魔盒插件安装完成！"};
+          u8"魔盒插件安装完成！",
+          u8"正在下载魔盒插件..."};
 }
 
 }  // namespace
@@ -57,7 +59,8 @@ void OnAddonCommand(HWND hwnd, AddonPack which) {
   }
   if (GamePath[0] == L'\0') return ShowBox(hwnd, u8"请先选择游戏路径！", u8"提示", MB_OK);
   if (!IsValidGamePath(GamePath)) return ShowBox(hwnd, u8"请先选择有效的 Wow.exe 路径！", u8"提示", MB_OK);
-  if (IsGameRunning()) return ShowBox(hwnd, u8"请先关闭正在运行的游戏再安装插件！", u8"提示", MB_ICONWARNING);
+  if (GameStillRunning(kGameExitWaitMs))
+    return ShowBox(hwnd, u8"请先关闭正在运行的游戏再安装插件！", u8"提示", MB_ICONWARNING);
   if (JobRunning(JobKind::PatchNormal) || JobRunning(JobKind::PatchHd))
     return ShowBox(hwnd, u8"补丁正在下载，请稍后再安装插件。", u8"提示", MB_ICONWARNING);
   AddonJob job;
@@ -73,6 +76,7 @@ void OnAddonCommand(HWND hwnd, AddonPack which) {
   job.url = UrlServerRoot(kMirrorBases[1]) + pack.urlPath;
   job.percentFormat = Gbk(pack.percent);
   job.sizeFormat = Gbk(pack.size);
+  job.label = Gbk(pack.label);
   job.successText = Gbk(pack.success);
   job.buttonId = pack.button;
   if (!TrySpawnDetached(AddonWorker, std::move(job)))

@@ -2,8 +2,6 @@
 // window does when the download thread reports back.
 #include "ui/commands.h"
 
-#include <shlobj.h>
-
 #include <memory>
 
 #include "app/jobs.h"
@@ -12,9 +10,11 @@
 #include "config/settings.h"
 #include "download/client_download.h"
 #include "game/game.h"
+#include "game/gamedir.h"
 #include "net/text.h"
 #include "ui/ids.h"
 #include "ui/job_buttons.h"
+#include "ui/folder_picker.h"
 #include "ui/window_services.h"
 
 namespace {
@@ -34,29 +34,9 @@ Kind KindOf(ClientKind kind) {
           L"\u4e0b\u8f7d\u6000\u65e7\u5ba2\u6237\u7aef"};  // 下载怀旧客户端
 }
 
-int CALLBACK BrowseCallback(HWND hwnd, UINT msg, LPARAM, LPARAM data) {
-  if (msg == BFFM_INITIALIZED && data) SendMessageW(hwnd, BFFM_SETSELECTIONW, TRUE, data);
-  return 0;
-}
-
 // The folder the player chooses; empty when the dialog is cancelled.
 std::wstring AskForSaveFolder(HWND hwnd) {
-  std::wstring suggested = SuggestSaveFolder();
-  BROWSEINFOW bi = {};
-  bi.hwndOwner = hwnd;
-  // 请选择客户端保存目录（建议选择剩余空间充足的非系统盘）
-  bi.lpszTitle =
-      L"\u8bf7\u9009\u62e9\u5ba2\u6237\u7aef\u4fdd\u5b58\u76ee\u5f55\uff08\u5efa\u8bae\u9009\u62e9\u5269"
-      L"\u4f59\u7a7a\u95f4\u5145\u8db3\u7684\u975e\u7cfb\u7edf\u76d8\uff09";
-  bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-  bi.lpfn = BrowseCallback;
-  bi.lParam = reinterpret_cast<LPARAM>(suggested.c_str());
-  PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&bi);
-  if (!item) return {};
-  wchar_t folder[MAX_PATH] = {};
-  BOOL hasPath = SHGetPathFromIDListW(item, folder);
-  CoTaskMemFree(item);
-  return hasPath ? std::wstring(folder) : std::wstring();
+  return PickFolder(hwnd, UiText(u8"请选择客户端保存目录（建议选择剩余空间充足的非系统盘）"), SuggestSaveFolder());
 }
 
 }  // namespace
@@ -66,6 +46,16 @@ std::wstring SuggestSaveFolder() {
   if (!last.empty()) {
     DWORD attr = GetFileAttributesW(last.c_str());
     if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) return last;
+  }
+  // Beside the game the player already has: its folder's parent.
+  if (GamePath[0]) {
+    std::wstring parent = GameFolderOf(GamePath);
+    const size_t cut = parent.find_last_of(L"\\/");
+    if (cut != std::wstring::npos && cut > 2) {
+      parent.resize(cut);
+      DWORD attr = GetFileAttributesW(parent.c_str());
+      if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) return parent;
+    }
   }
   wchar_t sys[MAX_PATH] = {};
   GetSystemDirectoryW(sys, MAX_PATH);
@@ -93,7 +83,8 @@ void OnClientCommand(HWND hwnd, ClientKind which) {
       CancelJob(hwnd, JobKind::Client, u8"正在取消下载...");
     return;
   }
-  if (IsGameRunning()) return ShowBox(hwnd, u8"请先关闭正在运行的游戏再进行下载！", u8"提示", MB_ICONWARNING);
+  if (GameStillRunning(kGameExitWaitMs))
+    return ShowBox(hwnd, u8"请先关闭正在运行的游戏再进行下载！", u8"提示", MB_ICONWARNING);
   ClientJob job;
   job.saveFolder = AskForSaveFolder(hwnd);
   if (job.saveFolder.empty()) return;
@@ -130,16 +121,18 @@ void OnClientDone(HWND hwnd, ClientDownloadResult* raw) {
       WriteRealmConfig(SelectedServer(hwnd), GamePath);
     }
     HideProgress(hwnd);
+    // The button reads as before while the question is up.
+    ReleaseJob(hwnd, JobKind::Client);
     if (ShowGbkBox(hwnd, Gbk(u8"是否开始游戏？"), Gbk(u8"下载完成"), MB_YESNO | MB_ICONQUESTION) == IDYES &&
         GamePath[0])
       StartGame(GamePath);
-  } else {
-    ResetProgress(hwnd);
-    ShowStandingNotice(hwnd);
-    if (!result->cancelled) {
-      std::string text = result->errorText.empty() ? Gbk(u8"下载失败，请检查网络。") : result->errorText;
-      ShowGbkBox(hwnd, text, Gbk(u8"错误"), MB_ICONERROR);
-    }
+    return;
   }
+  ResetProgress(hwnd);
   ReleaseJob(hwnd, JobKind::Client);
+  // A cancelled download leaves the worker's last line: what it kept.
+  if (result->cancelled) return;
+  ShowStandingNotice(hwnd);
+  std::string text = result->errorText.empty() ? Gbk(u8"下载失败，请检查网络。") : result->errorText;
+  ShowGbkBox(hwnd, text, Gbk(u8"错误"), MB_ICONERROR);
 }

@@ -10,6 +10,7 @@
 #include "net/url.h"
 #include "ui/ids.h"
 #include "ui/job_buttons.h"
+#include "ui/layout_win.h"
 #include "ui/window_services.h"
 
 namespace {
@@ -18,6 +19,7 @@ void OnServerSelectionChange(HWND hwnd) {
   HWND list = GetDlgItem(hwnd, kIdServerList);
   HWND description = GetDlgItem(hwnd, kIdServerDescription);
   int index = list ? static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)) : -1;
+  FitServerNames(hwnd);
   const ServerEntry* e = ServerAt(index);
   if (e && !e->description.empty())
     SetStatusTextUtf8(hwnd, description, e->description.c_str());
@@ -41,7 +43,13 @@ void OnRegister(HWND hwnd) {
     LogWrite("OnRegister not a web address: %s", e->website.c_str());
     return;
   }
-  ShellExecuteW(nullptr, L"open", Utf8ToWide(e->website).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  HINSTANCE opened = ShellExecuteW(nullptr, L"open", Utf8ToWide(e->website).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  if (reinterpret_cast<INT_PTR>(opened) > 32) return;
+  // No browser took the page: the address, for the player to copy (Ctrl+C).
+  LogWrite("OnRegister no browser (%d): %s", static_cast<int>(reinterpret_cast<INT_PTR>(opened)), e->website.c_str());
+  ShowGbkBox(hwnd,
+             Gbk(u8"无法打开浏览器。请在浏览器中打开下面的地址（按 Ctrl+C 复制）：\n\n") + GbkFromUtf8(e->website),
+             Gbk(u8"注册账号"), MB_ICONINFORMATION);
 }
 
 }  // namespace

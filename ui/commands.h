@@ -40,7 +40,8 @@ enum class ClientKind { Normal, Hd };
 // offers to cancel it.
 void OnClientCommand(HWND hwnd, ClientKind kind);
 void OnClientDone(HWND hwnd, ClientDownloadResult* result);
-// The last completed download's folder when it still exists, else the fixed
+// The last completed download's folder when it still exists, else the folder
+// that holds the game's folder, else the fixed
 // non-system drive with the most free space, else the system drive's root.
 std::wstring SuggestSaveFolder();
 

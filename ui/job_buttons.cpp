@@ -7,6 +7,7 @@
 #include "app/jobs.h"
 #include "net/text.h"
 #include "ui/ids.h"
+#include "ui/tray.h"
 #include "ui/window_services.h"
 
 namespace {
@@ -105,6 +106,9 @@ void ReleaseJob(HWND hwnd, JobKind kind) {
   if (kind == JobKind::Addon) AddonActiveButton.store(0);
   UpdateKeepAwake();
   ApplyJobButtons(hwnd);
+  bool any = false;
+  for (const JobView& job : g_jobs) any = any || job.running;
+  if (!any) SetTrayTip(hwnd, {}, 0);
 }
 
 void ReportJobNotStarted(HWND hwnd, JobKind kind, std::u8string_view text) {

@@ -53,6 +53,28 @@ MainLayout ComputeMainLayout(int s) {
   return L;
 }
 
+ServerRow FitServerRow(const MainLayout& L, int nameWidth, int s) {
+  auto S = [s](int n) { return ScaleLength(n, s); };
+  // The box's own margins and arrow as its painter draws them, and a little
+  // for rounding between the measurement and the drawing.
+  const int needed = nameWidth + S(38);
+  const int right = L.serverDescription.x + L.serverDescription.w;
+  const int gap = L.serverDescription.x - (L.serverList.x + L.serverList.w);
+  const int widest = right - S(160) - gap - L.serverList.x;
+  ServerRow row{L.serverList, L.serverDescription, needed <= widest};
+  int w = needed < L.serverList.w ? L.serverList.w : needed;
+  if (w > widest) w = widest;
+  row.list.w = w;
+  row.description.x = L.serverList.x + w + gap;
+  row.description.w = right - row.description.x;
+  return row;
+}
+
+int DropDownWidth(int boxWidth, int widestName, int scrollBarWidth, int s) {
+  const int needed = widestName + ScaleLength(28, s) + scrollBarWidth;
+  return needed > boxWidth ? needed : boxWidth;
+}
+
 bool IsDragStrip(int x, int y, int clientWidth, int s) {
   auto S = [s](int n) { return ScaleLength(n, s); };
   if (y >= S(30)) return false;

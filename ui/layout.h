@@ -27,6 +27,20 @@ struct MainLayout {
 };
 MainLayout ComputeMainLayout(int scalePercent);
 
+// The server row for a selected realm whose name needs `nameWidth` pixels
+// of text: the box grows to show the name whole, the description beside it
+// moves right and gives up the room but keeps at least 160 px (scaled);
+// nothing else moves. `fits` is false when even that is not enough (the box
+// then shows the name's tooltip).
+struct ServerRow {
+  Box list, description;
+  bool fits;
+};
+ServerRow FitServerRow(const MainLayout& layout, int nameWidth, int scalePercent);
+// Width of the open realm list: at least the box's, and wide enough for the
+// widest name beside the list's margins and scroll bar.
+int DropDownWidth(int boxWidth, int widestName, int scrollBarWidth, int scalePercent);
+
 // True where a click in the client area drags the window: the top strip,
 // except over the minimise and close buttons.
 bool IsDragStrip(int x, int y, int clientWidth, int scalePercent);

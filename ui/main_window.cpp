@@ -16,6 +16,7 @@
 #include "ui/commands.h"
 #include "ui/ids.h"
 #include "ui/layout.h"
+#include "ui/layout_win.h"
 #include "ui/paint.h"
 #include "ui/tray.h"
 #include "ui/ui_state.h"
@@ -85,6 +86,7 @@ void CreateControls(HWND hwnd) {
   for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
     SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont), TRUE);
   InstallControlPainters(hwnd);
+  FitServerNames(hwnd);
 }
 
 void OnTimer(HWND hwnd, WPARAM id) {
@@ -224,8 +226,21 @@ LRESULT OnMeasureItem(MEASUREITEMSTRUCT* mi) {
 }
 
 void OnClose(HWND hwnd) {
-  AddTrayIcon(hwnd);
+  // Gone from the screen at once, then hidden: under Wine without a window
+  // manager the hide waits 2 s for one to confirm it, and a window that
+  // stays up that long after × looks frozen. The shape comes back as the
+  // window is shown again (WM_SHOWWINDOW).
+  SetWindowRgn(hwnd, CreateRectRgn(0, 0, 0, 0), TRUE);
+  GdiFlush();
   ShowWindow(hwnd, SW_HIDE);
+  AddTrayIcon(hwnd);
+  NoteWindowInTray(hwnd);
+}
+
+void SetRoundShape(HWND hwnd, BOOL redraw) {
+  RECT r;
+  if (!GetWindowRect(hwnd, &r)) return;
+  SetWindowRgn(hwnd, CreateRoundRectRgn(0, 0, r.right - r.left, r.bottom - r.top, Scaled(12), Scaled(12)), redraw);
 }
 
 void OnDestroy(HWND hwnd) {
@@ -262,7 +277,7 @@ HWND CreateMainWindow(HINSTANCE instance) {
   MainWindow = hwnd;
   int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
   SetWindowPos(hwnd, nullptr, (sw - w) / 2, (sh - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-  SetWindowRgn(hwnd, CreateRoundRectRgn(0, 0, w, h, Scaled(12), Scaled(12)), FALSE);
+  SetRoundShape(hwnd, FALSE);
   HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP_ICON));
   SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
   SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
@@ -290,6 +305,9 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CTLCOLOREDIT: return OnCtlColor(msg, wp, lp);
     case WM_COMMAND: return OnMainCommand(hwnd, LOWORD(wp), HIWORD(wp));
     case WM_CLOSE: OnClose(hwnd); return 0;
+    case WM_SHOWWINDOW:
+      if (wp) SetRoundShape(hwnd, FALSE);
+      return DefWindowProcW(hwnd, msg, wp, lp);
     case WM_DESTROY: OnDestroy(hwnd); return 0;
     case WMU_TRAY_NOTIFY: OnTrayNotify(hwnd, lp); return 0;
     case WMU_STATUS_TEXT: OnStatusTextMessage(hwnd, lp); return 0;

@@ -361,6 +361,28 @@ void FillGlass(Graphics& g, GraphicsPath& path, int width, int height, int i, in
   g.DrawPath(&border, &path);
 }
 
+void DrawBackingPlates(Graphics& g) {
+  const MainLayout L = ComputeMainLayout(UiScalePercent);
+  g.SetSmoothingMode(SmoothingModeAntiAlias);
+  // A soft dark plate under the status line and the progress bar, so that
+  // no drawing of the background crosses them: its edge fades out in steps.
+  for (const Box& b : {L.notice, L.progress}) {
+    for (int step = 3; step >= 0; --step) {
+      const int grow = Scaled(2 + 3 * step);
+      GraphicsPath plate;
+      const int x = b.x - grow, y = b.y - grow, w = b.w + 2 * grow, h = b.h + 2 * grow;
+      const int r = Scaled(8) + grow;
+      plate.AddArc(x, y, 2 * r, 2 * r, 180, 90);
+      plate.AddArc(x + w - 2 * r, y, 2 * r, 2 * r, 270, 90);
+      plate.AddArc(x + w - 2 * r, y + h - 2 * r, 2 * r, 2 * r, 0, 90);
+      plate.AddArc(x, y + h - 2 * r, 2 * r, 2 * r, 90, 90);
+      plate.CloseFigure();
+      SolidBrush brush(Color(static_cast<BYTE>(step == 0 ? 120 : 40), 6, 12, 28));
+      g.FillPath(&brush, &plate);
+    }
+  }
+}
+
 void PaintMainBackground(HWND hwnd, HDC dc, const RECT& client) {
   int cw = client.right, ch = client.bottom;
   if (BackgroundCache.dc) {
@@ -379,6 +401,7 @@ void PaintMainBackground(HWND hwnd, HDC dc, const RECT& client) {
         Graphics g(mem);
         g.SetInterpolationMode(InterpolationModeHighQualityBicubic);
         g.DrawImage(BackgroundImage, 0, 0, MainWindowWidth, MainWindowHeight);
+        DrawBackingPlates(g);
       }
       if (ch > MainWindowHeight) {
         RECT below = {0, MainWindowHeight, cw, ch};

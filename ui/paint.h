@@ -41,6 +41,9 @@ void AddRoundRect(Gdiplus::GraphicsPath& path, int inset, int radius, int width,
 void FillGlass(Gdiplus::Graphics& g, Gdiplus::GraphicsPath& path, int width, int height, int inset, int plateAlpha,
                int glowAlpha, float glowGrow, float glowBase);
 
+// The soft plates under the status line and the progress bar, drawn over
+// the background image wherever it is drawn.
+void DrawBackingPlates(Gdiplus::Graphics& g);
 // The Main window's client area from the background cache or image.
 void PaintMainBackground(HWND hwnd, HDC dc, const RECT& client);
 void DrawGlassButton(HWND mainWindow, const DRAWITEMSTRUCT* di);

@@ -23,7 +23,7 @@ struct Edition {
   const char* manifest;
   JobKind kind;
   int button;
-  std::u8string_view starting, percent, size, current, success;
+  std::u8string_view starting, percent, size, current, success, label;
   UINT finish;
 };
 
@@ -37,6 +37,7 @@ Edition EditionOf(PatchKind kind) {
             u8"正在下载高清补丁... 已下载 %.1f MB",
             u8"高清补丁已是最新，无需下载。",
             u8"高清补丁已就绪，请开始游戏!",
+            u8"正在下载高清补丁...",
             WMU_PATCH_HD_DONE};
   return {"wow335-normal",
           JobKind::PatchNormal,
@@ -46,6 +47,7 @@ Edition EditionOf(PatchKind kind) {
           u8"正在下载怀旧补丁... 已下载 %.1f MB",
           u8"怀旧补丁已是最新，无需下载。",
           u8"游戏准备就绪，请开始游戏!",
+          u8"正在下载怀旧补丁...",
           WMU_PATCH_NORMAL_DONE};
 }
 
@@ -59,7 +61,8 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
     return;
   }
   if (GamePath[0] == L'\0') return ShowBox(hwnd, u8"请先选择路径！", u8"提示", MB_OK);
-  if (IsGameRunning()) return ShowBox(hwnd, u8"请先关闭正在运行的游戏再进行下载！", u8"提示", MB_ICONWARNING);
+  if (GameStillRunning(kGameExitWaitMs))
+    return ShowBox(hwnd, u8"请先关闭正在运行的游戏再进行下载！", u8"提示", MB_ICONWARNING);
   PatchJob job;
   job.window = hwnd;
   job.gamePath = GamePath;
@@ -80,7 +83,9 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
   if (!e5 || !e6) {
     SetCursor(old);
     return ShowBox(hwnd,
-                   error == Gbk(kUnsignedManifestText) ? kUnsignedManifestText : u8"无法获取补丁清单，请检查网络。",
+                   error == Gbk(kUnsignedManifestText) ? kUnsignedManifestText
+                   : error == Gbk(kOlderManifestText)  ? kOlderManifestText
+                                                       : u8"无法获取补丁清单，请检查网络。",
                    u8"错误", MB_ICONERROR);
   }
   if (RefusedForOtherEdition(hwnd, kind, manifest, folder)) return (void)SetCursor(old);
@@ -98,6 +103,7 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
   job.manifestName = ed.manifest;
   job.percentFormat = Gbk(ed.percent);
   job.sizeFormat = Gbk(ed.size);
+  job.label = Gbk(ed.label);
   job.successText = Gbk(ed.success);
   job.busy = &JobBusyFlag(ed.kind);
   job.cancel = &JobCancelFlag(ed.kind);

@@ -251,6 +251,7 @@ void BuildBackgroundCache(HWND window) {
     Graphics g(mem);
     g.SetInterpolationMode(InterpolationModeHighQualityBicubic);
     g.DrawImage(BackgroundImage, 0, 0, MainWindowWidth, MainWindowHeight);
+    DrawBackingPlates(g);
   }
   BackgroundCache.width = MainWindowWidth;
   BackgroundCache.height = MainWindowHeight;

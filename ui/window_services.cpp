@@ -5,6 +5,7 @@
 #include <string>
 
 #include "net/text.h"
+#include "ui/box.h"
 #include "ui/ids.h"
 #include "ui/ui_state.h"
 
@@ -93,7 +94,7 @@ void ResetProgress(HWND hwnd) {
 }
 
 int ShowGbkBox(HWND hwnd, const std::string& text, const std::string& title, UINT flags) {
-  return MessageBoxW(hwnd, WideFromGbk(text).c_str(), WideFromGbk(title).c_str(), flags);
+  return LauncherBox(hwnd, WideFromGbk(text), WideFromGbk(title), flags);
 }
 
 void ShowBox(HWND hwnd, std::u8string_view text, std::u8string_view title, UINT flags) {
@@ -103,5 +104,5 @@ void ShowBox(HWND hwnd, std::u8string_view text, std::u8string_view title, UINT 
 void ShowLockedFileBox(HWND hwnd) {
   wchar_t text[512] = {};
   GetWindowTextW(GetDlgItem(hwnd, kIdNotice), text, 512);
-  MessageBoxW(hwnd, text, UiText(u8"错误").c_str(), MB_ICONERROR);
+  LauncherBox(hwnd, text, UiText(u8"错误"), MB_ICONERROR);
 }

@@ -8,7 +8,20 @@
 #include "ui/ids.h"
 #include "ui/job_buttons.h"
 #include "ui/layout.h"
+#include "ui/tray.h"
 #include "ui/window_services.h"
+
+namespace {
+
+// What the tray tip names while a job runs; the progress bar is shared.
+std::u8string_view RunningJobName() {
+  if (JobRunning(JobKind::Client)) return u8"正在下载客户端";
+  if (JobRunning(JobKind::PatchNormal) || JobRunning(JobKind::PatchHd)) return u8"正在下载补丁";
+  if (JobRunning(JobKind::Addon)) return u8"正在安装插件";
+  return {};
+}
+
+}  // namespace
 
 void OnStatusTextMessage(HWND hwnd, LPARAM lp) {
   HGLOBAL block = reinterpret_cast<HGLOBAL>(lp);
@@ -23,6 +36,7 @@ void OnStatusTextMessage(HWND hwnd, LPARAM lp) {
 void OnProgressMessage(HWND hwnd, WPARAM percent) {
   if (HWND bar = GetDlgItem(hwnd, kIdProgress)) SendMessageW(bar, PBM_SETPOS, percent, 0);
   SetTaskbarProgress(hwnd, static_cast<int>(percent));
+  SetTrayTip(hwnd, RunningJobName(), static_cast<int>(percent));
 }
 
 void OnClientConnecting(HWND hwnd) {

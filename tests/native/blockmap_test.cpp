@@ -2,6 +2,7 @@
 #include "manifest/blockmap.h"
 
 #include <gtest/gtest.h>
+#include <openssl/sha.h>
 
 #include <random>
 #include <string>
@@ -135,6 +136,47 @@ TEST(BlockMap, ParsesWhatIsWrittenAndRefusesEverythingElse) {
   EXPECT_EQ(BlockSizeFor(4ull << 30), 8192u);
   EXPECT_EQ(BuildBlockMapUrl("http://m/wow335", "wow335-hd", "Data/zhCN/a b.MPQ"),
             "http://m/wow335/wow335-hd/blocks/Data/zhCN/a%20b.MPQ.blocks");
+}
+
+// A map with zero entries and a right digest, for any block size and file
+// size: only the bounds can refuse it.
+std::string Sealed(std::uint64_t blockSize, std::uint64_t fileSize) {
+  std::string m = "RPBLOCKS";
+  auto put = [&](std::uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) m.push_back(static_cast<char>(v >> (8 * i)));
+  };
+  const std::uint64_t count = (fileSize + blockSize - 1) / blockSize;
+  put(1, 4);
+  put(blockSize, 4);
+  put(fileSize, 8);
+  m.append(32, '\0');
+  put(count, 4);
+  put(0, 4);
+  m.append(count * kBlockMapEntry, '\0');
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256(reinterpret_cast<const unsigned char*>(m.data()), m.size(), digest);
+  m.append(reinterpret_cast<const char*>(digest), sizeof digest);
+  return m;
+}
+
+TEST(BlockMap, BoundsOfBlockSizeAndBlockCount) {
+  struct Case {
+    const char* name;
+    std::uint64_t blockSize, fileSize;
+    bool taken;
+  };
+  const std::uint64_t most = kMaxMapBlocks;
+  for (const Case& c : {
+           Case{"the smallest block size", 1024, 5000, true},
+           Case{"half of it", 512, 5000, false},
+           Case{"the largest block size", 64u << 20, 100u << 20, true},
+           Case{"twice that", 128u << 20, 100u << 20, false},
+           Case{"the largest block count", 1024, most * 1024, true},
+           Case{"one block more", 1024, most * 1024 + 1, false},
+       }) {
+    BlockMap map;
+    EXPECT_EQ(ParseBlockMap(Sealed(c.blockSize, c.fileSize), &map), c.taken) << c.name;
+  }
 }
 
 }  // namespace

@@ -49,6 +49,39 @@ TEST(Layout, EveryControlAt100Percent) {
   ExpectBox(L.progress, 36, 424, 768, 18, "progress");
 }
 
+TEST(Layout, ServerRowFitsTheSelectedName) {
+  struct {
+    int scale, nameWidth;
+    int listW, descriptionX, descriptionW;
+    bool fits;
+  } cases[] = {
+      {100, 60, 135, 289, 515, true},    // a short name: the row as laid out
+      {100, 97, 135, 289, 515, true},    // exactly the box's room
+      {100, 150, 188, 342, 462, true},   // the box grows, the description moves
+      {100, 452, 490, 644, 160, true},   // the most the description gives up
+      {100, 453, 490, 644, 160, false},  // one more: the tooltip shows it
+      {100, 2000, 490, 644, 160, false}, {150, 300, 357, 588, 618, true},
+  };
+  for (const auto& c : cases) {
+    const MainLayout L = ComputeMainLayout(c.scale);
+    const ServerRow row = FitServerRow(L, c.nameWidth, c.scale);
+    EXPECT_EQ(row.list.w, c.listW) << c.nameWidth;
+    EXPECT_EQ(row.list.x, L.serverList.x);
+    EXPECT_EQ(row.list.y, L.serverList.y);
+    EXPECT_EQ(row.list.h, L.serverList.h);
+    EXPECT_EQ(row.description.x, c.descriptionX) << c.nameWidth;
+    EXPECT_EQ(row.description.w, c.descriptionW) << c.nameWidth;
+    EXPECT_EQ(row.description.x + row.description.w, L.serverDescription.x + L.serverDescription.w);
+    EXPECT_EQ(row.fits, c.fits) << c.nameWidth;
+  }
+}
+
+TEST(Layout, OpenListAsWideAsTheWidestName) {
+  EXPECT_EQ(DropDownWidth(135, 60, 17, 100), 135);
+  EXPECT_EQ(DropDownWidth(135, 300, 17, 100), 345);
+  EXPECT_EQ(DropDownWidth(135, 300, 0, 150), 342);
+}
+
 TEST(Layout, At150PercentEachQuantityIsScaledOnItsOwn) {
   MainLayout L = ComputeMainLayout(150);
   EXPECT_EQ(L.clientW, 1260);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -91,10 +92,29 @@ TEST(Canonical, EscapingAndNumbers) {
   EXPECT_NE(text.find("\"display_name\":\"\xe6\x98\x9f\\u0009X\""), std::string::npos);
 }
 
+// Separators between entries: two files and three mirrors, in document order.
+TEST(Canonical, SeveralFilesAndMirrors) {
+  std::string doc = Replace(kCompact, R"("mirrors":["M"])", R"("mirrors":["M","N", "O"])");
+  doc = Replace(doc, R"({"path":"a/b.txt","size":5,"sha256":"H"})",
+                R"({"path":"z.txt","size":1,"sha256":"Z"}, {"path":"a/b.txt","size":5,"sha256":"H"},)"
+                R"({"path":"skipped"}, {"size":7,"sha256":"Q","path":"c"})");
+  std::string text;
+  ASSERT_TRUE(BuildCanonicalManifest(doc, &text));
+  EXPECT_EQ(text, Replace(Replace(kCanonical, R"("mirrors":["M"])", R"("mirrors":["M","N","O"])"),
+                          R"("files":[{"path":"a/b.txt","sha256":"H","size":5}])",
+                          R"("files":[{"path":"z.txt","sha256":"Z","size":1},{"path":"a/b.txt","sha256":"H","size":5},)"
+                          R"({"path":"c","sha256":"Q","size":7}])"));
+}
+
 TEST(Canonical, MissingPiecesFail) {
   std::string text = "keep";
-  for (const char* key : {"\"created_at\"", "\"display_name\"", "\"file_count\"", "\"mode\"", "\"user_agent\""})
+  for (const char* key : {"\"created_at\"", "\"display_name\"", "\"install_root\"", "\"product\"", "\"schema_version\"",
+                          "\"total_bytes\"", "\"file_count\"", "\"mirrors\"", "\"download\"", "\"mode\"",
+                          "\"url_template\"", "\"user_agent\"", "\"range_supported\"", "\"max_connections_per_mirror\"",
+                          "\"max_total_connections\"", "\"files\""})
     EXPECT_FALSE(BuildCanonicalManifest(Replace(kCompact, key, "\"renamed\""), &text)) << key;
+  EXPECT_FALSE(BuildCanonicalManifest(Replace(kCompact, "\"total_bytes\":5", "\"total_bytes\":\"5\""), &text))
+      << "a number written as a string";
   EXPECT_FALSE(BuildCanonicalManifest(Replace(kCompact, "[\"M\"]", "[]"), &text));
   EXPECT_FALSE(BuildCanonicalManifest(Replace(kCompact, ",\"sha256\":\"H\"", ""), &text));
   EXPECT_EQ(text, "keep");
@@ -147,7 +167,8 @@ TEST(ClientManifestParse, KeepsWhatTheLauncherUses) {
   ClientManifest z;
   ASSERT_TRUE(ParseClientManifest(Replace(kCompact, "\"max_total_connections\":4", "\"max_total_connections\":0"), &z));
   EXPECT_EQ(z.max_total_connections, 3u);
-  EXPECT_FALSE(ParseClientManifest(Replace(kCompact, "\"install_root\"", "\"root\""), &z));
+  for (const char* key : {"\"product\"", "\"manifest_id\"", "\"install_root\"", "\"files\""})
+    EXPECT_FALSE(ParseClientManifest(Replace(kCompact, key, "\"renamed\""), &z)) << key;
   EXPECT_FALSE(ParseClientManifest(Replace(kCompact, ",\"sha256\":\"H\"", ""), &z));
 }
 
@@ -196,6 +217,9 @@ TEST(InstallPaths, SafetyAndJoining) {
   EXPECT_EQ(ManifestPathToLocal(L"Data/zhCN/x.MPQ"), L"Data\\zhCN\\x.MPQ");
   EXPECT_TRUE(HasDirectoryPrefix(L"D:\\Games\\Client\\", L"D:\\GAMES\\Client\\Data\\x"));
   EXPECT_FALSE(HasDirectoryPrefix(L"D:\\Games\\Client\\", L"D:\\Games\\Client2\\x"));
+  EXPECT_TRUE(HasDirectoryPrefix(L"D:\\Games\\Client\\", L"d:\\games\\client\\")) << "the folder itself";
+  EXPECT_FALSE(HasDirectoryPrefix(L"D:\\Games\\Client\\", L"D:\\Games\\Client")) << "without its backslash";
+  EXPECT_FALSE(HasDirectoryPrefix(L"D:\\Games\\Client\\", L"D:\\Games\\"));
   for (const char* same :
        {"Data/zhCN/a.MPQ", "data\\ZHCN\\A.mpq", "Data//zhCN/./a.MPQ", "Data/zhCN. /a.MPQ .", "Data/zhCN/a.MPQ/"})
     EXPECT_EQ(LocalPathKey(same), "DATA\\ZHCN\\A.MPQ") << same;
@@ -267,6 +291,38 @@ TEST(ProgressText, RoundTripsAndRulesOfTheReader) {
   std::string e = FormatProgressText(empty, "");
   EXPECT_NE(e.find("\"files\": {\n\n  }\n}\n"), std::string::npos);
   ASSERT_TRUE(ParseProgressText(e, &doc));
+  EXPECT_TRUE(doc.files.empty());
+
+  // Three files: the header, then one line per entry with ",\n" between, in the
+  // map's order, then the closing lines.
+  s.files["Interface/AddOns/x.toc"] = {0, "h3", 0, true};
+  const std::map<std::string, std::string> lines = {
+      {"Data/a.MPQ", R"(    "Data/a.MPQ": {"size": 10, "sha256": "h1", "downloaded_bytes": 10, "complete": true})"},
+      {"Wow.exe", R"(    "Wow.exe": {"size": 20, "sha256": "h2", "downloaded_bytes": 7, "complete": false})"},
+      {"Interface/AddOns/x.toc",
+       R"(    "Interface/AddOns/x.toc": {"size": 0, "sha256": "h3", "downloaded_bytes": 0, "complete": true})"}};
+  std::string expected =
+      "{\n  \"schema_version\": 1,\n  \"product\": \"wow335-hd\",\n  \"manifest_id\": \"abc\",\n"
+      "  \"install_root\": \"[HD]Wow3.3.5a\",\n  \"install_dir\": \"D:\\Games\",\n  \"updated_at\": \"\",\n"
+      "  \"files\": {\n";
+  bool first = true;
+  for (const auto& entry : s.files) {
+    expected += (first ? "" : ",\n") + lines.at(entry.first);
+    first = false;
+  }
+  expected += "\n  }\n}\n";
+  const std::string three = FormatProgressText(s, "D:\\Games");
+  EXPECT_EQ(three, expected);
+  ASSERT_TRUE(ParseProgressText(three, &doc));
+  EXPECT_EQ(doc.files.size(), 3u);
+  EXPECT_EQ(doc.product, "wow335-hd");
+  EXPECT_EQ(doc.manifest_id, "abc");
+  // product and manifest_id are required; the rest is not.
+  for (const char* key : {"\"product\"", "\"manifest_id\""})
+    EXPECT_FALSE(ParseProgressText(Replace(three, key, "\"renamed\""), &doc)) << key;
+  ASSERT_TRUE(ParseProgressText(Replace(three, "\"install_dir\"", "\"renamed\""), &doc));
+  EXPECT_EQ(doc.install_dir, "");
+  ASSERT_TRUE(ParseProgressText(Replace(three, "\"files\"", "\"renamed\""), &doc));
   EXPECT_TRUE(doc.files.empty());
 
   // A file cut short is read up to the first entry whose delimiters are missing.

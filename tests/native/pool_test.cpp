@@ -92,23 +92,6 @@ TEST(MirrorPool, WorkerEndsOnFatalOrCancelAfterAFailedFile) {
   EXPECT_EQ(pool.QueuedCount(0), 1u);
 }
 
-TEST(JobProgress, PercentRoundsAndShowsAnyByte) {
-  EXPECT_EQ(JobPercent(0, 0), 0);
-  EXPECT_EQ(JobPercent(0, 1000), 0);
-  EXPECT_EQ(JobPercent(1, 1000000), 1);
-  EXPECT_EQ(JobPercent(5, 1000), 1);
-  EXPECT_EQ(JobPercent(995, 1000), 100);
-  EXPECT_EQ(JobPercent(994, 1000), 99);
-  EXPECT_EQ(JobPercent(2000, 1000), 100);
-}
-
-TEST(JobProgress, SpeedNeverWrapsWhenTheTotalGoesDown) {
-  EXPECT_DOUBLE_EQ(SampleSpeedMBps(0, 1048576, 0.5), 2.0);
-  EXPECT_DOUBLE_EQ(SampleSpeedMBps(5000000, 1000, 0.3), 0.0);
-  EXPECT_DOUBLE_EQ(SampleSpeedMBps(7, 7, 0.3), 0.0);
-  EXPECT_DOUBLE_EQ(SampleSpeedMBps(0, 1048576, 0.01), 0.0) << "too short a sample";
-}
-
 TEST(JobRoom, BytesStillToFetchAndTheDecision) {
   struct {
     std::vector<LocalCopy> files;

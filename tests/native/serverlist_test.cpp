@@ -123,4 +123,31 @@ TEST(ServerListCache, AnyBytesComeBackAndValidUtf8StaysPlainUtf16) {
   EXPECT_EQ(CacheTextFromBytes("\xe6\x98"), std::wstring({0xDCE6, 0xDC98}));
 }
 
+// Units this program never writes (a value edited by hand, another program's)
+// read as U+FFFD; only U+DC80..U+DCFF stand for bytes.
+TEST(ServerListCache, LoneSurrogatesOutsideTheByteRange) {
+  const std::string bad = "\xef\xbf\xbd";
+  struct Case {
+    std::wstring units;
+    std::string bytes;
+  };
+  for (const Case& c : {
+           Case{{0xDC80}, "\x80"},
+           Case{{0xDCFF}, "\xff"},
+           Case{{0xDC7F}, bad},  // a lone low surrogate just below the byte range
+           Case{{0xDC00}, bad},
+           Case{{0xDD00}, bad},  // just above it
+           Case{{0xDFFF}, bad},
+           Case{{0xD83D}, bad},  // a lone high surrogate, last
+           Case{{0xD83D, L'A'}, bad + "A"},
+           Case{{0xDE00, 0xD83D}, bad + bad},  // a pair the wrong way round
+           Case{{0xD83D, 0xDE00}, "\xf0\x9f\x98\x80"},
+           Case{{0xDBFF, 0xDFFF}, "\xf4\x8f\xbf\xbf"},
+       }) {
+    std::string hex;
+    for (wchar_t u : c.units) hex += std::to_string(static_cast<unsigned>(u)) + " ";
+    EXPECT_EQ(BytesFromCacheText(c.units), c.bytes) << hex;
+  }
+}
+
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "manifest/fetch_manifest_rules.h"
+
 namespace {
 
 const char kLine[] =
@@ -44,7 +46,18 @@ TEST(Signature, Base64) {
     EXPECT_EQ(out, s);
   }
   EXPECT_EQ(Base64Encode("foobar"), "Zm9vYmFy");
-  EXPECT_FALSE(Base64Decode("Zm9=", &out));
+  EXPECT_TRUE(Base64Decode("Zg==", &out));
+  for (const char* bad : {
+           "Zm9=",      // bits under one '='
+           "Zh==",      // bits under two '='
+           "Z===",      // three '='
+           "====",      // nothing but padding
+           "Zg==Zg==",  // padding before the last group
+           "Zg=",       // not whole groups
+           "Zm9vYg",    // padding left out
+       })
+    EXPECT_FALSE(Base64Decode(bad, &out)) << bad;
+  EXPECT_FALSE(Base64Decode(std::string_view("Zm9vYmFy").substr(0, 6), &out)) << "nothing read past the text";
 }
 
 TEST(Signature, DigestFromHex) {
@@ -52,7 +65,76 @@ TEST(Signature, DigestFromHex) {
   ASSERT_TRUE(DigestFromHex(std::string(62, '0') + "Ff", &d));
   EXPECT_EQ(d[31], 0xff);
   EXPECT_FALSE(DigestFromHex(std::string(63, '0') + "g", &d));
-  EXPECT_FALSE(DigestFromHex(std::string(62, '0'), &d));
+  for (size_t length : {0, 62, 63, 65, 66, 128}) EXPECT_FALSE(DigestFromHex(std::string(length, '0'), &d)) << length;
+}
+
+TEST(SignedManifest, CreatedAtReadsAsATime) {
+  struct Case {
+    const char* text;
+    bool reads;
+    std::int64_t seconds;
+    const char* fraction;
+  };
+  for (const Case& c : {
+           Case{"1970-01-01", true, 0, ""},
+           Case{"2026-01-01T00:00:00Z", true, 1767225600, ""},
+           Case{"2026-01-01T08:00:00+08:00", true, 1767225600, ""},  // the same moment
+           Case{"2025-12-31T23:30:00-00:30", true, 1767225600, ""},
+           Case{"2026-01-01T00:00", true, 1767225600, ""},
+           Case{"2026-01-01T00:00:00.250Z", true, 1767225600, "25"},
+           Case{"2024-02-29T12:00:00Z", true, 1709208000, ""},
+           Case{"2026-12-31T23:59:59Z", true, 1798761599, ""},
+           Case{"2025-02-29", false, 0, ""},  // not a leap year
+           Case{"2026-13-01", false, 0, ""},
+           Case{"2026-00-10", false, 0, ""},
+           Case{"2026-04-31", false, 0, ""},
+           Case{"2026-01-00", false, 0, ""},
+           Case{"2026-01-01T24:00:00Z", false, 0, ""},
+           Case{"2026-01-01T00:60:00Z", false, 0, ""},
+           Case{"2026-01-01T00:00:60Z", false, 0, ""},
+           Case{"2026-01-01T00:00:00.Z", false, 0, ""},
+           Case{"2026-01-01T00:00:00+0800", false, 0, ""},
+           Case{"2026-01-01 00:00:00Z", false, 0, ""},
+           Case{"2026-01-01T00:00:00Zx", false, 0, ""},
+           Case{"2026-1-01", false, 0, ""},
+           Case{"2024", false, 0, ""},
+           Case{"", false, 0, ""},
+       }) {
+    CreatedAt t;
+    ASSERT_EQ(ParseCreatedAt(c.text, &t), c.reads) << c.text;
+    if (!c.reads) continue;
+    EXPECT_EQ(t.seconds, c.seconds) << c.text;
+    EXPECT_EQ(t.fraction, c.fraction) << c.text;
+  }
+}
+
+TEST(SignedManifest, NothingOlderThanWhatWasTaken) {
+  struct Case {
+    const char* remembered;
+    const char* offered;
+    bool taken;
+  };
+  for (const Case& c : {
+           Case{"", "2026-01-01T00:00:00Z", true},  // nothing taken yet
+           Case{"", "whenever", true},
+           Case{"2026-02-01T00:00:00Z", "2026-02-01T00:00:00Z", true},  // equal
+           Case{"2026-02-01T00:00:00Z", "2026-02-01T00:00:01Z", true},
+           Case{"2026-02-01T00:00:00Z", "2026-01-31T23:59:59Z", false},
+           Case{"2026-02-01T00:00:00Z", "2026-01-01T00:00:00Z", false},
+           Case{"2026-02-01T00:00:00Z", "2025-03-01T00:00:00Z", false},      // a later month of an earlier year
+           Case{"2026-02-01T00:00:00Z", "2026-02-01T08:00:00+08:00", true},  // equal, written otherwise
+           Case{"2026-02-01T00:00:00Z", "2026-02-01T07:59:59+08:00", false},
+           Case{"2026-02-01T00:00:00Z", "2026-02-01", true},
+           Case{"2026-02-01T00:00:00.5Z", "2026-02-01T00:00:00.50Z", true},
+           Case{"2026-02-01T00:00:00.5Z", "2026-02-01T00:00:00.49Z", false},
+           Case{"2026-02-01T00:00:00.5Z", "2026-02-01T00:00:00Z", false},
+           Case{"2026-02-01T00:00:00Z", "2026-02-01T00:00:00.01Z", true},
+           Case{"2026-02-01T00:00:00Z", "whenever", false},  // cannot be shown not older
+           Case{"2026-02-01T00:00:00Z", "", false},
+           Case{"damaged", "2020-01-01T00:00:00Z", true},
+       })
+    EXPECT_EQ(MayTakeCreatedAt(c.remembered, c.offered), c.taken) << c.remembered << " then " << c.offered;
+  EXPECT_EQ(CreatedAtValueName("wow335-hd"), "ManifestCreatedAt-wow335-hd");
 }
 
 }  // namespace

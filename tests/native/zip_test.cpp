@@ -17,6 +17,7 @@ struct ZipBuilder {
   // zip writes one of another length there), and a zip64 extra field in the
   // central directory with the 32-bit sizes marked full.
   std::string localExtra, zip64Extra;
+  unsigned flags = 0;  // more general-purpose flags for the next entry
   static void Put16(std::string& s, unsigned v) { s += char(v & 255), s += char(v >> 8 & 255); }
   static void Put32(std::string& s, unsigned long v) { Put16(s, v & 0xFFFF), Put16(s, v >> 16 & 0xFFFF); }
   void Add(const std::string& name, const std::string& body, bool deflate = true, bool utf8 = false) {
@@ -32,17 +33,18 @@ struct ZipBuilder {
     unsigned long crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), body.size());
     unsigned long offset = data.size();
     std::string local;
-    Put32(local, 0x04034b50), Put16(local, 20), Put16(local, utf8 ? 0x800 : 0), Put16(local, method);
+    const unsigned gp = (utf8 ? 0x800 : 0) | flags;
+    Put32(local, 0x04034b50), Put16(local, 20), Put16(local, gp), Put16(local, method);
     Put32(local, 0), Put32(local, crc), Put32(local, packed.size()), Put32(local, body.size());
     Put16(local, name.size()), Put16(local, localExtra.size());
     data += local + name + localExtra + packed;
     bool z64 = !zip64Extra.empty();
-    Put32(central, 0x02014b50), Put16(central, 20), Put16(central, 20), Put16(central, utf8 ? 0x800 : 0);
+    Put32(central, 0x02014b50), Put16(central, 20), Put16(central, 20), Put16(central, gp);
     Put16(central, method), Put32(central, 0), Put32(central, crc), Put32(central, z64 ? 0xFFFFFFFF : packed.size());
     Put32(central, z64 ? 0xFFFFFFFF : body.size()), Put16(central, name.size()), Put16(central, zip64Extra.size());
     Put16(central, 0), Put16(central, 0), Put16(central, 0), Put32(central, 0), Put32(central, offset);
     central += name + zip64Extra;
-    localExtra.clear(), zip64Extra.clear();
+    localExtra.clear(), zip64Extra.clear(), flags = 0;
     ++count;
   }
   std::string Finish() {
@@ -132,6 +134,41 @@ TEST(ZipReader, DamageIsReportedNotTrusted) {
   EXPECT_FALSE(ListZip(MemoryZipSource("PK"), &entries, &why));
 }
 
+// An entry that declares less than it inflates to: each 256 KiB piece is
+// within the declared size, their sum is not. What reaches the writer stays
+// within the declared size.
+TEST(ZipReader, TheDeclaredSizeBoundsTheWholeEntry) {
+  ZipBuilder z;
+  z.Add("big.bin", std::string(900000, 'z'));
+  std::string zip = z.Finish();
+  std::vector<ZipEntry> entries;
+  std::string why, body;
+  ASSERT_TRUE(ListZip(MemoryZipSource(zip), &entries, &why));
+  ZipEntry declared = entries[0];
+  for (std::uint64_t size : {300000u, 524288u, 899999u}) {
+    declared.size = size;
+    EXPECT_FALSE(ReadEntry(zip, declared, &body, &why)) << size;
+    EXPECT_LE(body.size(), size) << "bytes past the declared size reached the writer";
+  }
+}
+
+TEST(ZipReader, EncryptedEntriesAreRefused) {
+  std::vector<ZipEntry> entries;
+  std::string why;
+  for (unsigned flags : {0x1u, 0x41u, 0x801u}) {
+    ZipBuilder z;
+    z.Add("plain.txt", "x", false);
+    z.flags = flags;
+    z.Add("secret.txt", "x", false);
+    EXPECT_FALSE(ListZip(MemoryZipSource(z.Finish()), &entries, &why)) << flags;
+    EXPECT_EQ(why, "encrypted entries are not supported") << flags;
+  }
+  ZipBuilder z;
+  z.flags = 0x2 | 0x4;  // deflate's speed hints: not encryption
+  z.Add("fast.txt", "x");
+  EXPECT_TRUE(ListZip(MemoryZipSource(z.Finish()), &entries, &why)) << why;
+}
+
 // Headers as other tools write them: a local extra field of another length
 // than the central one, zip64 sizes, a stored entry damaged in place.
 TEST(ZipReader, OtherWritersHeaders) {
@@ -181,6 +218,29 @@ TEST(ZipReader, BackslashesInNames) {
   EXPECT_EQ(entries[1].name, "Interface/AddOns/\xDF\x5C");
   EXPECT_FALSE(entries[1].directory);
   EXPECT_EQ(entries[2].name, "Interface/AddOns/\xE9\x81\x8B/a.lua");
+}
+
+// GBK lead bytes are 0x81..0xFE: only they carry a 0x5C trail byte along.
+TEST(ZipReader, GbkLeadByteRange) {
+  struct Case {
+    const char* stored;
+    const char* read;
+  };
+  for (const Case& c : {
+           Case{"A\x80\\b", "A\x80/b"},        // below the range: the backslash separates
+           Case{"A\x81\\b", "A\x81\\b"},       // the first lead byte
+           Case{"A\xFE\\b", "A\xFE\\b"},       // the last lead byte
+           Case{"A\xFF\\b", "A\xFF/b"},        // above the range
+           Case{"A\\\xFE", "A/\xFE"},          // a lead byte last: nothing to carry
+           Case{"\xFE\x81\\b", "\xFE\x81/b"},  // 0x81 as a trail byte leads nothing
+       }) {
+    ZipBuilder z;
+    z.Add(c.stored, "x", false);
+    std::vector<ZipEntry> entries;
+    std::string why;
+    ASSERT_TRUE(ListZip(MemoryZipSource(z.Finish()), &entries, &why)) << why;
+    EXPECT_EQ(entries[0].name, c.read) << c.stored;
+  }
 }
 
 TEST(ZipReader, UnsafeNames) {

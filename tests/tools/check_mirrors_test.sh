@@ -2,9 +2,11 @@
 # realmporter-manifest check-mirrors against three loopback mirrors: what one
 # mirror lacks, what another serves damaged, an older manifest on the third,
 # and a mirror that ignores byte ranges are each named; all good exits 0.
+# With the operator's public key, a missing, stale or other key's .sig is named.
 set -u
 tool=$1
 here=$(dirname "$0")
+keys="$here/../data/keys"
 work=$(mktemp -d)
 trap 'kill $(cat "$work/pid" 2>/dev/null) 2>/dev/null; rm -rf "$work"' EXIT
 pass=0 fail=0
@@ -31,10 +33,13 @@ build() { "$tool" build --product cm --install-root Client --display-name CM --c
 build 2026-01-01T00:00:00Z "$work/old.json" 2>/dev/null
 printf 'MZ game 2' >"$c/Wow.exe"
 build 2026-02-01T00:00:00Z "$work/cm.json" 2>/dev/null
+"$tool" sign --key "$keys/test.key" "$work/old.json" "$work/cm.json" >/dev/null
+cp "$work/cm.json" "$work/other.json"
+"$tool" sign --key "$keys/other.key" "$work/other.json" >/dev/null
 for i in 1 2 3; do
   mkdir -p "$work/m$i/wow335/cm"
   cp -r "$c" "$work/m$i/wow335/cm/files"
-  cp "$work/cm.json" "$work/m$i/wow335/"
+  cp "$work/cm.json" "$work/cm.json.sig" "$work/m$i/wow335/"
 done
 python3 "$here/../../tools/testserver.py" serve --cert "$work/certs/server.pem" --key "$work/certs/server.key" \
   --listen "https:127.0.0.1:$port:$work/m1" --listen "https:127.0.0.2:$port:$work/m2" \
@@ -44,6 +49,23 @@ ck=("$tool" check-mirrors "$work/cm.json")
 
 expect "all good" 0 "${m[0]}: ok in cm.json and 3 files, SHA-256 checked" "3 mirror(s): all as the manifest says" -- \
   "${ck[@]}" --deep --insecure
+expect "signatures checked and good" 0 "${m[2]}: ok in cm.json with its signature and 3 files" \
+  "3 mirror(s): all as the manifest says" -- "${ck[@]}" --pub "$keys/test.pub" --insecure
+if grep -q "signatures not checked" "$work/out"; then fail=$((fail + 1)) && echo "FAILED: checked, said not"; fi
+expect "unasked, the output says signatures were not checked" 0 "signatures not checked: no --pub given" -- \
+  "${ck[@]}" --insecure
+rm "$work/m1/wow335/cm.json.sig"
+cp "$work/old.json.sig" "$work/m2/wow335/cm.json.sig"  # signed an earlier document
+cp "$work/other.json.sig" "$work/m3/wow335/cm.json.sig"
+expect "a missing, stale or other key's signature is a problem" 1 \
+  "${m[0]} cm.json.sig: missing (HTTP 404)" \
+  "${m[1]} cm.json.sig: does not match the document (stale" \
+  "${m[2]} cm.json.sig: signed with another key" "3 mirror(s): 3 problem(s)" -- \
+  "${ck[@]}" --pub "$keys/test.pub" --insecure
+expect "a public key that is not one" 1 "is not a readable P-256 public key" -- \
+  "${ck[@]}" --pub "$work/cm.json" --insecure
+for i in 1 2 3; do cp "$work/cm.json.sig" "$work/m$i/wow335/"; done
+
 expect "the test CA is trusted only when given, and the name must match" 1 "no answer: " "unreachable" -- \
   "${ck[@]}" --cacert "$work/certs/ca.pem"
 

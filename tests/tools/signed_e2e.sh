@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Signed content end to end: the operator's tool signs with the test key, and
 # the launcher's code built with the test key's public half (the keyed
-# realmporter-fetch and rp_win_signed_content_test) takes only what it signed.
+# realmporter-fetch and rp_win_signed_content_test) takes only what it signed,
+# only for the product it asked for, and nothing older than what it took.
 set -u
 tool=$1 wineenv=$2 build=$3 keys=$4
 work=$(mktemp -d)
@@ -16,8 +17,12 @@ src="$work/client"
 mkdir -p "$src/Data"
 printf 'MZ signed game' >"$src/Wow.exe"
 head -c 200000 /dev/urandom >"$src/Data/common.MPQ"
-"$tool" build --product $product --install-root Signed --display-name Signed --mirror https://127.0.0.1:18082/wow335/ \
-  --out "$work/$product.json" "$src" >/dev/null || exit 1
+# manifest PRODUCT CREATED OUT: a manifest of $src, signed with the test key
+manifest() {
+  "$tool" build --product "$1" --install-root Signed --display-name Signed --mirror https://127.0.0.1:18082/wow335/ \
+    --created-at "$2" --out "$work/$3" "$src" >/dev/null && "$tool" sign --key "$keys/test.key" "$work/$3" >/dev/null
+}
+manifest $product 2026-06-01T00:00:00Z $product.json || exit 1
 for m in m1 m2 m3; do
   mkdir -p "$www/$m/wow335/$product"
   rm -rf "$www/$m/wow335/$product/files"
@@ -25,6 +30,10 @@ for m in m1 m2 m3; do
 done
 cp "$work/$product.json" "$work/good.json"
 "$tool" sign --key "$keys/test.key" "$work/good.json" >/dev/null || exit 1
+manifest $product 2026-05-01T00:00:00Z older.json || exit 1
+manifest $product 2026-06-01T08:00:00+08:00 equal.json || exit 1  # the same moment, written otherwise
+manifest $product 2026-07-01T00:00:00Z newer.json || exit 1
+manifest signed-other 2026-07-01T00:00:00Z other-product.json || exit 1
 cp "$work/good.json" "$work/other.json"
 "$tool" sign --key "$keys/other.key" "$work/other.json" >/dev/null || exit 1
 # The log's folder is made by the launcher's start-up, which realmporter-fetch does not run.
@@ -45,6 +54,11 @@ fetch() {
   "$wineenv" run "$build" "$build/$1" $product "Z:${work//\//\\}\\save" >"$work/out" 2>&1
   rc=$?
 }
+remembered() {  # the newest created_at the keyed fetches have taken for $product
+  "$wineenv" run "$build" reg query 'HKCU\Software\RealmPorter' /v ManifestCreatedAt-$product 2>/dev/null |
+    tr -d '\r' | awk '$1 == "ManifestCreatedAt-'$product'" { print $3 }'
+}
+"$wineenv" run "$build" reg delete 'HKCU\Software\RealmPorter' /v ManifestCreatedAt-$product /f >/dev/null 2>&1
 refused() {  # refused NAME: the keyed fetch stopped before creating anything
   if [ $rc != 0 ] && grep -q '客户端清单签名无效' "$work/out" && [ -z "$(ls -A "$work/save")" ] &&
     grep -q "FetchClientManifest signature invalid: https://127.0.0.3:18008/wow335/$product.json" "$log"; then ok; else bad "$1"; fi
@@ -62,12 +76,14 @@ for m in m1 m2 m3; do serve $m good.json -; done
 fetch realmporter-fetch-keyed.exe
 refused "no signature"
 for m in https://127.0.0.1:18082 https://127.0.0.2:18082 https://127.0.0.3:18008; do curl -sk "$m/__clearlog" >/dev/null; done
+serve m1 older.json older.json.sig  # the unkeyed fetch neither checks nor remembers
 fetch realmporter-fetch.exe
 n=0
 for m in https://127.0.0.1:18082 https://127.0.0.2:18082 https://127.0.0.3:18008; do
   n=$((n + $(curl -sk "$m/__requests" | grep -c '\.sig')))
 done
 if [ $rc = 0 ] && [ $n = 0 ]; then ok; else bad "the unkeyed fetch takes an unsigned manifest and asks for no .sig"; fi
+if [ "$(remembered)" = 2026-06-01T00:00:00Z ]; then ok; else bad "the unkeyed fetch remembers nothing: $(remembered)"; fi
 
 sed 's/"max_total_connections": 3/"max_total_connections": 9/' "$work/good.json" >"$work/changed.json"
 cmp -s "$work/good.json" "$work/changed.json" && { echo "the manifest was not changed"; exit 1; }
@@ -84,6 +100,38 @@ if [ $rc = 0 ] && grep -q "FetchClientManifest signature invalid: https://127.0.
 else
   bad "bad first mirror, good second"
 fi
+
+# Another product's signed manifest served under this product's name.
+for m in m1 m2 m3; do serve $m other-product.json other-product.json.sig; done
+fetch realmporter-fetch-keyed.exe
+if [ $rc != 0 ] && grep -q '客户端清单签名无效' "$work/out" && [ -z "$(ls -A "$work/save")" ] &&
+  grep -q "FetchClientManifest product mismatch: https://127.0.0.3:18008/wow335/$product.json names signed-other" "$log" &&
+  [ "$(remembered)" = 2026-06-01T00:00:00Z ]; then ok; else bad "another product's manifest"; fi
+
+# Older than what was taken: refused on every mirror; the same moment is taken.
+for m in m1 m2 m3; do serve $m older.json older.json.sig; done
+fetch realmporter-fetch-keyed.exe
+if [ $rc != 0 ] && grep -q '镜像服务器上的客户端清单比已用过的旧' "$work/out" && [ -z "$(ls -A "$work/save")" ] &&
+  grep -q "FetchClientManifest older manifest: https://127.0.0.3:18008/wow335/$product.json created 2026-05-01T00:00:00Z" "$log"; then
+  ok
+else
+  bad "an older manifest after a newer one"
+fi
+serve m2 equal.json equal.json.sig
+fetch realmporter-fetch-keyed.exe
+if [ $rc = 0 ] && grep -q "FetchClientManifest older manifest: https://127.0.0.1:18082/wow335/$product.json" "$log" &&
+  grep -q "FetchClientManifest ok: $product files=2 from https://127.0.0.2:18082/wow335/$product.json" "$log"; then
+  ok
+else
+  bad "older first mirror, equal second"
+fi
+serve m1 newer.json newer.json.sig
+fetch realmporter-fetch-keyed.exe
+if [ $rc = 0 ] && [ "$(remembered)" = 2026-07-01T00:00:00Z ]; then ok; else bad "a newer one is remembered"; fi
+for m in m1 m2 m3; do serve $m good.json good.json.sig; done
+fetch realmporter-fetch-keyed.exe
+if [ $rc != 0 ] && grep -q '镜像服务器上的客户端清单比已用过的旧' "$work/out"; then ok; else bad "what was newest before is now older"; fi
+"$wineenv" run "$build" reg delete 'HKCU\Software\RealmPorter' /v ManifestCreatedAt-$product /f >/dev/null 2>&1
 
 # The pack and the server list, signed here and checked by the keyed test program.
 python3 - "$www/site/signed.zip" <<'PY'

@@ -176,6 +176,14 @@ class Launcher:
                 return True
         return False
 
+    def folder_picker(self, timeout=30):
+        """The client's folder picker: the modern one, titled with the
+        instruction, or the folder browser where there is none."""
+        return self.wait_for(lambda: [b for b in self.boxes() if b[0] in FOLDER_TITLES], timeout, "the folder picker")
+
+    def accept_folder(self):
+        return self.press("打开") or self.press("Open") or self.press("确定") or self.press("OK")
+
     def command(self, cid, count=1):
         probe("command", cid, count)
 
@@ -200,6 +208,8 @@ class Launcher:
         return path
 
 
+FOLDER_INSTRUCTION = "请选择客户端保存目录（建议选择剩余空间充足的非系统盘）"
+FOLDER_TITLES = (FOLDER_INSTRUCTION, "选择文件夹")
 OTHER_LABELS = {"确定": ("確定", "OK"), "是": ("Yes",), "否": ("No",)}
 
 

@@ -8,8 +8,8 @@ import time
 import unittest
 import zipfile
 
-from launcher import (BUILD, MIRRORS, WWW, Launcher, control, probe, publish, reg_set, requests, reset_state, run,
-                      unix_path, win_path, write)
+from launcher import (BUILD, FOLDER_INSTRUCTION, MIRRORS, WWW, Launcher, control, probe, publish, reg_set,
+                      requests, reset_state, run, unix_path, win_path, write)
 from tour import settle_access_times
 
 P5, P6 = "Data/zhCN/patch-zhCN-5.MPQ", "Data/zhCN/patch-zhCN-6.MPQ"
@@ -215,7 +215,10 @@ class Jobs(unittest.TestCase):
                    "the install to finish")
         L.screenshot("jobs-addon-done")
         self.assertEqual(L.boxes(), [])
-        self.assertEqual(L.dump()[1][1005]["text"], "大脚插件安装完成！")
+        kept = os.listdir(self.local("RealmPorter-backup"))
+        self.assertEqual(len(kept), 1)
+        self.assertEqual(L.dump()[1][1005]["text"], "大脚插件安装完成！原 Interface 已保存为 RealmPorter-backup\\" + kept[0])
+        self.assertEqual(read(self.local("RealmPorter-backup/%s/AddOns/Old/old.toc" % kept[0])), b"old")
         self.assertTrue(os.path.exists(self.local("Interface/AddOns/BigFoot/BigFoot.toc")))
         self.assertFalse(os.path.exists(self.local("Interface/AddOns/Old")))
         self.assertEqual(read(self.local("WTF/Config.wtf")), b"keep")
@@ -237,9 +240,10 @@ class Jobs(unittest.TestCase):
             L.wait_for(lambda: pack_requests() >= 2 * (n + 1), 20, "install %d to download" % n)
             L.wait_for(lambda: L.dump()[1][1016]["text"] == "安装大脚插件" and L.dump()[1][1003]["enabled"], 60,
                        "install %d to finish" % n)
-            self.assertEqual(L.dump()[1][1005]["text"], "大脚插件安装完成！", n)
+            self.assertTrue(L.dump()[1][1005]["text"].startswith("大脚插件安装完成！"), n)
         self.assertEqual(L.boxes(), [])
         self.assertEqual(len(os.listdir(self.local("Interface/AddOns/Pack"))), 300)
+        self.assertEqual(len(os.listdir(self.local("RealmPorter-backup"))), 3)  # the newest copies only
 
     def test_addon_failures_leave_interface_as_it_was(self):
         write(self.local("Interface/AddOns/Old/old.toc"), b"old")
@@ -284,8 +288,8 @@ class Jobs(unittest.TestCase):
         L.wait_for(lambda: L.dump()[1][1008]["text"] == "取消下载", 30, "the patch to start")
         settle_access_times(self.saves)
         L.command(1007)  # the HD client alongside, from the same slow mirrors
-        L.wait_for(lambda: [b for b in L.boxes() if b[0] == "选择文件夹"], 20, "the folder browser")
-        L.press("确定") or L.press("OK")
+        L.folder_picker(20)
+        L.accept_folder()
         L.wait_for(lambda: L.dump()[1][1007]["text"] == "取消下载", 20, "the client download")
         L.command(1007)
         self.assertEqual(L.wait_box()[0][0], "取消下载")
@@ -332,10 +336,9 @@ class Jobs(unittest.TestCase):
         L.command(1007)
         time.sleep(3)
         L.screenshot("jobs-client-browser")
-        box = L.wait_box(20)
-        self.assertEqual(box[0][0], "选择文件夹")
-        self.assertIn("请选择客户端保存目录（建议选择剩余空间充足的非系统盘）", box[0][1])
-        self.assertTrue(L.press("确定") or L.press("OK"), box)
+        box = L.folder_picker(20)
+        self.assertIn(FOLDER_INSTRUCTION, box[0][0] + box[0][1])
+        self.assertTrue(L.accept_folder(), box)
         box = L.wait_for(lambda: [b for b in L.boxes() if b[0] == "下载完成"], 90, "the download")
         self.assertEqual(box[0][1], "是否开始游戏？")
         L.screenshot("jobs-client-done")
@@ -368,8 +371,8 @@ class Jobs(unittest.TestCase):
 
     def start_client_download(self, L):
         L.command(1007)
-        L.wait_for(lambda: [b for b in L.boxes() if b[0] == "选择文件夹"], 20, "the folder browser")
-        L.press("确定") or L.press("OK")
+        L.folder_picker(20)
+        L.accept_folder()
         L.wait_for(lambda: L.dump()[1][1006]["visible"] and L.dump()[1][1007]["text"] == "取消下载", 20, "the download")
         _, c = L.dump()
         self.assertFalse(c[1004]["enabled"] or c[1008]["enabled"] or c[1015]["enabled"])
@@ -379,7 +382,8 @@ class Jobs(unittest.TestCase):
         self.slow_client()
         L = self.launcher.start()
         self.start_client_download(L)
-        time.sleep(2)
+        time.sleep(4)
+        L.screenshot("jobs-client-readout")
         L.command(1007)
         self.assertEqual(L.wait_box()[0][0], "取消下载")
         L.press("是") or L.press("Yes")
@@ -389,6 +393,8 @@ class Jobs(unittest.TestCase):
         _, c = L.dump()
         self.assertTrue(all(c[i]["enabled"] for i in (1007, 1015, 1004, 1008)))
         self.assertFalse(c[1006]["visible"])
+        self.assertRegex(c[1005]["text"], r"^已取消，已下载的 \d+\.\d MB 已保留，下次继续$")
+        L.screenshot("jobs-client-cancelled")
 
     def test_exit_during_a_download_ends_the_process(self):
         self.slow_client()

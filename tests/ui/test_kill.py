@@ -6,6 +6,7 @@ unpack and commit phases by the test build's stop points."""
 import hashlib
 import io
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -19,16 +20,21 @@ from test_jobs import P5, P6, blob, read
 PACK_FILES = 2000
 
 
+KEPT = "RealmPorter-backup/Interface-20000101-000000-000"
+
+
 def snapshot(folder):
-    """Every folder and file under `folder` with the SHA-256 of each file."""
+    """Every folder and file under `folder` with the SHA-256 of each file; the
+    date in the name of a kept Interface is left out."""
     out = {}
+    dated = lambda p: re.sub(r"Interface-\d{8}-\d{6}-\d{3}", "Interface-dated", os.path.normpath(p))
     for root, dirs, files in os.walk(folder):
         rel = os.path.relpath(root, folder)
         for d in dirs:
-            out[os.path.normpath(os.path.join(rel, d))] = None
+            out[dated(os.path.join(rel, d))] = None
         for f in files:
             with open(os.path.join(root, f), "rb") as fh:
-                out[os.path.normpath(os.path.join(rel, f))] = hashlib.sha256(fh.read()).hexdigest()
+                out[dated(os.path.join(rel, f))] = hashlib.sha256(fh.read()).hexdigest()
     return out
 
 
@@ -78,6 +84,23 @@ class KilledJobs(unittest.TestCase):
         folder = os.path.join(local_appdata(), "RealmPorter")
         return [n for n in os.listdir(folder) if "journal" in n] if os.path.isdir(folder) else []
 
+    def kill(self, L):
+        run(["wineserver", "-k"])
+        L.proc.wait(timeout=30)
+        # The prefix's persistent server as the fixture keeps it, and its
+        # desktop and services brought up by a program whose output nobody
+        # reads: they keep the output pipes of the program that starts
+        # them, and a probe whose output is read would never seem to end.
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.run(["wineserver", "-p"], **quiet)
+        subprocess.run(["wine", PROBE, "find", "RealmPorter"], **quiet)
+
+    def clear_log(self):
+        try:
+            os.remove(os.path.join(local_appdata(), "RealmPorter", "launcher.log"))
+        except OSError:
+            pass
+
     def kill_loop(self, points, press, before, after, files):
         """For each (stop point, condition): the game folder as before, the
         job started with button `press`, the prefix killed once the
@@ -90,15 +113,7 @@ class KilledJobs(unittest.TestCase):
             start = time.time()
             press(L) if callable(press) else L.command(press)
             L.wait_for(reached, 120, "kill point %s" % stop)
-            run(["wineserver", "-k"])
-            L.proc.wait(timeout=30)
-            # The prefix's persistent server as the fixture keeps it, and its
-            # desktop and services brought up by a program whose output nobody
-            # reads: they keep the output pipes of the program that starts
-            # them, and a probe whose output is read would never seem to end.
-            quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-            subprocess.run(["wineserver", "-p"], **quiet)
-            subprocess.run(["wine", PROBE, "find", "RealmPorter"], **quiet)
+            self.kill(L)
             try:
                 L.start(timeout=90, env=env(i + 1))  # recovery runs before the window appears
             except AssertionError:
@@ -116,7 +131,36 @@ class KilledJobs(unittest.TestCase):
     def stopped_at(self, stop):
         return lambda: "TestStopPoint: stopped at %s\n" % stop in log_text()
 
-    def test_addon_install_killed_at_a_dozen_points(self):
+    def killed_in_recovery(self, commit_stop, press, before, files, moves):
+        """The job killed at `commit_stop`, then recovery itself killed after
+        each change it makes: every start stops after its first move or
+        removal, and the next goes on from what the disk shows. Once a start
+        has nothing left to do its window appears, with the folder as before
+        and no journal."""
+        self.make_game(files)
+        self.clear_log()
+        L = self.launcher.start(env={"REALMPORTER_TEST_STOP": commit_stop})
+        L.command(press)
+        L.wait_for(self.stopped_at(commit_stop), 120, "kill point %s" % commit_stop)
+        self.kill(L)
+        kills = 0
+        for _ in range(moves + 3):
+            self.clear_log()
+            L.start(wait_main=False, env={"REALMPORTER_TEST_STOP": "recover:0"})
+            up = L.wait_for(lambda: "stopped" if self.stopped_at("recover:0")() else L._dump_once()[0], 90,
+                            "recovery to stop or the window")
+            if up != "stopped":
+                break
+            kills += 1
+            self.kill(L)
+        self.runs.append("recovery after %s killed %d times" % (commit_stop, kills))
+        now = snapshot(self.game)
+        self.assertEqual(sorted(set(now) ^ set(before)), [], L.describe())
+        self.assertEqual(now, before)
+        self.assertEqual(self.journals(), [])
+        self.assertEqual(kills, moves)
+
+    def addon_case(self):
         players = {"Interface/AddOns/Old/old.toc": b"old", "Interface/keep.txt": b"mine",
                    "WTF/Config.wtf": b"SET realmlist mine", "WTF/Account/mine.lua": b"mine",
                    "Fonts/FRIZQT__.TTF": b"my font", "Data/zhCN/realmlist.wtf": b"set realmlist x"}
@@ -128,14 +172,19 @@ class KilledJobs(unittest.TestCase):
             for name, data in entries:
                 z.writestr(name, data)
         write(os.path.join(WWW, "m2", "大脚插件.zip"), buf.getvalue())
+        # The player's Interface is kept, dated, beside the game's folders.
         after_files = {k: v for k, v in players.items() if not k.startswith("Interface/")}
+        after_files.update({KEPT + k[len("Interface"):]: v for k, v in players.items() if k.startswith("Interface/")})
         after_files.update(entries)
         self.make_game(after_files)
         after = snapshot(self.game)
         self.make_game(players)
         before = snapshot(self.game)
+        return players, after, before, len(buf.getvalue())
+
+    def test_addon_install_killed_at_a_dozen_points(self):
+        players, after, before, size = self.addon_case()
         cache = os.path.join(local_appdata(), "RealmPorter", "plugin_cache", "dajiao.zip")
-        size = len(buf.getvalue())
 
         def downloaded(fraction):
             return lambda: os.path.exists(cache) and os.path.getsize(cache) >= size * fraction
@@ -145,13 +194,47 @@ class KilledJobs(unittest.TestCase):
         control(MIRRORS[1], "/__fault?path=/*&kind=slow&arg=%d&times=4" % (size // 4))
         points = [(None, downloaded(0.2)), (None, downloaded(0.6))]
         # Three replacements (Interface, the font, Config.wtf): two moves each,
-        # then the commit point; the last entry unpacked is Config.wtf.
+        # then the commit point and after it; the last entry unpacked is
+        # Config.wtf.
         stops = ["unpack:0", "unpack:%d" % (PACK_FILES // 2), "unpack:%d" % (PACK_FILES + 1)]
-        stops += ["commit:%d" % n for n in range(7)]
+        stops += ["commit:%d" % n for n in range(8)]
         points += [(stop, self.stopped_at(stop)) for stop in stops]
         self.kill_loop(points, 1016, before, after, players)
         self.assertIn("Recovery: rolling back an interrupted commit", log_text())
-        self.assertEqual(len(self.runs), 12)
+        self.assertEqual(len(self.runs), 13)
+
+    def test_addon_recovery_killed_after_each_of_its_moves(self):
+        players, _, before, _ = self.addon_case()
+        # Every move made, the commit not done: six moves back, then the
+        # staging and the aside folder removed.
+        self.killed_in_recovery("commit:6", 1016, before, players, 8)
+
+    def test_a_game_folder_moved_after_a_kill_mid_commit(self):
+        players, after, before, _ = self.addon_case()
+        self.make_game(players)
+        L = self.launcher.start(env={"REALMPORTER_TEST_STOP": "commit:3"})
+        L.command(1016)
+        L.wait_for(self.stopped_at("commit:3"), 120, "kill point commit:3")
+        self.kill(L)
+        moved = os.path.join(self.work, "Moved")
+        shutil.move(self.game, moved)
+        half = snapshot(moved)
+        # The launcher still set to the old place: nothing there to recover,
+        # and nothing of the moved folder touched or forgotten.
+        L.start(timeout=90)
+        self.assertEqual(snapshot(moved), half)
+        self.assertEqual(self.journals(), ["addon.journal.lost-1"])
+        self.launcher.stop()
+        self.game = moved
+        reg_set("HKCU\\Software\\RealmPorter", "WowPath", "REG_SZ", win_path(os.path.join(moved, "Wow.exe")))
+        L.start(timeout=90)
+        L.command(1016)  # recovers the moved folder first, then installs
+        L.wait_for(lambda: L.dump()[1][1016]["text"] == "安装大脚插件" and L.dump()[1][1003]["enabled"], 120,
+                   "the install to finish")
+        self.assertEqual(L.boxes(), [])
+        self.assertIn("Recovery: the game folder was moved", log_text())
+        self.assertEqual(snapshot(moved), after)
+        self.assertEqual(self.journals(), [])
 
     def test_hd_patch_killed_during_download_and_commit(self):
         new5, new6 = blob(300000, 5), blob(600000, 6)
@@ -172,8 +255,21 @@ class KilledJobs(unittest.TestCase):
         for m in MIRRORS:
             control(m, "/__fault?path=/wow335/wow335-hd/files/*&kind=slow&arg=200000&times=2")
         points = [(None, downloaded(100000)), (None, downloaded(400000))]
-        points += [(stop, self.stopped_at(stop)) for stop in ("commit:0", "commit:1", "commit:2")]
+        points += [(stop, self.stopped_at(stop)) for stop in ("commit:0", "commit:1", "commit:2", "commit:3")]
         self.kill_loop(points, 1008, before, after, players)
+
+    def test_hd_patch_recovery_killed_after_each_of_its_moves(self):
+        new6 = blob(600000, 6)
+        src = os.path.join(self.work, "hd-src")
+        write(os.path.join(src, *P5.split("/")), b"five")
+        write(os.path.join(src, *P6.split("/")), new6)
+        publish("wow335-hd", "[HD]Wow3.3.5a", src)
+        players = {P5: b"five", P6: b"old six", "WTF/Config.wtf": b"mine"}
+        self.make_game(players)
+        before = snapshot(self.game)
+        # Both moves made, the commit not done: the new archive taken back,
+        # the old one put back, the .part removed (the .bak is gone by then).
+        self.killed_in_recovery("commit:2", 1008, before, players, 3)
 
     def test_client_repair_killed_during_download_and_commit(self):
         new5, new6 = blob(300000, 5), blob(600000, 6)
@@ -204,7 +300,7 @@ class KilledJobs(unittest.TestCase):
         for m in MIRRORS:
             control(m, "/__fault?path=/wow335/wow335-normal/files/*&kind=slow&arg=200000&times=2")
         points = [(None, downloaded(100000)), (None, downloaded(400000))]
-        points += [(stop, self.stopped_at(stop)) for stop in ("commit:0", "commit:1", "commit:2")]
+        points += [(stop, self.stopped_at(stop)) for stop in ("commit:0", "commit:1", "commit:2", "commit:3")]
         self.kill_loop(points, check_and_repair, before, after, players)
 
 

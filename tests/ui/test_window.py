@@ -6,8 +6,8 @@ import subprocess
 import time
 import unittest
 
-from launcher import (BUILD, SITE, WWW, Launcher, control, local_appdata, pixel, probe, reg_query, reg_set, reg_delete_key,
-                      reset_state, run, win_path, write)
+from launcher import (BUILD, SHOTS, SITE, WWW, Launcher, control, local_appdata, pixel, probe, reg_query, reg_set,
+                      reg_delete_key, reset_state, run, win_path, write)
 
 SERVERS = ("远程·一服|rptest://register/one|10.0.0.1:3724|10.0.0.1:3725|第一服的介绍\n"
            "远程·二服|HTTP://register.example/two|10.0.0.2:3724|10.0.0.2:3724|\n").encode()
@@ -29,6 +29,16 @@ BUTTONS = {
     1015: "下载怀旧客户端", 1007: "下载高清客户端", 1004: "下载怀旧补丁", 1008: "下载高清补丁", 1014: "\u2014", 1012: "\u00d7",
     1018: "校验客户端",
 }
+
+
+FONT = os.path.join(BUILD, "res", "NotoSansSC-Bold.otf")
+
+
+def ink(png, geometry=None, threshold="60%"):
+    """Light pixels of a picture (or of its crop `geometry`)."""
+    args = ["convert", png] + (["-crop", geometry] if geometry else []) + [
+        "-colorspace", "gray", "-threshold", threshold, "-format", "%[fx:mean*w*h]", "info:"]
+    return float(run(args).stdout.decode())
 
 
 def site_list(data):
@@ -214,6 +224,29 @@ class Window(unittest.TestCase):
         time.sleep(1.5)
         self.assertEqual(len(L.boxes()), 1, "two time-outs within five minutes show one warning")
         L.press("确定") or L.press("OK")
+
+    def test_boxes_draw_chinese_with_the_bundled_font(self):
+        L = self.launcher.start()
+        probe("post", WMU_PATCH_HD_DONE, 1, 0)
+        self.assertEqual(L.wait_box()[0][:3], ["错误", "下载失败，请检查网络。", "确定"])
+        time.sleep(1.0)
+        shot = L.screenshot("box-error")
+        x, y, w, h = (int(v) for v in probe("boxtext")[1].split())
+        # The message as the box drew it, against the same text drawn with the
+        # bundled font at the box's size: empty squares have far less ink.
+        crop = "%dx%d+%d+%d" % (w, h, x, y)
+        drawn = ink(shot, crop)
+        ref = os.path.join(SHOTS, "box-error-reference.png")
+        run(["convert", "-background", "black", "-fill", "white", "-font", FONT, "-pointsize", "15", "-density",
+             "72", "label:下载失败，请检查网络。", ref], check=True)
+        expected = ink(ref)
+        self.assertGreater(drawn, expected * 0.6, "the box's text looks unlike the bundled font's")
+        self.assertLess(drawn, expected * 1.6)
+        # Esc answers a box whose only button is OK, as the system box does.
+        # The keys go to the box's X window: without a window manager the
+        # display's focus does not follow the box by itself.
+        run(["xdotool", "search", "--name", "^错误$", "windowfocus", "--sync", "key", "Escape"])
+        L.wait_for(lambda: not L.boxes(), 10, "Esc to close the box")
 
     def test_scale_150(self):
         reg_set("HKCU\\Control Panel\\Desktop", "LogPixels", "REG_DWORD", 144)

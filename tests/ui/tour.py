@@ -52,9 +52,9 @@ def tour(shot, save_folder, log=print):
 
         settle_access_times(os.path.abspath(save_folder))
         L.click_control(1007)
-        L.wait_for(lambda: [b for b in L.boxes() if b[0] == "选择文件夹"], 30, "the folder browser")
+        L.folder_picker(30)
         step("tour-3-folder", "3 choose a folder")
-        L.press("确定") or L.press("OK")
+        L.accept_folder()
         # A client already in the folder is only checked: the download can end
         # before a look at the window sees its progress bar.
         finished = lambda: [b for b in L.boxes() if b[0] == "下载完成"]

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <psapi.h>
+#include <sddl.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 
 #include "app/jobs.h"
 #include "app/messages.h"
+#include "game/game.h"
 #include "net/text.h"
 #include "support.h"
 
@@ -317,6 +319,175 @@ TEST(Addon, ARecoveryThatMeetsAHeldFileKeepsTheJournalForTheNextStart) {
   EXPECT_TRUE(RecoverJournal(journal, &stuck));
   EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Config.wtf"), "old");
   EXPECT_FALSE(Exists(staging) || Exists(aside) || Exists(journal));
+}
+
+// The names of the kept copies of Interface, oldest first.
+std::vector<std::wstring> KeptInterfaces(const std::wstring& game) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW fd;
+  HANDLE find = FindFirstFileW((game + L"\\RealmPorter-backup\\Interface-*").c_str(), &fd);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do names.emplace_back(fd.cFileName);
+  while (FindNextFileW(find, &fd));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The Interface a pack replaces is the player's: kept, dated, named in the
+// finish text; the newest three copies stay.
+TEST(Addon, TheReplacedInterfaceIsKeptAndTheNewestThreeStay) {
+  ClearAllServers();
+  ScratchDir dir(L"addon-kept");
+  WritePack(false);
+  const std::wstring game = dir / L"game";
+  MakePlayersClient(game, true);
+  std::vector<std::string> texts;
+  ASSERT_EQ(RunAddonWorker(game, dir / L"pack.zip", &texts), kJobDone);
+  std::vector<std::wstring> kept = KeptInterfaces(game);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(ReadFileBytes(game + L"\\RealmPorter-backup\\" + kept[0] + L"\\keep.txt"), "mine");
+  EXPECT_NE(std::find(texts.begin(), texts.end(),
+                      U8(u8"完成原 Interface 已保存为 RealmPorter-backup\\") + WideToUtf8(kept[0])),
+            texts.end());
+  const std::wstring first = kept[0];
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(RunAddonWorker(game, dir / L"pack.zip"), kJobDone);
+  kept = KeptInterfaces(game);
+  EXPECT_EQ(kept.size(), 3u);
+  EXPECT_GT(kept.front(), first);  // the oldest went
+  EXPECT_TRUE(Exists(game + L"\\RealmPorter-backup\\" + kept.back() + L"\\AddOns\\New\\a.lua"));
+  DeleteFileW(Www(L"site", L"pack.zip").c_str());
+}
+
+// What no journal accounts for: a staging folder's stale files are not laid
+// in with the pack; an aside folder (another Windows user's interrupted job,
+// a folder moved back) may hold the player's originals and is kept.
+TEST(Addon, LeftoversNoJournalAccountsForAreNeitherLaidInNorDeleted) {
+  ClearAllServers();
+  ScratchDir dir(L"addon-unaccounted");
+  WritePack(false);
+  const std::wstring game = dir / L"game";
+  MakePlayersClient(game, false);
+  MakeDirs(game + L"\\RealmPorter-staging\\Fonts");
+  WriteFileBytes(game + L"\\RealmPorter-staging\\Fonts\\stale.ttf", "stale");
+  MakeDirs(game + L"\\RealmPorter-aside\\WTF");
+  WriteFileBytes(game + L"\\RealmPorter-aside\\WTF\\Config.wtf", "SET realmlist original");
+  ASSERT_EQ(RunAddonWorker(game, dir / L"pack.zip"), kJobDone);
+  EXPECT_FALSE(Exists(game + L"\\Fonts\\stale.ttf"));
+  EXPECT_FALSE(Exists(game + L"\\RealmPorter-staging") || Exists(game + L"\\RealmPorter-aside"));
+  WIN32_FIND_DATAW fd;
+  HANDLE find = FindFirstFileW((game + L"\\RealmPorter-backup\\aside-*").c_str(), &fd);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  FindClose(find);
+  EXPECT_EQ(ReadFileBytes(game + L"\\RealmPorter-backup\\" + fd.cFileName + L"\\WTF\\Config.wtf"),
+            "SET realmlist original");
+  DeleteFileW(Www(L"site", L"pack.zip").c_str());
+}
+
+// A journal of a commit stopped half way, over a player's Config.wtf.
+Journal HalfCommitted(const std::wstring& game) {
+  const std::wstring staging = game + L"\\RealmPorter-staging", aside = game + L"\\RealmPorter-aside";
+  MakeDirs(staging + L"\\WTF");
+  MakeDirs(aside + L"\\WTF");
+  MakeDirs(game + L"\\WTF");
+  WriteFileBytes(aside + L"\\WTF\\Config.wtf", "old");
+  WriteFileBytes(game + L"\\WTF\\Config.wtf", "new");
+  Journal j;
+  j.state = JournalState::Commit;
+  j.folder = game;
+  j.folderId = FolderIdentity(game);
+  j.remove = {staging, aside};
+  j.steps.push_back({true, staging + L"\\WTF\\Config.wtf", game + L"\\WTF\\Config.wtf", aside + L"\\WTF\\Config.wtf"});
+  return j;
+}
+
+// A game folder moved after a kill mid-commit: the journal finds nothing at
+// its paths, and is kept (not dropped) until it is pointed at the folder's
+// new place, where the commit is rolled back.
+TEST(Addon, AJournalOfAMovedFolderIsKeptAndFinishedWhereTheFolderWent) {
+  ScratchDir dir(L"addon-moved");
+  const std::wstring game = dir / L"game", moved = dir / L"moved", journal = JournalPathOf(JournalKind::Addon);
+  ASSERT_TRUE(WriteJournal(journal, HalfCommitted(game)));
+  ASSERT_TRUE(MoveFileW(game.c_str(), moved.c_str()));
+  std::wstring stuck;
+  EXPECT_TRUE(RecoverJournal(journal, &stuck));  // does not block the next job
+  EXPECT_FALSE(Exists(journal));
+  EXPECT_TRUE(Exists(journal + L".lost-1"));
+  EXPECT_EQ(ReadFileBytes(moved + L"\\RealmPorter-aside\\WTF\\Config.wtf"), "old");
+  EXPECT_TRUE(RecoverJournal(journal, &stuck, dir / L"elsewhere"));
+  EXPECT_TRUE(Exists(journal + L".lost-1"));
+  EXPECT_TRUE(RecoverJournal(journal, &stuck, moved));
+  EXPECT_FALSE(Exists(journal + L".lost-1"));
+  EXPECT_EQ(ReadFileBytes(moved + L"\\WTF\\Config.wtf"), "old");
+  EXPECT_FALSE(Exists(moved + L"\\RealmPorter-aside") || Exists(moved + L"\\RealmPorter-staging"));
+}
+
+// Rolled back, then stopped while removing the leftovers (the staging
+// folder gone): the next recovery must not take the player's restored file
+// for the new one, and the journal clears.
+TEST(Addon, ARecoveryStoppedAfterItsRollbackRunsAgainWithoutHarm) {
+  ScratchDir dir(L"addon-again");
+  const std::wstring game = dir / L"game", journal = JournalPathOf(JournalKind::Addon);
+  ASSERT_TRUE(WriteJournal(journal, HalfCommitted(game)));
+  MoveFileW((game + L"\\WTF\\Config.wtf").c_str(), (game + L"\\RealmPorter-staging\\WTF\\Config.wtf").c_str());
+  MoveFileW((game + L"\\RealmPorter-aside\\WTF\\Config.wtf").c_str(), (game + L"\\WTF\\Config.wtf").c_str());
+  ASSERT_TRUE(DeleteWithShell(game + L"\\RealmPorter-staging"));
+  std::wstring stuck;
+  EXPECT_TRUE(RecoverJournal(journal, &stuck));
+  EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Config.wtf"), "old");
+  EXPECT_FALSE(Exists(journal) || Exists(game + L"\\RealmPorter-aside") || Exists(game + L"\\RealmPorter-staging"));
+}
+
+// A .bak that could not be removed yet stays on the record when the next
+// archive's journal is written.
+TEST(Addon, AnArchivesLeftoverOutlivesTheNextArchivesJournal) {
+  ScratchDir dir(L"patch-carry");
+  const std::wstring game = dir / L"game", zhcn = game + L"\\Data\\zhCN", journal = JournalPathOf(JournalKind::Patch);
+  MakeDirs(zhcn);
+  WriteFileBytes(zhcn + L"\\patch-zhCN-5.MPQ.bak", "old five");
+  Journal done;
+  done.state = JournalState::Done;
+  done.folder = game;
+  done.remove = {zhcn + L"\\patch-zhCN-5.MPQ.part", zhcn + L"\\patch-zhCN-5.MPQ.bak"};
+  ASSERT_TRUE(WriteJournal(journal, done));
+  ASSERT_TRUE(StageArchive(game, zhcn + L"\\patch-zhCN-6.MPQ.part"));
+  std::wstring stuck;
+  EXPECT_TRUE(RecoverJournal(journal, &stuck));
+  EXPECT_FALSE(Exists(zhcn + L"\\patch-zhCN-5.MPQ.bak"));
+  EXPECT_FALSE(Exists(journal));
+}
+
+// A second launcher that may not open the single-instance mutex (an
+// elevated first instance holds it) is a second launcher all the same: it
+// ends at once, leaving the journals the first one may be writing alone.
+TEST(Addon, ALauncherThatMayNotOpenTheMutexLeavesTheJournalsAlone) {
+  ScratchDir dir(L"addon-mutex");
+  const std::wstring game = dir / L"game", journal = JournalPathOf(JournalKind::Addon);
+  ASSERT_TRUE(WriteJournal(journal, HalfCommitted(game)));
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1, &sd, nullptr));
+  SECURITY_ATTRIBUTES sa = {sizeof sa, sd, FALSE};
+  HANDLE held = CreateMutexW(&sa, TRUE, L"Global\\QzRealmPorter_Mutex");
+  LocalFree(sd);
+  ASSERT_NE(held, nullptr);
+  STARTUPINFOW si = {sizeof si};
+  PROCESS_INFORMATION pi = {};
+  std::wstring command = L"\"" + HelperExe(L"RealmPorter.exe") + L"\"";
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  const DWORD waited = WaitForSingleObject(pi.hProcess, 60000);
+  if (waited != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  CloseHandle(held);
+  EXPECT_EQ(waited, WAIT_OBJECT_0);
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(Exists(journal));
+  EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Config.wtf"), "new");
+  std::wstring stuck;
+  EXPECT_TRUE(RecoverJournal(journal, &stuck));
+  EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Config.wtf"), "old");
 }
 
 }  // namespace

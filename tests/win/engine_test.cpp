@@ -437,3 +437,55 @@ TEST_F(Engine, EmptyManifestIsRefused) {
 }
 
 }  // namespace
+
+// The speed a throttled mirror gives, read back from the status line every
+// second: a moving average of what arrives, never 0 between the reader's
+// blocks.
+TEST_F(Engine, TheReadoutShowsTheRealSpeed) {
+  constexpr double kRate = 1000000;  // bytes per second, as the mirror sends them
+  std::vector<ClientFile> files = {{"big.bin", PatternBytes(9000000, 51)}};
+  PublishClient(kProduct, "Client", files);
+  for (const char* m : {kMirror1, kMirror2, kMirror3})
+    Control(m, "/__fault?path=/wow335/engine-client/files/big.bin&kind=slow&arg=1000000");
+  ClientManifest m;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest(kProduct, &m, &error));
+  std::atomic<bool> done{false};
+  bool result = false;
+  std::thread t([&] {
+    result = RunClientDownload(recorder_.hwnd(), m, save_.path(), &cancel_, &error);
+    done = true;
+  });
+  while (!done) recorder_.Pump(50);
+  t.join();
+  recorder_.Pump();
+  ASSERT_TRUE(result) << error;
+  // (time, speed) of every readout line; -1 for a line without a speed.
+  std::vector<std::pair<DWORD, double>> lines;
+  const std::string prefix = U8(u8"正在下载:");
+  for (const auto& r : recorder_.messages) {
+    if (r.msg != WMU_STATUS_TEXT || r.text.rfind(prefix, 0) != 0) continue;
+    double value = -1;
+    char unit[3] = {};
+    const size_t at = r.text.find("/s");
+    if (at != std::string::npos) {
+      size_t start = r.text.rfind("  ", at);
+      if (std::sscanf(r.text.c_str() + start, " %lf %2[KM]B/s", &value, unit) == 2)
+        value *= unit[0] == 'M' ? 1048576.0 : 1024.0;
+    }
+    lines.push_back({r.tick, value});
+  }
+  ASSERT_FALSE(lines.empty());
+  const DWORD first = lines.front().first, last = lines.back().first;
+  ASSERT_GE(last - first, 6000u) << "the download took " << last - first << " ms";
+  int checked = 0;
+  for (DWORD second = 3000; first + second <= last; second += 1000) {
+    double shown = -2;
+    for (const auto& line : lines)
+      if (line.first <= first + second) shown = line.second;
+    EXPECT_GT(shown, kRate * 0.8) << "at " << second << " ms";
+    EXPECT_LT(shown, kRate * 1.2) << "at " << second << " ms";
+    ++checked;
+  }
+  EXPECT_GE(checked, 4);
+}

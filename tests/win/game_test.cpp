@@ -143,6 +143,30 @@ TEST(GameProcess, ARunningWowExeInAnyCaseIsSeen) {
   EXPECT_FALSE(IsGameRunning());
 }
 
+TEST(GameProcess, AGameEndingWithoutAWindowIsWaitedFor) {
+  ScratchDir dir(L"ending");
+  std::wstring exe = dir / L"Wow.exe";
+  ASSERT_TRUE(CopyFileW(testing_support::HelperExe(L"rp_helper_game.exe").c_str(), exe.c_str(), FALSE));
+  EXPECT_FALSE(GameStillRunning(0));
+  for (const wchar_t* stay : {L"1500", L"60000"}) {
+    STARTUPINFOW si = {sizeof si};
+    PROCESS_INFORMATION pi = {};
+    std::wstring cmd = L"\"" + exe + L"\" " + stay;
+    DeleteFileW((dir / L"started.txt").c_str());
+    ASSERT_TRUE(
+        CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.path().c_str(), &si, &pi));
+    ASSERT_TRUE(testing_support::WaitForFile(dir / L"started.txt", 10000));
+    // The stand-in has no window, as a game that was just closed: the first
+    // ends within the wait, the second does not.
+    const bool longStay = std::wstring(stay) == L"60000";
+    EXPECT_EQ(GameStillRunning(longStay ? 300 : 30000), longStay) << stay;
+    TerminateProcess(pi.hProcess, 0);
+    WaitForSingleObject(pi.hProcess, 5000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
+}
+
 TEST_F(ClientFolder, StartGameRunsTheExecutableInItsOwnFolder) {
   ASSERT_TRUE(CopyFileW(testing_support::HelperExe(L"rp_helper_game.exe").c_str(), exe_.c_str(), FALSE));
   StartGame(exe_);

@@ -157,7 +157,7 @@ namespace {
 LRESULT CALLBACK RecorderProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = reinterpret_cast<MessageRecorder*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (self && msg >= WM_USER && msg < WM_USER + 64) {
-    Recorded r{msg, wp, lp, {}};
+    Recorded r{msg, wp, lp, {}, GetTickCount()};
     if (msg == WMU_STATUS_TEXT && lp) {
       HGLOBAL block = reinterpret_cast<HGLOBAL>(lp);
       if (const char* p = static_cast<const char*>(GlobalLock(block))) {

@@ -74,6 +74,7 @@ struct Recorded {
   WPARAM wParam;
   LPARAM lParam;
   std::string text;  // WMU_STATUS_TEXT, converted to UTF-8
+  DWORD tick = 0;    // GetTickCount when it was taken
 };
 class MessageRecorder {
  public:

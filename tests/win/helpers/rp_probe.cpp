@@ -8,6 +8,7 @@
 //   rp_probe post MSG WPARAM LPARAM     post a message to the Main window
 //   rp_probe send MSG WPARAM LPARAM     send one and return once it is handled
 //   rp_probe boxes                      open message boxes: "title|text|buttons"
+//   rp_probe boxtext                    screen rectangle "x y w h" of an open box's message
 //   rp_probe press TEXT                 press the button TEXT (UTF-8) of an open box
 //   rp_probe state                      visible, iconic, foreground of the Main window
 //   rp_probe gdi                        GDI object count of the launcher process
@@ -117,7 +118,7 @@ int Dump() {
         SendMessageW(c, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item));
         extra += (i ? "," : "") + Json(Utf8(item));
       }
-      extra += "]";
+      extra += "],\"dropped\":" + std::to_string(SendMessageW(c, CB_GETDROPPEDWIDTH, 0, 0));
     } else if (lstrcmpiW(cls, L"msctls_progress32") == 0) {
       extra = ",\"pos\":" + std::to_string(SendMessageW(c, PBM_GETPOS, 0, 0));
     }
@@ -168,6 +169,19 @@ int wmain(int argc, wchar_t** argv) {
       std::printf("%s|%s|%s\n", Utf8(TextOf(b)).c_str(), text.c_str(), buttons.c_str());
     }
     return 0;
+  }
+  if (cmd == L"boxtext") {
+    for (HWND b : Boxes())
+      for (HWND c = GetWindow(b, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        wchar_t cls[32] = {};
+        GetClassNameW(c, cls, 32);
+        if (lstrcmpiW(cls, L"Static") != 0 || TextOf(c).empty()) continue;
+        RECT r;
+        GetWindowRect(c, &r);
+        std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+        return 0;
+      }
+    return 1;
   }
   if (cmd == L"press" && argc > 2) {
     std::wstring want = argv[2];

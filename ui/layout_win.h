@@ -1,0 +1,13 @@
+#pragma once
+// The Main window's geometry where it follows its texts: the server row and
+// the open realm list sized for the realms' names in the window's font.
+#include <windows.h>
+
+#include <string>
+
+// Width in pixels of `text` as the control's painter draws it.
+int ControlTextWidth(HWND fontSource, const std::wstring& text);
+// The open list as wide as the widest name, the box as wide as the selected
+// name (the description beside it moves), a tooltip with the name where it
+// still does not fit. After the list is filled and on every selection.
+void FitServerNames(HWND mainWindow);
