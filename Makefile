@@ -44,15 +44,16 @@ test-win:
 
 # REALMPORTER_OPERATOR_KEY in the environment is taken by a new configure run
 # and then stays in the build tree's cache (cmake/operator_keys.cmake); set
-# but empty, it takes the key out again.
-key_given = $(filter environment command,$(origin REALMPORTER_OPERATOR_KEY))
+# but empty, it takes the key out again. REALMPORTER_VERSION is taken the
+# same way (cmake/version.cmake) and stays until another is given.
+settings_given = $(filter environment command,$(origin REALMPORTER_OPERATOR_KEY) $(origin REALMPORTER_VERSION))
 exe: setup build/release/CMakeCache.txt
-	$(if $(key_given),cmake build/release >/dev/null)
+	$(if $(settings_given),cmake build/release >/dev/null)
 	cmake --build build/release -j $(JOBS) --target RealmPorter
 	@echo "built build/release/RealmPorter.exe"
 
 exe-loopback: setup build/win/CMakeCache.txt
-	$(if $(key_given),cmake build/win >/dev/null)
+	$(if $(settings_given),cmake build/win >/dev/null)
 	$(MAKE) win
 	@echo "built build/win/RealmPorter.exe (loopback endpoints)"
 

@@ -22,7 +22,8 @@ add_library(rp_pure_plain STATIC ${RP_PURE_SOURCES} ${RP_NATIVE_SOURCES})
 target_include_directories(rp_pure_plain PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(rp_pure_plain PUBLIC OpenSSL::Crypto ZLIB::ZLIB)
 add_executable(realmporter-manifest tools/realmporter-manifest.cpp tools/manifest_check_mirrors.cpp
-                                    tools/manifest_blocks.cpp tools/manifest_sign.cpp)
+                                    tools/manifest_blocks.cpp tools/manifest_sign.cpp
+                                    tools/manifest_launcher_feed.cpp)
 target_link_libraries(realmporter-manifest PRIVATE rp_pure_plain CURL::libcurl)
 
 # GoogleTest from Debian's sources, built with the same flags as the code.
@@ -94,6 +95,13 @@ add_test(NAME operator_key_refused
                  -DREALMPORTER_OPERATOR_KEY=tests/data/keys/test.key)
 set_tests_properties(operator_key_refused PROPERTIES
                      PASS_REGULAR_EXPRESSION "REALMPORTER_OPERATOR_KEY: cannot read")
+
+# ...and a version of another shape than the feed's.
+add_test(NAME version_refused
+         COMMAND ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${CMAKE_BINARY_DIR}/version-check
+                 -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER} -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER}
+                 -DREALMPORTER_VERSION=1.02.3)
+set_tests_properties(version_refused PROPERTIES PASS_REGULAR_EXPRESSION "REALMPORTER_VERSION must be x.y.z")
 
 add_test(NAME manifest_tool COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/manifest_tool_test.sh $<TARGET_FILE:realmporter-manifest>)
 add_test(NAME check_mirrors COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/check_mirrors_test.sh $<TARGET_FILE:realmporter-manifest>)

@@ -6,6 +6,7 @@ set(RP_PURE_SOURCES
   game/gamedir.cpp
   game/realmfile.cpp
   manifest/json_scan.cpp
+  manifest/launcher_feed.cpp
   manifest/canonical.cpp
   hash/digest_text.cpp
   manifest/client_manifest.cpp

@@ -29,7 +29,8 @@
 
 namespace fs = std::filesystem;
 
-int BlocksCommand(int argc, char** argv);  // tools/manifest_blocks.cpp
+int BlocksCommand(int argc, char** argv);        // tools/manifest_blocks.cpp
+int LauncherFeedCommand(int argc, char** argv);  // tools/manifest_launcher_feed.cpp
 
 namespace {
 
@@ -45,6 +46,7 @@ const char kUsage[] =
     "  keygen     make the operator's signing key pair\n"
     "  sign       write FILE.sig for published files\n"
     "  verify-sig check FILE.sig against a public key\n"
+    "  launcher-feed  write the launcher's update feed for a release\n"
     "\n"
     "realmporter-manifest COMMAND --help describes each.\n";
 
@@ -516,6 +518,7 @@ int main(int argc, char** argv) {
   if (cmd == "verify") return Verify(argc, argv);
   if (cmd == "check-mirrors") return CheckMirrors(argc, argv);
   if (cmd == "blocks") return BlocksCommand(argc, argv);
+  if (cmd == "launcher-feed") return LauncherFeedCommand(argc, argv);
   if (int rc = 0; RunSigningCommand(cmd, argc, argv, &rc)) return rc;
   std::cerr << "realmporter-manifest: unknown command " << cmd << "\n" << kUsage;
   return 2;

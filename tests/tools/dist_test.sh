@@ -14,8 +14,9 @@ expect() {  # expect NAME COMMAND...
   if ! "${@:2}"; then fail=1; echo "FAILED: $1"; cat "$root/out"; fi
 }
 
-dist REALMPORTER_SITE_URL=$site REALMPORTER_MIRRORS="$mirrors"
+dist REALMPORTER_SITE_URL=$site REALMPORTER_MIRRORS="$mirrors" REALMPORTER_VERSION=2.3.4
 expect "site printed" grep -qxF "site:       $site" "$root/out"
+expect "version printed" grep -qxF "version:    2.3.4" "$root/out"
 expect "mirrors printed" grep -qxF "mirrors:    ${mirrors//;/ }" "$root/out"
 expect "fetch tool beside the zip" test -s "$root/dist/realmporter-fetch.exe"
 expect "fetch tool not in the zip" bash -c "! unzip -l '$root/dist/RealmPorter.zip' | grep -q realmporter-fetch"
@@ -23,5 +24,6 @@ expect "a bad setting refused" bash -c "! REALMPORTER_MIRRORS=https://a.example/
   '$src/scripts/dist' >'$root/out' 2>&1 && grep -q REALMPORTER_MIRRORS '$root/out'"
 dist
 expect "defaults after a bad run" grep -qxF "site:       https://www.realmporter.example/" "$root/out"
+expect "the default version after a bad run" grep -qxF "version:    1.0.0" "$root/out"
 expect "the loopback site is gone" bash -c "! grep -qaF '$site' '$root/dist/RealmPorter/RealmPorter.exe'"
 [ "$fail" = 0 ] && echo "dist: ok"

@@ -127,5 +127,47 @@ check "excluded files left out" bash -c "! grep -qi -e wtf/ -e logs/ '$work/excl
 check "excluded, no warning" bash -c "! grep -q -e 'WTF/ holds' -e 'Logs/ holds' '$work/warnings'"
 check "an exclude that matched nothing" grep -qF "warning: --exclude *.bak matched no file" "$work/warnings"
 
+# The launcher's update feed: the exe's own version, size and SHA-256, and a
+# .sig from the ordinary sign.
+fake_exe() {  # fake_exe FILE MAJOR MINOR PATCH: MZ and a version resource
+  python3 -c '
+import struct, sys
+b = b"MZ" + bytes(100) + bytes(6) + "VS_VERSION_INFO\0".encode("utf-16-le") + bytes(2)
+b += struct.pack("<4I", 0xFEEF04BD, 0x10000, int(sys.argv[2]) << 16 | int(sys.argv[3]), int(sys.argv[4]) << 16)
+open(sys.argv[1], "wb").write(b + bytes(200))' "$@"
+}
+fake_exe "$work/RealmPorter.exe" 1 2 3
+feed=(launcher-feed --version 1.2.3 --url https://127.0.0.1:18443/launcher/RealmPorter-1.2.3.exe)
+check "launcher-feed" "$tool" "${feed[@]}" --notes '修正了下载中断的问题' --out "$work/latest.json" "$work/RealmPorter.exe"
+cat >"$work/expected.json" <<EOT
+{
+  "version": "1.2.3",
+  "size": $(stat -c %s "$work/RealmPorter.exe"),
+  "sha256": "$(sha256sum "$work/RealmPorter.exe" | cut -c1-64)",
+  "url": "https://127.0.0.1:18443/launcher/RealmPorter-1.2.3.exe",
+  "notes": "修正了下载中断的问题"
+}
+EOT
+check "the feed's values" cmp "$work/latest.json" "$work/expected.json"
+check "the feed signed by sign" "$tool" sign --key "$k.key" "$work/latest.json"
+check "and verified" "$tool" verify-sig --pub "$k.pub" "$work/latest.json"
+check "notes are optional" "$tool" "${feed[@]}" --out "$work/plain.json" "$work/RealmPorter.exe"
+check "empty notes without them" grep -qx '  "notes": ""' "$work/plain.json"
+refuses "another version than the exe's" "is version 1.2.3, not 1.2.4" \
+  "$tool" launcher-feed --version 1.2.4 --url https://h.example/a.exe --out "$work/x.json" "$work/RealmPorter.exe"
+refuses "a version of another shape" "x.y.z" "$tool" launcher-feed --version 1.02.3 --url https://h.example/a.exe \
+  --out "$work/x.json" "$work/RealmPorter.exe"
+refuses "a quote in the notes" "could not read" "$tool" "${feed[@]}" --notes 'a "b"' --out "$work/x.json" "$work/RealmPorter.exe"
+refuses "a URL with a blank" "could not read" "$tool" launcher-feed --version 1.2.3 --url 'https://h.example/a b.exe' \
+  --out "$work/x.json" "$work/RealmPorter.exe"
+refuses "long notes" "longer than 600" "$tool" "${feed[@]}" --notes "$(printf 'x%.0s' $(seq 601))" --out "$work/x.json" \
+  "$work/RealmPorter.exe"
+printf 'no program' >"$work/text.exe"
+refuses "not a program" "not a Windows program" "$tool" "${feed[@]}" --out "$work/x.json" "$work/text.exe"
+printf 'MZ' >"$work/bare.exe"
+refuses "no version resource" "no version resource" "$tool" "${feed[@]}" --out "$work/x.json" "$work/bare.exe"
+refuses "the out file needed" "needs --version, --url, --out" "$tool" "${feed[@]}" "$work/RealmPorter.exe"
+check "no feed written by a refusal" test ! -e "$work/x.json"
+
 echo "manifest tool: $pass passed, $fail failed"
 [ "$fail" = 0 ]

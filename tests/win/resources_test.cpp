@@ -1,7 +1,10 @@
 // The executable's own resources: the UI font registered from memory is
-// found by its face name, and the icon is there in the sizes the shell uses.
+// found by its face name, the icon is there in the sizes the shell uses, and
+// the version resource holds the version the program was built as.
+#include "manifest/launcher_feed.h"
 #include "res/resource_ids.h"
 #include "ui/font.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 
@@ -82,4 +85,15 @@ TEST(AppManifest, AsksForCommonControls6AndDpiAwareness) {
   EXPECT_NE(xml.find("level=\"asInvoker\""), std::string::npos);
   EXPECT_NE(xml.find(">PerMonitorV2, PerMonitor<"), std::string::npos);
   EXPECT_NE(xml.find(">true</dpiAware>"), std::string::npos);
+}
+
+TEST(VersionResource, HoldsTheBuiltVersion) {
+  HRSRC res = FindResourceW(nullptr, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16));  // RT_VERSION
+  ASSERT_NE(res, nullptr);
+  const char* data = static_cast<const char*>(LockResource(LoadResource(nullptr, res)));
+  ASSERT_NE(data, nullptr);
+  LauncherVersion found, built;
+  ASSERT_TRUE(FindExeFileVersion(std::string_view(data, SizeofResource(nullptr, res)), &found));
+  ASSERT_TRUE(ParseLauncherVersion(kLauncherVersion, &built));
+  EXPECT_EQ(CompareLauncherVersions(found, built), 0) << FormatLauncherVersion(found) << " vs " << kLauncherVersion;
 }

@@ -1,0 +1,44 @@
+#pragma once
+// The launcher's update feed, <site>/launcher/latest.json, signed like a
+// manifest: the version on offer, the exe's size and SHA-256, where to fetch
+// it and a short UTF-8 text for the player. A flat object read by the
+// shallow JSON rules of json_scan.h, so every value is plain: no quote,
+// backslash or control character.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+struct LauncherVersion {
+  std::uint16_t major = 0, minor = 0, patch = 0;
+};
+
+// "x.y.z": three decimal parts, no sign, no leading zero, each at most 65535
+// (the parts of an executable's version resource).
+bool ParseLauncherVersion(std::string_view text, LauncherVersion* out);
+std::string FormatLauncherVersion(const LauncherVersion& v);
+// <0, 0 or >0 as `a` is lower than, equal to or higher than `b`.
+int CompareLauncherVersions(const LauncherVersion& a, const LauncherVersion& b);
+
+inline constexpr std::uint64_t kLauncherFeedMaxExeBytes = 64ull << 20;
+inline constexpr std::size_t kLauncherFeedMaxNotesBytes = 600;
+inline constexpr std::size_t kLauncherFeedMaxBytes = 4096;
+
+struct LauncherFeed {
+  LauncherVersion version;
+  std::uint64_t size = 0;  // 1 .. kLauncherFeedMaxExeBytes
+  std::string sha256;      // 64 lowercase hex digits
+  std::string url;         // http:// or https://, no blank
+  std::string notes;       // may be empty; valid UTF-8, at most kLauncherFeedMaxNotesBytes
+};
+
+// The file version of an executable's version resource (VS_FIXEDFILEINFO
+// after the "VS_VERSION_INFO" key), its fourth part ignored. False when the
+// bytes hold none.
+bool FindExeFileVersion(std::string_view exe, LauncherVersion* out);
+
+// False for anything the launcher must not act on: a missing or malformed
+// value, a document larger than kLauncherFeedMaxBytes.
+bool ParseLauncherFeed(std::string_view text, LauncherFeed* out);
+// The document the operator's tool writes; ParseLauncherFeed reads it back
+// unchanged. False when a value could not be read back (see above).
+bool FormatLauncherFeed(const LauncherFeed& feed, std::string* out);
