@@ -56,6 +56,11 @@ def unpublish(product):
             os.remove(doc)
 
 
+def grown_to(path, n):
+    """A stop point: the file being downloaded holds at least n bytes."""
+    return lambda: os.path.exists(path) and os.path.getsize(path) >= n
+
+
 class KilledJobs(unittest.TestCase):
     def setUp(self):
         reset_state()
@@ -185,14 +190,10 @@ class KilledJobs(unittest.TestCase):
     def test_addon_install_killed_at_a_dozen_points(self):
         players, after, before, size = self.addon_case()
         cache = os.path.join(local_appdata(), "RealmPorter", "plugin_cache", "dajiao.zip")
-
-        def downloaded(fraction):
-            return lambda: os.path.exists(cache) and os.path.getsize(cache) >= size * fraction
-
         # Slow for the two downloads that are killed (a size query and the
         # download each), at full speed for the rest.
         control(MIRRORS[1], "/__fault?path=/*&kind=slow&arg=%d&times=4" % (size // 4))
-        points = [(None, downloaded(0.2)), (None, downloaded(0.6))]
+        points = [(None, grown_to(cache, size * 0.2)), (None, grown_to(cache, size * 0.6))]
         # Three replacements (Interface, the font, Config.wtf): two moves each,
         # then the commit point and after it; the last entry unpacked is
         # Config.wtf.
@@ -249,12 +250,9 @@ class KilledJobs(unittest.TestCase):
         before = snapshot(self.game)
         part = self.local(P6) + ".part"
 
-        def downloaded(n):
-            return lambda: os.path.exists(part) and os.path.getsize(part) >= n
-
         for m in MIRRORS:
             control(m, "/__fault?path=/wow335/wow335-hd/files/*&kind=slow&arg=200000&times=2")
-        points = [(None, downloaded(100000)), (None, downloaded(400000))]
+        points = [(None, grown_to(part, 100000)), (None, grown_to(part, 400000))]
         points += [(stop, self.stopped_at(stop)) for stop in ("commit:0", "commit:1", "commit:2", "commit:3")]
         self.kill_loop(points, 1008, before, after, players)
 
@@ -289,9 +287,6 @@ class KilledJobs(unittest.TestCase):
         before = snapshot(self.game)
         part = self.local(P6) + ".part"
 
-        def downloaded(n):
-            return lambda: os.path.exists(part) and os.path.getsize(part) >= n
-
         def check_and_repair(L):
             L.command(1018)
             L.wait_for(lambda: "是否立即修复？" in "".join("|".join(b) for b in L.boxes()), 60, "the check's box")
@@ -299,7 +294,7 @@ class KilledJobs(unittest.TestCase):
 
         for m in MIRRORS:
             control(m, "/__fault?path=/wow335/wow335-normal/files/*&kind=slow&arg=200000&times=2")
-        points = [(None, downloaded(100000)), (None, downloaded(400000))]
+        points = [(None, grown_to(part, 100000)), (None, grown_to(part, 400000))]
         points += [(stop, self.stopped_at(stop)) for stop in ("commit:0", "commit:1", "commit:2", "commit:3")]
         self.kill_loop(points, check_and_repair, before, after, players)
 
