@@ -176,10 +176,17 @@ class Launcher:
                 return True
         return False
 
-    def folder_picker(self, timeout=30):
+    def folder_picker(self, timeout=30, folder=None):
         """The client's folder picker: the modern one, titled with the
-        instruction, or the folder browser where there is none."""
-        return self.wait_for(lambda: [b for b in self.boxes() if b[0] in FOLDER_TITLES], timeout, "the folder picker")
+        instruction, or the folder browser where there is none. With
+        `folder`, once its field names that folder: the browser selects the
+        suggested folder after it appears, and an OK pressed before then
+        takes whatever was selected first."""
+        box = self.wait_for(lambda: [b for b in self.boxes() if b[0] in FOLDER_TITLES], timeout, "the folder picker")
+        if folder:
+            name = os.path.basename(os.path.normpath(folder))
+            self.wait_for(lambda: name in probe("boxedit")[1].splitlines(), timeout, "the picker to select " + name)
+        return box
 
     def accept_folder(self):
         return self.press("打开") or self.press("Open") or self.press("确定") or self.press("OK")

@@ -288,7 +288,7 @@ class Jobs(unittest.TestCase):
         L.wait_for(lambda: L.dump()[1][1008]["text"] == "取消下载", 30, "the patch to start")
         settle_access_times(self.saves)
         L.command(1007)  # the HD client alongside, from the same slow mirrors
-        L.folder_picker(20)
+        L.folder_picker(20, self.saves)
         L.accept_folder()
         L.wait_for(lambda: L.dump()[1][1007]["text"] == "取消下载", 20, "the client download")
         L.command(1007)
@@ -334,9 +334,8 @@ class Jobs(unittest.TestCase):
         L = self.launcher.start()
         settle_access_times(self.saves)
         L.command(1007)
-        time.sleep(3)
+        box = L.folder_picker(20, self.saves)
         L.screenshot("jobs-client-browser")
-        box = L.folder_picker(20)
         self.assertIn(FOLDER_INSTRUCTION, box[0][0] + box[0][1])
         self.assertTrue(L.accept_folder(), box)
         box = L.wait_for(lambda: [b for b in L.boxes() if b[0] == "下载完成"], 90, "the download")
@@ -371,7 +370,7 @@ class Jobs(unittest.TestCase):
 
     def start_client_download(self, L):
         L.command(1007)
-        L.folder_picker(20)
+        L.folder_picker(20, self.saves)
         L.accept_folder()
         L.wait_for(lambda: L.dump()[1][1006]["visible"] and L.dump()[1][1007]["text"] == "取消下载", 20, "the download")
         _, c = L.dump()

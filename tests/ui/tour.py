@@ -52,7 +52,7 @@ def tour(shot, save_folder, log=print):
 
         settle_access_times(os.path.abspath(save_folder))
         L.click_control(1007)
-        L.folder_picker(30)
+        L.folder_picker(30, save_folder)
         step("tour-3-folder", "3 choose a folder")
         L.accept_folder()
         # A client already in the folder is only checked: the download can end

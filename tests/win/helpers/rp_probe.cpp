@@ -9,6 +9,7 @@
 //   rp_probe send MSG WPARAM LPARAM     send one and return once it is handled
 //   rp_probe boxes                      open message boxes: "title|text|buttons"
 //   rp_probe boxtext                    screen rectangle "x y w h" of an open box's message
+//   rp_probe boxedit                    the text of each edit field of the open boxes, a line each
 //   rp_probe press TEXT                 press the button TEXT (UTF-8) of an open box
 //   rp_probe state                      visible, iconic, foreground of the Main window
 //   rp_probe gdi                        GDI object count of the launcher process
@@ -182,6 +183,15 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
       }
     return 1;
+  }
+  if (cmd == L"boxedit") {
+    for (HWND b : Boxes())
+      for (HWND c = GetWindow(b, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        wchar_t cls[32] = {};
+        GetClassNameW(c, cls, 32);
+        if (lstrcmpiW(cls, L"Edit") == 0) std::printf("%s\n", Utf8(TextOf(c)).c_str());
+      }
+    return 0;
   }
   if (cmd == L"press" && argc > 2) {
     std::wstring want = argv[2];
