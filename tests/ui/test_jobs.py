@@ -369,6 +369,7 @@ class Jobs(unittest.TestCase):
             control(m, "/__fault?path=/wow335/wow335-hd/files/*&kind=slow&arg=100000")
 
     def start_client_download(self, L):
+        settle_access_times(self.saves)
         L.command(1007)
         L.folder_picker(20, self.saves)
         L.accept_folder()
