@@ -86,6 +86,7 @@ bool RepairFileJob(RepairWork& w, int mirror, int file) {
     d.fileUrl = url;
     d.entry = f;
     d.cancel = w.cancel;
+    d.halt = &job.flags.fatal;
     d.received = &job.counters.receivedBytes;
     d.stallMs = job.stallMs;
     d.onProgress = [&job, file](std::uint64_t done) { SetInFlight(job.counters, file, done); };

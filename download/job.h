@@ -1,6 +1,7 @@
 #pragma once
 // A client download: every file of a client manifest from the manifest's
-// mirrors at once, one worker per mirror, resumable and verified.
+// mirrors at once, one worker per mirror, resumable and verified. A client
+// repair runs its files through the same engine (RunJobFiles).
 #include <windows.h>
 
 #include <atomic>

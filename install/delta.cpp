@@ -31,10 +31,11 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-// A closed window counts as a cancel, as in a download.
+// A closed window counts as a cancel, as in a download; a halted job ends
+// the build as a cancel does.
 bool Stopped(const DeltaRequest& r) {
   if (r.window && !IsWindow(r.window)) r.cancel->store(true);
-  return r.cancel->load();
+  return r.cancel->load() || (r.halt && r.halt->load());
 }
 
 // The archive's share of the bar covers the scan of the local file and then
@@ -278,7 +279,6 @@ DeltaResult Run(const DeltaRequest& r) {
   progress.ScanDone(toFetch);
   Hasher digest;
   const DeltaResult result = BuildFromSteps(r, steps, &progress, digest);
-  if (result == DeltaResult::kBuilt && r.fetched) *r.fetched = mapBytes + toFetch;
   if (result == DeltaResult::kBuilt)
     LogWrite("Delta built %s in %lu ms, %lu ms of them hashing", r.fileUrl.c_str(),
              static_cast<unsigned long>(GetTickCount() - start), digest.Ms());

@@ -30,13 +30,13 @@ struct DeltaRequest {
   std::string mapUrl, fileUrl;
   ManifestFile entry;  // the size and SHA-256 the new archive must have
   std::atomic<bool>* cancel = nullptr;
+  // Set when the job the build is part of ends for another reason (another
+  // file failed for good): the build stops as on a cancel. May be null.
+  const std::atomic<bool>* halt = nullptr;
   // The combined progress, as for DownloadFile: bytes of earlier archives
   // and the total (0: this archive's own percentage).
   std::uint64_t base = 0, overallTotal = 0;
   std::string percentFormat;  // GBK, one %d
-  // Receives the bytes a built archive cost on the wire: the map and the
-  // fetched ranges. Null: not wanted.
-  std::uint64_t* fetched = nullptr;
   // Every byte taken off the network, added as it arrives (the speed of a
   // readout); null: not counted.
   std::atomic<std::uint64_t>* received = nullptr;
