@@ -42,8 +42,13 @@ std::wstring TargetOf(const DownloadJob& job, const ManifestFile& f) {
 bool PutInPlace(RepairWork& w, int mirror, int file, const std::wstring& temp, const std::wstring& target) {
   DownloadJob& job = w.job;
   const ManifestFile& f = job.files[file];
+  // Counted whole while it is flushed and renamed in: the readout must not
+  // step back meanwhile.
+  SetInFlight(job.counters, file, f.size);
   std::wstring stuck;
-  if (!CommitArchive(job.installDir, temp, target, &stuck, RepairJournalPath(file))) {
+  const bool committed = CommitArchive(job.installDir, temp, target, &stuck, RepairJournalPath(file));
+  SetInFlight(job.counters, file, 0);
+  if (!committed) {
     if (stuck.empty()) stuck = target;
     {
       std::lock_guard<std::mutex> lock(w.stuckLock);
@@ -52,11 +57,10 @@ bool PutInPlace(RepairWork& w, int mirror, int file, const std::wstring& temp, c
     SetFatalError(job, LockedFileText(stuck));
     return false;
   }
-  LogWrite("Repair: %s replaced", f.path.c_str());
-  job.failStreaks[mirror] = 0;
-  SetInFlight(job.counters, file, 0);
   CountComplete(job, f);
   w.repaired.fetch_add(1);
+  job.failStreaks[mirror] = 0;
+  LogWrite("Repair: %s replaced", f.path.c_str());
   return true;
 }
 
@@ -91,9 +95,10 @@ bool RepairFileJob(RepairWork& w, int mirror, int file) {
     d.stallMs = job.stallMs;
     d.onProgress = [&job, file](std::uint64_t done) { SetInFlight(job.counters, file, done); };
     const DeltaResult built = BuildArchiveFromDelta(d);
+    if (built == DeltaResult::kBuilt) return PutInPlace(w, mirror, file, temp, target);
     SetInFlight(job.counters, file, 0);
     switch (built) {
-      case DeltaResult::kBuilt: return PutInPlace(w, mirror, file, temp, target);
+      case DeltaResult::kBuilt:
       case DeltaResult::kCancelled: return false;
       case DeltaResult::kMirrorFailed:
         answer.failure = AttemptFailure::Other;
