@@ -127,7 +127,8 @@ bool DownloadAndSwap(HWND window, const LauncherOffer& offer) {
   const SelfUpdatePaths p = CurrentPaths();
   // Nothing is written unless the folder takes a file: the player may run
   // the launcher from a folder of Program Files.
-  HANDLE probe = CreateFileW(p.newExe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE probe =
+      CreateFileW(p.newExe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
     LogWrite("LauncherUpdate: folder not writable: %ls, error=%lu", p.newExe.c_str(), GetLastError());
     return false;
