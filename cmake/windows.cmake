@@ -163,8 +163,9 @@ endforeach()
 set(RP_NATIVE_TOOL ${CMAKE_SOURCE_DIR}/build/native/realmporter-manifest CACHE FILEPATH "The native manifest tool")
 
 # Signed content under the keyed builds: the tool signs, the launcher checks.
-add_executable(rp_win_signed_content_test tests/win/keyed/signed_content_test.cpp tests/win/test_main.cpp
-               tests/win/support.cpp ${RP_TEST_KEYS_SOURCE})
+add_executable(rp_win_signed_content_test tests/win/keyed/signed_content_test.cpp tests/win/keyed/self_update_test.cpp
+               tests/win/test_main.cpp tests/win/support.cpp ${RP_TEST_KEYS_SOURCE})
+add_dependencies(rp_win_signed_content_test RealmPorter-keyed RealmPorter-keyed-next)
 target_include_directories(rp_win_signed_content_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
 target_link_libraries(rp_win_signed_content_test PRIVATE rp_core gtest)
 add_test(NAME signed_content

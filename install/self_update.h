@@ -44,15 +44,15 @@ StartupSwapStep DecideStartupSwap(bool exeExists, bool oldExists, bool runningAs
 
 enum class FeedVerdict {
   kOffer,
-  kNoFeed,      // the feed or its signature could not be fetched
-  kUnsigned,    // a signature that is not by a built-in key over these bytes
+  kNoFeed,      // the feed could not be fetched
+  kUnsigned,    // no signature, or one that is not by a built-in key over these bytes
   kUnreadable,  // signed, but not a feed this launcher reads
   kNotNewer,    // signed, for this version or an older one
   kBadRunning,  // this launcher's own version cannot be read
 };
 struct FeedFacts {
-  bool fetched = false;  // feed and signature both arrived
-  bool signedByKey = false;
+  bool fetched = false;      // the feed arrived
+  bool signedByKey = false;  // its signature arrived and verifies
   std::string_view feedText;
   std::string_view runningVersion;  // "x.y.z"
 };

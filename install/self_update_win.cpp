@@ -65,29 +65,13 @@ void DeleteOldWhenFree(std::wstring old) {
 }
 
 void CheckFeed(HWND window) {
-  const SelfUpdatePaths paths = CurrentPaths();
-  const std::string url = LauncherFeedUrl(kSiteBaseUrl);
-  std::string feedText, sigText;
-  FeedFacts facts;
-  facts.fetched = FetchSmall(url, kLauncherFeedMaxBytes, &feedText) &&
-                  FetchSmall(url + kSignatureSuffix, kSignatureFileLimit, &sigText);
-  if (facts.fetched) {
-    std::string hex;
-    Sha256Digest digest;
-    facts.signedByKey = Sha256HexOfString(feedText, &hex) && DigestFromHex(hex, &digest) &&
-                        SignatureVerifies(sigText, digest, kOperatorKeys);
-  }
-  facts.feedText = feedText;
-  facts.runningVersion = kLauncherVersion;
   auto offer = std::make_unique<LauncherOffer>();
-  const FeedVerdict verdict = JudgeFeed(facts, &offer->feed);
-  LogWrite("%s", FeedVerdictLogLine(verdict, url, offer->feed, kLauncherVersion).c_str());
-  if (verdict != FeedVerdict::kOffer) {
+  offer->feedUrl = LauncherFeedUrl(kSiteBaseUrl);
+  if (CheckLauncherFeed(offer->feedUrl, &offer->feed) != FeedVerdict::kOffer) {
     // A download that a stop cut short, or that the feed no longer offers.
-    DeleteFileW(paths.newExe.c_str());
+    DeleteFileW(CurrentPaths().newExe.c_str());
     return;
   }
-  offer->feedUrl = url;
   if (IsWindow(window) && PostMessageW(window, WMU_LAUNCHER_OFFER, 0, reinterpret_cast<LPARAM>(offer.get())))
     offer.release();
 }
@@ -123,8 +107,26 @@ bool Swap(const SelfUpdatePaths& p) {
   return ok;
 }
 
-bool DownloadAndSwap(HWND window, const LauncherOffer& offer) {
-  const SelfUpdatePaths p = CurrentPaths();
+}  // namespace
+
+FeedVerdict CheckLauncherFeed(const std::string& url, LauncherFeed* feed) {
+  std::string feedText, sigText;
+  FeedFacts facts;
+  facts.fetched = FetchSmall(url, kLauncherFeedMaxBytes, &feedText);
+  if (facts.fetched && FetchSmall(url + kSignatureSuffix, kSignatureFileLimit, &sigText)) {
+    std::string hex;
+    Sha256Digest digest;
+    facts.signedByKey = Sha256HexOfString(feedText, &hex) && DigestFromHex(hex, &digest) &&
+                        SignatureVerifies(sigText, digest, kOperatorKeys);
+  }
+  facts.feedText = feedText;
+  facts.runningVersion = kLauncherVersion;
+  const FeedVerdict verdict = JudgeFeed(facts, feed);
+  LogWrite("%s", FeedVerdictLogLine(verdict, url, *feed, kLauncherVersion).c_str());
+  return verdict;
+}
+
+bool DownloadAndSwapLauncher(HWND window, const LauncherFeed& feed, const SelfUpdatePaths& p) {
   // Nothing is written unless the folder takes a file: the player may run
   // the launcher from a folder of Program Files.
   HANDLE probe =
@@ -138,17 +140,17 @@ bool DownloadAndSwap(HWND window, const LauncherOffer& offer) {
   DownloadRequest r;
   r.window = window;
   r.target = p.newExe;
-  r.url = offer.feed.url;
+  r.url = feed.url;
   r.label = Gbk(u8"正在下载新版登录器...");
   r.cancel = &LauncherUpdateCancel;
   r.sha256Out = &sha256;
-  r.expectedSize = offer.feed.size;
+  r.expectedSize = feed.size;
   if (!DownloadFile(r)) {
     DeleteFileW(p.newExe.c_str());
     LogWrite("LauncherUpdate: download failed: %s", r.url.c_str());
     return false;
   }
-  if (!CheckDownload(p.newExe, offer.feed, sha256)) {
+  if (!CheckDownload(p.newExe, feed, sha256)) {
     DeleteFileW(p.newExe.c_str());
     LogWrite("LauncherUpdate: size or SHA-256 differs from the feed: %s", r.url.c_str());
     return false;
@@ -158,11 +160,9 @@ bool DownloadAndSwap(HWND window, const LauncherOffer& offer) {
     DeleteFileW(p.newExe.c_str());
     return false;
   }
-  LogWrite("LauncherUpdate: %s in place of %s", FormatLauncherVersion(offer.feed.version).c_str(), kLauncherVersion);
+  LogWrite("LauncherUpdate: %s in place of %s", FormatLauncherVersion(feed.version).c_str(), kLauncherVersion);
   return true;
 }
-
-}  // namespace
 
 void TidyLauncherSwap() {
   const SelfUpdatePaths p = CurrentPaths();
@@ -195,7 +195,7 @@ bool StartLauncherUpdate(HWND window, const LauncherOffer& offer) {
       [](HWND w, LauncherOffer o) {
         bool swapped = false;
         RunWorkerGuarded(
-            "LauncherUpdate", [&] { swapped = DownloadAndSwap(w, o); }, [] {});
+            "LauncherUpdate", [&] { swapped = DownloadAndSwapLauncher(w, o.feed, CurrentPaths()); }, [] {});
         LauncherUpdateBusy.store(false);
         if (IsWindow(w)) PostMessageW(w, WMU_LAUNCHER_READY, swapped ? 1 : 0, 0);
       },

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <string>
 
+#include "install/self_update.h"
 #include "manifest/launcher_feed.h"
 
 // What the feed check hands the window with WMU_LAUNCHER_OFFER: a signed
@@ -28,6 +29,15 @@ void StartLauncherUpdateCheck(HWND window);
 // swaps it in; posts WMU_LAUNCHER_READY (wParam 1: swapped) to `window`.
 // False when the worker could not start.
 bool StartLauncherUpdate(HWND window, const LauncherOffer& offer);
+// The feed at `url` fetched with its signature and judged against this
+// launcher's version; writes the verdict's one log line. `feed` is filled
+// once the signed feed is read.
+FeedVerdict CheckLauncherFeed(const std::string& url, LauncherFeed* feed);
+// Downloads the feed's exe to `paths.newExe` (progress to `window`, which may
+// be null), checks its size and SHA-256 and swaps it in for `paths.exe`,
+// which stays `paths.oldExe` until the next start. False, with one log line
+// and the exe as it was, when anything fails.
+bool DownloadAndSwapLauncher(HWND window, const LauncherFeed& feed, const SelfUpdatePaths& paths);
 // Set while the update's download runs; the window's end sets it to stop it.
 extern std::atomic<bool> LauncherUpdateBusy, LauncherUpdateCancel;
 // Set by the window once the new exe is in place and nothing runs: start-up
