@@ -321,9 +321,9 @@ class KilledJobs(unittest.TestCase):
                 write(exe, old)
                 publish_feed(NEW_EXE, "9.9.9")
             launcher.EXE = exe
-            L = self.launcher.start(wait_main=stop != "tidy:0", env={"REALMPORTER_TEST_STOP": stop})
+            L = self.launcher.start(wait_main=False, env={"REALMPORTER_TEST_STOP": stop})
             if stop != "tidy:0":
-                L.wait_box()
+                L.wait_box(60)  # the offer comes right after the window
                 L.press("是")
             L.wait_for(self.stopped_at(stop), 120, "kill point %s" % stop)
             self.kill(L)
