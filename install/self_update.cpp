@@ -39,7 +39,8 @@ FeedVerdict JudgeFeed(const FeedFacts& facts, LauncherFeed* feed) {
   if (!ParseLauncherFeed(facts.feedText, feed)) return FeedVerdict::kUnreadable;
   LauncherVersion running;
   if (!ParseLauncherVersion(facts.runningVersion, &running)) return FeedVerdict::kBadRunning;
-  return CompareLauncherVersions(feed->version, running) > 0 ? FeedVerdict::kOffer : FeedVerdict::kNotNewer;
+  if (CompareLauncherVersions(feed->version, running) <= 0) return FeedVerdict::kNotNewer;
+  return facts.folderWritable ? FeedVerdict::kOffer : FeedVerdict::kNoFolder;
 }
 
 std::string FeedVerdictLogLine(FeedVerdict verdict, std::string_view url, const LauncherFeed& feed,
@@ -55,6 +56,9 @@ std::string FeedVerdictLogLine(FeedVerdict verdict, std::string_view url, const 
       return "LauncherUpdate: feed offers " + FormatLauncherVersion(feed.version) + ", running " + running +
              ": nothing to do";
     case FeedVerdict::kBadRunning: return "LauncherUpdate: running version unreadable: " + running;
+    case FeedVerdict::kNoFolder:
+      return "LauncherUpdate: feed offers " + FormatLauncherVersion(feed.version) +
+             ", but the launcher's folder is not writable";
   }
   return "LauncherUpdate: " + u;
 }

@@ -49,12 +49,16 @@ enum class FeedVerdict {
   kUnreadable,  // signed, but not a feed this launcher reads
   kNotNewer,    // signed, for this version or an older one
   kBadRunning,  // this launcher's own version cannot be read
+  kNoFolder,    // worth offering, but the exe's folder takes no file
 };
 struct FeedFacts {
   bool fetched = false;      // the feed arrived
   bool signedByKey = false;  // its signature arrived and verifies
   std::string_view feedText;
   std::string_view runningVersion;  // "x.y.z"
+  // Asked only of a feed worth offering: an offer the player could only
+  // answer with a failure is not made.
+  bool folderWritable = true;
 };
 FeedVerdict JudgeFeed(const FeedFacts& facts, LauncherFeed* feed);
 

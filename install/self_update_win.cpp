@@ -55,6 +55,17 @@ bool FetchSmall(const std::string& url, size_t limit, std::string* body) {
   }
 }
 
+// Whether the exe's folder takes the download's file: the player may run
+// the launcher from a folder of Program Files. The file stays only when
+// `keep` says so.
+bool TakesNewExe(const std::wstring& path, bool keep) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL | (keep ? 0 : FILE_FLAG_DELETE_ON_CLOSE), nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(f);
+  return true;
+}
+
 // The .old of a swap that finished, held by the old process until it ends.
 void DeleteOldWhenFree(std::wstring old) {
   for (int i = 0; i < 120; ++i) {
@@ -67,9 +78,10 @@ void DeleteOldWhenFree(std::wstring old) {
 void CheckFeed(HWND window) {
   auto offer = std::make_unique<LauncherOffer>();
   offer->feedUrl = LauncherFeedUrl(kSiteBaseUrl);
-  if (CheckLauncherFeed(offer->feedUrl, &offer->feed) != FeedVerdict::kOffer) {
+  const SelfUpdatePaths paths = CurrentPaths();
+  if (CheckLauncherFeed(offer->feedUrl, paths, &offer->feed) != FeedVerdict::kOffer) {
     // A download that a stop cut short, or that the feed no longer offers.
-    DeleteFileW(CurrentPaths().newExe.c_str());
+    DeleteFileW(paths.newExe.c_str());
     return;
   }
   if (IsWindow(window) && PostMessageW(window, WMU_LAUNCHER_OFFER, 0, reinterpret_cast<LPARAM>(offer.get())))
@@ -109,7 +121,7 @@ bool Swap(const SelfUpdatePaths& p) {
 
 }  // namespace
 
-FeedVerdict CheckLauncherFeed(const std::string& url, LauncherFeed* feed) {
+FeedVerdict CheckLauncherFeed(const std::string& url, const SelfUpdatePaths& paths, LauncherFeed* feed) {
   std::string feedText, sigText;
   FeedFacts facts;
   facts.fetched = FetchSmall(url, kLauncherFeedMaxBytes, &feedText);
@@ -121,21 +133,21 @@ FeedVerdict CheckLauncherFeed(const std::string& url, LauncherFeed* feed) {
   }
   facts.feedText = feedText;
   facts.runningVersion = kLauncherVersion;
-  const FeedVerdict verdict = JudgeFeed(facts, feed);
+  FeedVerdict verdict = JudgeFeed(facts, feed);
+  if (verdict == FeedVerdict::kOffer) {
+    facts.folderWritable = TakesNewExe(paths.newExe, false);
+    verdict = JudgeFeed(facts, feed);
+  }
   LogWrite("%s", FeedVerdictLogLine(verdict, url, *feed, kLauncherVersion).c_str());
   return verdict;
 }
 
 bool DownloadAndSwapLauncher(HWND window, const LauncherFeed& feed, const SelfUpdatePaths& p) {
-  // Nothing is written unless the folder takes a file: the player may run
-  // the launcher from a folder of Program Files.
-  HANDLE probe =
-      CreateFileW(p.newExe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) {
+  // The folder may have changed since the offer.
+  if (!TakesNewExe(p.newExe, true)) {
     LogWrite("LauncherUpdate: folder not writable: %ls, error=%lu", p.newExe.c_str(), GetLastError());
     return false;
   }
-  CloseHandle(probe);
   std::string sha256;
   DownloadRequest r;
   r.window = window;

@@ -30,9 +30,10 @@ void StartLauncherUpdateCheck(HWND window);
 // False when the worker could not start.
 bool StartLauncherUpdate(HWND window, const LauncherOffer& offer);
 // The feed at `url` fetched with its signature and judged against this
-// launcher's version; writes the verdict's one log line. `feed` is filled
-// once the signed feed is read.
-FeedVerdict CheckLauncherFeed(const std::string& url, LauncherFeed* feed);
+// launcher's version and, for a feed worth offering, whether the folder of
+// `paths` takes the download; writes the verdict's one log line. `feed` is
+// filled once the signed feed is read.
+FeedVerdict CheckLauncherFeed(const std::string& url, const SelfUpdatePaths& paths, LauncherFeed* feed);
 // Downloads the feed's exe to `paths.newExe` (progress to `window`, which may
 // be null), checks its size and SHA-256 and swaps it in for `paths.exe`,
 // which stays `paths.oldExe` until the next start. False, with one log line

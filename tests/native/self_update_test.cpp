@@ -65,6 +65,7 @@ TEST(FeedVerdict, OffersOnlyASignedReadableHigherVersion) {
     std::string text;
     const char* running;
     FeedVerdict verdict;
+    bool writable = true;
   } cases[] = {
       {"newer", true, true, kNewer, "1.0.0", FeedVerdict::kOffer},
       {"a patch newer", true, true, patch, "1.0.0", FeedVerdict::kOffer},
@@ -74,10 +75,13 @@ TEST(FeedVerdict, OffersOnlyASignedReadableHigherVersion) {
       {"equal", true, true, same, "1.0.0", FeedVerdict::kNotNewer},
       {"lower", true, true, lower, "1.0.0", FeedVerdict::kNotNewer},
       {"own version unreadable", true, true, kNewer, "1.0", FeedVerdict::kBadRunning},
+      {"newer, folder not writable", true, true, kNewer, "1.0.0", FeedVerdict::kNoFolder, false},
+      {"equal, folder not writable", true, true, same, "1.0.0", FeedVerdict::kNotNewer, false},
+      {"not signed, folder not writable", true, false, kNewer, "1.0.0", FeedVerdict::kUnsigned, false},
   };
   for (const auto& c : cases) {
     LauncherFeed feed;
-    EXPECT_EQ(JudgeFeed({c.fetched, c.signedByKey, c.text, c.running}, &feed), c.verdict) << c.what;
+    EXPECT_EQ(JudgeFeed({c.fetched, c.signedByKey, c.text, c.running, c.writable}, &feed), c.verdict) << c.what;
   }
 }
 
@@ -92,6 +96,8 @@ TEST(FeedVerdict, EachHasOneLogLineNamingTheFeed) {
             "LauncherUpdate: feed signature invalid: " + url);
   EXPECT_EQ(FeedVerdictLogLine(FeedVerdict::kNotNewer, url, feed, "2.0.0"),
             "LauncherUpdate: feed offers 2.0.0, running 2.0.0: nothing to do");
+  EXPECT_EQ(FeedVerdictLogLine(FeedVerdict::kNoFolder, url, feed, "1.0.0"),
+            "LauncherUpdate: feed offers 2.0.0, but the launcher's folder is not writable");
 }
 
 TEST(DownloadMatch, SizeAndDigestBothAsTheFeedSays) {

@@ -26,6 +26,8 @@ std::vector<std::string> UpdateLines() {
 }
 
 TEST(LauncherFeedCheck, OnlyASignedFeedOfAHigherVersionIsOffered) {
+  ScratchDir dir{L"launcher-feed"};
+  const SelfUpdatePaths paths = PathsForRunningExe(dir / L"RealmPorter.exe");
   const std::string running = kLauncherVersion;
   struct {
     const char* folder;
@@ -43,9 +45,10 @@ TEST(LauncherFeedCheck, OnlyASignedFeedOfAHigherVersionIsOffered) {
   for (const auto& c : cases) {
     ClearLog();
     LauncherFeed feed;
-    EXPECT_EQ(CheckLauncherFeed(FeedUrl(c.folder), &feed), c.verdict) << c.folder;
+    EXPECT_EQ(CheckLauncherFeed(FeedUrl(c.folder), paths, &feed), c.verdict) << c.folder;
     EXPECT_EQ(UpdateLines(), std::vector<std::string>{"LauncherUpdate: " + c.line}) << c.folder;
   }
+  EXPECT_FALSE(Exists(paths.newExe)) << "the folder's check leaves nothing";
 }
 
 // A folder holding a launcher that the feed's exe replaces.
@@ -56,7 +59,8 @@ class LauncherSwap : public ::testing::Test {
   // runs the download and swap.
   bool Update(const char* folder) {
     LauncherFeed feed;
-    if (CheckLauncherFeed(FeedUrl(folder), &feed) != FeedVerdict::kOffer) return false;
+    if (CheckLauncherFeed(FeedUrl(folder), paths, &feed) != FeedVerdict::kOffer) return false;
+    if (blockDownload) MakeDirs(paths.newExe);
     ClearLog();
     return DownloadAndSwapLauncher(nullptr, feed, paths);
   }
@@ -69,6 +73,7 @@ class LauncherSwap : public ::testing::Test {
     EXPECT_EQ(lines[0].rfind("LauncherUpdate: " + line, 0), 0u) << lines[0];
   }
   const std::string kOld = "MZ the running launcher";
+  bool blockDownload = false;  // the folder takes no file after the offer
   ScratchDir dir{L"launcher-swap"};
   SelfUpdatePaths paths = PathsForRunningExe(dir / L"RealmPorter.exe");
 };
@@ -90,8 +95,16 @@ TEST_F(LauncherSwap, AnExeOfAnotherHashChangesNothing) {
 
 // The tests run as root, for whom no folder is read-only: a folder in the
 // way of the download's file stands in for one the player may not write.
-TEST_F(LauncherSwap, AFolderThatTakesNoFileChangesNothing) {
+TEST_F(LauncherSwap, AFolderThatTakesNoFileIsOfferedNothing) {
   MakeDirs(paths.newExe);
+  ClearLog();
+  LauncherFeed feed;
+  EXPECT_EQ(CheckLauncherFeed(FeedUrl("good"), paths, &feed), FeedVerdict::kNoFolder);
+  ExpectUnchanged("feed offers 9.9.9, but the launcher's folder is not writable");
+}
+
+TEST_F(LauncherSwap, AFolderThatTakesNoFileAfterTheOfferChangesNothing) {
+  blockDownload = true;
   EXPECT_FALSE(Update("good"));
   ExpectUnchanged("folder not writable: ");
 }
