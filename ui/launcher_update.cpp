@@ -24,7 +24,7 @@ void OnLauncherOffer(HWND hwnd, LPARAM lp) {
   const std::string version = FormatLauncherVersion(offer->feed.version);
   std::string text = Gbk(u8"星桥登录器有新版本 ") + version + Gbk(u8"。\n\n");
   if (!offer->feed.notes.empty()) text += GbkFromUtf8(offer->feed.notes) + "\n\n";
-  text += Gbk(u8"是否现在更新？只更新登录器本身，完成后登录器会自动重新打开。");
+  text += Gbk(u8"是否现在更新？更新完成后登录器会自动重新打开。");
   if (ShowGbkBox(hwnd, text, Gbk(u8"登录器更新"), MB_YESNO | MB_ICONQUESTION) != IDYES) {
     LogWrite("LauncherUpdate: %s declined", version.c_str());
     return;

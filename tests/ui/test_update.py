@@ -93,6 +93,7 @@ class SelfUpdate(unittest.TestCase):
         L.wait_box()
         self.assertIn("9.9.9", self.box_text())
         self.assertIn(NOTES, self.box_text())
+        L.screenshot("launcher-update-offer")
         L.press("是")
         self.logged("RealmPorter 9.9.9 started")
         L.wait_for(lambda: L._dump_once()[0], 60, "the new launcher's window")
