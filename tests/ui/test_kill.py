@@ -109,7 +109,7 @@ class KilledJobs(unittest.TestCase):
 
     def kill_loop(self, points, press, before, after, files):
         """For each (stop point, condition): the game folder as before, the
-        job started with button `press`, the prefix killed once the
+        job started with button `press`, the launcher killed once the
         condition holds, the launcher started again (set to stop at the next
         point) and the folder compared once its window is up."""
         env = lambda i: {"REALMPORTER_TEST_STOP": points[i][0]} if i < len(points) and points[i][0] else None
