@@ -118,8 +118,9 @@ class Window(unittest.TestCase):
         L.command(1012)  # close hides to the tray
         L.wait_for(lambda: "visible=0" in probe("state")[1], 10, "the window to hide")
         # Closing again while hidden keeps it hidden. The close is sent, not
-        # posted: a close still queued would hide the window again right
-        # after the second start below has shown it.
+        # posted: Wine without a window manager takes 2 s to hide a window,
+        # and a close still queued behind that would hide the window again
+        # right after the second start below has shown it.
         self.assertEqual(probe("send", 0x0010, 0, 0)[0], 0)
         self.assertIn("visible=0", probe("state")[1])
         second = subprocess.run(["wine", os.path.join(BUILD, "RealmPorter.exe")], timeout=60)
