@@ -33,4 +33,4 @@ http {
 CONF
 : >"$W/access.log"
 nginx -c "$W/nginx.conf" -p "$W"
-trap 'kill "$(cat "$W/nginx.pid")" 2>/dev/null; wineserver -k 2>/dev/null' EXIT
+trap 'kill "$(cat "$W/nginx.pid")" 2>/dev/null; wineserver -k 2>/dev/null || true' EXIT
