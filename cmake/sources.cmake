@@ -51,6 +51,7 @@ set(RP_WIN_SOURCES
   net/throttle_win.cpp
   download/transfer.cpp
   download/job.cpp
+  download/engine.cpp
   start/startup.cpp
   config/settings.cpp
   game/gamedir_win.cpp
