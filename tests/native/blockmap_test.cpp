@@ -19,7 +19,7 @@ const unsigned char* U(const std::string& s) { return reinterpret_cast<const uns
 
 TEST(RollingSum, EqualsAFreshComputationAtEveryOffset) {
   const std::string data = Random(6000, 1) + std::string(3000, '\0') + Random(3000, 2);
-  for (std::uint32_t window : {1u, 2u, 3u, 4u, 5u, 7u, 1024u, 4097u}) {
+  for (std::uint32_t window : {1u, 2u, 3u, 4u, 5u, 7u, 1024u, 1027u}) {
     RollingSum sum(window);
     sum.Reset(U(data));
     for (std::size_t at = 0;; ++at) {
