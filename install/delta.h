@@ -30,6 +30,9 @@ struct DeltaRequest {
   // and the total (0: this archive's own percentage).
   std::uint64_t base = 0, overallTotal = 0;
   std::string percentFormat;  // GBK, one %d
+  // GBK ("正在下载高清补丁..."); when given, the status line reads it with the
+  // readout of the blocks to fetch (sizes, percentage, speed, time left).
+  std::string label;
   // Receives the bytes a built archive cost on the wire: the map and the
   // fetched ranges. Null: not wanted.
   std::uint64_t* fetched = nullptr;

@@ -211,7 +211,7 @@ class Window(unittest.TestCase):
         _, c = L.dump()
         self.assertEqual(c[1008]["text"], "下载高清补丁")
         self.assertTrue(c[1008]["enabled"] and c[1003]["enabled"])
-        self.assertEqual(c[1005]["text"], "普通客户端下载怀旧补丁，高清客户端下载高清补丁，切勿打错补丁！")
+        self.assertEqual(c[1005]["text"], "正在连接镜像服务器...", "a cancel keeps the worker's last line")
         self.assertEqual(L.boxes(), [], "a cancelled patch shows no box")
         probe("post", WMU_PATCH_HD_DONE, 1, 0)
         self.assertEqual(L.wait_box()[0][:2], ["错误", "下载失败，请检查网络。"])
