@@ -188,6 +188,14 @@ class Window(unittest.TestCase):
         with open(game_started, encoding="utf-8") as f:
             cwd = f.read().splitlines()[0]
         self.assertEqual(cwd.lower(), win_path(self.game).lower())
+        # No browser to take the page: the address in a box, for Ctrl+C.
+        reg_set("HKCR\\http\\shell\\open\\command", "", "REG_SZ", '"%s" "%%1"' % win_path(handler + "-missing.exe"))
+        L.command(1011)
+        self.assertEqual(L.wait_box()[0][0], "注册账号")
+        L.wait_for(lambda: "foreground=1" not in probe("state")[1], 10, "the box to take the focus")
+        run(["xdotool", "key", "ctrl+c"])
+        L.wait_for(lambda: "HTTP://register.example/two" in probe("clipboard")[1], 10, "the address on the clipboard")
+        self.assertTrue(L.press("确定") or L.press("OK"))
 
     def test_start_game_without_path_asks_for_one(self):
         L = self.launcher.start()

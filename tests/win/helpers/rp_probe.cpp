@@ -16,6 +16,9 @@
 //   rp_probe tray ID                    send the tray icon's mouse message ID
 //   rp_probe kill                       end the launcher's process
 //   rp_probe find CLASS                 1 when a visible window of the class exists
+//   rp_probe tips                       texts of the visible tooltips and balloons, one a line
+//   rp_probe trayrect                   screen rectangle "x y w h" of the notification area
+//   rp_probe clipboard                  the clipboard's text
 // Texts are printed as UTF-8.
 #include <windows.h>
 #include <commctrl.h>
@@ -234,6 +237,32 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"state") {
     std::printf("visible=%d iconic=%d foreground=%d\n", IsWindowVisible(main) ? 1 : 0, IsIconic(main) ? 1 : 0,
                 GetForegroundWindow() == main ? 1 : 0);
+    return 0;
+  }
+  if (cmd == L"tips") {
+    // Whoever owns them: the tray's tips and balloons belong to Wine's shell.
+    for (HWND w = FindWindowExW(nullptr, nullptr, L"tooltips_class32", nullptr); w;
+         w = FindWindowExW(nullptr, w, L"tooltips_class32", nullptr))
+      if (IsWindowVisible(w)) std::printf("%s\n", Utf8(TextOf(w)).c_str());
+    return 0;
+  }
+  if (cmd == L"trayrect") {
+    HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+    RECT r;
+    if (!tray || !GetWindowRect(tray, &r)) return 1;
+    std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    return 0;
+  }
+  if (cmd == L"clipboard") {
+    if (!OpenClipboard(nullptr)) return 1;
+    std::string text;
+    if (HANDLE h = GetClipboardData(CF_UNICODETEXT))
+      if (const wchar_t* w = static_cast<const wchar_t*>(GlobalLock(h))) {
+        text = Utf8(w);
+        GlobalUnlock(h);
+      }
+    CloseClipboard();
+    std::printf("%s", text.c_str());
     return 0;
   }
   if (cmd == L"kill") {
