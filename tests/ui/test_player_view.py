@@ -6,7 +6,7 @@ import os
 import time
 import unittest
 
-from launcher import BUILD, WWW, Launcher, pixel, probe, reset_state, run, write
+from launcher import BUILD, WWW, Launcher, local_appdata, pixel, probe, reset_state, run, write
 
 LONG = "星桥演示・巫妖王之怒・怀旧经典服"
 SERVERS = ("星桥演示・巫妖|rptest://register/one|10.0.0.1:3724|10.0.0.1:3725|第一服的介绍\n"
@@ -62,6 +62,13 @@ class PlayerView(unittest.TestCase):
         L.wait_for(lambda: "visible=1" in probe("state")[1], 10, "shown from the tray")
         time.sleep(1.0)
         self.assertEqual(pixel(L.screenshot("close-shown-again"), x, y), before)
+        # The balloon that says the launcher keeps running comes once a run.
+        probe("post", 0x0010, 0, 0)
+        L.wait_for(lambda: "visible=0" in probe("state")[1], 10, "the window to hide again")
+        with open(os.path.join(local_appdata(), "RealmPorter", "launcher.log"), encoding="gbk", errors="replace") as f:
+            balloons = [line for line in f if "Tray balloon shown" in line]
+        self.assertEqual(len(balloons), 1, balloons)
+        self.assertTrue(balloons[0].rstrip().endswith("Tray balloon shown: 1"), balloons)
 
 
 if __name__ == "__main__":
