@@ -2,6 +2,7 @@
 client download, against the loopback mirrors."""
 import io
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -275,6 +276,8 @@ class Jobs(unittest.TestCase):
         L.command(1017)  # the other pack's button does nothing at all
         time.sleep(1)
         self.assertEqual(L.boxes(), [])
+        # The tray's tip names the job and how far it is.
+        L.wait_for(lambda: re.fullmatch(r"星桥 - 正在安装插件 [1-9]\d*%", L.tray_tip()), 20, "the tray tip")
         L.command(1016)
         self.assertEqual(L.wait_box()[0][0], "取消安装")
         L.press("是") or L.press("Yes")

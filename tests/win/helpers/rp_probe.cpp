@@ -17,7 +17,7 @@
 //   rp_probe kill                       end the launcher's process
 //   rp_probe find CLASS                 1 when a visible window of the class exists
 //   rp_probe tips                       texts of the visible tooltips and balloons, one a line
-//   rp_probe trayrect                   screen rectangle "x y w h" of the notification area
+//   rp_probe trayicon                   screen point "x y" of the first icon in Wine's own tray
 //   rp_probe clipboard                  the clipboard's text
 // Texts are printed as UTF-8.
 #include <windows.h>
@@ -135,6 +135,16 @@ int Dump() {
   return 0;
 }
 
+// Prints the text of a visible tooltip or balloon. Those of the tray belong
+// to Wine's shell, and their class may carry a version prefix
+// ("6.0...!tooltips_class32").
+BOOL CALLBACK PrintTip(HWND w, LPARAM) {
+  wchar_t cls[128] = {};
+  GetClassNameW(w, cls, 128);
+  if (IsWindowVisible(w) && wcsstr(cls, L"tooltips_class32")) std::printf("%s\n", Utf8(TextOf(w)).c_str());
+  return TRUE;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -240,17 +250,17 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (cmd == L"tips") {
-    // Whoever owns them: the tray's tips and balloons belong to Wine's shell.
-    for (HWND w = FindWindowExW(nullptr, nullptr, L"tooltips_class32", nullptr); w;
-         w = FindWindowExW(nullptr, w, L"tooltips_class32", nullptr))
-      if (IsWindowVisible(w)) std::printf("%s\n", Utf8(TextOf(w)).c_str());
+    EnumWindows(PrintTip, 0);
     return 0;
   }
-  if (cmd == L"trayrect") {
-    HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
-    RECT r;
-    if (!tray || !GetWindowRect(tray, &r)) return 1;
-    std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+  if (cmd == L"trayicon") {
+    // Without a desktop's tray, Wine shows the icons in a window of its own,
+    // one square a small icon and a 2-pixel border wide, the first at the left.
+    HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+    POINT p = {0, 0};
+    if (!tray || !IsWindowVisible(tray) || !ClientToScreen(tray, &p)) return 1;
+    const int half = (GetSystemMetrics(SM_CXSMICON) + 4) / 2;
+    std::printf("%ld %ld\n", p.x + half, p.y + half);
     return 0;
   }
   if (cmd == L"clipboard") {
