@@ -386,7 +386,7 @@ void DrawBackingPlates(Graphics& g) {
     plate.AddArc(x + w - 2 * r, y + h - 2 * r, 2 * r, 2 * r, 0, 90);
     plate.AddArc(x, y + h - 2 * r, 2 * r, 2 * r, 90, 90);
     plate.CloseFigure();
-    SolidBrush brush(Color(static_cast<BYTE>(step == 0 ? 225 : 40), 6, 12, 28));
+    SolidBrush brush(Color(static_cast<BYTE>(step == 0 ? 245 : 40), 6, 12, 28));
     g.FillPath(&brush, &plate);
   }
 }
