@@ -118,6 +118,11 @@ std::string CancelledKeptText(std::uint64_t keptBytes) {
   return Str(u8"已取消，已下载的 ") + SizeText(keptBytes) + Str(u8" 已保留，下次继续");
 }
 
+std::string UpdateCancelledText(std::uint32_t replaced) {
+  if (replaced == 0) return Str(u8"已取消，客户端文件未作改动，下次继续");
+  return Str(u8"已取消，已更新 ") + std::to_string(replaced) + Str(u8" 个文件，其余文件未作改动，下次继续");
+}
+
 std::string PatchCancelledText(const std::vector<std::string>& updated) {
   if (updated.empty()) return Str(u8"已取消，游戏文件未作改动。");
   std::string names;

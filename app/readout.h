@@ -64,6 +64,9 @@ int ReadoutPercent(std::uint64_t done, std::uint64_t total);
 
 // The line a cancelled download leaves: what was kept for the next run.
 std::string CancelledKeptText(std::uint64_t keptBytes);
+// The line a cancelled update of an older client leaves: the files it had
+// already replaced are new, every other file is as it was.
+std::string UpdateCancelledText(std::uint32_t replaced);
 
 // The lines a patch update ends with. `updated` names the archives it put in
 // place (UTF-8 file names), `fetched` the bytes they cost on the wire. A

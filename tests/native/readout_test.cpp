@@ -137,6 +137,8 @@ TEST(Readout, CancelSaysWhatWasKept) {
        u8"已取消，patch-zhCN-5.MPQ、patch-zhCN-6.MPQ 已更新，其余游戏文件未作改动。"},
   };
   for (const auto& c : patches) EXPECT_EQ(PatchCancelledText(c.updated), S(c.text)) << c.updated.size();
+  EXPECT_EQ(UpdateCancelledText(0), S(u8"已取消，客户端文件未作改动，下次继续"));
+  EXPECT_EQ(UpdateCancelledText(3), S(u8"已取消，已更新 3 个文件，其余文件未作改动，下次继续"));
 }
 
 TEST(Readout, PatchDoneSaysWhatItFetched) {
