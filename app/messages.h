@@ -14,6 +14,8 @@ enum : UINT {
   WMU_CLIENT_CONNECTING = WM_USER + 11,  // 1035
   WMU_NET_TIMEOUT = WM_USER + 12,        // 1036
   WMU_VERIFY_DONE = WM_USER + 20,        // 1044: lParam ClientVerifyResult*
+  WMU_LAUNCHER_OFFER = WM_USER + 21,     // 1045: lParam LauncherOffer* (install/self_update_win.h)
+  WMU_LAUNCHER_READY = WM_USER + 22,     // 1046: wParam 1 the new launcher is in place, 0 not
 };
 
 // Job results carried by the completion messages.

@@ -41,5 +41,18 @@ configure_file(${CMAKE_SOURCE_DIR}/res/RealmPorter.rc.in ${RP_RES_DIR}/RealmPort
 set(RP_RESOURCE_RC ${RP_RES_DIR}/RealmPorter.rc)
 set_source_files_properties(${RP_RESOURCE_RC} PROPERTIES
   OBJECT_DEPENDS "${RP_RES_DIR}/realmporter.ico;${RP_RES_DIR}/NotoSansSC-Bold.otf;${RP_RES_DIR}/app.manifest")
+# The resources and the version constant of another version, for the test
+# launcher that a keyed test launcher updates itself to.
+function(rp_versioned_sources version out cpp_out)
+  string(REPLACE "." ";" parts "${version}")
+  list(GET parts 0 RP_VERSION_MAJOR)
+  list(GET parts 1 RP_VERSION_MINOR)
+  list(GET parts 2 RP_VERSION_PATCH)
+  set(REALMPORTER_VERSION ${version})
+  configure_file(${CMAKE_SOURCE_DIR}/res/RealmPorter.rc.in ${out} @ONLY)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/version.cpp.in ${cpp_out} @ONLY)
+  set_source_files_properties(${out} PROPERTIES
+    OBJECT_DEPENDS "${RP_RES_DIR}/realmporter.ico;${RP_RES_DIR}/NotoSansSC-Bold.otf;${RP_RES_DIR}/app.manifest")
+endfunction()
 enable_language(RC)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR}")

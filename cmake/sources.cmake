@@ -22,6 +22,7 @@ set(RP_PURE_SOURCES
   ui/image_type.cpp
   install/zip_reader.cpp
   install/journal.cpp
+  install/self_update.cpp
   download/save_folder.cpp
   download/client_check.cpp
   manifest/blockmap.cpp
@@ -49,6 +50,7 @@ set(RP_WIN_SOURCES
   net/throttle_win.cpp
   download/transfer.cpp
   download/job.cpp
+  download/engine.cpp
   start/startup.cpp
   config/settings.cpp
   game/gamedir_win.cpp
@@ -80,4 +82,6 @@ set(RP_WIN_SOURCES
   download/client_verify.cpp
   download/client_repair.cpp
   install/delta.cpp
+  install/self_update_win.cpp
+  ui/launcher_update.cpp
 )

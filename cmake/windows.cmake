@@ -50,6 +50,10 @@ endif()
 add_library(rp_operator_keys STATIC ${CMAKE_BINARY_DIR}/generated/operator_keys.cpp)
 target_include_directories(rp_operator_keys PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(rp_core PUBLIC rp_operator_keys)
+# The version constant likewise, for a test launcher of another version.
+add_library(rp_version STATIC ${CMAKE_BINARY_DIR}/generated/version.cpp)
+target_include_directories(rp_version PRIVATE ${CMAKE_BINARY_DIR}/generated)
+target_link_libraries(rp_core PUBLIC rp_version)
 
 include(cmake/resources.cmake)
 
@@ -80,6 +84,14 @@ rp_operator_key_source(RP_TEST_KEYS tests/data/keys/test.pub ${RP_TEST_KEYS_SOUR
 add_executable(RealmPorter-keyed WIN32 start/main.cpp ${RP_RESOURCE_RC} ${RP_TEST_KEYS_SOURCE})
 target_link_libraries(RealmPorter-keyed PRIVATE rp_core)
 rp_set_load_config(RealmPorter-keyed)
+# The keyed launcher as version 9.9.9, which the keyed launcher above is
+# offered as its update: only the version resource and constant differ.
+set(RP_NEXT_VERSION 9.9.9)
+rp_versioned_sources(${RP_NEXT_VERSION} ${RP_RES_DIR}/RealmPorter-next.rc ${CMAKE_BINARY_DIR}/generated/version_next.cpp)
+add_executable(RealmPorter-keyed-next WIN32 start/main.cpp ${RP_RES_DIR}/RealmPorter-next.rc ${RP_TEST_KEYS_SOURCE}
+                                            ${CMAKE_BINARY_DIR}/generated/version_next.cpp)
+target_link_libraries(RealmPorter-keyed-next PRIVATE rp_core)
+rp_set_load_config(RealmPorter-keyed-next)
 add_executable(realmporter-fetch-keyed tools/realmporter-fetch.cpp ${RP_TEST_KEYS_SOURCE})
 target_link_libraries(realmporter-fetch-keyed PRIVATE rp_core)
 target_link_options(realmporter-fetch-keyed PRIVATE -municode)
@@ -151,8 +163,9 @@ endforeach()
 set(RP_NATIVE_TOOL ${CMAKE_SOURCE_DIR}/build/native/realmporter-manifest CACHE FILEPATH "The native manifest tool")
 
 # Signed content under the keyed builds: the tool signs, the launcher checks.
-add_executable(rp_win_signed_content_test tests/win/keyed/signed_content_test.cpp tests/win/test_main.cpp
-               tests/win/support.cpp ${RP_TEST_KEYS_SOURCE})
+add_executable(rp_win_signed_content_test tests/win/keyed/signed_content_test.cpp tests/win/keyed/self_update_test.cpp
+               tests/win/test_main.cpp tests/win/support.cpp ${RP_TEST_KEYS_SOURCE})
+add_dependencies(rp_win_signed_content_test RealmPorter-keyed RealmPorter-keyed-next)
 target_include_directories(rp_win_signed_content_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
 target_link_libraries(rp_win_signed_content_test PRIVATE rp_core gtest)
 add_test(NAME signed_content

@@ -1,6 +1,7 @@
 #include "download/client_check.h"
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <tuple>
 
@@ -97,13 +98,20 @@ Edition DecideEdition(const std::vector<ManifestFile>& normal, const std::vector
   return nAll ? Edition::Normal : Edition::Hd;
 }
 
-std::uint64_t RepairRoomNeeded(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& files) {
-  std::uint64_t growth = 0, largest = 0;
+std::uint64_t RepairRoomNeeded(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& files, unsigned atOnce) {
+  std::uint64_t growth = 0;
+  std::vector<std::uint64_t> sizes;
+  sizes.reserve(files.size());
   for (const auto& [size, onDisk] : files) {
     if (size > onDisk) growth += size - onDisk;
-    largest = std::max(largest, size);
+    sizes.push_back(size);
   }
-  return growth + largest;
+  const std::size_t made = std::min<std::size_t>(std::max(atOnce, 1u), sizes.size());
+  std::partial_sort(sizes.begin(), sizes.begin() + static_cast<std::ptrdiff_t>(made), sizes.end(),
+                    std::greater<std::uint64_t>());
+  std::uint64_t peak = 0;
+  for (std::size_t i = 0; i < made; ++i) peak += sizes[i];
+  return growth + peak;
 }
 
 void CountState(CheckCounts* c, FileState state, std::uint64_t size) {

@@ -69,9 +69,10 @@ Edition DecideEdition(const std::vector<ManifestFile>& normal, const std::vector
 // The room a repair needs on the client's drive: each new file is made
 // beside the old one, which goes only once the new one is in place, so the
 // disk grows by what the files grow (a shrinking file frees its room only
-// after its rename) plus, at the peak, the largest new file. Per file:
-// {listed size, size on disk (0: none)} of the files that are not fine.
-std::uint64_t RepairRoomNeeded(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& files);
+// after its rename) plus, at the peak, the new files being made at once:
+// the `atOnce` largest (one per mirror). Per file: {listed size, size on
+// disk (0: none)} of the files that are not fine.
+std::uint64_t RepairRoomNeeded(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& files, unsigned atOnce);
 
 // The counts a check ends with, for its box and the operator's tool.
 struct CheckCounts {

@@ -23,9 +23,9 @@ void RunClient(const ClientJob& job) {
   if (!ClientCancel.load()) {
     if (FetchClientManifest(job.manifestName, &manifest, &error)) {
       // A folder that holds an older client is updated file by file, by
-      // blocks, instead of downloaded again. The update commits under the
-      // patch journal, which a running patch update is writing: meanwhile
-      // the client is downloaded as before.
+      // blocks, instead of downloaded again. A running patch update may be
+      // replacing the same archives, through the same temporary names
+      // beside them: meanwhile the client is downloaded as before.
       RepairOutcome updated;
       const bool patching = PatchNormalBusy.load() || PatchHdBusy.load();
       if (!ClientCancel.load())

@@ -1,66 +1,127 @@
 #include "download/client_repair.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "app/log.h"
 #include "app/readout.h"
-#include "download/pool.h"
 #include "app/messages.h"
+#include "download/job.h"
+#include "download/pool.h"
 #include "install/delta.h"
 #include "install/transaction.h"
 #include "manifest/blockmap.h"
 #include "manifest/install_paths.h"
 #include "hash/sha256.h"
-#include "net/download.h"
 #include "net/text.h"
 
 namespace {
 
-// One file into `temp` beside it: from its blocks when the way says so and
-// the mirror has the map, otherwise whole. False when cancelled or failed.
-bool MakeNewFile(HWND window, const ClientManifest& m, const std::string& mirror, const CheckedFile& c, FetchWay way,
-                 const std::wstring& target, const std::wstring& temp, std::atomic<bool>* cancel, std::uint64_t base,
-                 std::uint64_t total, std::uint64_t* fetched) {
-  const std::string url = BuildFileUrl(mirror, m.product, c.file.path);
-  const std::string percent = Gbk(u8"正在修复客户端... %d%%");
-  if (way == FetchWay::Blocks || (way == FetchWay::Resume && c.file.size >= kBlockMapMinFileSize)) {
-    // A partial download of this version is a local copy like any other: its
-    // blocks are taken, the rest fetched.
+// A repair's own state beside the engine's job, whose files are those to
+// fetch. Each file's entries are touched only by the worker that holds the
+// file, as the engine's retries are.
+struct RepairWork {
+  DownloadJob job;
+  std::atomic<bool>* cancel = nullptr;
+  // Whether a file is still to be built from its blocks; it comes whole from
+  // then on once a mirror has no map for it that fits.
+  std::vector<char> byBlocks;
+  std::atomic<std::uint32_t> repaired{0};
+  std::mutex stuckLock;
+  std::wstring stuck;
+};
+
+std::wstring TargetOf(const DownloadJob& job, const ManifestFile& f) {
+  return JoinPath(job.installDir, ManifestPathToLocal(Utf8ToWide(f.path)));
+}
+
+// The verified new file at `temp` goes in place of the old one, under the
+// file's journal.
+bool PutInPlace(RepairWork& w, int mirror, int file, const std::wstring& temp, const std::wstring& target) {
+  DownloadJob& job = w.job;
+  const ManifestFile& f = job.files[file];
+  // Counted whole while it is flushed and renamed in: the readout must not
+  // step back meanwhile.
+  SetInFlight(job.counters, file, f.size);
+  std::wstring stuck;
+  const bool committed = CommitArchive(job.installDir, temp, target, &stuck, RepairJournalPath(file));
+  SetInFlight(job.counters, file, 0);
+  if (!committed) {
+    if (stuck.empty()) stuck = target;
+    {
+      std::lock_guard<std::mutex> lock(w.stuckLock);
+      if (w.stuck.empty()) w.stuck = stuck;
+    }
+    SetFatalError(job, LockedFileText(stuck));
+    return false;
+  }
+  CountComplete(job, f);
+  w.repaired.fetch_add(1);
+  job.failStreaks[mirror] = 0;
+  LogWrite("Repair: %s replaced", f.path.c_str());
+  return true;
+}
+
+// One file from `mirror`, into a file beside it: from its blocks where the
+// mirror has the map, otherwise whole, resuming what an earlier attempt on
+// another mirror left. A mirror that fails either way hands the file on,
+// with the engine's penalties and waits.
+bool RepairFileJob(RepairWork& w, int mirror, int file) {
+  DownloadJob& job = w.job;
+  if (job.flags.fatal.load()) return false;
+  const ManifestFile& f = job.files[file];
+  const std::wstring target = TargetOf(job, f), temp = target + L".part";
+  if (!StageArchive(job.installDir, temp, RepairJournalPath(file))) {
+    SetFatalError(job, Gbk(u8"磁盘写入失败: ") + GbkFromUtf8(f.path));
+    return false;
+  }
+  const std::string& base = job.mirrors[mirror];
+  const std::string url = BuildFileUrl(base, job.manifest->product, f.path);
+  AttemptAnswer answer;
+  answer.quiet = job.retries[file].rounds > 0;
+  if (w.byBlocks[file]) {
     DeltaRequest d;
-    d.window = window;
     d.local = target;
     d.temp = temp;
-    // The map from the mirror the ranges come from: a mirror without maps
-    // answers 404, which only means the file comes whole.
-    d.mapUrl = BuildBlockMapUrl(mirror, m.product, c.file.path);
+    // The map from the mirror the ranges come from.
+    d.mapUrl = BuildBlockMapUrl(base, job.manifest->product, f.path);
     d.fileUrl = url;
-    d.entry = c.file;
-    d.cancel = cancel;
-    d.base = base;
-    d.overallTotal = total;
-    d.percentFormat = percent;
-    d.fetched = fetched;
+    d.entry = f;
+    d.cancel = w.cancel;
+    d.halt = &job.flags.fatal;
+    d.received = &job.counters.receivedBytes;
+    d.stallMs = job.stallMs;
+    d.onProgress = [&job, file](std::uint64_t done) { SetInFlight(job.counters, file, done); };
     const DeltaResult built = BuildArchiveFromDelta(d);
-    if (built == DeltaResult::kBuilt) return true;
-    if (built == DeltaResult::kCancelled) return false;
+    if (built == DeltaResult::kBuilt) return PutInPlace(w, mirror, file, temp, target);
+    SetInFlight(job.counters, file, 0);
+    switch (built) {
+      case DeltaResult::kBuilt:
+      case DeltaResult::kCancelled: return false;
+      case DeltaResult::kMirrorFailed:
+        answer.failure = AttemptFailure::Other;
+        answer.text = "block map or ranges failed";
+        if (!answer.quiet) LogWrite("Repair: the blocks of %s did not come from %s", f.path.c_str(), base.c_str());
+        RetryElsewhere(job, mirror, file, false, answer);
+        return false;
+      case DeltaResult::kWhole:
+        // No map there, or none that fits: no fault of the mirror's.
+        LogWrite("Repair: %s comes whole", f.path.c_str());
+        w.byBlocks[file] = false;
+        break;
+    }
   }
-  if (cancel->load()) return false;
-  DownloadRequest r;
-  r.window = window;
-  r.target = temp;
-  r.url = url;
-  r.percentFormat = percent;
-  r.cancel = cancel;
-  r.base = base;
-  r.overallTotal = total;
-  r.sizeFormat = Gbk(u8"正在修复客户端... 已下载 %.1f MB");
-  r.expectedHash = c.file.sha256;
-  r.expectedSize = c.file.size;
-  if (!DownloadFile(r)) return false;
-  *fetched = c.file.size;
-  return true;
+  std::uint64_t before = 0, after = 0;
+  FileSizeOf(temp, &before);
+  const TransferOutcome outcome = TransferFile(job, url, temp, f.size, f.sha256, file, &answer);
+  if (outcome == TransferOutcome::Done) return PutInPlace(w, mirror, file, temp, target);
+  if (!AfterFailedTransfer(job, mirror, file, outcome, answer)) return false;
+  FileSizeOf(temp, &after);
+  RetryElsewhere(job, mirror, file, after > before, answer);
+  return false;
 }
 
 // Removes the files the launcher put there for an earlier manifest that this
@@ -107,19 +168,27 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
     *error = Gbk(u8"客户端清单为空。");
     return false;
   }
-  // What an earlier job left unfinished is finished first.
-  if (!RecoverJournal(JournalPathOf(JournalKind::Patch), &out->stuck, installDir)) {
+  // What an earlier repair left unfinished is finished first.
+  if (!RecoverRepairJournals(&out->stuck, installDir)) {
     *error = LockedFileText(out->stuck);
     return false;
   }
-  std::uint64_t total = 0;
+  RepairWork w;
+  w.cancel = cancel;
+  DownloadJob& job = w.job;
+  job.window = window;
+  job.manifest = &manifest;
+  job.flags.cancel = cancel;
+  job.installDir = installDir;
+  job.mirrors = manifest.mirrors;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> room;
+  std::vector<const CheckedFile*> toFetch;
   for (const CheckedFile& c : check.files) {
-    if (c.state == FileState::Fine) continue;
-    total += c.file.size;
+    if (ChooseFetch(c.state, c.localSize, c.file.size) == FetchWay::None) continue;
     room.emplace_back(c.file.size, c.localSize);
+    toFetch.push_back(&c);
   }
-  const std::uint64_t needed = RepairRoomNeeded(room);
+  const std::uint64_t needed = RepairRoomNeeded(room, static_cast<unsigned>(job.mirrors.size()));
   std::uint64_t freeBytes = 0;
   if (needed > 0 && FreeBytesAt(installDir, &freeBytes) && !RoomEnough(needed, freeBytes)) {
     LogWrite("Not enough disk space to repair: need %llu bytes, %llu free in %ls",
@@ -131,47 +200,38 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
     *error = text;
     return false;
   }
-  std::uint64_t base = 0;
-  for (const CheckedFile& c : check.files) {
-    const FetchWay way = ChooseFetch(c.state, c.localSize, c.file.size);
-    if (way == FetchWay::None) continue;
-    if (cancel->load()) break;
-    const std::wstring target = JoinPath(installDir, ManifestPathToLocal(Utf8ToWide(c.file.path)));
-    const std::wstring temp = target + L".part";
+  // The largest first, as in a download: they take longest.
+  std::stable_sort(toFetch.begin(), toFetch.end(),
+                   [](const CheckedFile* a, const CheckedFile* b) { return a->file.size > b->file.size; });
+  for (const CheckedFile* c : toFetch) {
+    const std::wstring target = TargetOf(job, c->file);
     if (!IsInsideInstallDir(installDir, target) || !CreateParentDirectories(target)) {
-      *error = Gbk(u8"磁盘写入失败: ") + GbkFromUtf8(c.file.path);
+      *error = Gbk(u8"磁盘写入失败: ") + GbkFromUtf8(c->file.path);
       return false;
     }
-    if (!StageArchive(installDir, temp)) {
-      *error = Gbk(u8"磁盘写入失败: ") + GbkFromUtf8(c.file.path);
-      return false;
-    }
-    // Each mirror in turn until one delivers the file.
-    bool made = false;
-    for (const std::string& mirror : manifest.mirrors) {
-      std::uint64_t fetched = 0;
-      made = MakeNewFile(window, manifest, mirror, c, way, target, temp, cancel, base, total, &fetched);
-      out->fetchedBytes += fetched;
-      if (made || cancel->load()) break;
-      LogWrite("Repair: %s failed from %s", c.file.path.c_str(), mirror.c_str());
-    }
-    if (!made || cancel->load()) {
-      std::wstring ignored;
-      RecoverJournal(JournalPathOf(JournalKind::Patch), &ignored);  // the new file only
-      if (cancel->load()) break;
-      *error = Gbk(u8"无法从镜像服务器下载文件：") + GbkFromUtf8(c.file.path);
-      return false;
-    }
-    if (!CommitArchive(installDir, temp, target, &out->stuck)) {
-      *error = LockedFileText(out->stuck.empty() ? target : out->stuck);
-      return false;
-    }
-    LogWrite("Repair: %s replaced", c.file.path.c_str());
-    ++out->repaired;
-    base += c.file.size;
+    const FetchWay way = ChooseFetch(c->state, c->localSize, c->file.size);
+    // A partial download of this version is a local copy like any other:
+    // its blocks are taken, the rest fetched.
+    w.byBlocks.push_back(way == FetchWay::Blocks || (way == FetchWay::Resume && c->file.size >= kBlockMapMinFileSize));
+    job.files.push_back(c->file);
   }
-  if (cancel->load()) {
-    *error = Gbk(u8"修复已取消。");
+  const bool whole =
+      job.files.empty() ||
+      RunJobFiles(
+          job, [&w](int mirror, int file) { return RepairFileJob(w, mirror, file); }, u8"正在修复客户端:");
+  out->fetchedBytes = job.counters.receivedBytes.load();
+  out->repaired = w.repaired.load();
+  out->stuck = w.stuck;
+  if (!whole) {
+    // The files being made go; those already in place stay new.
+    std::wstring ignored;
+    RecoverRepairJournals(&ignored, installDir);
+    if (cancel->load()) {
+      *error = Gbk(u8"修复已取消。");
+      return false;
+    }
+    std::lock_guard<std::mutex> lock(job.errorLock);
+    *error = !job.jobError.empty() ? job.jobError : Gbk(u8"修复未完成。");
     return false;
   }
   out->removed = RemoveObsolete(manifest, installDir, record);

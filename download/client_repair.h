@@ -1,10 +1,12 @@
 #pragma once
-// Bringing a checked client to its manifest's version, file by file: each
-// file that is not fine is made beside the old one (from the blocks on disk
-// and ranged requests where the mirror has the file's block map, otherwise
-// downloaded whole), verified, and put in place by rename under the patch
-// journal, so that a stop leaves every file old or new. Files the launcher
-// put there for an earlier manifest that the new one no longer lists are
+// Bringing a checked client to its manifest's version: the files that are
+// not fine go through the mirror engine as a download's do, several at once
+// across the mirrors. Each is made beside the old one (from the blocks on
+// disk and ranged requests where the worker's mirror has the file's block
+// map, otherwise downloaded whole, resuming on the next mirror what one
+// broke off), verified, and put in place by rename under a journal of its
+// own, so that a stop leaves every file old or new. Files the launcher put
+// there for an earlier manifest that the new one no longer lists are
 // removed; a file of the player's never is.
 #include <windows.h>
 

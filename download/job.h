@@ -1,12 +1,15 @@
 #pragma once
 // A client download: every file of a client manifest from the manifest's
-// mirrors at once, one worker per mirror, resumable and verified.
+// mirrors at once, one worker per mirror, resumable and verified. A client
+// repair runs its files through the same engine (RunJobFiles).
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "download/pool.h"
@@ -39,7 +42,7 @@ struct DownloadJob {
   std::mutex progressLock;  // guards progress and progressChanged
   ProgressState progress;
   bool progressChanged = false;  // entries not yet in the file
-  std::wstring progressPath;
+  std::wstring progressPath;     // empty: a job that keeps no resume state
   std::mutex errorLock;
   std::string jobError;  // GBK; the first fatal error wins
   // A transfer that receives nothing for this long ends as Failed.
@@ -79,6 +82,8 @@ struct EngineOptions {
 extern EngineOptions Options;
 
 void SetInFlight(ProgressCounters& counters, int file, std::uint64_t bytes);
+// A file counted complete, for the readout and the job's end.
+void CountComplete(DownloadJob& job, const ManifestFile& f);
 void SetFatalError(DownloadJob& job, const std::string& text);
 // Writes the resume state when entries changed since the last write. Called
 // by the controller only, so two writes never meet.
@@ -93,6 +98,17 @@ bool FileJob(DownloadJob& job, int mirror, int file);
 // Sends a file whose attempt on `mirror` failed to its next mirror, or,
 // when it has now failed on every one, holds it for its round's wait.
 void RetryElsewhere(DownloadJob& job, int mirror, int file, bool progressed, const AttemptAnswer& answer);
+// What a transfer that did not end Done means for the mirror (a slow one
+// cools, its queue goes elsewhere) and the job (a disk error ends it). True
+// when the file is to be retried elsewhere (RetryElsewhere).
+bool AfterFailedTransfer(DownloadJob& job, int mirror, int file, TransferOutcome outcome, const AttemptAnswer& answer);
+
+// Runs `fileJob(mirror, file)` over every file of `job` (its window, files,
+// mirrors and cancel flag set) with one worker per mirror, the files handed
+// round the mirrors as they fail, and shows the readout under `label` until
+// every file is counted complete, the player cancels or a fatal error ends
+// the job. True when every file was counted complete.
+bool RunJobFiles(DownloadJob& job, const std::function<bool(int, int)>& fileJob, std::u8string_view label);
 
 // Downloads the whole client into <saveFolder>\<install_root>. On failure
 // `error` gets a GBK text.

@@ -46,11 +46,6 @@ void RecordProgress(DownloadJob& job, const ManifestFile& f, std::uint64_t downl
   job.progressChanged = true;
 }
 
-void CountComplete(DownloadJob& job, const ManifestFile& f) {
-  job.counters.completedBytes.fetch_add(f.size);
-  job.counters.completedFiles.fetch_add(1);
-}
-
 // The size of the file, 0 when there is none.
 std::uint64_t LocalSize(const std::wstring& path) {
   std::uint64_t size = 0;
@@ -75,6 +70,11 @@ void SetAnswer(AttemptAnswer* answer, AttemptFailure failure, const char* format
 
 }  // namespace
 
+void CountComplete(DownloadJob& job, const ManifestFile& f) {
+  job.counters.completedBytes.fetch_add(f.size);
+  job.counters.completedFiles.fetch_add(1);
+}
+
 void SetInFlight(ProgressCounters& c, int file, std::uint64_t bytes) {
   std::lock_guard<std::mutex> lock(c.mutex);
   std::uint64_t old = 0;
@@ -93,6 +93,7 @@ void SetInFlight(ProgressCounters& c, int file, std::uint64_t bytes) {
 // that is not recorded yet is found by its size and hash on disk by the next
 // run (FileJob), and a partial one is resumed from its length on disk.
 void SaveChangedProgress(DownloadJob& job) {
+  if (job.progressPath.empty()) return;
   std::string text;
   {
     std::lock_guard<std::mutex> lock(job.progressLock);
@@ -320,27 +321,15 @@ bool FileJob(DownloadJob& job, int mirror, int file) {
   const std::uint64_t before = LocalSize(local);
   AttemptAnswer answer;
   answer.quiet = job.retries[file].rounds > 0;
-  switch (TransferFile(job, url, local, f.size, f.sha256, file, &answer)) {
-    case TransferOutcome::Done:
-      job.failStreaks[mirror] = 0;
-      RecordProgress(job, f, f.size, true);
-      CountComplete(job, f);
-      SetInFlight(job.counters, file, 0);
-      return true;
-    case TransferOutcome::Cancelled: return false;
-    case TransferOutcome::DiskError: SetFatalError(job, Gbk(u8"磁盘写入失败: ") + GbkFromUtf8(f.path)); return false;
-    case TransferOutcome::Slow:
-      job.pool->PenalizeMirror(mirror);
-      LogWrite("Mirror penalized, reassign file: %s from %s", f.path.c_str(), base.c_str());
-      for (int queued : job.pool->TakeAll(mirror)) job.pool->ReassignFile(queued, mirror);
-      break;
-    case TransferOutcome::NotFound:
-      if (!answer.quiet) LogWrite("Mirror 404 (%s): %s", base.c_str(), f.path.c_str());
-      break;
-    case TransferOutcome::Failed:
-      if (!answer.quiet) LogWrite("Mirror failed (%s): %s", base.c_str(), f.path.c_str());
-      break;
+  const TransferOutcome outcome = TransferFile(job, url, local, f.size, f.sha256, file, &answer);
+  if (outcome == TransferOutcome::Done) {
+    job.failStreaks[mirror] = 0;
+    RecordProgress(job, f, f.size, true);
+    CountComplete(job, f);
+    SetInFlight(job.counters, file, 0);
+    return true;
   }
+  if (!AfterFailedTransfer(job, mirror, file, outcome, answer)) return false;
   const std::uint64_t after = LocalSize(local);
   RecordProgress(job, f, after, false);
   RetryElsewhere(job, mirror, file, after > before, answer);

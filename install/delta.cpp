@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr DWORD kStallMs = 120000;
 constexpr DWORD kReadBlock = 65536;
 constexpr std::size_t kChunk = 1 << 20;
 constexpr int kRangeAttempts = 3;
@@ -33,10 +32,11 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-// A closed window counts as a cancel, as in a download.
+// A closed window counts as a cancel, as in a download; a halted job ends
+// the build as a cancel does.
 bool Stopped(const DeltaRequest& r) {
   if (r.window && !IsWindow(r.window)) r.cancel->store(true);
-  return r.cancel->load();
+  return r.cancel->load() || (r.halt && r.halt->load());
 }
 
 // The archive's share of the bar covers the scan of the local file and then
@@ -70,6 +70,10 @@ class Progress {
     const std::uint64_t size = r_.entry.size;
     const std::uint64_t done =
         units > 0 ? static_cast<std::uint64_t>(static_cast<double>(size) * (scanned_ + fetched_) / units) : 0;
+    if (r_.onProgress) {
+      r_.onProgress(done);
+      return;
+    }
     const int percent =
         r_.overallTotal > 0 ? CombinedPercent(r_.base, done, r_.overallTotal) : CombinedPercent(0, done, size);
     if (!r_.window) return;
@@ -101,30 +105,32 @@ class Progress {
   ULONGLONG started_ = 0, lastText_ = 0;
 };
 
-// The map, at most as large as a map for this file can be.
-bool FetchMap(const DeltaRequest& r, std::string* body) {
+// The map, at most as large as a map for this file can be. kBuilt when it
+// came; otherwise what its failure means for the file.
+DeltaResult FetchMap(const DeltaRequest& r, std::string* body) {
   OpenedUrl opened;
-  if (!OpenUrl(r.mapUrl, nullptr, {60000, 60000, ReceiveTimeoutFor(kStallMs)}, &opened)) {
+  if (!OpenUrl(r.mapUrl, nullptr, {60000, 60000, ReceiveTimeoutFor(r.stallMs)}, &opened)) {
     LogWrite("Delta map open failed: %s err=%lu", r.mapUrl.c_str(), static_cast<unsigned long>(opened.error));
-    return false;
+    return DeltaResult::kMirrorFailed;
   }
   const DWORD status = QueryStatusCode(opened.request.get());
   if (status != 200) {
     LogWrite("Delta map HTTP %lu: %s", static_cast<unsigned long>(status), r.mapUrl.c_str());
-    return false;
+    return JudgeBlockRequest(status) == BlockRequestEnd::MirrorFault ? DeltaResult::kMirrorFailed : DeltaResult::kWhole;
   }
   const std::uint64_t limit =
       std::min(BlockMapSize(r.entry.size, 1024), BlockMapSize(std::uint64_t{kMaxMapBlocks} * 1024, 1024));
-  CancellableReader reader(std::move(opened), kReadBlock, kStallMs);
+  CancellableReader reader(std::move(opened), kReadBlock, r.stallMs, r.received);
   for (;;) {
     const char* data = nullptr;
     DWORD got = 0;
     const ReadStatus rs = reader.Read(&data, &got, r.cancel);
-    if (rs == ReadStatus::kEnd) return true;
-    if (rs != ReadStatus::kData) return false;
+    if (rs == ReadStatus::kEnd) return DeltaResult::kBuilt;
+    if (rs == ReadStatus::kCancelled) return DeltaResult::kCancelled;
+    if (rs != ReadStatus::kData) return DeltaResult::kMirrorFailed;
     if (body->size() + got > limit) {
       LogWrite("Delta map too long: %s", r.mapUrl.c_str());
-      return false;
+      return DeltaResult::kWhole;
     }
     body->append(data, got);
   }
@@ -180,7 +186,9 @@ bool CopyLocal(const DeltaRequest& r, FILE* local, FILE* out, const DeltaStep& s
   return true;
 }
 
-enum class Fetched { kOk, kFailed, kNotRanged, kCancelled };
+// kFailed: the mirror answered for good (a refused range, a longer body, a
+// write error); kBroken: it did not answer, or broke off, on every attempt.
+enum class Fetched { kOk, kFailed, kBroken, kNotRanged, kCancelled };
 
 // One run of missing blocks, with up to three attempts that each ask for
 // what is still missing.
@@ -193,7 +201,7 @@ Fetched FetchRange(const DeltaRequest& r, const DeltaStep& s, FILE* out, Hasher*
     std::snprintf(range, sizeof range, "Range: bytes=%llu-%llu", static_cast<unsigned long long>(at),
                   static_cast<unsigned long long>(end - 1));
     OpenedUrl opened;
-    if (!OpenUrl(r.fileUrl, range, {60000, 60000, ReceiveTimeoutFor(kStallMs)}, &opened)) continue;
+    if (!OpenUrl(r.fileUrl, range, {60000, 60000, ReceiveTimeoutFor(r.stallMs)}, &opened)) continue;
     const DWORD status = QueryStatusCode(opened.request.get());
     // The whole file in answer to a range: closing the request here keeps
     // the mirror from sending all of it.
@@ -201,12 +209,13 @@ Fetched FetchRange(const DeltaRequest& r, const DeltaStep& s, FILE* out, Hasher*
       LogWrite("Delta ranges ignored: %s", r.fileUrl.c_str());
       return Fetched::kNotRanged;
     }
-    if (status >= 400 && status < 500) {
+    if (status != 206) {
       LogWrite("Delta range HTTP %lu: %s", static_cast<unsigned long>(status), r.fileUrl.c_str());
-      return Fetched::kFailed;
+      if (JudgeBlockRequest(status) == BlockRequestEnd::Whole) return Fetched::kFailed;
+      continue;
     }
-    if (status != 206 || !PartStartsAt(opened.request.get(), at, r.fileUrl)) continue;
-    CancellableReader reader(std::move(opened), kReadBlock, kStallMs);
+    if (!PartStartsAt(opened.request.get(), at, r.fileUrl)) continue;
+    CancellableReader reader(std::move(opened), kReadBlock, r.stallMs, r.received);
     for (;;) {
       const char* data = nullptr;
       DWORD got = 0;
@@ -223,7 +232,7 @@ Fetched FetchRange(const DeltaRequest& r, const DeltaStep& s, FILE* out, Hasher*
       progress->Fetched(got);
     }
   }
-  return at == end ? Fetched::kOk : (Stopped(r) ? Fetched::kCancelled : Fetched::kFailed);
+  return at == end ? Fetched::kOk : (Stopped(r) ? Fetched::kCancelled : Fetched::kBroken);
 }
 
 DeltaResult BuildFromSteps(const DeltaRequest& r, const std::vector<DeltaStep>& steps, Progress* progress,
@@ -235,6 +244,7 @@ DeltaResult BuildFromSteps(const DeltaRequest& r, const std::vector<DeltaStep>& 
     if (s.fetch) {
       const Fetched f = FetchRange(r, s, out.get(), &digest, progress);
       if (f == Fetched::kCancelled) return DeltaResult::kCancelled;
+      if (f == Fetched::kBroken) return DeltaResult::kMirrorFailed;
       if (f != Fetched::kOk) return DeltaResult::kWhole;
     } else if (!CopyLocal(r, local.get(), out.get(), s, &digest, &buf)) {
       return Stopped(r) ? DeltaResult::kCancelled : DeltaResult::kWhole;
@@ -254,7 +264,8 @@ DeltaResult Run(const DeltaRequest& r) {
   if (!FileSizeOf(r.local, &localSize)) return DeltaResult::kWhole;
   const DWORD start = GetTickCount();
   std::string bytes;
-  if (!FetchMap(r, &bytes)) return Stopped(r) ? DeltaResult::kCancelled : DeltaResult::kWhole;
+  if (const DeltaResult got = FetchMap(r, &bytes); got != DeltaResult::kBuilt)
+    return Stopped(r) ? DeltaResult::kCancelled : got;
   BlockMap map;
   if (!ParseBlockMap(std::move(bytes), &map)) {
     LogWrite("Delta map unreadable: %s", r.mapUrl.c_str());
@@ -286,7 +297,6 @@ DeltaResult Run(const DeltaRequest& r) {
   progress.ScanDone(toFetch);
   Hasher digest;
   const DeltaResult result = BuildFromSteps(r, steps, &progress, digest);
-  if (result == DeltaResult::kBuilt && r.fetched) *r.fetched = mapBytes + toFetch;
   if (result == DeltaResult::kBuilt)
     LogWrite("Delta built %s in %lu ms, %lu ms of them hashing", r.fileUrl.c_str(),
              static_cast<unsigned long>(GetTickCount() - start), digest.Ms());

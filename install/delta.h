@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "manifest/client_manifest.h"
@@ -17,6 +18,9 @@ enum class DeltaResult {
   kBuilt,      // the verified new archive is at `temp`
   kWhole,      // no map, a map for another file, a refused range, a mismatch...: fetch it whole
   kCancelled,  // the cancel flag was set; nothing is left at `temp`
+  // The mirror did not answer for the map or a range (no connection, a
+  // server error, a stall): another mirror may have both.
+  kMirrorFailed,
 };
 
 struct DeltaRequest {
@@ -26,6 +30,9 @@ struct DeltaRequest {
   std::string mapUrl, fileUrl;
   ManifestFile entry;  // the size and SHA-256 the new archive must have
   std::atomic<bool>* cancel = nullptr;
+  // Set when the job the build is part of ends for another reason (another
+  // file failed for good): the build stops as on a cancel. May be null.
+  const std::atomic<bool>* halt = nullptr;
   // The combined progress, as for DownloadFile: bytes of earlier archives
   // and the total (0: this archive's own percentage).
   std::uint64_t base = 0, overallTotal = 0;
@@ -33,9 +40,15 @@ struct DeltaRequest {
   // GBK ("正在下载高清补丁..."); when given, the status line reads it with the
   // readout of the blocks to fetch (sizes, percentage, speed, time left).
   std::string label;
-  // Receives the bytes a built archive cost on the wire: the map and the
-  // fetched ranges. Null: not wanted.
-  std::uint64_t* fetched = nullptr;
+  // Every byte taken off the network, added as it arrives (the speed of a
+  // readout); null: not counted.
+  std::atomic<std::uint64_t>* received = nullptr;
+  // When set, told the archive's progress in bytes of its size instead of
+  // posting percentages and texts to `window`: a job that builds several
+  // archives at once shows one readout for all of them.
+  std::function<void(std::uint64_t)> onProgress;
+  // A request that receives nothing for this long fails.
+  DWORD stallMs = 120000;
 };
 
 DeltaResult BuildArchiveFromDelta(const DeltaRequest& request);

@@ -51,11 +51,13 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "app/jobs.h"
 #include "app/log.h"
@@ -232,6 +234,41 @@ std::wstring JournalPathOf(JournalKind kind) {
   return dir + (kind == JournalKind::Addon ? L"\\addon.journal" : L"\\patch.journal");
 }
 
+std::wstring RepairJournalPath(int n) {
+  std::wstring dir = LauncherDataFolder();
+  if (dir.empty()) return {};
+  return dir + L"\\repair-" + std::to_wstring(n) + L".journal";
+}
+
+bool RecoverRepairJournals(std::wstring* stuck, const std::wstring& gameFolder) {
+  stuck->clear();
+  const std::wstring dir = LauncherDataFolder();
+  if (dir.empty()) return true;
+  // The journals by their own names, also those only kept as .lost-<n>.
+  std::vector<std::wstring> paths;
+  WIN32_FIND_DATAW fd;
+  HANDLE find = FindFirstFileW((dir + L"\\repair-*.journal*").c_str(), &fd);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = fd.cFileName;
+      const size_t end = name.find(L".journal");
+      if (end == std::wstring::npos || (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+      const std::wstring path = dir + L"\\" + name.substr(0, end + 8);
+      if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
+    } while (FindNextFileW(find, &fd));
+    FindClose(find);
+  }
+  bool clear = true;
+  for (const std::wstring& path : paths) {
+    std::wstring one;
+    if (!RecoverJournal(path, &one, gameFolder)) {
+      clear = false;
+      if (stuck->empty()) *stuck = one;
+    }
+  }
+  return clear;
+}
+
 bool WriteJournal(const std::wstring& path, const Journal& journal) {
   const std::string text = WideToUtf8(FormatJournal(journal));
   const std::wstring temp = path + L".new";
@@ -349,10 +386,13 @@ void RecoverInterruptedJobs() {
     if (!path.empty() && !RecoverJournal(path, &stuck) && !stuck.empty())
       LogWrite("Recovery: left for the next start: %ls", stuck.c_str());
   }
+  std::wstring stuck;
+  if (!RecoverRepairJournals(&stuck) && !stuck.empty())
+    LogWrite("Recovery: left for the next start: %ls", stuck.c_str());
 }
 
-bool StageArchive(const std::wstring& folder, const std::wstring& temp) {
-  const std::wstring path = JournalPathOf(JournalKind::Patch);
+bool StageArchive(const std::wstring& folder, const std::wstring& temp, const std::wstring& journal) {
+  const std::wstring path = journal.empty() ? JournalPathOf(JournalKind::Patch) : journal;
   Journal j;
   j.folder = JournalFolderName(folder);
   j.folderId = FolderIdentity(folder);
@@ -362,8 +402,9 @@ bool StageArchive(const std::wstring& folder, const std::wstring& temp) {
 }
 
 bool CommitArchive(const std::wstring& folder, const std::wstring& temp, const std::wstring& archive,
-                   std::wstring* stuck) {
-  const std::wstring path = JournalPathOf(JournalKind::Patch), backup = archive + L".bak";
+                   std::wstring* stuck, const std::wstring& journal) {
+  const std::wstring path = journal.empty() ? JournalPathOf(JournalKind::Patch) : journal;
+  const std::wstring backup = archive + L".bak";
   if (path.empty()) return *stuck = L"", false;
   // A .bak that a launcher of an earlier version left is not the player's
   // working archive: that one is `archive` itself.

@@ -43,8 +43,10 @@ bool UpdateArchive(const PatchJob& job, const ClientManifest& manifest, const Ma
     d.overallTotal = r.overallTotal;
     d.percentFormat = r.percentFormat;
     d.label = r.label;
-    d.fetched = fetched;
+    std::atomic<std::uint64_t> received{0};  // the map and the ranges
+    d.received = &received;
     built = BuildArchiveFromDelta(d) == DeltaResult::kBuilt;
+    *fetched = received.load();
   }
   // A cancelled delta leaves the flag set, so no whole download follows.
   if (!built && !job.cancel->load()) {

@@ -11,6 +11,12 @@ enum class JournalKind { Addon, Patch };
 // <local app data>\RealmPorter\addon.journal or patch.journal; empty when
 // the special folder cannot be found.
 std::wstring JournalPathOf(JournalKind kind);
+// A client repair makes several files at once, each under a journal of its
+// own: <local app data>\RealmPorter\repair-<n>.journal; empty as above.
+std::wstring RepairJournalPath(int n);
+// Recovers every repair journal that is there (RecoverJournal); false when
+// one is left, `stuck` then names a file of it.
+bool RecoverRepairJournals(std::wstring* stuck, const std::wstring& gameFolder = {});
 
 // Writes the journal through a temporary file that is flushed and then
 // renamed over the old one: the file on disk is always one whole journal.
@@ -51,12 +57,13 @@ void RecoverInterruptedJobs();
 // Records that `temp` is being made beside an archive (a download), so that
 // a stop leaves no partial file behind: CommitArchive, or RecoverJournal of
 // the patch journal, ends the record.
-// `folder` is the game folder both lie in.
-bool StageArchive(const std::wstring& folder, const std::wstring& temp);
+// `folder` is the game folder both lie in. `journal` is the patch journal
+// when empty.
+bool StageArchive(const std::wstring& folder, const std::wstring& temp, const std::wstring& journal = {});
 // Puts a verified new archive (`temp`, beside it) in place of `archive`; the
 // old one waits as `archive`.bak until the new one is in place.
 bool CommitArchive(const std::wstring& folder, const std::wstring& temp, const std::wstring& archive,
-                   std::wstring* stuck);
+                   std::wstring* stuck, const std::wstring& journal = {});
 
 // "无法替换文件，可能被其他程序占用：<name>。请关闭杀毒软件或游戏后重试。" in GBK.
 std::string LockedFileText(const std::wstring& name);

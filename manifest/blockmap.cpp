@@ -183,3 +183,8 @@ std::string BlockMapOfBytes(std::string_view file, std::uint32_t blockSize) {
 std::string BuildBlockMapUrl(std::string_view mirrorBase, std::string_view product, std::string_view path) {
   return EnsureTrailingSlash(mirrorBase) + std::string(product) + "/blocks/" + UrlEncodePath(path) + ".blocks";
 }
+
+BlockRequestEnd JudgeBlockRequest(unsigned status) {
+  if (status == 0 || status == 408 || status == 429 || status >= 500) return BlockRequestEnd::MirrorFault;
+  return status >= 400 ? BlockRequestEnd::Whole : BlockRequestEnd::MirrorFault;
+}

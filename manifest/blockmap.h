@@ -147,3 +147,13 @@ std::string BlockMapOfBytes(std::string_view file, std::uint32_t blockSize);
 
 // <base>/<product>/blocks/<percent-encoded path>.blocks
 std::string BuildBlockMapUrl(std::string_view mirrorBase, std::string_view product, std::string_view path);
+
+// What a request of a block build (the map, a range) that did not get what
+// it asked for tells about its file on that mirror, from the HTTP status (0:
+// no answer at all). The mirror could not answer now: no connection, a
+// server error, a timeout or too many requests; another mirror, or the same
+// later, may. Or it answered for good: no map there (a mirror that
+// publishes none), a range refused; the file then comes whole, which is no
+// fault of the mirror's.
+enum class BlockRequestEnd { Whole, MirrorFault };
+BlockRequestEnd JudgeBlockRequest(unsigned httpStatus);

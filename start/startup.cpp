@@ -10,6 +10,7 @@
 #include "app/jobs.h"
 #include "app/log.h"
 #include "app/system_dlls.h"
+#include "install/self_update_win.h"
 #include "install/transaction.h"
 #include "net/text.h"
 #include "ui/font.h"
@@ -185,6 +186,8 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
   HANDLE mutex = nullptr;
   if (HandOverToFirstInstance(&mutex)) return 0;
   RecoverInterruptedJobs();
+  TidyLauncherSwap();
+  LogLauncherStart();
 
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   Gdiplus::GdiplusStartupInput gdiplusInput;
@@ -227,6 +230,7 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
     UpdateWindow(main);
     AnnounceLastCrash(main);
     CrashOnPurposeIfAsked();
+    StartLauncherUpdateCheck(main);
     AddTrayIcon(main);
     Taskbar = ComOut<ITaskbarList3>([](ITaskbarList3** out) {
       return CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
@@ -258,5 +262,14 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
   for (HBRUSH b : {BackgroundBrush, EditBrush, ButtonBrush, ListBrush}) DeleteObject(b);
   ReleaseGdiplusFonts();
   Gdiplus::GdiplusShutdown(gdiplusToken);
+  // The new launcher must find the single-instance mutex free, or it would
+  // only hand over to this one.
+  if (LauncherRestartWanted.load()) {
+    if (mutex) {
+      ReleaseMutex(mutex);
+      CloseHandle(mutex);
+    }
+    RestartLauncher();
+  }
   return 0;
 }

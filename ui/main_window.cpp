@@ -10,12 +10,14 @@
 #include "app/messages.h"
 #include "config/serverlist.h"
 #include "config/settings.h"
+#include "install/self_update_win.h"
 #include "net/text.h"
 #include "net/throttle.h"
 #include "res/resource_ids.h"
 #include "ui/commands.h"
 #include "ui/ids.h"
 #include "ui/layout.h"
+#include "ui/launcher_update.h"
 #include "ui/layout_win.h"
 #include "ui/paint.h"
 #include "ui/tray.h"
@@ -245,7 +247,8 @@ void SetRoundShape(HWND hwnd, BOOL redraw) {
 
 void OnDestroy(HWND hwnd) {
   RemoveTrayIcon(hwnd);
-  for (auto* flag : {&PatchNormalCancel, &PatchHdCancel, &ClientCancel, &AddonCancel}) flag->store(true);
+  for (auto* flag : {&PatchNormalCancel, &PatchHdCancel, &ClientCancel, &AddonCancel, &LauncherUpdateCancel})
+    flag->store(true);
   KillTimer(hwnd, kPulseTimer);
   ReleaseBackBuffers();
   PostQuitMessage(0);
@@ -319,6 +322,8 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WMU_CLIENT_CONNECTING: OnClientConnecting(hwnd); return 0;
     case WMU_VERIFY_DONE: OnVerifyDone(hwnd, reinterpret_cast<ClientVerifyResult*>(lp)); return 0;
     case WMU_NET_TIMEOUT: OnNetTimeout(hwnd); return 0;
+    case WMU_LAUNCHER_OFFER: OnLauncherOffer(hwnd, lp); return 0;
+    case WMU_LAUNCHER_READY: OnLauncherReady(hwnd, wp); return 0;
     // The class is wide: messages that carry text (WM_SETTEXT...) arrive
     // with wide strings and must go on to the wide default procedure.
     default: return DefWindowProcW(hwnd, msg, wp, lp);

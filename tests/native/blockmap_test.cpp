@@ -179,4 +179,26 @@ TEST(BlockMap, BoundsOfBlockSizeAndBlockCount) {
   }
 }
 
+TEST(BlockMap, WhatAFailedRequestOfABuildSaysAboutTheMirror) {
+  struct Case {
+    const char* name;
+    unsigned status;
+    BlockRequestEnd end;
+  };
+  for (const Case& c : {
+           Case{"no answer at all", 0, BlockRequestEnd::MirrorFault},
+           Case{"no map on this mirror", 404, BlockRequestEnd::Whole},
+           Case{"maps not served", 403, BlockRequestEnd::Whole},
+           Case{"a range it cannot give", 416, BlockRequestEnd::Whole},
+           Case{"a timeout", 408, BlockRequestEnd::MirrorFault},
+           Case{"too many requests", 429, BlockRequestEnd::MirrorFault},
+           Case{"a server error", 500, BlockRequestEnd::MirrorFault},
+           Case{"a gateway with no upstream", 502, BlockRequestEnd::MirrorFault},
+           Case{"overloaded", 503, BlockRequestEnd::MirrorFault},
+           Case{"a redirect left unfollowed", 302, BlockRequestEnd::MirrorFault},
+       }) {
+    EXPECT_EQ(JudgeBlockRequest(c.status), c.end) << c.name;
+  }
+}
+
 }  // namespace

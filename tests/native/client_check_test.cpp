@@ -152,15 +152,22 @@ TEST(ClientCheck, RoomForARepair) {
   struct Row {
     const char* what;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> files;
+    unsigned atOnce;
     std::uint64_t needed;
   } rows[] = {
-      {"nothing to repair", {}, 0},
-      {"one damaged file of the same size", {{1000, 1000}}, 1000},
-      {"a missing file", {{1000, 0}}, 2000},
-      {"a file that grows, a new one", {{1000, 600}, {300, 0}}, 400 + 300 + 1000},
-      {"a file that shrinks frees nothing before its rename", {{500, 900}, {100, 100}}, 500},
+      {"nothing to repair", {}, 3, 0},
+      {"one damaged file of the same size", {{1000, 1000}}, 1, 1000},
+      {"a missing file", {{1000, 0}}, 1, 2000},
+      {"a file that grows, a new one", {{1000, 600}, {300, 0}}, 1, 400 + 300 + 1000},
+      {"a file that shrinks frees nothing before its rename", {{500, 900}, {100, 100}}, 1, 500},
+      {"three mirrors make the three largest at once",
+       {{100, 100}, {900, 900}, {500, 500}, {700, 700}},
+       3,
+       900 + 700 + 500},
+      {"more mirrors than files", {{1000, 600}, {300, 0}}, 3, 400 + 300 + 1000 + 300},
+      {"no mirror count still makes one", {{1000, 1000}}, 0, 1000},
   };
-  for (const Row& r : rows) EXPECT_EQ(RepairRoomNeeded(r.files), r.needed) << r.what;
+  for (const Row& r : rows) EXPECT_EQ(RepairRoomNeeded(r.files, r.atOnce), r.needed) << r.what;
 }
 
 TEST(ClientCheck, CountsWhatACheckFound) {

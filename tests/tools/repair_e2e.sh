@@ -9,8 +9,9 @@ tool=$1 wineenv=$2 build=$3
 work=$(mktemp -d)
 www="$build/www"
 product=repair-client
-trap 'rm -rf "$work" "$www"/m{1,2,3}/wow335/$product "$www"/m{1,2,3}/wow335/$product.json' EXIT
 mirrors=(https://127.0.0.1:18082 https://127.0.0.2:18082 https://127.0.0.3:18008)
+clear_faults() { for m in "${mirrors[@]}"; do curl -sk "$m/__clear" >/dev/null; done; }
+trap 'clear_faults; rm -rf "$work" "$www"/m{1,2,3}/wow335/$product "$www"/m{1,2,3}/wow335/$product.json' EXIT
 fail() { cat "$work/out" 2>/dev/null; echo "FAILED: $1"; exit 1; }
 
 # publish SRC: the client, its block maps and its manifest on every mirror
@@ -85,11 +86,20 @@ grep -q '^  damaged: Data/zhCN/locale.MPQ' "$work/out" || fail "the damaged arch
 grep -q '^  older: Data/common.MPQ' "$work/out" || fail "the older archive is named"
 cmp -s "$v1/Data/common.MPQ" "$client/Data/common.MPQ" || fail "verify changed a file"
 
-# The new archive is missing on the manifest's first mirror: the next one
-# gives it.
+# The repair runs on all three mirrors at once, and they fail it: the new
+# archive is missing on the manifest's first mirror, the second answers
+# every file and map with a server error, and the third breaks off the new
+# archive after 20000 bytes. The first gives the rest, the third the new
+# archive's other bytes.
 rm "$www/m1/wow335/$product/files/Data/new.MPQ"
+curl -sk "${mirrors[1]}/__fault?path=/wow335/$product/*&kind=status&arg=500" >/dev/null
+curl -sk "${mirrors[2]}/__fault?path=/wow335/$product/files/Data/new.MPQ&kind=drop&arg=20000&times=1" >/dev/null
 fetch --repair $product "$winsave"
 [ $rc = 0 ] || fail "repair: exit $rc"
+# The broken-off archive went on from its 20000th byte on every mirror it
+# tried next, and was asked for whole only once.
+[ "$(wire Data/new.MPQ | sort -u | tr '\n' ' ')" = "- bytes=20000- " ] &&
+  [ "$(wire Data/new.MPQ | grep -cx -- -)" = 1 ] || fail "the new archive was not resumed: $(wire Data/new.MPQ)"
 grep -q '^after repair: 5 files checked, 5 fine' "$work/out" || fail "repair's second check"
 for f in Wow.exe realmlist.wtf Data/common.MPQ Data/zhCN/locale.MPQ Data/new.MPQ; do
   cmp -s "$v2/$f" "$client/$f" || fail "repaired $f differs"
@@ -106,6 +116,7 @@ done
 fetched=$(sed -n 's/^fetched: \([0-9]*\) bytes.*/\1/p' "$work/out")
 [ -n "$fetched" ] && [ "$fetched" -lt 500000 ] || fail "repair fetched $fetched bytes"
 ls "$client/Data" | grep -q '\.part$\|\.bak$' && fail "a temporary file was left"
+clear_faults
 
 # The plain fetch over a client of the earlier manifest updates it by blocks.
 publish "$v1"

@@ -8,7 +8,7 @@ tool=$1 wineenv=$2 build=$3 keys=$4
 work=$(mktemp -d)
 www="$build/www"
 product=signed-client
-trap 'rm -rf "$work" "$www"/m{1,2,3}/wow335/$product* "$www"/site/signed.zip* "$www"/site/serverlist-signed.txt* "$www"/site/pack.zip*' EXIT
+trap 'rm -rf "$work" "$www"/m{1,2,3}/wow335/$product* "$www"/site/signed.zip* "$www"/site/serverlist-signed.txt* "$www"/site/pack.zip* "$www"/site/launcher' EXIT
 pass=0 fail=0
 ok() { pass=$((pass + 1)); }
 bad() { fail=$((fail + 1)); echo "FAILED: $1"; cat "$work/out" 2>/dev/null; }
@@ -143,7 +143,30 @@ printf 'signed|https://s.example/|s:1|s:1|\n' >"$www/site/serverlist-signed.txt"
 "$tool" sign --key "$keys/test.key" "$www/site/signed.zip" "$www/site/serverlist-signed.txt" >/dev/null || exit 1
 cp "$www/site/signed.zip" "$work/o.zip"
 "$tool" sign --key "$keys/other.key" "$work/o.zip" >/dev/null && cp "$work/o.zip.sig" "$www/site/signed.zip.other.sig"
-if "$wineenv" run "$build" "$build/rp_win_signed_content_test.exe" >"$work/out" 2>&1; then ok; else bad "keyed pack and server list"; fi
+# Launcher feeds, one folder a case: good/ offers the 9.9.9 test launcher.
+# feed CASE EXE VERSION KEY [SED]: the feed of EXE, changed by SED before it
+# is signed with KEY ("-": not signed).
+feed() {
+  local dir="$www/site/launcher/$1"
+  mkdir -p "$dir" && cp "$2" "$dir/RealmPorter.exe" &&
+    "$tool" launcher-feed --version "$3" --url "https://127.0.0.1:18443/launcher/$1/RealmPorter.exe" \
+      --notes 'test' --out "$dir/latest.json" "$2" >/dev/null || return 1
+  [ -z "${5:-}" ] || sed -i "$5" "$dir/latest.json"
+  [ "$4" = - ] || "$tool" sign --key "$keys/$4" "$dir/latest.json" >/dev/null
+}
+rm -rf "$www/site/launcher"
+next="$build/RealmPorter-keyed-next.exe" this="$build/RealmPorter-keyed.exe"
+version=$(grep -o '"[0-9.]*"' "$build/generated/version.cpp" | tr -d '"')
+feed good "$next" 9.9.9 test.key || exit 1
+feed unsigned "$next" 9.9.9 - || exit 1
+feed tampered "$next" 9.9.9 test.key && sed -i 's/"test"/"evil"/' "$www/site/launcher/tampered/latest.json" || exit 1
+feed other-key "$next" 9.9.9 other.key || exit 1
+feed equal "$this" "$version" test.key || exit 1
+feed lower "$this" "$version" test.key 's/"version": "[0-9.]*"/"version": "0.0.0"/' || exit 1
+feed hash "$next" 9.9.9 test.key 's/"sha256": "[0-9a-f]*"/"sha256": "'"$(printf '0%.0s' {1..64})"'"/' || exit 1
+grep -q '"0.0.0"' "$www/site/launcher/lower/latest.json" && grep -q '"0000' "$www/site/launcher/hash/latest.json" ||
+  { echo "the feeds were not changed"; exit 1; }
+if "$wineenv" run "$build" "$build/rp_win_signed_content_test.exe" >"$work/out" 2>&1; then ok; else bad "keyed pack, server list and launcher feed"; fi
 
 echo "signed content: $pass passed, $fail failed"
 [ "$fail" = 0 ]

@@ -16,6 +16,7 @@ import zipfile
 from launcher import (BUILD, MIRRORS, PROBE, WWW, Launcher, control, local_appdata, publish, reg_set, reset_state, run,
                       win_path, write)
 from test_jobs import P5, P6, blob, read
+from test_update import NEW_EXE, OLD_EXE, publish_feed, unpublish_feed
 
 PACK_FILES = 2000
 
@@ -297,6 +298,47 @@ class KilledJobs(unittest.TestCase):
         points = [(None, grown_to(part, 100000)), (None, grown_to(part, 400000))]
         points += [(stop, self.stopped_at(stop)) for stop in ("commit:0", "commit:1", "commit:2", "commit:3")]
         self.kill_loop(points, check_and_repair, before, after, players)
+
+    def test_launcher_swap_killed_at_each_step(self):
+        """The keyed launcher's self-update killed after its download, after
+        each rename of the swap, before its restart and in the next start's
+        deletion of the .old: a launcher still starts (from the .old when
+        that is all there is), and once it is up the folder holds one
+        RealmPorter.exe, the old or the new."""
+        import launcher
+        folder = os.path.join(self.work, "launcher")
+        exe = os.path.join(folder, "RealmPorter.exe")
+        old, new = read(OLD_EXE), read(NEW_EXE)
+        self.addCleanup(setattr, launcher, "EXE", launcher.EXE)
+        self.addCleanup(unpublish_feed)
+        for stop in ("swap:0", "swap:1", "swap:2", "swap:3", "tidy:0"):
+            shutil.rmtree(folder, ignore_errors=True)
+            self.clear_log()
+            if stop == "tidy:0":  # a swap done, its .old still there
+                write(exe, new)
+                write(exe + ".old", old)
+            else:
+                write(exe, old)
+                publish_feed(NEW_EXE, "9.9.9")
+            launcher.EXE = exe
+            L = self.launcher.start(wait_main=False, env={"REALMPORTER_TEST_STOP": stop})
+            if stop != "tidy:0":
+                L.wait_box(60)  # the offer comes right after the window
+                L.press("是")
+            L.wait_for(self.stopped_at(stop), 120, "kill point %s" % stop)
+            self.kill(L)
+            unpublish_feed()
+            left = sorted(os.listdir(folder))
+            launcher.EXE = exe if os.path.exists(exe) else exe + ".old"
+            self.clear_log()
+            L.start(timeout=90)
+            L.wait_for(lambda: "LauncherUpdate: no feed" in log_text(), 60, "the feed check")
+            L.wait_for(lambda: sorted(os.listdir(folder)) == ["RealmPorter.exe"], 30, "the folder tidied")
+            state = "old" if read(exe) == old else "new" if read(exe) == new else None
+            self.runs.append("kill at %-7s left %s, started %s -> %s" %
+                             (stop, left, os.path.basename(launcher.EXE), state))
+            self.assertIsNotNone(state, stop)
+            self.launcher.stop()
 
 
 if __name__ == "__main__":

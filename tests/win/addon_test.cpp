@@ -457,6 +457,32 @@ TEST(Addon, AnArchivesLeftoverOutlivesTheNextArchivesJournal) {
   EXPECT_FALSE(Exists(journal));
 }
 
+// A repair makes several files at once, each under a journal of its own:
+// recovery finds every one by its name, also one kept aside for a folder
+// that is gone, which it leaves alone.
+TEST(Addon, EveryRepairJournalIsRecovered) {
+  ScratchDir dir(L"repair-journals");
+  const std::wstring game = dir / L"game", data = game + L"\\Data";
+  MakeDirs(data);
+  WriteFileBytes(data + L"\\a.MPQ.part", "half of a");
+  WriteFileBytes(data + L"\\b.MPQ.part", "half of b");
+  ASSERT_TRUE(StageArchive(game, data + L"\\a.MPQ.part", RepairJournalPath(0)));
+  ASSERT_TRUE(StageArchive(game, data + L"\\b.MPQ.part", RepairJournalPath(7)));
+  Journal lost;
+  lost.folder = dir / L"gone";
+  lost.remove = {lost.folder + L"\\c.MPQ.part"};
+  const std::wstring aside = RepairJournalPath(3) + L".lost-1";
+  ASSERT_TRUE(WriteJournal(aside, lost));
+  std::wstring stuck;
+  EXPECT_TRUE(RecoverRepairJournals(&stuck, game));
+  EXPECT_FALSE(Exists(data + L"\\a.MPQ.part"));
+  EXPECT_FALSE(Exists(data + L"\\b.MPQ.part"));
+  EXPECT_FALSE(Exists(RepairJournalPath(0)));
+  EXPECT_FALSE(Exists(RepairJournalPath(7)));
+  EXPECT_TRUE(Exists(aside));
+  DeleteFileW(aside.c_str());
+}
+
 // A second launcher that may not open the single-instance mutex (an
 // elevated first instance holds it) is a second launcher all the same: it
 // ends at once, leaving the journals the first one may be writing alone.

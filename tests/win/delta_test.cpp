@@ -12,8 +12,11 @@
 
 #include "app/messages.h"
 #include "app/readout.h"
+#include "download/client_repair.h"
 #include "install/install.h"
+#include "install/transaction.h"
 #include "manifest/blockmap.h"
+#include "manifest/fetch_manifest.h"
 #include "net/text.h"
 #include "support.h"
 
@@ -175,6 +178,47 @@ TEST_F(Delta, ACancelWhileRangesArriveLeavesTheOldArchive) {
   EXPECT_EQ(ReadFileBytes(job.archive5), old5_);
   EXPECT_FALSE(Exists(job.archive5 + L".bak"));
   EXPECT_FALSE(Exists(job.archive5 + L".part"));
+}
+
+// A repair stopped while one archive is built from its blocks and another
+// comes whole, on two mirrors at once: every file is as it was, with nothing
+// beside it and no journal left.
+TEST_F(Delta, ACancelledRepairLeavesEveryFileOld) {
+  PublishMap(BlockMapOfBytes(new5_, BlockSizeFor(new5_.size())));
+  const std::string damaged6 = PatternBytes(100000, 7);
+  WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-6.MPQ", damaged6);
+  Control(kMirror1, std::string("/__fault?path=") + kFile5 + "&kind=slow&arg=5000");
+  for (const char* m : {kMirror1, kMirror2, kMirror3})
+    Control(m, "/__fault?path=/wow335/wow335-hd/files/Data/zhCN/patch-zhCN-6.MPQ&kind=slow&arg=5000");
+  ClientManifest manifest;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest("wow335-hd", &manifest, &error));
+  ClearRequestLogs();
+  bool repaired = true;
+  std::thread worker([&] {
+    ClientCheckResult check;
+    RepairOutcome out;
+    repaired = CheckClient(nullptr, manifest, dir_.path(), {}, &cancel_, &check, &error) &&
+               RepairClient(nullptr, manifest, dir_.path(), dir_.path(), check, {}, &cancel_, &out, &error);
+  });
+  auto asked = [](const char* mirror, const char* part) {
+    auto lines = Requests(mirror);
+    return std::any_of(lines.begin(), lines.end(), [part](const std::string& l) { return l.find(part) != l.npos; });
+  };
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(50))
+    if (asked(kMirror1, "bytes=") && asked(kMirror2, "patch-zhCN-6.MPQ")) break;
+  Sleep(300);
+  cancel_ = true;
+  worker.join();
+  EXPECT_FALSE(repaired);
+  EXPECT_EQ(error, Gbk(u8"修复已取消。"));
+  for (const auto& [name, bytes] : {std::pair<const wchar_t*, const std::string&>{L"5", old5_}, {L"6", damaged6}}) {
+    const std::wstring archive = dir_ / (std::wstring(L"Data\\zhCN\\patch-zhCN-") + name + L".MPQ");
+    EXPECT_EQ(ReadFileBytes(archive), bytes);
+    EXPECT_FALSE(Exists(archive + L".part"));
+    EXPECT_FALSE(Exists(archive + L".bak"));
+  }
+  for (int n : {0, 1}) EXPECT_FALSE(Exists(RepairJournalPath(n)));
 }
 
 }  // namespace

@@ -1,0 +1,186 @@
+// The engine every job that fetches a client's files runs: one worker per
+// mirror taking files from its queue, failed files handed round the mirrors
+// with their waits, and the readout the window shows meanwhile.
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+
+#include "app/log.h"
+#include "app/messages.h"
+#include "app/readout.h"
+#include "download/job.h"
+#include "net/text.h"
+
+namespace {
+
+void PostPercent(HWND window, int percent) {
+  if (window) PostMessageA(window, WMU_PROGRESS, static_cast<WPARAM>(percent), 0);
+}
+
+// What the player reads about a file that failed on every mirror: missing,
+// damaged, or failing for another reason.
+std::string FileFailureText(AttemptFailure reason, const std::string& path) {
+  const char8_t* prefix = reason == AttemptFailure::Missing   ? u8"镜像服务器上缺少文件："
+                          : reason == AttemptFailure::Damaged ? u8"镜像服务器上的文件校验失败："
+                                                              : u8"无法从镜像服务器下载文件：";
+  return Gbk(prefix) + GbkFromUtf8(path);
+}
+
+// "...：<path>，<n> 秒后重试..."; a path too long for the status line is named
+// by its last part.
+std::string WaitingText(const DownloadJob& job, const ParkedFile& parked, std::uint64_t now) {
+  const std::uint64_t seconds = parked.due > now ? (parked.due - now + 999) / 1000 : 0;
+  char tail[64];
+  std::snprintf(tail, sizeof tail, Gbk(u8"，%llu 秒后重试...").c_str(), static_cast<unsigned long long>(seconds));
+  const std::string& path = job.files[parked.file].path;
+  std::string text = FileFailureText(parked.reason, path) + tail;
+  if (text.size() > 159) text = FileFailureText(parked.reason, path.substr(path.find_last_of('/') + 1)) + tail;
+  return text;
+}
+
+}  // namespace
+
+void RetryElsewhere(DownloadJob& job, int mirror, int file, bool progressed, const AttemptAnswer& answer) {
+  const ManifestFile& f = job.files[file];
+  if (auto report = Options.onFailedAttempt.load()) report(job.mirrors[mirror], f.path, answer.text);
+  FileRetry& retry = job.retries[file];
+  const RoundEnd end = AfterFailedAttempt(
+      retry, mirror, static_cast<int>(job.mirrors.size()), [&job](int m) { return job.pool->IsAvailable(m); },
+      progressed, answer.failure, answer.text);
+  unsigned& streak = job.failStreaks[mirror];
+  streak = progressed ? 0 : streak + 1;
+  if (const std::uint64_t rest = MirrorRestMs(streak)) {
+    // Its queue goes to the mirrors that answer, as after a slow transfer.
+    job.pool->CoolMirror(mirror, rest);
+    for (int queued : job.pool->TakeAll(mirror)) job.pool->ReassignFile(queued, mirror);
+  }
+  if (!end.ended) {
+    job.pool->ReassignFile(file, mirror);
+    return;
+  }
+  const std::string answers = DescribeAnswers(job.mirrors, retry);
+  LogWrite("File failed on every mirror, round %u, next try in %llu s: %s (%s)", end.round,
+           static_cast<unsigned long long>(end.waitMs / 1000), f.path.c_str(), answers.c_str());
+  const unsigned giveUp = Options.giveUpAfterRounds.load();
+  if (giveUp != 0 && end.round >= giveUp) {
+    SetFatalError(job, FileFailureText(end.reason, f.path) + " (" + GbkFromUtf8(answers) + ")");
+    return;
+  }
+  job.pool->Park({file, mirror, job.pool->Now() + end.waitMs, end.reason});
+}
+
+bool AfterFailedTransfer(DownloadJob& job, int mirror, int file, TransferOutcome outcome, const AttemptAnswer& answer) {
+  const ManifestFile& f = job.files[file];
+  const std::string& base = job.mirrors[mirror];
+  switch (outcome) {
+    case TransferOutcome::Done:
+    case TransferOutcome::Cancelled: return false;
+    case TransferOutcome::DiskError: SetFatalError(job, Gbk(u8"磁盘写入失败: ") + GbkFromUtf8(f.path)); return false;
+    case TransferOutcome::Slow:
+      job.pool->PenalizeMirror(mirror);
+      LogWrite("Mirror penalized, reassign file: %s from %s", f.path.c_str(), base.c_str());
+      for (int queued : job.pool->TakeAll(mirror)) job.pool->ReassignFile(queued, mirror);
+      break;
+    case TransferOutcome::NotFound:
+      if (!answer.quiet) LogWrite("Mirror 404 (%s): %s", base.c_str(), f.path.c_str());
+      break;
+    case TransferOutcome::Failed:
+      if (!answer.quiet) LogWrite("Mirror failed (%s): %s", base.c_str(), f.path.c_str());
+      break;
+  }
+  return true;
+}
+
+bool RunJobFiles(DownloadJob& job, const std::function<bool(int, int)>& fileJob, std::u8string_view label) {
+  const int n = static_cast<int>(job.mirrors.size());
+  MirrorPool pool(
+      n, [] { return static_cast<std::uint64_t>(GetTickCount64()); }, Timings.cooldownMs.load());
+  job.stallMs = Timings.stallMs.load();
+  job.pool = &pool;
+  for (size_t i = 0; i < job.files.size(); ++i) pool.Enqueue(static_cast<int>(i % n), static_cast<int>(i));
+  job.counters.slots.assign(job.files.size(), 0);
+  job.retries.assign(job.files.size(), FileRetry{});
+  job.failStreaks.assign(job.mirrors.size(), 0);
+  std::uint64_t total = 0;
+  for (const ManifestFile& f : job.files) total += f.size;
+  const std::uint32_t fileCount = static_cast<std::uint32_t>(job.files.size());
+
+  std::vector<std::thread> workers;
+  for (int m = 0; m < n; ++m) {
+    try {
+      workers.emplace_back([&job, &pool, &fileJob, m] {
+        try {
+          pool.RunWorker(m, job.flags, fileJob, [](unsigned ms) { Sleep(ms); });
+        } catch (...) {
+          SetFatalError(job, Gbk(u8"下载未完成。"));
+        }
+      });
+    } catch (...) {
+      LogWrite("Mirror failed (%s): worker thread could not start", job.mirrors[m].c_str());
+    }
+  }
+  // Files queued on a mirror without a worker would never be taken, and
+  // failed files are handed round to every mirror: the job ends instead,
+  // and the workers that did start stop below.
+  if (static_cast<int>(workers.size()) < n) SetFatalError(job, Gbk(u8"系统繁忙，无法启动下载线程，请稍后重试。"));
+
+  const std::string cooling = Gbk(u8"镜像冷却中，等待恢复: ");
+  const std::string retrying = Gbk(u8"连接重试中: ");
+  const ULONGLONG loopStart = GetTickCount64();
+  ULONGLONG lastPost = 0, lastChange = loopStart;
+  std::uint64_t lastSeen = 0, lastReceived = 0;
+  SpeedMeter meter;
+  bool firstPass = true;
+  for (;;) {
+    if (job.flags.Cancelled() || job.flags.fatal.load()) break;
+    pool.ReleaseDue();
+    std::uint32_t c = job.counters.completedFiles.load();
+    std::uint64_t d = job.counters.completedBytes.load() + job.counters.inFlightBytes.load();
+    // Files are recorded before they are counted: whatever c and d include
+    // is in the progress file before a post shows it.
+    SaveChangedProgress(job);
+    ULONGLONG now = GetTickCount64();
+    // The speed is what came off the network, counted by the readers as it
+    // arrives; `d` moves by whole blocks and by a resumed file's length.
+    const std::uint64_t received = job.counters.receivedBytes.load();
+    meter.Sample(now - loopStart, received);
+    if (d != lastSeen) {
+      lastSeen = d;
+      lastChange = now;
+    }
+    if (firstPass || now - lastPost >= 300) {
+      firstPass = false;
+      lastPost = now;
+      PostPercent(job.window, ReadoutPercent(d, total));
+      const double speed = meter.BytesPerSecond();
+      // The average lingers for seconds after the bytes stop; whether a
+      // parked file's wait or a stall is shown depends on bytes arriving now.
+      const double arriving = received != lastReceived ? speed : 0.0;
+      lastReceived = received;
+      const std::string sizes = SizeText(d) + " / " + SizeText(total);
+      std::string text;
+      ParkedFile parked;
+      const bool waiting = pool.NextParked(&parked);
+      switch (
+          ChooseJobStatus(pool.AvailableMirrorCount(), c, fileCount, now - lastChange, arriving / 1048576.0, waiting)) {
+        case JobStatusKind::FileWaiting: text = WaitingText(job, parked, now); break;
+        case JobStatusKind::CoolingDown: text = cooling + sizes; break;
+        case JobStatusKind::Retrying: text = retrying + sizes; break;
+        case JobStatusKind::Downloading:
+          text = GbkFromUtf8(ReadoutText(label, {d, total, speed, meter.Steady()}));
+          break;
+      }
+      PostStatusText(job.window, text.c_str());
+    }
+    if (c >= fileCount) break;
+    Sleep(200);
+  }
+
+  job.flags.stop.store(true);
+  pool.WakeAll();
+  for (auto& w : workers) w.join();
+  SaveChangedProgress(job);
+
+  job.pool = nullptr;
+  return !job.flags.fatal.load() && !job.flags.Cancelled() && job.counters.completedFiles.load() >= fileCount;
+}

@@ -1,0 +1,80 @@
+#include "install/self_update.h"
+
+namespace {
+
+bool EndsWithNoCase(std::wstring_view s, std::wstring_view tail) {
+  if (s.size() < tail.size()) return false;
+  for (size_t i = 0; i < tail.size(); ++i) {
+    wchar_t a = s[s.size() - tail.size() + i], b = tail[i];
+    if (a >= L'A' && a <= L'Z') a = static_cast<wchar_t>(a - L'A' + L'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+SelfUpdatePaths PathsForRunningExe(std::wstring_view module) {
+  SelfUpdatePaths p;
+  p.runningAsOld = EndsWithNoCase(module, kOldExeSuffix);
+  const bool asNew = EndsWithNoCase(module, kNewExeSuffix);
+  p.exe = std::wstring(p.runningAsOld || asNew ? module.substr(0, module.size() - 4) : module);
+  p.newExe = p.exe + kNewExeSuffix;
+  p.oldExe = p.exe + kOldExeSuffix;
+  return p;
+}
+
+StartupSwapStep DecideStartupSwap(bool exeExists, bool oldExists, bool runningAsOld) {
+  if (!oldExists) return StartupSwapStep::kNothing;
+  if (!exeExists) return StartupSwapStep::kRestoreOld;
+  // The new exe is in place; a process started from the .old cannot delete
+  // its own image, the next start from the exe does.
+  return runningAsOld ? StartupSwapStep::kNothing : StartupSwapStep::kDeleteOld;
+}
+
+FeedVerdict JudgeFeed(const FeedFacts& facts, LauncherFeed* feed) {
+  if (!facts.fetched) return FeedVerdict::kNoFeed;
+  // Nothing of the bytes is read before the signature holds.
+  if (!facts.signedByKey) return FeedVerdict::kUnsigned;
+  if (!ParseLauncherFeed(facts.feedText, feed)) return FeedVerdict::kUnreadable;
+  LauncherVersion running;
+  if (!ParseLauncherVersion(facts.runningVersion, &running)) return FeedVerdict::kBadRunning;
+  if (CompareLauncherVersions(feed->version, running) <= 0) return FeedVerdict::kNotNewer;
+  return facts.folderWritable ? FeedVerdict::kOffer : FeedVerdict::kNoFolder;
+}
+
+std::string FeedVerdictLogLine(FeedVerdict verdict, std::string_view url, const LauncherFeed& feed,
+                               std::string_view runningVersion) {
+  const std::string u(url), running(runningVersion);
+  switch (verdict) {
+    case FeedVerdict::kOffer:
+      return "LauncherUpdate: offering " + FormatLauncherVersion(feed.version) + " (running " + running + ") from " + u;
+    case FeedVerdict::kNoFeed: return "LauncherUpdate: no feed at " + u;
+    case FeedVerdict::kUnsigned: return "LauncherUpdate: feed signature invalid: " + u;
+    case FeedVerdict::kUnreadable: return "LauncherUpdate: feed unreadable: " + u;
+    case FeedVerdict::kNotNewer:
+      return "LauncherUpdate: feed offers " + FormatLauncherVersion(feed.version) + ", running " + running +
+             ": nothing to do";
+    case FeedVerdict::kBadRunning: return "LauncherUpdate: running version unreadable: " + running;
+    case FeedVerdict::kNoFolder:
+      return "LauncherUpdate: feed offers " + FormatLauncherVersion(feed.version) +
+             ", but the launcher's folder is not writable";
+  }
+  return "LauncherUpdate: " + u;
+}
+
+bool DownloadMatchesFeed(std::uint64_t size, std::string_view sha256Hex, const LauncherFeed& feed) {
+  if (size != feed.size || sha256Hex.size() != feed.sha256.size()) return false;
+  for (size_t i = 0; i < sha256Hex.size(); ++i) {
+    char c = sha256Hex[i];
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    if (c != feed.sha256[i]) return false;
+  }
+  return true;
+}
+
+std::string LauncherFeedUrl(std::string_view siteBase) {
+  std::string url(siteBase);
+  if (url.empty() || url.back() != '/') url += '/';
+  return url + "launcher/latest.json";
+}

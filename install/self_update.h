@@ -1,0 +1,74 @@
+#pragma once
+// The launcher replacing its own executable: what a start finds beside the
+// exe and what it does about it, whether a feed is worth offering, and
+// whether a downloaded exe is the one the feed named. Pure; the file steps
+// are in self_update_win.cpp.
+//
+// The swap, all in the exe's folder:
+//   1. the new exe downloaded and checked as RealmPorter.exe.new;
+//   2. RealmPorter.exe renamed to RealmPorter.exe.old (a running exe may be
+//      renamed, not replaced);
+//   3. RealmPorter.exe.new renamed to RealmPorter.exe (undoing step 2 when
+//      it fails);
+//   4. the new exe started, the old process ends;
+//   5. the next start deletes RealmPorter.exe.old.
+// A stop between 2 and 3 leaves no RealmPorter.exe: a start from the .old
+// (the only launcher left) puts it back, and so does any later start.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "manifest/launcher_feed.h"
+
+inline constexpr wchar_t kNewExeSuffix[] = L".new";
+inline constexpr wchar_t kOldExeSuffix[] = L".old";
+
+struct SelfUpdatePaths {
+  std::wstring exe;  // where the launcher belongs: <folder>\RealmPorter.exe
+  std::wstring newExe, oldExe;
+  bool runningAsOld = false;  // this process was started from the .old
+};
+
+// From the running module's path: a path ending in ".old" or ".new"
+// (any case) belongs to the exe without that ending.
+SelfUpdatePaths PathsForRunningExe(std::wstring_view module);
+
+enum class StartupSwapStep {
+  kNothing,
+  kRestoreOld,  // no exe but an .old: put the .old back
+  kDeleteOld,   // the exe in place and an .old beside it: the .old goes
+};
+// What a start does with what lies beside the exe. A `.new` is left alone
+// here: the update check resumes or removes it.
+StartupSwapStep DecideStartupSwap(bool exeExists, bool oldExists, bool runningAsOld);
+
+enum class FeedVerdict {
+  kOffer,
+  kNoFeed,      // the feed could not be fetched
+  kUnsigned,    // no signature, or one that is not by a built-in key over these bytes
+  kUnreadable,  // signed, but not a feed this launcher reads
+  kNotNewer,    // signed, for this version or an older one
+  kBadRunning,  // this launcher's own version cannot be read
+  kNoFolder,    // worth offering, but the exe's folder takes no file
+};
+struct FeedFacts {
+  bool fetched = false;      // the feed arrived
+  bool signedByKey = false;  // its signature arrived and verifies
+  std::string_view feedText;
+  std::string_view runningVersion;  // "x.y.z"
+  // Asked only of a feed worth offering: an offer the player could only
+  // answer with a failure is not made.
+  bool folderWritable = true;
+};
+FeedVerdict JudgeFeed(const FeedFacts& facts, LauncherFeed* feed);
+
+// The one log line of a verdict (for kOffer, the offer's), naming the
+// feed's URL and, once the feed is read, the versions.
+std::string FeedVerdictLogLine(FeedVerdict verdict, std::string_view url, const LauncherFeed& feed,
+                               std::string_view runningVersion);
+
+// Whether a downloaded exe is the one the feed names.
+bool DownloadMatchesFeed(std::uint64_t size, std::string_view sha256Hex, const LauncherFeed& feed);
+
+// The feed's address beside the site's server list.
+std::string LauncherFeedUrl(std::string_view siteBase);

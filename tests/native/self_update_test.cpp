@@ -1,0 +1,121 @@
+#include "install/self_update.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(SelfUpdatePaths, BelongToTheExeWithoutTheSwapEndings) {
+  struct {
+    const wchar_t* module;
+    const wchar_t* exe;
+    bool asOld;
+  } cases[] = {
+      {L"C:\\Games\\RealmPorter.exe", L"C:\\Games\\RealmPorter.exe", false},
+      {L"C:\\Games\\RealmPorter.exe.old", L"C:\\Games\\RealmPorter.exe", true},
+      {L"C:\\Games\\RealmPorter.exe.OLD", L"C:\\Games\\RealmPorter.exe", true},
+      {L"C:\\Games\\RealmPorter.exe.new", L"C:\\Games\\RealmPorter.exe", false},
+      {L"D:\\下载\\星桥.exe", L"D:\\下载\\星桥.exe", false},
+      {L"x.old", L"x", true},
+      {L"old", L"old", false},
+  };
+  for (const auto& c : cases) {
+    SelfUpdatePaths p = PathsForRunningExe(c.module);
+    EXPECT_EQ(p.exe, c.exe);
+    EXPECT_EQ(p.newExe, std::wstring(c.exe) + L".new");
+    EXPECT_EQ(p.oldExe, std::wstring(c.exe) + L".old");
+    EXPECT_EQ(p.runningAsOld, c.asOld);
+  }
+}
+
+// Each stop of the swap, as the next start finds the folder.
+TEST(StartupSwap, CompletesOrUndoesWhatAStopLeft) {
+  using S = StartupSwapStep;
+  struct {
+    const char* stoppedAt;
+    bool exe, old, asOld;
+    S step;
+  } cases[] = {
+      {"no update", true, false, false, S::kNothing},
+      {"after the download", true, false, false, S::kNothing},
+      {"between the renames, started from the .old", false, true, true, S::kRestoreOld},
+      {"between the renames, started otherwise", false, true, false, S::kRestoreOld},
+      {"after the second rename", true, true, false, S::kDeleteOld},
+      {"after the swap, started from the .old", true, true, true, S::kNothing},
+      {"no exe and no .old", false, false, false, S::kNothing},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DecideStartupSwap(c.exe, c.old, c.asOld), c.step) << c.stoppedAt;
+}
+
+constexpr char kNewer[] =
+    "{\"version\": \"2.0.0\", \"size\": 10, \"sha256\": "
+    "\"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\", \"url\": \"https://s/RealmPorter.exe\"}";
+
+std::string WithVersion(const std::string& version) {
+  std::string s = kNewer;
+  return s.replace(s.find("2.0.0"), 5, version);
+}
+
+TEST(FeedVerdict, OffersOnlyASignedReadableHigherVersion) {
+  const std::string same = WithVersion("1.0.0"), lower = WithVersion("0.9.9"), patch = WithVersion("1.0.1");
+  struct {
+    const char* what;
+    bool fetched, signedByKey;
+    std::string text;
+    const char* running;
+    FeedVerdict verdict;
+    bool writable = true;
+  } cases[] = {
+      {"newer", true, true, kNewer, "1.0.0", FeedVerdict::kOffer},
+      {"a patch newer", true, true, patch, "1.0.0", FeedVerdict::kOffer},
+      {"no feed", false, false, "", "1.0.0", FeedVerdict::kNoFeed},
+      {"not signed", true, false, kNewer, "1.0.0", FeedVerdict::kUnsigned},
+      {"signed but not a feed", true, true, "<html>", "1.0.0", FeedVerdict::kUnreadable},
+      {"equal", true, true, same, "1.0.0", FeedVerdict::kNotNewer},
+      {"lower", true, true, lower, "1.0.0", FeedVerdict::kNotNewer},
+      {"own version unreadable", true, true, kNewer, "1.0", FeedVerdict::kBadRunning},
+      {"newer, folder not writable", true, true, kNewer, "1.0.0", FeedVerdict::kNoFolder, false},
+      {"equal, folder not writable", true, true, same, "1.0.0", FeedVerdict::kNotNewer, false},
+      {"not signed, folder not writable", true, false, kNewer, "1.0.0", FeedVerdict::kUnsigned, false},
+  };
+  for (const auto& c : cases) {
+    LauncherFeed feed;
+    EXPECT_EQ(JudgeFeed({c.fetched, c.signedByKey, c.text, c.running, c.writable}, &feed), c.verdict) << c.what;
+  }
+}
+
+TEST(FeedVerdict, EachHasOneLogLineNamingTheFeed) {
+  LauncherFeed feed;
+  ASSERT_TRUE(ParseLauncherFeed(kNewer, &feed));
+  const std::string url = "https://site/launcher/latest.json";
+  EXPECT_EQ(FeedVerdictLogLine(FeedVerdict::kOffer, url, feed, "1.0.0"),
+            "LauncherUpdate: offering 2.0.0 (running 1.0.0) from " + url);
+  EXPECT_EQ(FeedVerdictLogLine(FeedVerdict::kNoFeed, url, feed, "1.0.0"), "LauncherUpdate: no feed at " + url);
+  EXPECT_EQ(FeedVerdictLogLine(FeedVerdict::kUnsigned, url, feed, "1.0.0"),
+            "LauncherUpdate: feed signature invalid: " + url);
+  EXPECT_EQ(FeedVerdictLogLine(FeedVerdict::kNotNewer, url, feed, "2.0.0"),
+            "LauncherUpdate: feed offers 2.0.0, running 2.0.0: nothing to do");
+  EXPECT_EQ(FeedVerdictLogLine(FeedVerdict::kNoFolder, url, feed, "1.0.0"),
+            "LauncherUpdate: feed offers 2.0.0, but the launcher's folder is not writable");
+}
+
+TEST(DownloadMatch, SizeAndDigestBothAsTheFeedSays) {
+  LauncherFeed feed;
+  ASSERT_TRUE(ParseLauncherFeed(kNewer, &feed));
+  const std::string a(64, 'a'), upper(64, 'A'), b(64, 'b');
+  EXPECT_TRUE(DownloadMatchesFeed(10, a, feed));
+  EXPECT_TRUE(DownloadMatchesFeed(10, upper, feed));
+  EXPECT_FALSE(DownloadMatchesFeed(11, a, feed));
+  EXPECT_FALSE(DownloadMatchesFeed(9, a, feed));
+  EXPECT_FALSE(DownloadMatchesFeed(10, b, feed));
+  EXPECT_FALSE(DownloadMatchesFeed(10, a.substr(1), feed));
+  EXPECT_FALSE(DownloadMatchesFeed(10, "", feed));
+}
+
+TEST(FeedUrl, BesideTheServerList) {
+  EXPECT_EQ(LauncherFeedUrl("https://a.example/"), "https://a.example/launcher/latest.json");
+  EXPECT_EQ(LauncherFeedUrl("https://a.example"), "https://a.example/launcher/latest.json");
+}
+
+}  // namespace
