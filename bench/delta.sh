@@ -40,16 +40,20 @@ bytes_since() { tail -n +"$(($1 + 1))" "$W/access.log" | awk '{s += $NF} END {pr
 lines() { wc -l <"$W/access.log" 2>/dev/null || echo 0; }
 LOG=$(find "$WINEPREFIX/drive_c/users" -path '*RealmPorter/launcher.log' 2>/dev/null | head -1 || true)
 
-# run_launcher: the patch update of the game folder; prints "seconds peak_kib"
+# run_launcher: the patch update of the game folder; prints "seconds peak_kib
+# own_seconds cpu_seconds": own_seconds from the tool's own clock (the wall
+# time less Wine's start of the process), cpu_seconds the processor time
+# (user + system) of the process, which a shared machine stretches less
+# than the wall time
 run_launcher() {
   rm -f "$W/game/Data/zhCN/"*.bak "$W/game/Data/zhCN/"*.new
   cp "$W/old.MPQ" "$W/game/Data/zhCN/patch-zhCN-5.MPQ"
   sync
   local t0 t1; t0=$(now)
-  /usr/bin/time -f %M -o "$W/rss" wine "$EXE" "$PRODUCT" "Z:${W//\//\\}\\game\\Wow.exe" >/dev/null 2>&1
+  /usr/bin/time -f "%M %U %S" -o "$W/rss" wine "$EXE" "$PRODUCT" "Z:${W//\//\\}\\game\\Wow.exe" >"$W/own" 2>/dev/null
   t1=$(now)
   cmp -s "$W/game/Data/zhCN/patch-zhCN-5.MPQ" "$FILES/Data/zhCN/patch-zhCN-5.MPQ" || { echo "launcher: wrong result" >&2; exit 1; }
-  echo "$(echo "$t1 - $t0" | bc -l) $(tail -1 "$W/rss")"
+  echo "$(echo "$t1 - $t0" | bc -l) $(tail -1 "$W/rss" | awk '{print $1}') $(awk '$1 == "done" {print $2}' "$W/own") $(tail -1 "$W/rss" | awk '{print $2 + $3}')"
 }
 
 echo "Machine: $(nproc) cores shared with other work (load $(cut -d' ' -f1-3 /proc/loadavg)), $(wine --version), $(date -u +%Y-%m-%d)"
@@ -73,7 +77,7 @@ for size in "${SIZES[@]}"; do
   # 1. the launcher with the block map
   l0=$(lines)
   [ -n "$LOG" ] && : >"$LOG"
-  read -r d_sec d_kib < <(run_launcher)
+  read -r d_sec d_kib d_own d_cpu < <(run_launcher)
   d_bytes=$(bytes_since "$l0")
   LOG=$(find "$WINEPREFIX/drive_c/users" -path '*RealmPorter/launcher.log' | head -1)
   plan=$(grep -o 'Delta plan.*' "${LOG:-/dev/null}" | tail -1 || true)
@@ -83,8 +87,9 @@ for size in "${SIZES[@]}"; do
   l0=$(lines)
   cp "$W/old.MPQ" "$W/zsync/old.MPQ"; sync
   t0=$(now)
-  (cd "$W/zsync" && zsync -q -i old.MPQ -o new.MPQ "$BASE/new.zsync" >/dev/null 2>&1)
+  (cd "$W/zsync" && /usr/bin/time -f "%U %S" -o "$W/zcpu" zsync -q -i old.MPQ -o new.MPQ "$BASE/new.zsync" >/dev/null 2>&1)
   t1=$(now); z_sec=$(echo "$t1 - $t0" | bc -l)
+  z_cpu=$(tail -1 "$W/zcpu" | awk '{print $1 + $2}')
   z_bytes=$(bytes_since "$l0")
   cmp -s "$W/zsync/new.MPQ" "$FILES/Data/zhCN/patch-zhCN-5.MPQ" || { echo "zsync: wrong result" >&2; exit 1; }
   zctl=$(stat -c %s "$W/www/new.zsync")
@@ -92,7 +97,7 @@ for size in "${SIZES[@]}"; do
   # 3. the launcher without a map: the whole download
   mv "$W/www/wow335/$PRODUCT/blocks" "$W/blocks.off"
   l0=$(lines)
-  read -r w_sec w_kib < <(run_launcher)
+  read -r w_sec w_kib w_own w_cpu < <(run_launcher)
   w_bytes=$(bytes_since "$l0")
   mv "$W/blocks.off" "$W/www/wow335/$PRODUCT/blocks"
 
@@ -100,14 +105,16 @@ for size in "${SIZES[@]}"; do
 
 ### Pair of $(fmt "$(mib "$newsize")") MiB, $(fmt "$(mib "$changed")") MiB changed
 
-| Case | MiB on the wire | Seconds | Peak working set |
-|---|---|---|---|
-| Launcher, block map ($(fmt "$(mib "$map")") MiB) | $(fmt "$(mib "$d_bytes")") | $(fmt "$d_sec") (delta step ${built:-?}) | $(fmt "$(mib $((d_kib * 1024)))") MiB |
-| zsync (control file $(fmt "$(mib "$zctl")") MiB) | $(fmt "$(mib "$z_bytes")") | $(fmt "$z_sec") | |
-| Launcher, whole download | $(fmt "$(mib "$w_bytes")") | $(fmt "$w_sec") | $(fmt "$(mib $((w_kib * 1024)))") MiB |
+| Case | MiB on the wire | Seconds | Seconds without Wine's process start | Processor seconds | Peak working set |
+|---|---|---|---|---|---|
+| Launcher, block map ($(fmt "$(mib "$map")") MiB) | $(fmt "$(mib "$d_bytes")") | $(fmt "$d_sec") | $(fmt "${d_own:-0}") | ${d_cpu:-?} | $(fmt "$(mib $((d_kib * 1024)))") MiB |
+| zsync (control file $(fmt "$(mib "$zctl")") MiB) | $(fmt "$(mib "$z_bytes")") | $(fmt "$z_sec") | | ${z_cpu:-?} | |
+| Launcher, whole download | $(fmt "$(mib "$w_bytes")") | $(fmt "$w_sec") | $(fmt "${w_own:-0}") | ${w_cpu:-?} | $(fmt "$(mib $((w_kib * 1024)))") MiB |
 
 - bytes: launcher/zsync $(printf '%.3f' "$(echo "$d_bytes / $z_bytes" | bc -l)"); launcher / (changed x 1.1 + map) $(printf '%.3f' "$(echo "$d_bytes / ($changed * 1.1 + $map)" | bc -l)")
 - making the maps: realmporter-manifest blocks $(fmt "$make_map") s, zsyncmake $(fmt "$make_zs") s
+- load average after: $(cut -d' ' -f1-3 /proc/loadavg)
 - log: $plan
+- log: delta built ${built:-?}
 TABLE
 done

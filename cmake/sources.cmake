@@ -40,6 +40,7 @@ set(RP_WIN_SOURCES
   app/messages.cpp
   config/serverlist_sources.cpp
   hash/sha256_cng.cpp
+  hash/sha256_pipe.cpp
   manifest/progress_win.cpp
   manifest/install_paths_win.cpp
   manifest/fetch_manifest.cpp

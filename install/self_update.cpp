@@ -12,6 +12,16 @@ bool EndsWithNoCase(std::wstring_view s, std::wstring_view tail) {
   return true;
 }
 
+bool IsLowerHex(std::string_view s) {
+  for (char c : s)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
+}
+
+bool RecordNamesFeed(const PendingNew& p, const LauncherFeed& feed) {
+  return p.recordRead && p.record.size == feed.size && p.record.sha256 == feed.sha256;
+}
+
 }  // namespace
 
 SelfUpdatePaths PathsForRunningExe(std::wstring_view module) {
@@ -77,4 +87,41 @@ std::string LauncherFeedUrl(std::string_view siteBase) {
   std::string url(siteBase);
   if (url.empty() || url.back() != '/') url += '/';
   return url + "launcher/latest.json";
+}
+
+std::string PartInfoText(const LauncherFeed& feed) { return std::to_string(feed.size) + " " + feed.sha256 + "\n"; }
+
+bool ParsePartInfo(std::string_view text, PartInfo* out) {
+  if (text.empty() || text.back() != '\n') return false;
+  text.remove_suffix(1);
+  const size_t blank = text.find(' ');
+  if (blank == std::string_view::npos || blank == 0 || blank > 20) return false;
+  const std::string_view digits = text.substr(0, blank), hex = text.substr(blank + 1);
+  if (digits.size() > 1 && digits[0] == '0') return false;
+  std::uint64_t size = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+    size = size * 10 + static_cast<std::uint64_t>(c - '0');
+    if (size > kLauncherFeedMaxExeBytes) return false;
+  }
+  if (size == 0 || hex.size() != 64 || !IsLowerHex(hex)) return false;
+  out->size = size;
+  out->sha256 = std::string(hex);
+  return true;
+}
+
+PendingNewUse DecidePendingNew(const PendingNew& pending, const LauncherFeed& feed) {
+  if (!pending.exists || !RecordNamesFeed(pending, feed)) return PendingNewUse::kStartOver;
+  if (pending.size < feed.size) return PendingNewUse::kResume;
+  return pending.size == feed.size ? PendingNewUse::kCheckWhole : PendingNewUse::kStartOver;
+}
+
+bool KeepPendingNew(FeedVerdict verdict, const LauncherFeed& feed, const PendingNew& pending) {
+  if (!pending.exists || !pending.recordRead) return false;
+  switch (verdict) {
+    case FeedVerdict::kOffer: return DecidePendingNew(pending, feed) != PendingNewUse::kStartOver;
+    case FeedVerdict::kNoFeed:
+    case FeedVerdict::kUnsigned: return pending.size < pending.record.size;
+    default: return false;
+  }
 }

@@ -14,6 +14,11 @@
 //   5. the next start deletes RealmPorter.exe.old.
 // A stop between 2 and 3 leaves no RealmPorter.exe: a start from the .old
 // (the only launcher left) puts it back, and so does any later start.
+//
+// Step 1 survives a stop too: beside the .new lies a record of the exe it is
+// becoming (the feed's size and SHA-256), written before its first byte. The
+// next offer of that same exe continues the .new with a ranged request; any
+// other offer, or a .new without its record, starts it over.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,6 +27,8 @@
 
 inline constexpr wchar_t kNewExeSuffix[] = L".new";
 inline constexpr wchar_t kOldExeSuffix[] = L".old";
+// Appended to the .new's path: the record of what the .new is.
+inline constexpr wchar_t kPartInfoSuffix[] = L".part-info";
 
 struct SelfUpdatePaths {
   std::wstring exe;  // where the launcher belongs: <folder>\RealmPorter.exe
@@ -72,3 +79,37 @@ bool DownloadMatchesFeed(std::uint64_t size, std::string_view sha256Hex, const L
 
 // The feed's address beside the site's server list.
 std::string LauncherFeedUrl(std::string_view siteBase);
+
+// The record beside a .new: "<size> <sha256>\n", the feed's values.
+struct PartInfo {
+  std::uint64_t size = 0;
+  std::string sha256;  // 64 lowercase hex digits
+};
+std::string PartInfoText(const LauncherFeed& feed);
+// False for anything PartInfoText does not write.
+bool ParsePartInfo(std::string_view text, PartInfo* out);
+
+// What lies at the .new when an update is checked or starts.
+struct PendingNew {
+  bool exists = false;
+  std::uint64_t size = 0;
+  bool recordRead = false;  // its record was there and readable
+  PartInfo record;
+};
+
+enum class PendingNewUse {
+  kStartOver,   // deleted with its record; the download starts afresh
+  kResume,      // the bytes there are the offered exe's first: continue after them
+  kCheckWhole,  // as long as the offered exe: hashed, swapped in or started over
+};
+// How the download of `feed`'s exe uses the .new it finds.
+PendingNewUse DecidePendingNew(const PendingNew& pending, const LauncherFeed& feed);
+
+// Whether the update check keeps the .new (and its record) it finds, given
+// its verdict and the feed it read. A .new is kept while it may still be
+// continued: for an offer of the exe its record names, and when the check
+// learned nothing it can trust (no feed, no good signature: the player may be
+// offline) for a partial shorter than its record says. Anything else is
+// stale and goes: the feed names another exe or none newer, the record is
+// missing, or the .new is whole but was never swapped in.
+bool KeepPendingNew(FeedVerdict verdict, const LauncherFeed& feed, const PendingNew& pending);

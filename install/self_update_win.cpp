@@ -56,14 +56,59 @@ bool FetchSmall(const std::string& url, size_t limit, std::string* body) {
 }
 
 // Whether the exe's folder takes the download's file: the player may run
-// the launcher from a folder of Program Files. The file stays only when
-// `keep` says so.
+// the launcher from a folder of Program Files. A file made here stays only
+// when `keep` says so; one that is there (a download to continue) is opened
+// as it is.
 bool TakesNewExe(const std::wstring& path, bool keep) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL | (keep ? 0 : FILE_FLAG_DELETE_ON_CLOSE), nullptr);
+  const bool there = FileExists(path);
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, there ? OPEN_EXISTING : CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | (keep || there ? 0 : FILE_FLAG_DELETE_ON_CLOSE), nullptr);
   if (f == INVALID_HANDLE_VALUE) return false;
   CloseHandle(f);
   return true;
+}
+
+// A file of at most `limit` bytes; false when it is missing or longer.
+bool ReadSmallFile(const std::wstring& path, DWORD limit, std::string* out) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  out->resize(limit + 1);
+  DWORD got = 0;
+  const bool ok = ReadFile(f, out->data(), limit + 1, &got, nullptr) && got <= limit;
+  CloseHandle(f);
+  out->resize(got);
+  return ok;
+}
+
+std::wstring PartInfoPath(const SelfUpdatePaths& p) { return p.newExe + kPartInfoSuffix; }
+
+PendingNew FindPendingNew(const SelfUpdatePaths& p) {
+  PendingNew pending;
+  WIN32_FILE_ATTRIBUTE_DATA a;
+  pending.exists = GetFileAttributesExW(p.newExe.c_str(), GetFileExInfoStandard, &a) &&
+                   !(a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (pending.exists) pending.size = (static_cast<std::uint64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
+  std::string text;
+  pending.recordRead = ReadSmallFile(PartInfoPath(p), 128, &text) && ParsePartInfo(text, &pending.record);
+  return pending;
+}
+
+void DeletePendingNew(const SelfUpdatePaths& p) {
+  DeleteFileW(p.newExe.c_str());
+  DeleteFileW(PartInfoPath(p).c_str());
+}
+
+// Written through before the .new's first byte: a .new whose record a stop
+// cut short is started over, never continued as another exe.
+bool WritePartInfo(const SelfUpdatePaths& p, const LauncherFeed& feed) {
+  const std::string text = PartInfoText(feed);
+  HANDLE f = CreateFileW(PartInfoPath(p).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  DWORD put = 0;
+  const bool ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) && put == text.size();
+  CloseHandle(f);
+  return ok;
 }
 
 // The .old of a swap that finished, held by the old process until it ends.
@@ -79,22 +124,20 @@ void CheckFeed(HWND window) {
   auto offer = std::make_unique<LauncherOffer>();
   offer->feedUrl = LauncherFeedUrl(kSiteBaseUrl);
   const SelfUpdatePaths paths = CurrentPaths();
-  if (CheckLauncherFeed(offer->feedUrl, paths, &offer->feed) != FeedVerdict::kOffer) {
-    // A download that a stop cut short, or that the feed no longer offers.
-    DeleteFileW(paths.newExe.c_str());
-    return;
-  }
+  if (CheckLauncherFeed(offer->feedUrl, paths, &offer->feed) != FeedVerdict::kOffer) return;
   if (IsWindow(window) && PostMessageW(window, WMU_LAUNCHER_OFFER, 0, reinterpret_cast<LPARAM>(offer.get())))
     offer.release();
 }
 
-bool CheckDownload(const std::wstring& path, const LauncherFeed& feed, const std::string& sha256) {
+// `streamed`: the digest taken as the bytes arrived, null for a .new that
+// an earlier run finished.
+bool CheckDownload(const std::wstring& path, const LauncherFeed& feed, const std::string* streamed) {
   WIN32_FILE_ATTRIBUTE_DATA a;
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a)) return false;
   const std::uint64_t size = (static_cast<std::uint64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
   // Hashed again from the disk: what is swapped in is what lies there.
   std::string onDisk;
-  return DownloadMatchesFeed(size, sha256, feed) && Sha256HexOfFile(path, &onDisk) &&
+  return (!streamed || DownloadMatchesFeed(size, *streamed, feed)) && Sha256HexOfFile(path, &onDisk) &&
          DownloadMatchesFeed(size, onDisk, feed);
 }
 
@@ -119,6 +162,16 @@ bool Swap(const SelfUpdatePaths& p) {
   return ok;
 }
 
+// The .new checked: the swap, its record removed once the .new is gone.
+bool SwapChecked(const LauncherFeed& feed, const SelfUpdatePaths& p) {
+  TestStopPoint("swap", 0);
+  const bool swapped = Swap(p);
+  DeletePendingNew(p);
+  if (!swapped) return false;
+  LogWrite("LauncherUpdate: %s in place of %s", FormatLauncherVersion(feed.version).c_str(), kLauncherVersion);
+  return true;
+}
+
 }  // namespace
 
 FeedVerdict CheckLauncherFeed(const std::string& url, const SelfUpdatePaths& paths, LauncherFeed* feed) {
@@ -139,15 +192,27 @@ FeedVerdict CheckLauncherFeed(const std::string& url, const SelfUpdatePaths& pat
     verdict = JudgeFeed(facts, feed);
   }
   LogWrite("%s", FeedVerdictLogLine(verdict, url, *feed, kLauncherVersion).c_str());
+  // A download that a stop cut short waits for the next offer of its exe.
+  if (!KeepPendingNew(verdict, *feed, FindPendingNew(paths))) DeletePendingNew(paths);
   return verdict;
 }
 
 bool DownloadAndSwapLauncher(HWND window, const LauncherFeed& feed, const SelfUpdatePaths& p) {
+  const PendingNew pending = FindPendingNew(p);
+  PendingNewUse use = DecidePendingNew(pending, feed);
+  if (use == PendingNewUse::kCheckWhole && !CheckDownload(p.newExe, feed, nullptr)) {
+    LogWrite("LauncherUpdate: %ls is not the offered exe, downloading it again", p.newExe.c_str());
+    use = PendingNewUse::kStartOver;
+  }
+  if (use == PendingNewUse::kStartOver) DeletePendingNew(p);
   // The folder may have changed since the offer.
-  if (!TakesNewExe(p.newExe, true)) {
+  if (!TakesNewExe(p.newExe, true) || (use == PendingNewUse::kStartOver && !WritePartInfo(p, feed))) {
     LogWrite("LauncherUpdate: folder not writable: %ls, error=%lu", p.newExe.c_str(), GetLastError());
+    // A download to continue stays for a later offer; a fresh one is gone.
+    if (use == PendingNewUse::kStartOver) DeletePendingNew(p);
     return false;
   }
+  if (use == PendingNewUse::kCheckWhole) return SwapChecked(feed, p);
   std::string sha256;
   DownloadRequest r;
   r.window = window;
@@ -157,23 +222,24 @@ bool DownloadAndSwapLauncher(HWND window, const LauncherFeed& feed, const SelfUp
   r.cancel = &LauncherUpdateCancel;
   r.sha256Out = &sha256;
   r.expectedSize = feed.size;
+  if (use == PendingNewUse::kResume && pending.size > 0) {
+    r.resumeFrom = pending.size;
+    LogWrite("LauncherUpdate: continuing the download at %llu of %llu bytes",
+             static_cast<unsigned long long>(pending.size), static_cast<unsigned long long>(feed.size));
+  }
   if (!DownloadFile(r)) {
-    DeleteFileW(p.newExe.c_str());
+    // What arrived is kept for the next offer of this exe while it may
+    // still be its start.
+    if (DecidePendingNew(FindPendingNew(p), feed) != PendingNewUse::kResume) DeletePendingNew(p);
     LogWrite("LauncherUpdate: download failed: %s", r.url.c_str());
     return false;
   }
-  if (!CheckDownload(p.newExe, feed, sha256)) {
-    DeleteFileW(p.newExe.c_str());
+  if (!CheckDownload(p.newExe, feed, &sha256)) {
+    DeletePendingNew(p);
     LogWrite("LauncherUpdate: size or SHA-256 differs from the feed: %s", r.url.c_str());
     return false;
   }
-  TestStopPoint("swap", 0);
-  if (!Swap(p)) {
-    DeleteFileW(p.newExe.c_str());
-    return false;
-  }
-  LogWrite("LauncherUpdate: %s in place of %s", FormatLauncherVersion(feed.version).c_str(), kLauncherVersion);
-  return true;
+  return SwapChecked(feed, p);
 }
 
 void TidyLauncherSwap() {

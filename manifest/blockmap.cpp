@@ -46,6 +46,32 @@ std::string BytesToHex(std::string_view bytes) {
   return out;
 }
 
+// t[d[0]]·m^(n-1) + t[d[1]]·m^(n-2) + ... + t[d[n-1]] modulo 2^32. Horner's
+// rule is one chain of multiplications, each waiting for the one before;
+// four chains over every fourth byte, in steps of m^4, joined at the end,
+// give the same sum in about a third of the time. The scan computes one
+// such sum for every block it finds, most of its work on a file that
+// changed little. One sum at a time: the 32-bit build has registers for
+// four chains, not eight.
+std::uint32_t PolySum(const unsigned char* d, std::size_t n, const std::array<std::uint32_t, 256>& t, std::uint32_t m) {
+  const std::size_t head = n % 4;
+  std::uint32_t first = 0;
+  for (std::size_t i = 0; i < head; ++i) first = first * m + t[d[i]];
+  const std::uint32_t m4 = m * m * m * m;
+  std::uint32_t c0 = 0, c1 = 0, c2 = 0, c3 = 0;
+  for (std::size_t i = head; i < n; i += 4) {
+    c0 = c0 * m4 + t[d[i]];
+    c1 = c1 * m4 + t[d[i + 1]];
+    c2 = c2 * m4 + t[d[i + 2]];
+    c3 = c3 * m4 + t[d[i + 3]];
+  }
+  // The head's bytes carry m^(n - head) more than their place in it.
+  std::uint32_t lift = 1, base = m;
+  for (std::size_t e = n - head; e > 0; e >>= 1, base *= base)
+    if (e & 1) lift *= base;
+  return first * lift + ((c0 * m + c1) * m + c2) * m + c3;
+}
+
 }  // namespace
 
 std::uint32_t BlockSizeFor(std::uint64_t fileSize) {
@@ -68,21 +94,13 @@ RollingSum::RollingSum(std::uint32_t window) : window_(window) {
 }
 
 void RollingSum::Reset(const unsigned char* data) {
-  std::uint32_t a = 0, b = 0;  // in registers: see RollUntil
-  for (std::uint32_t i = 0; i < window_; ++i) {
-    a = a * kMulA + kRollingTableA[data[i]];
-    b = b * kMulB + kRollingTableB[data[i]];
-  }
-  a_ = a;
-  b_ = b;
+  a_ = PolySum(data, window_, kRollingTableA, kMulA);
+  b_ = PolySum(data, window_, kRollingTableB, kMulB);
 }
 
 std::uint64_t WeakSumOf(const unsigned char* data, std::size_t n) {
-  std::uint32_t a = 0, b = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    a = a * RollingSum::kMulA + kRollingTableA[data[i]];
-    b = b * RollingSum::kMulB + kRollingTableB[data[i]];
-  }
+  const std::uint32_t a = PolySum(data, n, kRollingTableA, RollingSum::kMulA);
+  const std::uint32_t b = PolySum(data, n, kRollingTableB, RollingSum::kMulB);
   return (static_cast<std::uint64_t>(a) << 16) | (b >> 16);
 }
 

@@ -61,14 +61,17 @@ bool DownloadFile(const DownloadRequest& r) {
   std::uint64_t received = 0;
   const ULONGLONG started = GetTickCount64();
   ULONGLONG lastText = 0;
-  // Bytes this call has put into the target. A retry resumes from these only:
+  // Bytes of the file at the target. A retry resumes from these only:
   // whatever lay at the target before (a stale cache, an archive that could
-  // not be set aside) is never taken for the start of the file.
-  std::uint64_t written = 0;
+  // not be set aside) is never taken for the start of the file, unless the
+  // caller vouches for it.
+  std::uint64_t written = r.resumeFrom;
   // The expected hash is checked on the bytes as they are written: the
   // digest always holds exactly the file's bytes so far.
   const bool hashing = !r.expectedHash.empty() || r.sha256Out;
   Sha256Stream digest;
+  // Bytes that cannot be read back cannot be hashed: the file starts afresh.
+  if (hashing && written > 0 && !digest.UpdateFromFile(r.target, written)) written = 0;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (succeeded || cancel->load()) break;
     if (r.window && !IsWindow(r.window)) break;

@@ -34,6 +34,10 @@ struct DownloadRequest {
   // An attempt that receives nothing for this long fails (the next attempt
   // resumes); a silent server would otherwise hold the job for good.
   DWORD stallMs = 120000;
+  // Bytes already at the target that the caller vouches for as the file's
+  // first (a download an earlier run left): the first attempt asks for the
+  // rest with a Range request. The target must hold exactly these bytes.
+  std::uint64_t resumeFrom = 0;
 };
 
 bool DownloadFile(const DownloadRequest& request);

@@ -19,7 +19,7 @@ const unsigned char* U(const std::string& s) { return reinterpret_cast<const uns
 
 TEST(RollingSum, EqualsAFreshComputationAtEveryOffset) {
   const std::string data = Random(6000, 1) + std::string(3000, '\0') + Random(3000, 2);
-  for (std::uint32_t window : {1u, 7u, 1024u}) {
+  for (std::uint32_t window : {1u, 2u, 3u, 4u, 5u, 7u, 1024u, 1027u}) {
     RollingSum sum(window);
     sum.Reset(U(data));
     for (std::size_t at = 0;; ++at) {
@@ -27,6 +27,19 @@ TEST(RollingSum, EqualsAFreshComputationAtEveryOffset) {
       if (at + window >= data.size()) break;
       sum.Roll(data[at], data[at + window]);
     }
+  }
+}
+
+// The weak sum as the map format defines it, one byte after the other.
+TEST(RollingSum, WeakSumIsThePolynomialOfTheFormat) {
+  const std::string data = Random(5000, 9);
+  for (std::size_t n : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 1023u, 4096u, 4099u}) {
+    std::uint32_t a = 0, b = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      a = a * RollingSum::kMulA + kRollingTableA[U(data)[i]];
+      b = b * RollingSum::kMulB + kRollingTableB[U(data)[i]];
+    }
+    EXPECT_EQ(WeakSumOf(U(data), n), (static_cast<std::uint64_t>(a) << 16) | (b >> 16)) << n;
   }
 }
 

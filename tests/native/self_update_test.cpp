@@ -113,6 +113,73 @@ TEST(DownloadMatch, SizeAndDigestBothAsTheFeedSays) {
   EXPECT_FALSE(DownloadMatchesFeed(10, "", feed));
 }
 
+TEST(PartInfo, ReadsBackOnlyWhatItWrites) {
+  LauncherFeed feed;
+  ASSERT_TRUE(ParseLauncherFeed(kNewer, &feed));
+  const std::string a(64, 'a');
+  EXPECT_EQ(PartInfoText(feed), "10 " + a + "\n");
+  struct {
+    std::string text;
+    bool ok;
+  } cases[] = {
+      {PartInfoText(feed), true},
+      {"67108864 " + a + "\n", true},
+      {"67108865 " + a + "\n", false},
+      {"99999999999999999999999 " + a + "\n", false},
+      {"10 " + a, false},
+      {"10 " + std::string(64, 'A') + "\n", false},
+      {"10 " + a.substr(1) + "\n", false},
+      {"10  " + a + "\n", false},
+      {"010 " + a + "\n", false},
+      {"0 " + a + "\n", false},
+      {"-1 " + a + "\n", false},
+      {" " + a + "\n", false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    PartInfo info;
+    EXPECT_EQ(ParsePartInfo(c.text, &info), c.ok) << c.text;
+    if (c.ok) EXPECT_EQ(PartInfoText(LauncherFeed{{}, info.size, info.sha256, "", ""}), c.text);
+  }
+}
+
+// What the offer's download and the update check do with a .new beside the
+// exe, for the feed of kNewer (10 bytes, digest a...a).
+TEST(PendingNew, ContinuedOnlyForTheExeItsRecordNames) {
+  LauncherFeed feed;
+  ASSERT_TRUE(ParseLauncherFeed(kNewer, &feed));
+  const PartInfo same{10, std::string(64, 'a')}, otherHash{10, std::string(64, 'b')}, otherSize{12, same.sha256};
+  using U = PendingNewUse;
+  using V = FeedVerdict;
+  struct {
+    const char* what;
+    PendingNew pending;
+    U use;
+    bool keptAtOffer, keptOffline;
+  } cases[] = {
+      {"no .new", {false, 0, false, {}}, U::kStartOver, false, false},
+      {"a lone record", {false, 0, true, same}, U::kStartOver, false, false},
+      {"cut off, record of this exe", {true, 4, true, same}, U::kResume, true, true},
+      {"empty, record of this exe", {true, 0, true, same}, U::kResume, true, true},
+      {"whole, record of this exe", {true, 10, true, same}, U::kCheckWhole, true, false},
+      {"longer than the exe", {true, 11, true, same}, U::kStartOver, false, false},
+      {"cut off, no record", {true, 4, false, {}}, U::kStartOver, false, false},
+      {"cut off, record of another digest", {true, 4, true, otherHash}, U::kStartOver, false, true},
+      {"cut off, record of another size", {true, 4, true, otherSize}, U::kStartOver, false, true},
+      {"longer than the exe, shorter than its record", {true, 11, true, otherSize}, U::kStartOver, false, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DecidePendingNew(c.pending, feed), c.use) << c.what;
+    EXPECT_EQ(KeepPendingNew(V::kOffer, feed, c.pending), c.keptAtOffer) << c.what;
+    EXPECT_EQ(KeepPendingNew(V::kNoFeed, feed, c.pending), c.keptOffline) << c.what;
+    EXPECT_EQ(KeepPendingNew(V::kUnsigned, feed, c.pending), c.keptOffline) << c.what;
+    // A signed feed that names no newer exe, or one this launcher cannot
+    // write or read, makes every .new stale.
+    for (V v : {V::kNotNewer, V::kUnreadable, V::kBadRunning, V::kNoFolder})
+      EXPECT_FALSE(KeepPendingNew(v, feed, c.pending)) << c.what;
+  }
+}
+
 TEST(FeedUrl, BesideTheServerList) {
   EXPECT_EQ(LauncherFeedUrl("https://a.example/"), "https://a.example/launcher/latest.json");
   EXPECT_EQ(LauncherFeedUrl("https://a.example"), "https://a.example/launcher/latest.json");

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "manifest/canonical.h"
@@ -12,6 +13,7 @@
 #include "manifest/install_paths.h"
 #include "manifest/progress.h"
 #include "hash/sha256.h"
+#include "hash/sha256_pipe.h"
 #include "hash/sha256_stream.h"
 #include "hash/sha256_x86.h"
 #include "support.h"
@@ -79,6 +81,32 @@ TEST(Sha256Cng, ProcessorInstructionsAgreeWithCng) {
   ASSERT_TRUE(Sha256HexOfFile(dir / L"f", &fromCng));
   Sha256UsePlatformOnly(false);
   EXPECT_EQ(fromFile, fromCng);
+}
+
+// The pipe hashes on its own thread what it is handed, in order: filled
+// buffers and copied pieces mixed, more than its ring holds at once.
+TEST(Sha256Pipe, HashesTheBytesInTheirOrder) {
+  const std::string data = PatternBytes(6 * Sha256Pipe::kSlotBytes + 77, 5);
+  for (size_t n : {0u, 1u, 65536u, 1048577u, 6291533u}) {
+    const std::string part = data.substr(0, n);
+    std::string want;
+    ASSERT_TRUE(Sha256HexOfString(part, &want));
+    Sha256Pipe pipe;
+    for (size_t at = 0, turn = 0; at < part.size(); ++turn) {
+      // Every other piece through a slot, the others copied in.
+      const size_t piece = std::min(part.size() - at, turn % 2 ? Sha256Pipe::kSlotBytes : size_t{70000});
+      if (turn % 2) {
+        std::memcpy(pipe.Slot(), part.data() + at, piece);
+        pipe.Submit(piece);
+      } else {
+        pipe.Update(part.data() + at, piece);
+      }
+      at += piece;
+    }
+    std::string got;
+    ASSERT_TRUE(pipe.Finish(&got));
+    EXPECT_EQ(got, want) << n << " bytes";
+  }
 }
 
 class ProgressFile : public ::testing::Test {

@@ -72,6 +72,24 @@ class LauncherSwap : public ::testing::Test {
     ASSERT_EQ(lines.size(), 1u) << (lines.empty() ? "" : lines[0]);
     EXPECT_EQ(lines[0].rfind("LauncherUpdate: " + line, 0), 0u) << lines[0];
   }
+  // The good feed's exe, and how the site was asked for it: "-" or the
+  // Range header's value.
+  std::string GoodExe() { return ReadFileBytes(Www(L"site", L"launcher\\good\\RealmPorter.exe")); }
+  std::vector<std::string> ExeRanges() {
+    std::vector<std::string> ranges;
+    for (const std::string& line : Requests(kSite))
+      if (line.rfind("GET /launcher/good/RealmPorter.exe ", 0) == 0) ranges.push_back(line.substr(line.rfind(' ') + 1));
+    return ranges;
+  }
+  // An earlier run's download of the good feed's exe cut off after `bytes`,
+  // its record naming the exe of `feedFolder`'s feed.
+  void LeavePartial(size_t bytes, const char* feedFolder) {
+    LauncherFeed feed;
+    ASSERT_EQ(CheckLauncherFeed(FeedUrl(feedFolder), paths, &feed), FeedVerdict::kOffer);
+    WriteFileBytes(paths.newExe, GoodExe().substr(0, bytes));
+    WriteFileBytes(paths.newExe + kPartInfoSuffix, PartInfoText(feed));
+    ClearRequestLogs();
+  }
   const std::string kOld = "MZ the running launcher";
   bool blockDownload = false;  // the folder takes no file after the offer
   ScratchDir dir{L"launcher-swap"};
@@ -85,6 +103,25 @@ TEST_F(LauncherSwap, TheOfferedExeTakesTheLaunchersPlaceAndTheOldOneWaitsAside) 
   EXPECT_FALSE(Exists(paths.newExe));
   EXPECT_EQ(UpdateLines(),
             std::vector<std::string>{"LauncherUpdate: 9.9.9 in place of " + std::string(kLauncherVersion)});
+}
+
+TEST_F(LauncherSwap, ADownloadCutOffContinuesAtTheNextOfferOfItsExe) {
+  LeavePartial(100000, "good");
+  EXPECT_TRUE(Update("good"));
+  EXPECT_EQ(ExeRanges(), std::vector<std::string>{"bytes=100000-"});
+  EXPECT_EQ(ReadFileBytes(paths.exe), GoodExe());
+  EXPECT_FALSE(Exists(paths.newExe));
+  EXPECT_FALSE(Exists(paths.newExe + kPartInfoSuffix));
+}
+
+// The hash/ feed names an exe of another digest: a .new recorded as that
+// one is never continued as the good feed's.
+TEST_F(LauncherSwap, ADownloadOfAnotherReleaseStartsOver) {
+  LeavePartial(100000, "hash");
+  EXPECT_TRUE(Update("good"));
+  EXPECT_EQ(ExeRanges(), std::vector<std::string>{"-"});
+  EXPECT_EQ(ReadFileBytes(paths.exe), GoodExe());
+  EXPECT_FALSE(Exists(paths.newExe + kPartInfoSuffix));
 }
 
 TEST_F(LauncherSwap, AnExeOfAnotherHashChangesNothing) {
