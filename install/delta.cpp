@@ -8,6 +8,7 @@
 #include "app/log.h"
 #include "app/messages.h"
 #include "manifest/block_match.h"
+#include "manifest/block_regions.h"
 #include "manifest/blockmap.h"
 #include "manifest/install_paths.h"
 #include "hash/sha256.h"
@@ -87,21 +88,21 @@ class Progress {
   bool lastWithText_ = false;
 };
 
-// The map, at most as large as a map for this file can be. kBuilt when it
-// came; otherwise what its failure means for the file.
-DeltaResult FetchMap(const DeltaRequest& r, std::string* body) {
+// `url` whole (or the range `range` of it, exactly), at most `limit` bytes.
+// kBuilt when it came; otherwise what its failure means for the file.
+DeltaResult FetchSmall(const DeltaRequest& r, const std::string& url, const char* range, std::uint64_t limit,
+                       std::string* body) {
   OpenedUrl opened;
-  if (!OpenUrl(r.mapUrl, nullptr, {60000, 60000, ReceiveTimeoutFor(r.stallMs)}, &opened)) {
-    LogWrite("Delta map open failed: %s err=%lu", r.mapUrl.c_str(), static_cast<unsigned long>(opened.error));
+  if (!OpenUrl(url, range, {60000, 60000, ReceiveTimeoutFor(r.stallMs)}, &opened)) {
+    LogWrite("Delta map open failed: %s err=%lu", url.c_str(), static_cast<unsigned long>(opened.error));
     return DeltaResult::kMirrorFailed;
   }
   const DWORD status = QueryStatusCode(opened.request.get());
-  if (status != 200) {
-    LogWrite("Delta map HTTP %lu: %s", static_cast<unsigned long>(status), r.mapUrl.c_str());
+  if (status != (range ? 206u : 200u)) {
+    LogWrite("Delta map HTTP %lu: %s", static_cast<unsigned long>(status), url.c_str());
+    if (status == 200) return DeltaResult::kWhole;  // ranges ignored
     return JudgeBlockRequest(status) == BlockRequestEnd::MirrorFault ? DeltaResult::kMirrorFailed : DeltaResult::kWhole;
   }
-  const std::uint64_t limit =
-      std::min(BlockMapSize(r.entry.size, 1024), BlockMapSize(std::uint64_t{kMaxMapBlocks} * 1024, 1024));
   CancellableReader reader(std::move(opened), kReadBlock, r.stallMs, r.received);
   for (;;) {
     const char* data = nullptr;
@@ -111,11 +112,95 @@ DeltaResult FetchMap(const DeltaRequest& r, std::string* body) {
     if (rs == ReadStatus::kCancelled) return DeltaResult::kCancelled;
     if (rs != ReadStatus::kData) return DeltaResult::kMirrorFailed;
     if (body->size() + got > limit) {
-      LogWrite("Delta map too long: %s", r.mapUrl.c_str());
+      LogWrite("Delta map too long: %s", url.c_str());
       return DeltaResult::kWhole;
     }
     body->append(data, got);
   }
+}
+
+// The map, at most as large as a map for this file can be.
+DeltaResult FetchMap(const DeltaRequest& r, std::string* body) {
+  const std::uint64_t limit =
+      std::min(BlockMapSize(r.entry.size, 1024), BlockMapSize(std::uint64_t{kMaxMapBlocks} * 1024, 1024));
+  return FetchSmall(r, r.mapUrl, nullptr, limit, body);
+}
+
+// The map entries of the local copy, which has the new file's size, and the
+// digest of each region of them.
+bool LocalEntries(const DeltaRequest& r, const RegionIndex& index, std::string* entries,
+                  std::vector<std::string>* digests) {
+  File f(_wfopen(r.local.c_str(), L"rb"));
+  if (!f) return false;
+  std::vector<unsigned char> buf(index.blockSize);
+  entries->reserve(std::size_t{index.blockCount} * kBlockMapEntry);
+  for (std::uint32_t region = 0; region < index.regionCount; ++region) {
+    if (Stopped(r)) return false;
+    const std::size_t start = entries->size();
+    for (std::uint32_t b = 0; b < index.BlocksIn(region); ++b) {
+      const std::size_t n = std::fread(buf.data(), 1, buf.size(), f.get());
+      if (n == 0) return false;
+      *entries += BlockEntryOf(buf.data(), n, index.blockSize);
+    }
+    digests->push_back(RegionDigestOf(std::string_view(*entries).substr(start)));
+  }
+  return !std::ferror(f.get()) && entries->size() == std::size_t{index.blockCount} * kBlockMapEntry;
+}
+
+// The map made of the local copy's own entries and, for the regions where
+// they differ from the index, the mirror's, fetched by ranges. kBuilt with
+// the map in `map`; anything else: the whole map is fetched instead.
+DeltaResult MapFromRegions(const DeltaRequest& r, std::string* map) {
+  std::string bytes;
+  const std::uint64_t limit = kRegionIndexHeader + (std::uint64_t{kMaxMapBlocks} / 16 + 2) * kRegionDigest;
+  if (const DeltaResult got = FetchSmall(r, r.regionUrl, nullptr, limit, &bytes); got != DeltaResult::kBuilt)
+    return got;
+  RegionIndex index;
+  if (!ParseRegionIndex(bytes, &index) || index.fileSize != r.entry.size ||
+      !DigestEquals(index.sha256, r.entry.sha256)) {
+    LogWrite("Delta region index unreadable or for another file: %s", r.regionUrl.c_str());
+    return DeltaResult::kWhole;
+  }
+  std::string entries;
+  std::vector<std::string> local;
+  if (!LocalEntries(r, index, &entries, &local)) return Stopped(r) ? DeltaResult::kCancelled : DeltaResult::kWhole;
+  bool worth = false;
+  const std::vector<std::uint32_t> differ = RegionsToFetch(index, local, &worth);
+  if (!worth) {
+    LogWrite("Delta regions: too many differ in %s", r.fileUrl.c_str());
+    return DeltaResult::kWhole;
+  }
+  std::uint64_t fetched = 0;
+  for (std::size_t i = 0; i < differ.size();) {
+    // Neighbouring regions in one request.
+    std::size_t j = i;
+    while (j + 1 < differ.size() && differ[j + 1] == differ[j] + 1) ++j;
+    std::uint64_t offset = 0, length = 0;
+    RegionEntryRange(index, differ[i], differ[j], &offset, &length);
+    char range[96];
+    std::snprintf(range, sizeof range, "Range: bytes=%llu-%llu", static_cast<unsigned long long>(offset),
+                  static_cast<unsigned long long>(offset + length - 1));
+    std::string slice;
+    if (const DeltaResult got = FetchSmall(r, r.mapUrl, range, length, &slice); got != DeltaResult::kBuilt) return got;
+    if (slice.size() != length) return DeltaResult::kWhole;
+    for (std::size_t k = i; k <= j; ++k) {
+      const std::uint32_t region = differ[k];
+      const std::size_t at =
+          static_cast<std::size_t>(index.FirstBlock(region) - index.FirstBlock(differ[i])) * kBlockMapEntry;
+      const std::string_view part = std::string_view(slice).substr(at, index.BlocksIn(region) * kBlockMapEntry);
+      if (RegionDigestOf(part) != index.digests[region]) {
+        LogWrite("Delta region %u of %s does not match its index", region, r.mapUrl.c_str());
+        return DeltaResult::kWhole;
+      }
+      entries.replace(std::size_t{index.FirstBlock(region)} * kBlockMapEntry, part.size(), part);
+    }
+    fetched += length;
+    i = j + 1;
+  }
+  LogWrite("Delta regions %s: %zu of %u differ, %llu bytes of the map fetched", r.mapUrl.c_str(), differ.size(),
+           index.regionCount, static_cast<unsigned long long>(fetched));
+  return BlockMapOfEntries(index.fileSize, index.blockSize, index.sha256, entries, map) ? DeltaResult::kBuilt
+                                                                                        : DeltaResult::kWhole;
 }
 
 bool ScanLocal(const DeltaRequest& r, BlockScanner* scanner, Progress* progress) {
@@ -249,8 +334,16 @@ DeltaResult Run(const DeltaRequest& r) {
   if (!FileSizeOf(r.local, &localSize)) return DeltaResult::kWhole;
   const LONGLONG start = Now();
   std::string bytes;
-  if (const DeltaResult got = FetchMap(r, &bytes); got != DeltaResult::kBuilt)
-    return Stopped(r) ? DeltaResult::kCancelled : got;
+  // A copy of the new file's size, damaged in a few places, needs only a
+  // few regions of the map. Anything amiss there costs only the whole map.
+  if (!r.regionUrl.empty() && localSize == r.entry.size) {
+    const DeltaResult got = MapFromRegions(r, &bytes);
+    if (got == DeltaResult::kCancelled || Stopped(r)) return DeltaResult::kCancelled;
+    if (got != DeltaResult::kBuilt) bytes.clear();
+  }
+  if (bytes.empty())
+    if (const DeltaResult got = FetchMap(r, &bytes); got != DeltaResult::kBuilt)
+      return Stopped(r) ? DeltaResult::kCancelled : got;
   BlockMap map;
   if (!ParseBlockMap(std::move(bytes), &map)) {
     LogWrite("Delta map unreadable: %s", r.mapUrl.c_str());
