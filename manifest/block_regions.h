@@ -35,7 +35,7 @@ struct RegionIndex {
   std::uint32_t regionCount = 0;
   std::uint32_t blockCount = 0;
   std::uint64_t fileSize = 0;
-  std::string sha256;               // 64 lowercase hex digits
+  std::string sha256;                // 64 lowercase hex digits
   std::vector<std::string> digests;  // 32 raw bytes each
 
   // The blocks of a region: [first, first + count).

@@ -27,8 +27,8 @@ std::string EntriesOf(const std::string& file, std::uint32_t blockSize) {
 std::vector<std::string> DigestsOf(const RegionIndex& index, const std::string& entries) {
   std::vector<std::string> out;
   for (std::uint32_t r = 0; r < index.regionCount; ++r)
-    out.push_back(RegionDigestOf(std::string_view(entries).substr(index.FirstBlock(r) * kBlockMapEntry,
-                                                                  index.BlocksIn(r) * kBlockMapEntry)));
+    out.push_back(RegionDigestOf(
+        std::string_view(entries).substr(index.FirstBlock(r) * kBlockMapEntry, index.BlocksIn(r) * kBlockMapEntry)));
   return out;
 }
 
@@ -37,7 +37,7 @@ TEST(RegionIndex, NumbersOfTheFormatForFilesOfManySizes) {
     std::size_t fileSize;
     std::uint32_t perRegion, regions, lastRegionBlocks;
   } cases[] = {
-      {1024, 16, 1, 1}, {1025, 16, 1, 2}, {16 * 1024, 16, 1, 16}, {16 * 1024 + 1, 16, 2, 1},
+      {1024, 16, 1, 1},   {1025, 16, 1, 2},   {16 * 1024, 16, 1, 16}, {16 * 1024 + 1, 16, 2, 1},
       {100000, 16, 7, 2}, {100000, 32, 4, 2}, {300000, 256, 2, 37},
   };
   for (const Case& c : cases) {
@@ -101,14 +101,8 @@ TEST(RegionIndex, FetchesOnlyTheRegionsWhereTheCopyDiffers) {
     std::vector<std::uint32_t> damaged, fetched;
     bool worth;
   } cases[] = {
-      {{}, {}, true},
-      {{0}, {0}, true},
-      {{99}, {6}, true},
-      {{15}, {0}, true},
-      {{16}, {1}, true},
-      {{3, 9}, {0}, true},
-      {{20, 30}, {1}, true},
-      {{3, 40}, {}, false},  // 2 of 7: more than a quarter, the whole map
+      {{}, {}, true},      {{0}, {0}, true},      {{99}, {6}, true},    {{15}, {0}, true}, {{16}, {1}, true},
+      {{3, 9}, {0}, true}, {{20, 30}, {1}, true}, {{3, 40}, {}, false},  // 2 of 7: more than a quarter, the whole map
   };
   for (const auto& c : cases) {
     std::string copy = file;
