@@ -45,8 +45,9 @@ bool Stopped(const DeltaRequest& r) {
 class Progress {
  public:
   Progress(const DeltaRequest& r, std::uint64_t localSize) : r_(r), localSize_(localSize), fetchTotal_(r.entry.size) {}
+  // A scan after a first pass that was given up starts from the pass's end.
   void Scanned(std::uint64_t n) {
-    scanned_ = n;
+    scanned_ = std::max(scanned_, n);
     Post(false);
   }
   void ScanDone(std::uint64_t fetchTotal) {
@@ -129,7 +130,7 @@ DeltaResult FetchMap(const DeltaRequest& r, std::string* body) {
 // The map entries of the local copy, which has the new file's size, and the
 // digest of each region of them.
 bool LocalEntries(const DeltaRequest& r, const RegionIndex& index, std::string* entries,
-                  std::vector<std::string>* digests) {
+                  std::vector<std::string>* digests, Progress* progress) {
   File f(_wfopen(r.local.c_str(), L"rb"));
   if (!f) return false;
   std::vector<unsigned char> buf(index.blockSize);
@@ -142,6 +143,8 @@ bool LocalEntries(const DeltaRequest& r, const RegionIndex& index, std::string* 
       if (n == 0) return false;
       *entries += BlockEntryOf(buf.data(), n, index.blockSize);
     }
+    progress->Scanned(
+        std::min<std::uint64_t>(index.fileSize, std::uint64_t{index.FirstBlock(region + 1)} * index.blockSize));
     digests->push_back(RegionDigestOf(std::string_view(*entries).substr(start)));
   }
   return !std::ferror(f.get()) && entries->size() == std::size_t{index.blockCount} * kBlockMapEntry;
@@ -149,8 +152,9 @@ bool LocalEntries(const DeltaRequest& r, const RegionIndex& index, std::string* 
 
 // The map made of the local copy's own entries and, for the regions where
 // they differ from the index, the mirror's, fetched by ranges. kBuilt with
-// the map in `map`; anything else: the whole map is fetched instead.
-DeltaResult MapFromRegions(const DeltaRequest& r, std::string* map) {
+// the map in `map` and the local entries in `entries`; anything else: the
+// whole map is fetched instead.
+DeltaResult MapFromRegions(const DeltaRequest& r, Progress* progress, std::string* map, std::string* localEntries) {
   std::string bytes;
   const std::uint64_t limit = kRegionIndexHeader + (std::uint64_t{kMaxMapBlocks} / 16 + 2) * kRegionDigest;
   if (const DeltaResult got = FetchSmall(r, r.regionUrl, nullptr, limit, &bytes); got != DeltaResult::kBuilt)
@@ -163,7 +167,8 @@ DeltaResult MapFromRegions(const DeltaRequest& r, std::string* map) {
   }
   std::string entries;
   std::vector<std::string> local;
-  if (!LocalEntries(r, index, &entries, &local)) return Stopped(r) ? DeltaResult::kCancelled : DeltaResult::kWhole;
+  if (!LocalEntries(r, index, &entries, &local, progress))
+    return Stopped(r) ? DeltaResult::kCancelled : DeltaResult::kWhole;
   bool worth = false;
   const std::vector<std::uint32_t> differ = RegionsToFetch(index, local, &worth);
   if (!worth) {
@@ -171,6 +176,7 @@ DeltaResult MapFromRegions(const DeltaRequest& r, std::string* map) {
     return DeltaResult::kWhole;
   }
   std::uint64_t fetched = 0;
+  std::string merged = entries;  // the local entries, with the mirror's where they differ
   for (std::size_t i = 0; i < differ.size();) {
     // Neighbouring regions in one request.
     std::size_t j = i;
@@ -192,15 +198,16 @@ DeltaResult MapFromRegions(const DeltaRequest& r, std::string* map) {
         LogWrite("Delta region %u of %s does not match its index", region, r.mapUrl.c_str());
         return DeltaResult::kWhole;
       }
-      entries.replace(std::size_t{index.FirstBlock(region)} * kBlockMapEntry, part.size(), part);
+      merged.replace(std::size_t{index.FirstBlock(region)} * kBlockMapEntry, part.size(), part);
     }
     fetched += length;
     i = j + 1;
   }
   LogWrite("Delta regions %s: %zu of %u differ, %llu bytes of the map fetched", r.mapUrl.c_str(), differ.size(),
            index.regionCount, static_cast<unsigned long long>(fetched));
-  return BlockMapOfEntries(index.fileSize, index.blockSize, index.sha256, entries, map) ? DeltaResult::kBuilt
-                                                                                        : DeltaResult::kWhole;
+  if (!BlockMapOfEntries(index.fileSize, index.blockSize, index.sha256, merged, map)) return DeltaResult::kWhole;
+  *localEntries = std::move(entries);
+  return DeltaResult::kBuilt;
 }
 
 bool ScanLocal(const DeltaRequest& r, BlockScanner* scanner, Progress* progress) {
@@ -336,10 +343,16 @@ DeltaResult Run(const DeltaRequest& r) {
   std::string bytes;
   // A copy of the new file's size, damaged in a few places, needs only a
   // few regions of the map. Anything amiss there costs only the whole map.
+  Progress progress(r, localSize);
+  std::string localEntries;
   if (!r.regionUrl.empty() && localSize == r.entry.size) {
-    const DeltaResult got = MapFromRegions(r, &bytes);
+    PostStatusText(r.window, Gbk(u8"正在比对本地补丁...").c_str());
+    const DeltaResult got = MapFromRegions(r, &progress, &bytes, &localEntries);
     if (got == DeltaResult::kCancelled || Stopped(r)) return DeltaResult::kCancelled;
-    if (got != DeltaResult::kBuilt) bytes.clear();
+    if (got != DeltaResult::kBuilt) {
+      bytes.clear();
+      localEntries.clear();
+    }
   }
   if (bytes.empty())
     if (const DeltaResult got = FetchMap(r, &bytes); got != DeltaResult::kBuilt)
@@ -355,11 +368,13 @@ DeltaResult Run(const DeltaRequest& r) {
   }
   const std::uint64_t mapBytes = map.bytes.size();
   const LONGLONG mapped = Now();
-  PostStatusText(r.window, Gbk(u8"正在比对本地补丁...").c_str());
-  Progress progress(r, localSize);
   std::vector<DeltaStep> steps;
   std::size_t tableBytes = 0;
-  {
+  if (!localEntries.empty()) {
+    // Its own entries tell which blocks are in place: no second read.
+    steps = PlanDelta(map, BlocksInPlace(map, localEntries), kDeltaMergeGap);
+  } else {
+    PostStatusText(r.window, Gbk(u8"正在比对本地补丁...").c_str());
     BlockScanner scanner(map);
     if (!ScanLocal(r, &scanner, &progress)) return Stopped(r) ? DeltaResult::kCancelled : DeltaResult::kWhole;
     steps = PlanDelta(map, scanner.matches(), kDeltaMergeGap);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "hash/sha256.h"
+#include "manifest/block_match.h"
 #include "manifest/blockmap.h"
 #include "net/url.h"
 
@@ -120,6 +121,18 @@ void RegionEntryRange(const RegionIndex& index, std::uint32_t first, std::uint32
   const std::uint64_t to = std::uint64_t{index.FirstBlock(last)} + index.BlocksIn(last);
   *offset = kBlockMapHeader + from * kBlockMapEntry;
   *length = (to - from) * kBlockMapEntry;
+}
+
+std::vector<std::uint64_t> BlocksInPlace(const BlockMap& map, std::string_view localEntries) {
+  std::vector<std::uint64_t> matches(map.blockCount, kNoMatch);
+  const std::string_view mapEntries = std::string_view(map.bytes).substr(kBlockMapHeader);
+  for (std::uint32_t b = 0; b < map.blockCount; ++b) {
+    const std::size_t at = std::size_t{b} * kBlockMapEntry;
+    if (at + kBlockMapEntry <= localEntries.size() &&
+        localEntries.substr(at, kBlockMapEntry) == mapEntries.substr(at, kBlockMapEntry))
+      matches[b] = map.Offset(b);
+  }
+  return matches;
 }
 
 std::string BuildRegionIndexUrl(std::string_view mirrorBase, std::string_view product, std::string_view path) {

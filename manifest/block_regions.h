@@ -24,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+#include "manifest/blockmap.h"
+
 inline constexpr std::uint32_t kRegionIndexVersion = 1;
 inline constexpr std::size_t kRegionIndexHeader = 64;
 inline constexpr std::size_t kRegionDigest = 32;
@@ -65,6 +67,11 @@ std::vector<std::uint32_t> RegionsToFetch(const RegionIndex& index, const std::v
 // file: offset and length.
 void RegionEntryRange(const RegionIndex& index, std::uint32_t first, std::uint32_t last, std::uint64_t* offset,
                       std::uint64_t* length);
+
+// Per block of `map`: its own offset where the local copy's entry there
+// (as BlockEntryOf makes it) is the map's, else kNoMatch; for a copy of the
+// file's size, in place of a scan.
+std::vector<std::uint64_t> BlocksInPlace(const BlockMap& map, std::string_view localEntries);
 
 // <base>/<product>/blocks/<percent-encoded path>.regions
 std::string BuildRegionIndexUrl(std::string_view mirrorBase, std::string_view product, std::string_view path);

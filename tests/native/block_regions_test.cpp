@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "manifest/block_match.h"
 #include "manifest/blockmap.h"
 
 namespace {
@@ -112,6 +113,19 @@ TEST(RegionIndex, FetchesOnlyTheRegionsWhereTheCopyDiffers) {
     EXPECT_EQ(worth, c.worth);
   }
   bool worth = true;
+  // The blocks in place, from the entries alone, make the plan that
+  // rebuilds the file from the damaged copy.
+  std::string copy = file;
+  for (std::uint32_t b : {3u, 4u, 99u}) copy[b * 1024] ^= 1;
+  BlockMap map;
+  ASSERT_TRUE(ParseBlockMap(BlockMapOfBytes(file, 1024), &map));
+  const std::vector<std::uint64_t> inPlace = BlocksInPlace(map, EntriesOf(copy, 1024));
+  for (std::uint32_t b = 0; b < 100; ++b)
+    EXPECT_EQ(inPlace[b], b == 3 || b == 4 || b == 99 ? kNoMatch : b * 1024u) << b;
+  std::string built;
+  for (const DeltaStep& s : PlanDelta(map, inPlace, 0))
+    built += s.fetch ? file.substr(s.to, s.length) : copy.substr(s.from, s.length);
+  EXPECT_EQ(built, file);
   EXPECT_TRUE(RegionsToFetch(index, std::vector<std::string>(6), &worth).empty());
   EXPECT_FALSE(worth) << "a count that does not fit";
   std::uint64_t offset = 0, length = 0;
