@@ -24,8 +24,9 @@ const char kBlocksUsage[] =
     "SOURCE_DIR: its size, SHA-256, block size and per block a rolling and a\n"
     "strong checksum; and beside it <path>.regions, a digest of every 256\n"
     "blocks' entries, with which a launcher repairing a damaged copy fetches\n"
-    "only the parts of the map it needs. Publish OUT_DIR as <mirror base><product>/blocks/ on every\n"
-    "mirror, next to <product>/files/; a launcher that holds an older copy of\n"
+    "only the parts of the map it needs. Publish OUT_DIR as\n"
+    "<mirror base><product>/blocks/ on every mirror, next to\n"
+    "<product>/files/; a launcher that holds an older copy of\n"
     "such a file then fetches only the blocks it lacks. Run it again whenever\n"
     "the files change: a map that does not fit the manifest is ignored, and\n"
     "the file is fetched whole.\n";
