@@ -117,3 +117,20 @@ std::string CancelledKeptText(std::uint64_t keptBytes) {
   if (keptBytes == 0) return Str(u8"已取消。");
   return Str(u8"已取消，已下载的 ") + SizeText(keptBytes) + Str(u8" 已保留，下次继续");
 }
+
+std::string UpdateCancelledText(std::uint32_t replaced) {
+  if (replaced == 0) return Str(u8"已取消，客户端文件未作改动，下次继续");
+  return Str(u8"已取消，已更新 ") + std::to_string(replaced) + Str(u8" 个文件，其余文件未作改动，下次继续");
+}
+
+std::string PatchCancelledText(const std::vector<std::string>& updated) {
+  if (updated.empty()) return Str(u8"已取消，游戏文件未作改动。");
+  std::string names;
+  for (const std::string& n : updated) names += (names.empty() ? "" : Str(u8"、")) + n;
+  return Str(u8"已取消，") + names + Str(u8" 已更新，其余游戏文件未作改动。");
+}
+
+std::string PatchDoneDetail(std::size_t updated, std::uint64_t fetched) {
+  if (updated == 0) return {};
+  return Str(u8"已更新 ") + std::to_string(updated) + Str(u8" 个补丁文件，共下载 ") + SizeText(fetched);
+}

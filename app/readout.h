@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Speed as a moving average of the bytes that came off the network. The
 // meter is fed the job's running total of received bytes (bytes still in a
@@ -63,3 +64,14 @@ int ReadoutPercent(std::uint64_t done, std::uint64_t total);
 
 // The line a cancelled download leaves: what was kept for the next run.
 std::string CancelledKeptText(std::uint64_t keptBytes);
+// The line a cancelled update of an older client leaves: the files it had
+// already replaced are new, every other file is as it was.
+std::string UpdateCancelledText(std::uint32_t replaced);
+
+// The lines a patch update ends with. `updated` names the archives it put in
+// place (UTF-8 file names), `fetched` the bytes they cost on the wire. A
+// cancel says which archives are new; every other file is as it was.
+std::string PatchCancelledText(const std::vector<std::string>& updated);
+// What a successful run did, for after its success line: how many archives,
+// how many bytes; empty when nothing was fetched.
+std::string PatchDoneDetail(std::size_t updated, std::uint64_t fetched);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/log.h"
+#include "app/readout.h"
 #include "app/messages.h"
 #include "download/job.h"
 #include "download/pool.h"
@@ -255,8 +256,13 @@ bool UpdateOlderClient(HWND window, const ClientManifest& manifest, const std::w
   LogWrite("Update: %ls holds %s of manifest %s, now %s", installDir.c_str(), manifest.product.c_str(),
            record.manifest_id.c_str(), manifest.manifest_id.c_str());
   ClientCheckResult check;
-  if (!CheckClient(window, manifest, installDir, record, cancel, &check, error)) return false;
-  if (!RepairClient(window, manifest, saveFolder, installDir, check, record, cancel, out, error)) return false;
+  *out = RepairOutcome{};
+  if (!CheckClient(window, manifest, installDir, record, cancel, &check, error) ||
+      !RepairClient(window, manifest, saveFolder, installDir, check, record, cancel, out, error)) {
+    // The window keeps a cancelled download's last line: it says what changed.
+    if (cancel->load()) PostStatusText(window, GbkFromUtf8(UpdateCancelledText(out->repaired)).c_str());
+    return false;
+  }
   if (window) PostMessageA(window, WMU_PROGRESS, 100, 0);
   PostStatusText(window, Gbk(u8"下载完成！").c_str());
   return true;

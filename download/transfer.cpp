@@ -191,6 +191,9 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   const bool hashing = digest.ok() && (!append || prefixHashed);
 
   std::uint64_t fileBytes = append ? localSize : 0, transferBytes = 0;
+  // A resumed file's kept bytes count from now on: the readout's sizes must
+  // not read 0 while its first block is on the way and the speed already shows.
+  if (append) SetInFlight(job.counters, fileIndex, fileBytes);
   const ULONGLONG start = GetTickCount64();
   bool incomplete = false, writeFailure = false, slow = false, tooLong = false;
   // The reader takes the request over and watches the cancel flag, also

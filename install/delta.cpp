@@ -7,6 +7,7 @@
 
 #include "app/log.h"
 #include "app/messages.h"
+#include "app/readout.h"
 #include "manifest/block_match.h"
 #include "manifest/block_regions.h"
 #include "manifest/blockmap.h"
@@ -41,7 +42,9 @@ bool Stopped(const DeltaRequest& r) {
 
 // The archive's share of the bar covers the scan of the local file and then
 // the bytes to fetch. Until the scan has said how many those are, the whole
-// file is assumed, so the bar only ever moves forward.
+// file is assumed, so the bar only ever moves forward. With a label, the
+// status line is the readout of the fetch alone: its sizes, percentage and
+// speed are those of the bytes that come off the network.
 class Progress {
  public:
   Progress(const DeltaRequest& r, std::uint64_t localSize) : r_(r), localSize_(localSize), fetchTotal_(r.entry.size) {}
@@ -53,10 +56,13 @@ class Progress {
   void ScanDone(std::uint64_t fetchTotal) {
     scanned_ = localSize_;
     fetchTotal_ = fetchTotal;
+    started_ = GetTickCount64();  // the meter's clock starts with the fetch
+    meter_.Sample(0, 0);
     Post(true);
   }
   void Fetched(std::uint64_t n) {
     fetched_ += n;
+    meter_.Sample(GetTickCount64() - started_, fetched_);
     Post(true);
   }
 
@@ -72,7 +78,17 @@ class Progress {
     }
     const int percent =
         r_.overallTotal > 0 ? CombinedPercent(r_.base, done, r_.overallTotal) : CombinedPercent(0, done, size);
-    if (!r_.window || (percent == lastPercent_ && withText == lastWithText_)) return;
+    if (!r_.window) return;
+    if (withText && !r_.label.empty() && fetchTotal_ > 0) {
+      const ULONGLONG now = GetTickCount64();
+      if (lastText_ == 0 || now - lastText_ >= 300 || fetched_ == fetchTotal_) {
+        lastText_ = now;
+        const ReadoutFigures figures{fetched_, fetchTotal_, meter_.BytesPerSecond(), meter_.Steady()};
+        PostStatusText(r_.window, (r_.label + " " + GbkFromUtf8(ReadoutText(u8"", figures))).c_str());
+      }
+      withText = false;  // the percentage's own text is not wanted
+    }
+    if (percent == lastPercent_ && withText == lastWithText_) return;
     PostMessageA(r_.window, WMU_PROGRESS, static_cast<WPARAM>(percent), 0);
     if (withText) {
       char text[128];
@@ -87,6 +103,8 @@ class Progress {
   std::uint64_t localSize_, fetchTotal_, scanned_ = 0, fetched_ = 0;
   int lastPercent_ = -1;
   bool lastWithText_ = false;
+  SpeedMeter meter_;
+  ULONGLONG started_ = 0, lastText_ = 0;
 };
 
 // `url` whole (or the range `range` of it, exactly), at most `limit` bytes.

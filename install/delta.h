@@ -39,6 +39,9 @@ struct DeltaRequest {
   // and the total (0: this archive's own percentage).
   std::uint64_t base = 0, overallTotal = 0;
   std::string percentFormat;  // GBK, one %d
+  // GBK ("正在下载高清补丁..."); when given, the status line reads it with the
+  // readout of the blocks to fetch (sizes, percentage, speed, time left).
+  std::string label;
   // Every byte taken off the network, added as it arrives (the speed of a
   // readout); null: not counted.
   std::atomic<std::uint64_t>* received = nullptr;

@@ -2,6 +2,7 @@
 
 #include "app/jobs.h"
 #include "app/messages.h"
+#include "app/readout.h"
 #include "game/game.h"
 #include "game/gamedir.h"
 #include "install/delta.h"
@@ -12,6 +13,7 @@
 #include "manifest/install_paths.h"
 #include "hash/sha256.h"
 #include "net/download.h"
+#include "net/text.h"
 
 namespace {
 
@@ -20,8 +22,9 @@ namespace {
 // otherwise downloaded whole; verified, then put in place of the old one in
 // one step (CommitArchive). The old archive stays in place, working, until
 // the new one is complete: it is also the copy the blocks are taken from.
+// `fetched` gets the bytes the new archive cost on the wire.
 bool UpdateArchive(const PatchJob& job, const ClientManifest& manifest, const ManifestFile& entry, DownloadRequest r,
-                   std::wstring* stuck) {
+                   std::wstring* stuck, std::uint64_t* fetched) {
   const std::wstring archive = r.target;
   r.target = archive + L".part";
   const std::wstring folder = GameFolderOf(job.gamePath);
@@ -39,10 +42,17 @@ bool UpdateArchive(const PatchJob& job, const ClientManifest& manifest, const Ma
     d.base = r.base;
     d.overallTotal = r.overallTotal;
     d.percentFormat = r.percentFormat;
+    d.label = r.label;
+    std::atomic<std::uint64_t> received{0};  // the map and the ranges
+    d.received = &received;
     built = BuildArchiveFromDelta(d) == DeltaResult::kBuilt;
+    *fetched = received.load();
   }
   // A cancelled delta leaves the flag set, so no whole download follows.
-  if (!built && !job.cancel->load()) built = DownloadFile(r);
+  if (!built && !job.cancel->load()) {
+    built = DownloadFile(r);
+    *fetched = entry.size;
+  }
   if (built && !job.cancel->load()) return CommitArchive(folder, r.target, archive, stuck);
   RecoverJournal(JournalPathOf(JournalKind::Patch), stuck);  // the partial file only
   stuck->clear();
@@ -98,23 +108,35 @@ void RunPatch(const PatchJob& job) {
   };
   std::atomic<bool>* cancel = job.cancel;
   bool ok = true;
-  std::uint64_t base6 = 0;
+  std::uint64_t base6 = 0, fetched = 0;
+  // The archives put in place, for the closing line.
+  std::vector<std::string> updated;
+  auto update = [&](const std::wstring& archive, const std::string& url, std::uint64_t base, const ManifestFile& e) {
+    std::uint64_t cost = 0;
+    if (!UpdateArchive(job, manifest, e, request(archive, url, base, e), &stuck, &cost)) return false;
+    fetched += cost;
+    updated.push_back(e.path.substr(e.path.rfind('/') + 1));
+    return true;
+  };
   if (need5 && !cancel->load()) {
-    ok = UpdateArchive(job, manifest, *e5, request(job.archive5, url5, 0, *e5), &stuck);
+    ok = update(job.archive5, url5, 0, *e5);
     if (ok && total > 0) base6 = size5;
   }
-  if (ok && need6 && !cancel->load())
-    ok = UpdateArchive(job, manifest, *e6, request(job.archive6, url6, base6, *e6), &stuck);
+  if (ok && need6 && !cancel->load()) ok = update(job.archive6, url6, base6, *e6);
   if (ok && !cancel->load()) {
     RemoveClientCache(job.gamePath);
     RemoveStalePatches(job.gamePath);
     if (job.window && IsWindow(job.window)) {
-      PostStatusText(job.window, job.successText.c_str());
+      const std::string detail = PatchDoneDetail(updated.size(), fetched);
+      PostStatusText(job.window, (job.successText + (detail.empty() ? "" : " " + GbkFromUtf8(detail))).c_str());
       PostMessageA(job.window, WMU_PROGRESS, 100, 0);
     }
     FinishPatchJob(job, kJobDone);
     return;
   }
+  // A cancel leaves a line that says what changed: the window keeps it.
+  if (cancel->load() && stuck.empty() && job.window && IsWindow(job.window))
+    PostStatusText(job.window, GbkFromUtf8(PatchCancelledText(updated)).c_str());
   fail(cancel->load() ? kJobCancelled : kJobFailed);
 }
 

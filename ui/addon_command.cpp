@@ -99,7 +99,8 @@ void OnAddonDone(HWND hwnd, int result) {
     else if (result == kJobFailed)
       ShowBox(hwnd, u8"插件安装失败，请检查网络或稍后重试。", u8"错误", MB_ICONERROR);
     else
-      SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice), Gbk(u8"已取消插件安装。").c_str());
+      SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice),
+                    Gbk(u8"已取消插件安装。游戏目录未作改动，已下载的部分已丢弃。").c_str());
   }
   ReleaseJob(hwnd, JobKind::Addon);
 }

@@ -364,22 +364,30 @@ void FillGlass(Graphics& g, GraphicsPath& path, int width, int height, int i, in
 void DrawBackingPlates(Graphics& g) {
   const MainLayout L = ComputeMainLayout(UiScalePercent);
   g.SetSmoothingMode(SmoothingModeAntiAlias);
-  // A soft dark plate under the status line and the progress bar, so that
-  // no drawing of the background crosses them: its edge fades out in steps.
-  for (const Box& b : {L.notice, L.progress}) {
-    for (int step = 3; step >= 0; --step) {
-      const int grow = Scaled(2 + 3 * step);
-      GraphicsPath plate;
-      const int x = b.x - grow, y = b.y - grow, w = b.w + 2 * grow, h = b.h + 2 * grow;
-      const int r = Scaled(8) + grow;
-      plate.AddArc(x, y, 2 * r, 2 * r, 180, 90);
-      plate.AddArc(x + w - 2 * r, y, 2 * r, 2 * r, 270, 90);
-      plate.AddArc(x + w - 2 * r, y + h - 2 * r, 2 * r, 2 * r, 0, 90);
-      plate.AddArc(x, y + h - 2 * r, 2 * r, 2 * r, 90, 90);
-      plate.CloseFigure();
-      SolidBrush brush(Color(static_cast<BYTE>(step == 0 ? 120 : 40), 6, 12, 28));
-      g.FillPath(&brush, &plate);
-    }
+  // One soft dark panel under the status line and the progress bar, both
+  // ends of the bar included: the background's drawing (the golden arc
+  // crosses this band) fades out at the panel's edge and does not show
+  // through the text or the bar. The rings stack, so the core is nearly
+  // opaque and the edge fades out over the outer rings.
+  const Box top = L.notice, bottom = L.progress;
+  const int left = top.x < bottom.x ? top.x : bottom.x;
+  const int right = top.x + top.w > bottom.x + bottom.w ? top.x + top.w : bottom.x + bottom.w;
+  constexpr int kRings = 6;
+  for (int step = kRings - 1; step >= 0; --step) {
+    // The core reaches well past the bar's ends; its corners are tight so
+    // that they cover the ends as fully as the middle.
+    const int grow = Scaled(10 + 3 * step);
+    const int x = left - grow, y = top.y - grow, w = right - left + 2 * grow,
+              h = bottom.y + bottom.h - top.y + 2 * grow;
+    const int r = Scaled(4) + step * Scaled(3);
+    GraphicsPath plate;
+    plate.AddArc(x, y, 2 * r, 2 * r, 180, 90);
+    plate.AddArc(x + w - 2 * r, y, 2 * r, 2 * r, 270, 90);
+    plate.AddArc(x + w - 2 * r, y + h - 2 * r, 2 * r, 2 * r, 0, 90);
+    plate.AddArc(x, y + h - 2 * r, 2 * r, 2 * r, 90, 90);
+    plate.CloseFigure();
+    SolidBrush brush(Color(static_cast<BYTE>(step == 0 ? 245 : 40), 6, 12, 28));
+    g.FillPath(&brush, &plate);
   }
 }
 

@@ -119,6 +119,9 @@ void OnPatchDone(HWND hwnd, UINT msg, int result) {
   if (result == kJobFilesLocked) {
     ResetProgress(hwnd);
     ShowLockedFileBox(hwnd);
+  } else if (result == kJobCancelled) {
+    // The worker's last line stays: what the cancel left changed.
+    ResetProgress(hwnd);
   } else if (result != kJobDone) {
     ResetProgress(hwnd);
     ShowStandingNotice(hwnd);

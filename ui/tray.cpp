@@ -4,6 +4,7 @@
 
 #include <iterator>
 
+#include "app/log.h"
 #include "app/messages.h"
 #include "config/settings.h"
 #include "net/text.h"
@@ -128,7 +129,9 @@ void NoteWindowInTray(HWND window) {
   CopyText(
       nid.szInfo,
       UiText(u8"登录器在通知区域继续运行，下载不会中断。单击图标打开窗口；右键单击图标，选择“退出登录器”即可退出。"));
-  Shell_NotifyIconW(NIM_MODIFY, &nid);
+  // The log says whether the shell took it: a support question about a
+  // missing notice starts there.
+  LogWrite("Tray balloon shown: %d", Shell_NotifyIconW(NIM_MODIFY, &nid) ? 1 : 0);
 }
 
 void SetTrayTip(HWND window, std::u8string_view job, int percent) {

@@ -127,6 +127,31 @@ TEST(Readout, WholeLine) {
 TEST(Readout, CancelSaysWhatWasKept) {
   EXPECT_EQ(CancelledKeptText(0), S(u8"已取消。"));
   EXPECT_EQ(CancelledKeptText(52428800), S(u8"已取消，已下载的 50.0 MB 已保留，下次继续"));
+  struct {
+    std::vector<std::string> updated;
+    const char8_t* text;
+  } patches[] = {
+      {{}, u8"已取消，游戏文件未作改动。"},
+      {{"patch-zhCN-5.MPQ"}, u8"已取消，patch-zhCN-5.MPQ 已更新，其余游戏文件未作改动。"},
+      {{"patch-zhCN-5.MPQ", "patch-zhCN-6.MPQ"},
+       u8"已取消，patch-zhCN-5.MPQ、patch-zhCN-6.MPQ 已更新，其余游戏文件未作改动。"},
+  };
+  for (const auto& c : patches) EXPECT_EQ(PatchCancelledText(c.updated), S(c.text)) << c.updated.size();
+  EXPECT_EQ(UpdateCancelledText(0), S(u8"已取消，客户端文件未作改动，下次继续"));
+  EXPECT_EQ(UpdateCancelledText(3), S(u8"已取消，已更新 3 个文件，其余文件未作改动，下次继续"));
+}
+
+TEST(Readout, PatchDoneSaysWhatItFetched) {
+  struct {
+    std::size_t updated;
+    std::uint64_t fetched;
+    const char8_t* text;
+  } cases[] = {
+      {0, 0, u8""},
+      {1, 3565158, u8"已更新 1 个补丁文件，共下载 3.4 MB"},
+      {2, 0, u8"已更新 2 个补丁文件，共下载 0.0 MB"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PatchDoneDetail(c.updated, c.fetched), S(c.text)) << c.updated;
 }
 
 }  // namespace

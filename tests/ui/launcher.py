@@ -201,6 +201,24 @@ class Launcher:
         probe("tray", 0x0205)
         self.wait_for(lambda: probe("find", "#32768")[1].strip() == "1", 20, "the tray menu")
 
+    def tray_tip(self, timeout=5):
+        """The tray icon's tip as Wine's own tray shows it while the pointer
+        rests on the icon; "" when none shows within `timeout`."""
+        rc, out = probe("trayicon")
+        if rc != 0:
+            return ""
+        x, y = out.split()
+        # Off the icon first, so that the tip shows afresh with today's text.
+        run(["xdotool", "mousemove", "640", "10"])
+        run(["xdotool", "mousemove", x, y, "mousemove_relative", "1", "1"])
+        end = time.time() + timeout
+        while time.time() < end:
+            tips = [line.strip() for line in probe("tips")[1].splitlines() if line.strip()]
+            if tips:
+                return tips[0]
+            time.sleep(0.2)
+        return ""
+
     def screenshot(self, name):
         os.makedirs(SHOTS, exist_ok=True)
         path = os.path.join(SHOTS, name + ".png")

@@ -6,12 +6,13 @@ import os
 import time
 import unittest
 
-from launcher import BUILD, WWW, Launcher, pixel, probe, reset_state, run, write
+from launcher import BUILD, WWW, Launcher, local_appdata, pixel, probe, reset_state, run, write
 
 LONG = "星桥演示・巫妖王之怒・怀旧经典服"
 SERVERS = ("星桥演示・巫妖|rptest://register/one|10.0.0.1:3724|10.0.0.1:3725|第一服的介绍\n"
            + LONG + "|rptest://register/two|10.0.0.2:3724|10.0.0.2:3724|第二服\n").encode()
 FONT = os.path.join(BUILD, "res", "NotoSansSC-Bold.otf")
+BALLOON = "登录器在通知区域继续运行，下载不会中断。单击图标打开窗口；右键单击图标，选择“退出登录器”即可退出。"
 
 
 def ink_width(text, px):
@@ -58,10 +59,20 @@ class PlayerView(unittest.TestCase):
         after = run(["import", "-window", "root", "-crop", "1x1+%d+%d" % (x, y), "-depth", "8", "txt:-"])
         self.assertIn("#000000", after.stdout.decode(), "the window is still drawn 100 ms after ×")
         L.wait_for(lambda: "visible=0" in probe("state")[1], 10, "the window to hide")
+        # The first hide of the run: Wine's tray shows the balloon that says
+        # the launcher keeps running there and how to quit.
+        L.wait_for(lambda: BALLOON in probe("tips")[1], 15, "the balloon")
         probe("tray", 0x0202)
         L.wait_for(lambda: "visible=1" in probe("state")[1], 10, "shown from the tray")
         time.sleep(1.0)
         self.assertEqual(pixel(L.screenshot("close-shown-again"), x, y), before)
+        # It comes once a run: a second hide asks the shell for none.
+        probe("post", 0x0010, 0, 0)
+        L.wait_for(lambda: "visible=0" in probe("state")[1], 10, "the window to hide again")
+        with open(os.path.join(local_appdata(), "RealmPorter", "launcher.log"), encoding="gbk", errors="replace") as f:
+            balloons = [line for line in f if "Tray balloon shown" in line]
+        self.assertEqual(len(balloons), 1, balloons)
+        self.assertTrue(balloons[0].rstrip().endswith("Tray balloon shown: 1"), balloons)
 
 
 if __name__ == "__main__":

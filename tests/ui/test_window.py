@@ -188,6 +188,14 @@ class Window(unittest.TestCase):
         with open(game_started, encoding="utf-8") as f:
             cwd = f.read().splitlines()[0]
         self.assertEqual(cwd.lower(), win_path(self.game).lower())
+        # No browser to take the page: the address in a box, for Ctrl+C.
+        reg_set("HKCR\\http\\shell\\open\\command", "", "REG_SZ", '"%s" "%%1"' % win_path(handler + "-missing.exe"))
+        L.command(1011)
+        self.assertEqual(L.wait_box()[0][0], "注册账号")
+        L.wait_for(lambda: "foreground=1" not in probe("state")[1], 10, "the box to take the focus")
+        run(["xdotool", "key", "ctrl+c"])
+        L.wait_for(lambda: "HTTP://register.example/two" in probe("clipboard")[1], 10, "the address on the clipboard")
+        self.assertTrue(L.press("确定") or L.press("OK"))
 
     def test_start_game_without_path_asks_for_one(self):
         L = self.launcher.start()
@@ -211,7 +219,7 @@ class Window(unittest.TestCase):
         _, c = L.dump()
         self.assertEqual(c[1008]["text"], "下载高清补丁")
         self.assertTrue(c[1008]["enabled"] and c[1003]["enabled"])
-        self.assertEqual(c[1005]["text"], "普通客户端下载怀旧补丁，高清客户端下载高清补丁，切勿打错补丁！")
+        self.assertEqual(c[1005]["text"], "正在连接镜像服务器...", "a cancel keeps the worker's last line")
         self.assertEqual(L.boxes(), [], "a cancelled patch shows no box")
         probe("post", WMU_PATCH_HD_DONE, 1, 0)
         self.assertEqual(L.wait_box()[0][:2], ["错误", "下载失败，请检查网络。"])

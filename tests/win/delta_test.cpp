@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "app/messages.h"
+#include "app/readout.h"
 #include "download/client_repair.h"
 #include "install/install.h"
 #include "install/transaction.h"
@@ -57,6 +59,8 @@ class Delta : public ::testing::Test {
     job.manifestName = "wow335-hd";
     job.percentFormat = Gbk(u8"正在下载高清补丁... %d%%");
     job.sizeFormat = Gbk(u8"正在下载高清补丁... 已下载 %.1f MB");
+    job.label = Gbk(u8"正在下载高清补丁...");
+    job.successText = Gbk(u8"高清补丁已就绪，请开始游戏!");
     job.busy = &busy_;
     job.cancel = &cancel_;
     job.finishMessage = WMU_PATCH_HD_DONE;
@@ -92,15 +96,23 @@ class Delta : public ::testing::Test {
   MessageRecorder recorder_;
 };
 
+// The status line reads the fetch's own sizes, and the closing line what the
+// update cost: the map and the ranges.
 TEST_F(Delta, AnOutdatedArchiveFetchesOnlyWhatChanged) {
-  PublishMap(BlockMapOfBytes(new5_, BlockSizeFor(new5_.size())));
+  const std::string map = BlockMapOfBytes(new5_, BlockSizeFor(new5_.size()));
+  PublishMap(map);
   const std::uint64_t sent = RunPatch();
   EXPECT_LT(sent, 30000u + 500u + 24000u + 6 * 4096u);
   EXPECT_LE(ranges_.size(), 3u);
   auto texts = recorder_.Texts();
   auto scan = std::find(texts.begin(), texts.end(), U8(u8"正在比对本地补丁..."));
   ASSERT_NE(scan, texts.end());
-  EXPECT_NE(std::find(scan, texts.end(), U8(u8"正在下载高清补丁... 100%")), texts.end());
+  const std::string size = SizeText(sent);
+  EXPECT_NE(std::find(scan, texts.end(), U8(u8"正在下载高清补丁... 0.0 MB / ") + size + "  0%"), texts.end());
+  const std::string full = U8(u8"正在下载高清补丁... ") + size + " / " + size + "  100%";
+  EXPECT_NE(std::find_if(scan, texts.end(), [&](const std::string& t) { return t.rfind(full, 0) == 0; }), texts.end());
+  EXPECT_EQ(texts.back(),
+            U8(u8"高清补丁已就绪，请开始游戏! 已更新 1 个补丁文件，共下载 ") + SizeText(sent + map.size()));
   EXPECT_EQ(recorder_.Percents().back(), 100);
 }
 
@@ -140,13 +152,22 @@ TEST_F(Delta, ACancelWhileRangesArriveLeavesTheOldArchive) {
   PatchJob job = Job();
   busy_ = true;  // set by the window before it starts the worker
   std::thread worker([&] { PatchWorker(job); });
+  // The readout of the ranges as they trickle in: once it shows the time
+  // left, its speed is the mirror's.
+  std::string readout;
   DWORD start = GetTickCount();
-  while (GetTickCount() - start < 20000) {
-    auto lines = Requests(kMirror1);
-    if (std::any_of(lines.begin(), lines.end(), [](const std::string& l) { return l.find("bytes=") != l.npos; })) break;
-    Sleep(50);
+  while (readout.empty() && GetTickCount() - start < 20000) {
+    recorder_.Pump(50);
+    for (const std::string& t : recorder_.Texts())
+      if (t.find(U8(u8"剩余")) != std::string::npos) readout = t;
   }
-  Sleep(300);
+  ASSERT_FALSE(readout.empty()) << "no time left shown";
+  double kib = 0;
+  const std::size_t at = readout.find("%  ");
+  ASSERT_NE(at, std::string::npos) << readout;
+  ASSERT_EQ(std::sscanf(readout.c_str() + at + 3, "%lf KB/s", &kib), 1) << readout;
+  EXPECT_GT(kib * 1024, 5000 * 0.8) << readout;
+  EXPECT_LT(kib * 1024, 5000 * 1.2) << readout;
   start = GetTickCount();
   cancel_ = true;
   while (busy_ && GetTickCount() - start < 5000) Sleep(5);
@@ -154,6 +175,7 @@ TEST_F(Delta, ACancelWhileRangesArriveLeavesTheOldArchive) {
   worker.join();
   recorder_.Pump(100);
   EXPECT_EQ(recorder_.messages.back().wParam, static_cast<WPARAM>(kJobCancelled));
+  EXPECT_EQ(recorder_.Texts().back(), U8(u8"已取消，游戏文件未作改动。"));
   EXPECT_EQ(ReadFileBytes(job.archive5), old5_);
   EXPECT_FALSE(Exists(job.archive5 + L".bak"));
   EXPECT_FALSE(Exists(job.archive5 + L".part"));

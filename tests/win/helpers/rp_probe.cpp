@@ -16,6 +16,9 @@
 //   rp_probe tray ID                    send the tray icon's mouse message ID
 //   rp_probe kill                       end the launcher's process
 //   rp_probe find CLASS                 1 when a visible window of the class exists
+//   rp_probe tips                       texts of the visible tooltips and balloons, one a line
+//   rp_probe trayicon                   screen point "x y" of the first icon in Wine's own tray
+//   rp_probe clipboard                  the clipboard's text
 // Texts are printed as UTF-8.
 #include <windows.h>
 #include <commctrl.h>
@@ -132,6 +135,16 @@ int Dump() {
   return 0;
 }
 
+// Prints the text of a visible tooltip or balloon. Those of the tray belong
+// to Wine's shell, and their class may carry a version prefix
+// ("6.0...!tooltips_class32").
+BOOL CALLBACK PrintTip(HWND w, LPARAM) {
+  wchar_t cls[128] = {};
+  GetClassNameW(w, cls, 128);
+  if (IsWindowVisible(w) && wcsstr(cls, L"tooltips_class32")) std::printf("%s\n", Utf8(TextOf(w)).c_str());
+  return TRUE;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -234,6 +247,32 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"state") {
     std::printf("visible=%d iconic=%d foreground=%d\n", IsWindowVisible(main) ? 1 : 0, IsIconic(main) ? 1 : 0,
                 GetForegroundWindow() == main ? 1 : 0);
+    return 0;
+  }
+  if (cmd == L"tips") {
+    EnumWindows(PrintTip, 0);
+    return 0;
+  }
+  if (cmd == L"trayicon") {
+    // Without a desktop's tray, Wine shows the icons in a window of its own,
+    // one square a small icon and a 2-pixel border wide, the first at the left.
+    HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+    POINT p = {0, 0};
+    if (!tray || !IsWindowVisible(tray) || !ClientToScreen(tray, &p)) return 1;
+    const int half = (GetSystemMetrics(SM_CXSMICON) + 4) / 2;
+    std::printf("%ld %ld\n", p.x + half, p.y + half);
+    return 0;
+  }
+  if (cmd == L"clipboard") {
+    if (!OpenClipboard(nullptr)) return 1;
+    std::string text;
+    if (HANDLE h = GetClipboardData(CF_UNICODETEXT))
+      if (const wchar_t* w = static_cast<const wchar_t*>(GlobalLock(h))) {
+        text = Utf8(w);
+        GlobalUnlock(h);
+      }
+    CloseClipboard();
+    std::printf("%s", text.c_str());
     return 0;
   }
   if (cmd == L"kill") {
