@@ -26,6 +26,7 @@ set(RP_PURE_SOURCES
   download/save_folder.cpp
   download/client_check.cpp
   manifest/blockmap.cpp
+  manifest/block_regions.cpp
   manifest/block_match.cpp
   hash/sha256_x86.cpp
   net/throttle.cpp

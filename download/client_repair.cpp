@@ -13,6 +13,7 @@
 #include "download/pool.h"
 #include "install/delta.h"
 #include "install/transaction.h"
+#include "manifest/block_regions.h"
 #include "manifest/blockmap.h"
 #include "manifest/install_paths.h"
 #include "hash/sha256.h"
@@ -88,6 +89,7 @@ bool RepairFileJob(RepairWork& w, int mirror, int file) {
     d.temp = temp;
     // The map from the mirror the ranges come from.
     d.mapUrl = BuildBlockMapUrl(base, job.manifest->product, f.path);
+    d.regionUrl = BuildRegionIndexUrl(base, job.manifest->product, f.path);
     d.fileUrl = url;
     d.entry = f;
     d.cancel = w.cancel;

@@ -9,6 +9,7 @@
 #include "app/messages.h"
 #include "app/readout.h"
 #include "manifest/block_match.h"
+#include "manifest/block_regions.h"
 #include "manifest/blockmap.h"
 #include "manifest/install_paths.h"
 #include "hash/sha256.h"
@@ -47,8 +48,9 @@ bool Stopped(const DeltaRequest& r) {
 class Progress {
  public:
   Progress(const DeltaRequest& r, std::uint64_t localSize) : r_(r), localSize_(localSize), fetchTotal_(r.entry.size) {}
+  // A scan after a first pass that was given up starts from the pass's end.
   void Scanned(std::uint64_t n) {
-    scanned_ = n;
+    scanned_ = std::max(scanned_, n);
     Post(false);
   }
   void ScanDone(std::uint64_t fetchTotal) {
@@ -105,21 +107,21 @@ class Progress {
   ULONGLONG started_ = 0, lastText_ = 0;
 };
 
-// The map, at most as large as a map for this file can be. kBuilt when it
-// came; otherwise what its failure means for the file.
-DeltaResult FetchMap(const DeltaRequest& r, std::string* body) {
+// `url` whole (or the range `range` of it, exactly), at most `limit` bytes.
+// kBuilt when it came; otherwise what its failure means for the file.
+DeltaResult FetchSmall(const DeltaRequest& r, const std::string& url, const char* range, std::uint64_t limit,
+                       std::string* body) {
   OpenedUrl opened;
-  if (!OpenUrl(r.mapUrl, nullptr, {60000, 60000, ReceiveTimeoutFor(r.stallMs)}, &opened)) {
-    LogWrite("Delta map open failed: %s err=%lu", r.mapUrl.c_str(), static_cast<unsigned long>(opened.error));
+  if (!OpenUrl(url, range, {60000, 60000, ReceiveTimeoutFor(r.stallMs)}, &opened)) {
+    LogWrite("Delta map open failed: %s err=%lu", url.c_str(), static_cast<unsigned long>(opened.error));
     return DeltaResult::kMirrorFailed;
   }
   const DWORD status = QueryStatusCode(opened.request.get());
-  if (status != 200) {
-    LogWrite("Delta map HTTP %lu: %s", static_cast<unsigned long>(status), r.mapUrl.c_str());
+  if (status != (range ? 206u : 200u)) {
+    LogWrite("Delta map HTTP %lu: %s", static_cast<unsigned long>(status), url.c_str());
+    if (status == 200) return DeltaResult::kWhole;  // ranges ignored
     return JudgeBlockRequest(status) == BlockRequestEnd::MirrorFault ? DeltaResult::kMirrorFailed : DeltaResult::kWhole;
   }
-  const std::uint64_t limit =
-      std::min(BlockMapSize(r.entry.size, 1024), BlockMapSize(std::uint64_t{kMaxMapBlocks} * 1024, 1024));
   CancellableReader reader(std::move(opened), kReadBlock, r.stallMs, r.received);
   for (;;) {
     const char* data = nullptr;
@@ -129,11 +131,101 @@ DeltaResult FetchMap(const DeltaRequest& r, std::string* body) {
     if (rs == ReadStatus::kCancelled) return DeltaResult::kCancelled;
     if (rs != ReadStatus::kData) return DeltaResult::kMirrorFailed;
     if (body->size() + got > limit) {
-      LogWrite("Delta map too long: %s", r.mapUrl.c_str());
+      LogWrite("Delta map too long: %s", url.c_str());
       return DeltaResult::kWhole;
     }
     body->append(data, got);
   }
+}
+
+// The map, at most as large as a map for this file can be.
+DeltaResult FetchMap(const DeltaRequest& r, std::string* body) {
+  const std::uint64_t limit =
+      std::min(BlockMapSize(r.entry.size, 1024), BlockMapSize(std::uint64_t{kMaxMapBlocks} * 1024, 1024));
+  return FetchSmall(r, r.mapUrl, nullptr, limit, body);
+}
+
+// The map entries of the local copy, which has the new file's size, and the
+// digest of each region of them.
+bool LocalEntries(const DeltaRequest& r, const RegionIndex& index, std::string* entries,
+                  std::vector<std::string>* digests, Progress* progress) {
+  File f(_wfopen(r.local.c_str(), L"rb"));
+  if (!f) return false;
+  std::vector<unsigned char> buf(index.blockSize);
+  entries->reserve(std::size_t{index.blockCount} * kBlockMapEntry);
+  for (std::uint32_t region = 0; region < index.regionCount; ++region) {
+    if (Stopped(r)) return false;
+    const std::size_t start = entries->size();
+    for (std::uint32_t b = 0; b < index.BlocksIn(region); ++b) {
+      const std::size_t n = std::fread(buf.data(), 1, buf.size(), f.get());
+      if (n == 0) return false;
+      *entries += BlockEntryOf(buf.data(), n, index.blockSize);
+    }
+    progress->Scanned(
+        std::min<std::uint64_t>(index.fileSize, std::uint64_t{index.FirstBlock(region + 1)} * index.blockSize));
+    digests->push_back(RegionDigestOf(std::string_view(*entries).substr(start)));
+  }
+  return !std::ferror(f.get()) && entries->size() == std::size_t{index.blockCount} * kBlockMapEntry;
+}
+
+// The map made of the local copy's own entries and, for the regions where
+// they differ from the index, the mirror's, fetched by ranges. kBuilt with
+// the map in `map` and the local entries in `entries`; anything else: the
+// whole map is fetched instead.
+DeltaResult MapFromRegions(const DeltaRequest& r, Progress* progress, std::string* map, std::string* localEntries) {
+  std::string bytes;
+  const std::uint64_t limit = kRegionIndexHeader + (std::uint64_t{kMaxMapBlocks} / 16 + 2) * kRegionDigest;
+  if (const DeltaResult got = FetchSmall(r, r.regionUrl, nullptr, limit, &bytes); got != DeltaResult::kBuilt)
+    return got;
+  RegionIndex index;
+  if (!ParseRegionIndex(bytes, &index) || index.fileSize != r.entry.size ||
+      !DigestEquals(index.sha256, r.entry.sha256)) {
+    LogWrite("Delta region index unreadable or for another file: %s", r.regionUrl.c_str());
+    return DeltaResult::kWhole;
+  }
+  std::string entries;
+  std::vector<std::string> local;
+  if (!LocalEntries(r, index, &entries, &local, progress))
+    return Stopped(r) ? DeltaResult::kCancelled : DeltaResult::kWhole;
+  bool worth = false;
+  const std::vector<std::uint32_t> differ = RegionsToFetch(index, local, &worth);
+  if (!worth) {
+    LogWrite("Delta regions: too many differ in %s", r.fileUrl.c_str());
+    return DeltaResult::kWhole;
+  }
+  std::uint64_t fetched = 0;
+  std::string merged = entries;  // the local entries, with the mirror's where they differ
+  for (std::size_t i = 0; i < differ.size();) {
+    // Neighbouring regions in one request.
+    std::size_t j = i;
+    while (j + 1 < differ.size() && differ[j + 1] == differ[j] + 1) ++j;
+    std::uint64_t offset = 0, length = 0;
+    RegionEntryRange(index, differ[i], differ[j], &offset, &length);
+    char range[96];
+    std::snprintf(range, sizeof range, "Range: bytes=%llu-%llu", static_cast<unsigned long long>(offset),
+                  static_cast<unsigned long long>(offset + length - 1));
+    std::string slice;
+    if (const DeltaResult got = FetchSmall(r, r.mapUrl, range, length, &slice); got != DeltaResult::kBuilt) return got;
+    if (slice.size() != length) return DeltaResult::kWhole;
+    for (std::size_t k = i; k <= j; ++k) {
+      const std::uint32_t region = differ[k];
+      const std::size_t at =
+          static_cast<std::size_t>(index.FirstBlock(region) - index.FirstBlock(differ[i])) * kBlockMapEntry;
+      const std::string_view part = std::string_view(slice).substr(at, index.BlocksIn(region) * kBlockMapEntry);
+      if (RegionDigestOf(part) != index.digests[region]) {
+        LogWrite("Delta region %u of %s does not match its index", region, r.mapUrl.c_str());
+        return DeltaResult::kWhole;
+      }
+      merged.replace(std::size_t{index.FirstBlock(region)} * kBlockMapEntry, part.size(), part);
+    }
+    fetched += length;
+    i = j + 1;
+  }
+  LogWrite("Delta regions %s: %zu of %u differ, %llu bytes of the map fetched", r.mapUrl.c_str(), differ.size(),
+           index.regionCount, static_cast<unsigned long long>(fetched));
+  if (!BlockMapOfEntries(index.fileSize, index.blockSize, index.sha256, merged, map)) return DeltaResult::kWhole;
+  *localEntries = std::move(entries);
+  return DeltaResult::kBuilt;
 }
 
 bool ScanLocal(const DeltaRequest& r, BlockScanner* scanner, Progress* progress) {
@@ -267,8 +359,22 @@ DeltaResult Run(const DeltaRequest& r) {
   if (!FileSizeOf(r.local, &localSize)) return DeltaResult::kWhole;
   const LONGLONG start = Now();
   std::string bytes;
-  if (const DeltaResult got = FetchMap(r, &bytes); got != DeltaResult::kBuilt)
-    return Stopped(r) ? DeltaResult::kCancelled : got;
+  // A copy of the new file's size, damaged in a few places, needs only a
+  // few regions of the map. Anything amiss there costs only the whole map.
+  Progress progress(r, localSize);
+  std::string localEntries;
+  if (!r.regionUrl.empty() && localSize == r.entry.size) {
+    PostStatusText(r.window, Gbk(u8"正在比对本地补丁...").c_str());
+    const DeltaResult got = MapFromRegions(r, &progress, &bytes, &localEntries);
+    if (got == DeltaResult::kCancelled || Stopped(r)) return DeltaResult::kCancelled;
+    if (got != DeltaResult::kBuilt) {
+      bytes.clear();
+      localEntries.clear();
+    }
+  }
+  if (bytes.empty())
+    if (const DeltaResult got = FetchMap(r, &bytes); got != DeltaResult::kBuilt)
+      return Stopped(r) ? DeltaResult::kCancelled : got;
   BlockMap map;
   if (!ParseBlockMap(std::move(bytes), &map)) {
     LogWrite("Delta map unreadable: %s", r.mapUrl.c_str());
@@ -280,11 +386,13 @@ DeltaResult Run(const DeltaRequest& r) {
   }
   const std::uint64_t mapBytes = map.bytes.size();
   const LONGLONG mapped = Now();
-  PostStatusText(r.window, Gbk(u8"正在比对本地补丁...").c_str());
-  Progress progress(r, localSize);
   std::vector<DeltaStep> steps;
   std::size_t tableBytes = 0;
-  {
+  if (!localEntries.empty()) {
+    // Its own entries tell which blocks are in place: no second read.
+    steps = PlanDelta(map, BlocksInPlace(map, localEntries), kDeltaMergeGap);
+  } else {
+    PostStatusText(r.window, Gbk(u8"正在比对本地补丁...").c_str());
     BlockScanner scanner(map);
     if (!ScanLocal(r, &scanner, &progress)) return Stopped(r) ? DeltaResult::kCancelled : DeltaResult::kWhole;
     steps = PlanDelta(map, scanner.matches(), kDeltaMergeGap);

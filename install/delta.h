@@ -28,6 +28,8 @@ struct DeltaRequest {
   std::wstring local;     // the archive's previous version, only read
   std::wstring temp;      // where the new archive is built
   std::string mapUrl, fileUrl;
+  // The map's region index; empty: the map is always fetched whole.
+  std::string regionUrl;
   ManifestFile entry;  // the size and SHA-256 the new archive must have
   std::atomic<bool>* cancel = nullptr;
   // Set when the job the build is part of ends for another reason (another

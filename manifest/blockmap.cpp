@@ -163,6 +163,21 @@ BlockMapWriter::BlockMapWriter(std::uint64_t fileSize, std::uint32_t blockSize)
   Put32(&bytes_, 0);
 }
 
+std::string BlockEntryOf(const unsigned char* data, std::size_t n, std::uint32_t blockSize) {
+  std::string padded;
+  const unsigned char* block = data;
+  if (n < blockSize) {
+    padded.assign(reinterpret_cast<const char*>(data), n);
+    padded.resize(blockSize, '\0');
+    block = reinterpret_cast<const unsigned char*>(padded.data());
+  }
+  const std::uint64_t weak = WeakSumOf(block, blockSize), strong = StrongSumOf(block, blockSize);
+  std::string entry;
+  for (int i = 0; i < 6; ++i) entry.push_back(static_cast<char>(weak >> (8 * i)));
+  for (int i = 5; i >= 0; --i) entry.push_back(static_cast<char>(strong >> (8 * i)));
+  return entry;
+}
+
 void BlockMapWriter::AddBlock(const unsigned char* data, std::size_t n) {
   const unsigned char* block = data;
   if (n < blockSize_) {
@@ -170,9 +185,12 @@ void BlockMapWriter::AddBlock(const unsigned char* data, std::size_t n) {
     std::memset(pad_.data() + n, 0, blockSize_ - n);
     block = reinterpret_cast<const unsigned char*>(pad_.data());
   }
-  const std::uint64_t weak = WeakSumOf(block, blockSize_), strong = StrongSumOf(block, blockSize_);
-  for (int i = 0; i < 6; ++i) bytes_.push_back(static_cast<char>(weak >> (8 * i)));
-  for (int i = 5; i >= 0; --i) bytes_.push_back(static_cast<char>(strong >> (8 * i)));
+  bytes_ += BlockEntryOf(block, blockSize_, blockSize_);
+  added_ += n;
+}
+
+void BlockMapWriter::AddEntry(std::string_view entry, std::size_t n) {
+  bytes_.append(entry.data(), entry.size());
   added_ += n;
 }
 
@@ -184,6 +202,19 @@ bool BlockMapWriter::Finish(std::string_view sha256Hex, std::string* out) {
   if (!Sha256HexOfString(bytes_, &digest) || !HexToBytes(digest, &raw)) return false;
   *out = bytes_ + raw;
   return true;
+}
+
+bool BlockMapOfEntries(std::uint64_t fileSize, std::uint32_t blockSize, std::string_view sha256Hex,
+                       std::string_view entries, std::string* out) {
+  if (blockSize == 0 || entries.size() != (fileSize + blockSize - 1) / blockSize * kBlockMapEntry) return false;
+  BlockMapWriter w(fileSize, blockSize);
+  std::uint64_t left = fileSize;
+  for (std::size_t at = 0; at < entries.size(); at += kBlockMapEntry) {
+    const std::size_t n = left < blockSize ? static_cast<std::size_t>(left) : blockSize;
+    w.AddEntry(entries.substr(at, kBlockMapEntry), n);
+    left -= n;
+  }
+  return w.Finish(sha256Hex, out);
 }
 
 std::string BlockMapOfBytes(std::string_view file, std::uint32_t blockSize) {

@@ -133,6 +133,8 @@ class BlockMapWriter {
   BlockMapWriter(std::uint64_t fileSize, std::uint32_t blockSize);
   // The next block, `n` bytes (the block size, fewer only for the last).
   void AddBlock(const unsigned char* data, std::size_t n);
+  // The next block by its 12-byte entry, already computed, `n` bytes long.
+  void AddEntry(std::string_view entry, std::size_t n);
   // The finished map; false when the blocks do not make up the file or the
   // hex digest is not one.
   bool Finish(std::string_view sha256Hex, std::string* out);
@@ -142,6 +144,13 @@ class BlockMapWriter {
   std::uint32_t blockSize_;
   std::string bytes_, pad_;
 };
+// The 12-byte map entry of a block of `n` bytes (zero-padded to the block
+// size).
+std::string BlockEntryOf(const unsigned char* data, std::size_t n, std::uint32_t blockSize);
+// A whole map from its entries (a local copy's own, with a mirror's where
+// they differ); false when the entries do not fit the numbers.
+bool BlockMapOfEntries(std::uint64_t fileSize, std::uint32_t blockSize, std::string_view sha256Hex,
+                       std::string_view entries, std::string* out);
 // The map of a file held in memory (tests, small tools).
 std::string BlockMapOfBytes(std::string_view file, std::uint32_t blockSize);
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "manifest/block_regions.h"
 #include "manifest/blockmap.h"
 
 namespace fs = std::filesystem;
@@ -21,8 +22,11 @@ const char kBlocksUsage[] =
     "\n"
     "Writes OUT_DIR/<path>.blocks for every file of at least 1 MiB under\n"
     "SOURCE_DIR: its size, SHA-256, block size and per block a rolling and a\n"
-    "strong checksum. Publish OUT_DIR as <mirror base><product>/blocks/ on every\n"
-    "mirror, next to <product>/files/; a launcher that holds an older copy of\n"
+    "strong checksum; and beside it <path>.regions, a digest of every 256\n"
+    "blocks' entries, with which a launcher repairing a damaged copy fetches\n"
+    "only the parts of the map it needs. Publish OUT_DIR as\n"
+    "<mirror base><product>/blocks/ on every mirror, next to\n"
+    "<product>/files/; a launcher that holds an older copy of\n"
     "such a file then fetches only the blocks it lacks. Run it again whenever\n"
     "the files change: a map that does not fit the manifest is ignored, and\n"
     "the file is fetched whole.\n";
@@ -57,6 +61,23 @@ bool MapOfFile(const fs::path& path, std::string* map, std::uint64_t* size) {
   for (int i = 0; i < 32; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
   // A file that changed size while it was read does not make up its blocks.
   return readOk && writer.Finish(std::string_view(hex, 64), map);
+}
+
+// Written beside and renamed, so a mirror never serves half a file.
+bool WriteBeside(const fs::path& target, const std::string& bytes) {
+  const fs::path part = target.string() + ".part";
+  std::error_code ec;
+  fs::create_directories(target.parent_path(), ec);
+  FILE* f = std::fopen(part.c_str(), "wb");
+  bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if (f && std::fclose(f) != 0) ok = false;
+  if (ok) fs::rename(part, target, ec);
+  if (!ok || ec) {
+    fs::remove(part, ec);
+    std::cerr << "realmporter-manifest: cannot write " << target << "\n";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -94,18 +115,14 @@ int BlocksCommand(int argc, char** argv) {
       std::cerr << "realmporter-manifest: cannot read " << file << "\n";
       return 1;
     }
-    // Written beside and renamed, so a mirror never serves half a map.
-    const fs::path target = out / (rel + ".blocks"), part = out / (rel + ".blocks.part");
-    fs::create_directories(target.parent_path(), ec);
-    FILE* f = std::fopen(part.c_str(), "wb");
-    bool ok = f && std::fwrite(map.data(), 1, map.size(), f) == map.size();
-    if (f && std::fclose(f) != 0) ok = false;
-    if (ok) fs::rename(part, target, ec);
-    if (!ok || ec) {
-      fs::remove(part, ec);
-      std::cerr << "realmporter-manifest: cannot write " << target << "\n";
+    std::string regions;
+    if (!RegionIndexOfMap(map, kBlocksPerRegion, &regions)) {
+      std::cerr << "realmporter-manifest: cannot index the map of " << file << "\n";
       return 1;
     }
+    // An index left from an earlier map costs a launcher only the whole map:
+    // the slices it fetches fail the index's digests.
+    if (!WriteBeside(out / (rel + ".blocks"), map) || !WriteBeside(out / (rel + ".regions"), regions)) return 1;
     std::printf("%s  %llu bytes, blocks of %u, map %zu bytes\n", rel.c_str(), static_cast<unsigned long long>(size),
                 BlockSizeFor(size), map.size());
     ++written;

@@ -1,11 +1,14 @@
 // Block maps come from mirrors: the reader must take any bytes, and a map it
 // accepts must drive the scanner and the plan to steps that make up exactly
-// the file, whatever local file they meet (here the input itself).
+// the file, whatever local file they meet (here the input itself). Their
+// region indexes too: one the reader accepts asks only for entries inside
+// its map.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "manifest/block_match.h"
+#include "manifest/block_regions.h"
 #include "manifest/blockmap.h"
 #include "hash/sha256.h"
 
@@ -19,6 +22,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!Sha256HexOfString(std::string_view(bytes).substr(0, body), &hex)) std::abort();
     for (std::size_t i = 0; i < kBlockMapTrailer; ++i)
       bytes[body + i] = static_cast<char>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+  }
+  RegionIndex index;
+  if (ParseRegionIndex(bytes, &index) && index.regionCount > 0) {
+    if (index.digests.size() != index.regionCount) std::abort();
+    std::uint64_t offset = 0, length = 0;
+    RegionEntryRange(index, 0, index.regionCount - 1, &offset, &length);
+    if (offset != kBlockMapHeader ||
+        offset + length + kBlockMapTrailer != BlockMapSize(index.fileSize, index.blockSize))
+      std::abort();
   }
   BlockMap map;
   if (!ParseBlockMap(bytes, &map)) return 0;

@@ -62,8 +62,11 @@ mkdir -p "$work/big/Data/zhCN"
 head -c 1048576 /dev/zero >"$work/big/Data/zhCN/p 5.MPQ"
 head -c 1048575 /dev/zero >"$work/big/small.bin"
 check "blocks" "$tool" blocks "$work/big" "$work/maps"
-check "a map per large file" test "$(find "$work/maps" -type f)" = "$work/maps/Data/zhCN/p 5.MPQ.blocks"
+check "a map and a region index per large file" test "$(find "$work/maps" -type f | sort | tr '\n' '|')" = \
+  "$work/maps/Data/zhCN/p 5.MPQ.blocks|$work/maps/Data/zhCN/p 5.MPQ.regions|"
 check "map size" test "$(stat -c %s "$work/maps/Data/zhCN/p 5.MPQ.blocks")" = $((96 + 256 * 12))
+# One region of 256 blocks: 96 bytes and its digest.
+check "region index size" test "$(stat -c %s "$work/maps/Data/zhCN/p 5.MPQ.regions")" = $((96 + 32))
 refuses "blocks needs two folders" "usage" "$tool" blocks "$work/big"
 
 # Signing: the tool's keys and .sig files agree with a standard signer

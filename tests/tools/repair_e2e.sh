@@ -36,6 +36,12 @@ fetch() {
 wire() {  # the requests the last run made for PATH's bytes, as "<range or ->" lines
   for m in "${mirrors[@]}"; do curl -sk "$m/__requests"; done | grep -F "/$product/files/$1 " | awk '{print $3}'
 }
+maps() {  # maps PATH [MIRROR...]: the requests the last run made for PATH's map
+  local path=$1
+  shift
+  for m in "${@:-${mirrors[@]}}"; do curl -sk "$m/__requests"; done |
+    grep -F "/$product/blocks/$path.blocks " | awk '{print $3}'
+}
 spot() {  # spot FILE OFFSET: 4 KiB of other bytes at OFFSET
   head -c 4096 /dev/urandom | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
 }
@@ -43,7 +49,8 @@ spot() {  # spot FILE OFFSET: 4 KiB of other bytes at OFFSET
 v1="$work/v1" v2="$work/v2"
 mkdir -p "$v1/Data/zhCN"
 head -c 3000000 /dev/urandom >"$v1/Data/common.MPQ"
-head -c 2000000 /dev/urandom >"$v1/Data/zhCN/locale.MPQ"
+# 2048 blocks: eight regions of the map.
+head -c 8388608 /dev/urandom >"$v1/Data/zhCN/locale.MPQ"
 head -c 100000 /dev/urandom >"$v1/Data/old.MPQ"
 printf 'MZ game v1' >"$v1/Wow.exe"
 printf 'realmlist' >"$v1/realmlist.wtf"
@@ -113,6 +120,11 @@ for f in Data/common.MPQ Data/zhCN/locale.MPQ; do
   wire "$f" | grep -qx -- - && fail "$f was fetched whole"
   [ -n "$(wire "$f")" ] || fail "$f was not fetched"
 done
+# Of the damaged archive's map only the region around the spot came from
+# the mirrors that answer: one ranged request for its 256 entries.
+answering=("${mirrors[0]}" "${mirrors[2]}")
+[ "$(maps Data/zhCN/locale.MPQ "${answering[@]}" | sort -u)" = "bytes=64-3135" ] ||
+  fail "the map of the damaged archive: $(maps Data/zhCN/locale.MPQ "${answering[@]}" | tr '\n' ' ')"
 fetched=$(sed -n 's/^fetched: \([0-9]*\) bytes.*/\1/p' "$work/out")
 [ -n "$fetched" ] && [ "$fetched" -lt 500000 ] || fail "repair fetched $fetched bytes"
 ls "$client/Data" | grep -q '\.part$\|\.bak$' && fail "a temporary file was left"
@@ -124,9 +136,14 @@ rm -rf "$save" && mkdir -p "$save"
 fetch $product "$winsave"
 [ $rc = 0 ] || fail "download of v1"
 publish "$v2"
+# A mirror that publishes maps without region indexes: a damaged spot is
+# repaired with the whole map, as the update goes.
+find "$www"/m{1,2,3}/wow335/$product/blocks -name '*.regions' -delete
+spot "$client/Data/zhCN/locale.MPQ" 4096000
 fetch $product "$winsave"
 [ $rc = 0 ] || fail "update to v2: exit $rc"
 diff -r "$v2" "$client" >/dev/null || fail "updated client differs"
+[ "$(maps Data/zhCN/locale.MPQ)" = "-" ] || fail "without an index: $(maps Data/zhCN/locale.MPQ | tr '\n' ' ')"
 wire Data/common.MPQ | grep -qx -- - && fail "the update fetched the archive whole"
 [ -e "$client/Data/old.MPQ" ] && fail "the update left the obsolete archive"
 

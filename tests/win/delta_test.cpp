@@ -15,6 +15,7 @@
 #include "download/client_repair.h"
 #include "install/install.h"
 #include "install/transaction.h"
+#include "manifest/block_regions.h"
 #include "manifest/blockmap.h"
 #include "manifest/fetch_manifest.h"
 #include "net/text.h"
@@ -178,6 +179,61 @@ TEST_F(Delta, ACancelWhileRangesArriveLeavesTheOldArchive) {
   EXPECT_EQ(ReadFileBytes(job.archive5), old5_);
   EXPECT_FALSE(Exists(job.archive5 + L".bak"));
   EXPECT_FALSE(Exists(job.archive5 + L".part"));
+}
+
+// A repair of one damaged spot with the map's region index on every mirror:
+// the map's entries come by one range, unless the index does not fit the
+// map, which costs the whole map, never a wrong archive.
+TEST_F(Delta, ARepairTakesTheMapsRegionsWhereTheIndexFitsAndTheWholeMapOtherwise) {
+  const std::uint32_t bs = BlockSizeFor(new5_.size());
+  const std::string map = BlockMapOfBytes(new5_, bs);
+  // An index of another map of the same file: one entry of the damaged
+  // region differs.
+  std::string entries = map.substr(kBlockMapHeader, map.size() - kBlockMapHeader - kBlockMapTrailer), other, stale;
+  entries[5 * kBlockMapEntry] ^= 1;
+  BlockMap parsed;
+  ASSERT_TRUE(ParseBlockMap(map, &parsed));
+  ASSERT_TRUE(BlockMapOfEntries(new5_.size(), bs, parsed.sha256, entries, &other));
+  std::string good;
+  ASSERT_TRUE(RegionIndexOfMap(map, kBlocksPerRegion, &good));
+  ASSERT_TRUE(RegionIndexOfMap(other, kBlocksPerRegion, &stale));
+  ClientManifest manifest;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest("wow335-hd", &manifest, &error));
+  const struct {
+    const char* name;
+    const std::string& index;
+    std::vector<std::string> mapRequests;
+  } cases[] = {
+      {"an index that fits", good, {"bytes=64-3135"}},
+      {"an index of another map", stale, {"bytes=64-3135", "-"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string damaged = new5_;
+    damaged[5 * bs + 100] ^= 0x55;
+    WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ", damaged);
+    for (const wchar_t* m : {L"m1", L"m2", L"m3"}) {
+      MakeDirs(Www(m, L"wow335\\wow335-hd\\blocks\\Data\\zhCN"));
+      WriteFileBytes(Www(m, L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.blocks"), map);
+      WriteFileBytes(Www(m, L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.regions"), c.index);
+    }
+    ClearRequestLogs();
+    ClientCheckResult check;
+    RepairOutcome out;
+    ASSERT_TRUE(CheckClient(nullptr, manifest, dir_.path(), {}, &cancel_, &check, &error));
+    ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), dir_.path(), check, {}, &cancel_, &out, &error)) << error;
+    EXPECT_EQ(ReadFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ"), new5_);
+    std::vector<std::string> mapRequests, whole;
+    for (const char* mirror : {kMirror1, kMirror2, kMirror3})
+      for (const std::string& line : Requests(mirror)) {
+        const std::string range = line.substr(line.rfind(' ') + 1);
+        if (line.find("patch-zhCN-5.MPQ.blocks ") != line.npos) mapRequests.push_back(range);
+        if (line.find(kFile5) != line.npos && range == "-") whole.push_back(line);
+      }
+    EXPECT_EQ(mapRequests, c.mapRequests);
+    EXPECT_TRUE(whole.empty()) << "the archive came by its blocks";
+  }
 }
 
 // A repair stopped while one archive is built from its blocks and another
