@@ -3,21 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-LONGLONG Now() {
+LONGLONG PerfTicks() {
   LARGE_INTEGER t;
   QueryPerformanceCounter(&t);
   return t.QuadPart;
 }
 
-unsigned long MsOf(LONGLONG ticks) {
+unsigned long PerfMs(LONGLONG ticks) {
   LARGE_INTEGER f;
   QueryPerformanceFrequency(&f);
   return static_cast<unsigned long>(ticks * 1000 / f.QuadPart);
 }
-
-}  // namespace
 
 Sha256Pipe::Sha256Pipe() {
   try {
@@ -49,9 +45,9 @@ void Sha256Pipe::Run() {
     cv_.wait(lock, [&] { return queued_ > 0 || stop_; });
     if (queued_ == 0) return;  // stopped, and every queued byte hashed
     lock.unlock();
-    const LONGLONG start = Now();
+    const LONGLONG start = PerfTicks();
     stream_.Update(buf_[at].data(), len_[at]);
-    const LONGLONG spent = Now() - start;
+    const LONGLONG spent = PerfTicks() - start;
     lock.lock();
     hashing_ += spent;
     --queued_;
@@ -64,18 +60,18 @@ unsigned char* Sha256Pipe::Slot() {
   if (!thread_.joinable()) return buf_[0].data();
   std::unique_lock<std::mutex> lock(m_);
   if (queued_ == kSlots) {
-    const LONGLONG start = Now();
+    const LONGLONG start = PerfTicks();
     cv_.wait(lock, [&] { return queued_ < kSlots; });
-    waiting_ += Now() - start;
+    waiting_ += PerfTicks() - start;
   }
   return buf_[next_].data();
 }
 
 void Sha256Pipe::Submit(std::size_t n) {
   if (!thread_.joinable()) {
-    const LONGLONG start = Now();
+    const LONGLONG start = PerfTicks();
     stream_.Update(buf_[0].data(), n);
-    hashing_ += Now() - start;
+    hashing_ += PerfTicks() - start;
     return;
   }
   {
@@ -103,5 +99,5 @@ bool Sha256Pipe::Finish(std::string* out) {
   return stream_.Finish(out);
 }
 
-unsigned long Sha256Pipe::HashingMs() const { return MsOf(hashing_); }
-unsigned long Sha256Pipe::WaitingMs() const { return MsOf(waiting_); }
+unsigned long Sha256Pipe::HashingMs() const { return PerfMs(hashing_); }
+unsigned long Sha256Pipe::WaitingMs() const { return PerfMs(waiting_); }

@@ -15,6 +15,11 @@
 
 #include "hash/sha256_stream.h"
 
+// The performance counter and milliseconds of its ticks: the pipe's own
+// figures and those of the build that feeds it are taken on one clock.
+LONGLONG PerfTicks();
+unsigned long PerfMs(LONGLONG ticks);
+
 class Sha256Pipe {
  public:
   static constexpr std::size_t kSlotBytes = 1 << 20;

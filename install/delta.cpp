@@ -246,17 +246,6 @@ bool ScanLocal(const DeltaRequest& r, BlockScanner* scanner, Progress* progress)
   return true;
 }
 
-LONGLONG Now() {
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return t.QuadPart;
-}
-unsigned long MsOf(LONGLONG ticks) {
-  LARGE_INTEGER f;
-  QueryPerformanceFrequency(&f);
-  return static_cast<unsigned long>(ticks * 1000 / f.QuadPart);
-}
-
 // The new file's SHA-256, taken on another core while the next blocks are
 // copied and fetched, and where the build's time goes (the log's figures,
 // which the benchmark reads).
@@ -332,16 +321,16 @@ DeltaResult BuildFromSteps(const DeltaRequest& r, const std::vector<DeltaStep>& 
   File local(_wfopen(r.local.c_str(), L"rb")), out(_wfopen(r.temp.c_str(), L"wb"));
   if (!local || !out) return DeltaResult::kWhole;
   for (const DeltaStep& s : steps) {
-    const LONGLONG start = Now();
+    const LONGLONG start = PerfTicks();
     if (s.fetch) {
       const Fetched f = FetchRange(r, s, out.get(), &digest.pipe, progress);
-      digest.fetching += Now() - start;
+      digest.fetching += PerfTicks() - start;
       if (f == Fetched::kCancelled) return DeltaResult::kCancelled;
       if (f == Fetched::kBroken) return DeltaResult::kMirrorFailed;
       if (f != Fetched::kOk) return DeltaResult::kWhole;
     } else {
       const bool copied = CopyLocal(r, local.get(), out.get(), s, &digest.pipe);
-      digest.copying += Now() - start;
+      digest.copying += PerfTicks() - start;
       if (!copied) return Stopped(r) ? DeltaResult::kCancelled : DeltaResult::kWhole;
     }
   }
@@ -357,7 +346,7 @@ DeltaResult BuildFromSteps(const DeltaRequest& r, const std::vector<DeltaStep>& 
 DeltaResult Run(const DeltaRequest& r) {
   std::uint64_t localSize = 0;
   if (!FileSizeOf(r.local, &localSize)) return DeltaResult::kWhole;
-  const LONGLONG start = Now();
+  const LONGLONG start = PerfTicks();
   std::string bytes;
   // A copy of the new file's size, damaged in a few places, needs only a
   // few regions of the map. Anything amiss there costs only the whole map.
@@ -385,7 +374,7 @@ DeltaResult Run(const DeltaRequest& r) {
     return DeltaResult::kWhole;
   }
   const std::uint64_t mapBytes = map.bytes.size();
-  const LONGLONG mapped = Now();
+  const LONGLONG mapped = PerfTicks();
   std::vector<DeltaStep> steps;
   std::size_t tableBytes = 0;
   if (!localEntries.empty()) {
@@ -402,19 +391,19 @@ DeltaResult Run(const DeltaRequest& r) {
   const std::uint64_t toFetch = BytesToFetch(steps);
   std::size_t ranges = 0;
   for (const DeltaStep& s : steps) ranges += s.fetch;
-  const LONGLONG planned = Now();
+  const LONGLONG planned = PerfTicks();
   LogWrite(
       "Delta plan %s: fetch %llu of %llu bytes in %zu ranges, map %llu bytes, table %zu bytes, %lu ms (map %lu ms, "
       "scan %lu ms)",
       r.fileUrl.c_str(), static_cast<unsigned long long>(toFetch), static_cast<unsigned long long>(r.entry.size),
-      ranges, static_cast<unsigned long long>(mapBytes), tableBytes, MsOf(planned - start), MsOf(mapped - start),
-      MsOf(planned - mapped));
+      ranges, static_cast<unsigned long long>(mapBytes), tableBytes, PerfMs(planned - start), PerfMs(mapped - start),
+      PerfMs(planned - mapped));
   progress.ScanDone(toFetch);
   Hasher digest;
   const DeltaResult result = BuildFromSteps(r, steps, &progress, digest);
   if (result == DeltaResult::kBuilt)
     LogWrite("Delta built %s in %lu ms (copying %lu ms, fetching %lu ms; hashing %lu ms alongside, waited for %lu ms)",
-             r.fileUrl.c_str(), MsOf(Now() - start), MsOf(digest.copying), MsOf(digest.fetching),
+             r.fileUrl.c_str(), PerfMs(PerfTicks() - start), PerfMs(digest.copying), PerfMs(digest.fetching),
              digest.pipe.HashingMs(), digest.pipe.WaitingMs());
   return result;
 }

@@ -5,40 +5,17 @@
 #include "hash/sha256.h"
 #include "manifest/block_match.h"
 #include "manifest/blockmap.h"
+#include "manifest/le_bytes.h"
 #include "net/url.h"
 
 namespace {
 
 constexpr char kMagic[8] = {'R', 'P', 'R', 'E', 'G', 'I', 'O', 'N'};
 
-void Put32(std::string* s, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) s->push_back(static_cast<char>(v >> (8 * i)));
-}
-void Put64(std::string* s, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) s->push_back(static_cast<char>(v >> (8 * i)));
-}
-std::uint64_t Get(std::string_view s, std::size_t at, int n) {
-  std::uint64_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + i]);
-  return v;
-}
-std::string RawOfHex(std::string_view hex) {
-  std::string out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
-    out.push_back(static_cast<char>(nibble(hex[i]) * 16 + nibble(hex[i + 1])));
-  }
-  return out;
-}
-std::string HexOfRaw(std::string_view raw) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : raw) {
-    out.push_back(kDigits[c >> 4]);
-    out.push_back(kDigits[c & 15]);
-  }
-  return out;
-}
+using le_bytes::Get;
+using le_bytes::Put32;
+using le_bytes::Put64;
+
 bool GoodRegionSize(std::uint64_t n) { return n >= 16 && n <= 65536 && (n & (n - 1)) == 0; }
 
 }  // namespace
@@ -51,7 +28,9 @@ std::uint32_t RegionIndex::BlocksIn(std::uint32_t region) const {
 std::string RegionDigestOf(std::string_view entries) {
   std::string hex;
   if (!Sha256HexOfString(entries, &hex) || hex.size() != 64) return std::string();
-  return RawOfHex(hex);
+  std::string raw;
+  le_bytes::HexToBytes(hex, &raw);
+  return raw;
 }
 
 bool RegionIndexOfMap(std::string_view mapBytes, std::uint32_t blocksPerRegion, std::string* out) {
@@ -96,7 +75,7 @@ bool ParseRegionIndex(std::string_view s, RegionIndex* out) {
   out->regionCount = static_cast<std::uint32_t>(regions);
   out->blockCount = static_cast<std::uint32_t>(blocks);
   out->fileSize = fileSize;
-  out->sha256 = HexOfRaw(s.substr(32, 32));
+  out->sha256 = le_bytes::BytesToHex(s.substr(32, 32));
   out->digests.clear();
   for (std::uint64_t r = 0; r < regions; ++r)
     out->digests.emplace_back(s.substr(kRegionIndexHeader + r * kRegionDigest, kRegionDigest));

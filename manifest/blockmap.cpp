@@ -3,48 +3,19 @@
 #include <cstring>
 
 #include "hash/sha256.h"
+#include "manifest/le_bytes.h"
 #include "net/url.h"
 
 namespace {
 
 constexpr char kMagic[8] = {'R', 'P', 'B', 'L', 'O', 'C', 'K', 'S'};
 
-void Put32(std::string* s, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) s->push_back(static_cast<char>(v >> (8 * i)));
-}
-void Put64(std::string* s, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) s->push_back(static_cast<char>(v >> (8 * i)));
-}
-std::uint64_t Get(std::string_view s, std::size_t at, int n) {
-  std::uint64_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + i]);
-  return v;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-bool HexToBytes(std::string_view hex, std::string* out) {
-  out->clear();
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    int hi = HexValue(hex[i]), lo = HexValue(hex[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    out->push_back(static_cast<char>(hi * 16 + lo));
-  }
-  return hex.size() % 2 == 0;
-}
-std::string BytesToHex(std::string_view bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out.push_back(kDigits[c >> 4]);
-    out.push_back(kDigits[c & 15]);
-  }
-  return out;
-}
+using le_bytes::BytesToHex;
+using le_bytes::Get;
+using le_bytes::HexToBytes;
+using le_bytes::HexValue;
+using le_bytes::Put32;
+using le_bytes::Put64;
 
 // t[d[0]]·m^(n-1) + t[d[1]]·m^(n-2) + ... + t[d[n-1]] modulo 2^32. Horner's
 // rule is one chain of multiplications, each waiting for the one before;
