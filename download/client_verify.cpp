@@ -220,6 +220,10 @@ namespace {
 void FinishVerify(const VerifyJob& job, std::unique_ptr<ClientVerifyResult> result) {
   result->cancelled = ClientCancel.load();
   if (result->cancelled) result->succeeded = false;
+  // The window keeps a cancelled job's last line: it says what changed.
+  if (result->cancelled && IsWindow(job.window))
+    PostStatusText(job.window, result->repair ? GbkFromUtf8(UpdateCancelledText(result->repaired)).c_str()
+                                              : Gbk(u8"已取消校验，游戏文件未作改动。").c_str());
   ClientBusy.store(false);
   if (IsWindow(job.window) && PostMessageA(job.window, WMU_VERIFY_DONE, 0, reinterpret_cast<LPARAM>(result.get())))
     result.release();

@@ -94,9 +94,10 @@ void OnVerifyDone(HWND hwnd, ClientVerifyResult* raw) {
   SetTaskbarProgressNone(hwnd);
   if (!result->cancelled) DrawAttention(hwnd, result->succeeded);
   ResetProgress(hwnd);
-  ShowStandingNotice(hwnd);
   ReleaseJob(hwnd, JobKind::Client);
+  // A cancelled check or repair leaves the worker's last line: what it changed.
   if (result->cancelled) return;
+  ShowStandingNotice(hwnd);
   if (!result->succeeded) {
     const std::string text = result->errorText.empty() ? Gbk(u8"校验失败，请检查网络。") : result->errorText;
     ShowGbkBox(hwnd, text, Gbk(u8"校验客户端"), MB_ICONWARNING);

@@ -4,7 +4,7 @@ import os
 import shutil
 import unittest
 
-from launcher import BUILD, WWW, Launcher, publish, reg_set, reset_state, win_path, write
+from launcher import BUILD, MIRRORS, WWW, Launcher, control, publish, reg_set, reset_state, win_path, write
 
 from test_jobs import P5, P6, blob, read
 
@@ -74,6 +74,24 @@ class Verify(unittest.TestCase):
         L.press("确定")
         L.wait_for(lambda: L.dump()[1][1018]["text"] == "校验客户端" and L.dump()[1][1018]["enabled"], 20,
                    "the check button back")
+
+    def test_a_cancelled_repair_says_what_it_changed(self):
+        damaged = bytearray(self.files["Data/common.MPQ"])
+        damaged[0:4096] = bytes(4096)
+        write(self.local("Data/common.MPQ"), bytes(damaged))
+        for m in MIRRORS:
+            control(m, "/__fault?path=/wow335/wow335-normal/files/*&kind=slow&arg=20000")
+        L = self.launcher.start()
+        L.command(1018)
+        self.box_text(L)
+        self.assertTrue(L.press("是"))
+        L.wait_for(lambda: L.dump()[1][1018]["text"] == "取消校验", 30, "the repair")
+        L.command(1018)
+        self.assertEqual(L.wait_box()[0][0], "取消校验")
+        L.press("是")
+        L.wait_for(lambda: L.dump()[1][1018]["text"] == "校验客户端", 20, "the cancel")
+        self.assertEqual(L.dump()[1][1005]["text"], "已取消，客户端文件未作改动，下次继续")
+        self.assertEqual(read(self.local("Data/common.MPQ")), bytes(damaged))
 
     def test_the_other_editions_patch_is_refused(self):
         L = self.launcher.start()
