@@ -40,7 +40,7 @@ test-native:
 # fails now and then has found a fault: tests/ui/repeat.sh runs chosen ones
 # many times to count how often.
 test-win:
-	cd build/win && ctest --output-on-failure $(CTEST_ARGS)
+	cd build/win && ctest --output-on-failure -j 2 $(CTEST_ARGS)
 
 # REALMPORTER_OPERATOR_KEY in the environment is taken by a new configure run
 # and then stays in the build tree's cache (cmake/operator_keys.cmake); set
