@@ -7,16 +7,9 @@
 
 #include "manifest/block_match.h"
 #include "manifest/blockmap.h"
+#include "tests/native/random_bytes.h"
 
 namespace {
-
-std::string Random(std::size_t n, unsigned seed) {
-  std::mt19937 r(seed);
-  std::string s(n, '\0');
-  for (char& c : s) c = static_cast<char>(r());
-  return s;
-}
-const unsigned char* U(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
 
 // The local copy's entries and region digests, as a launcher makes them.
 std::string EntriesOf(const std::string& file, std::uint32_t blockSize) {

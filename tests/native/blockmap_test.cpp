@@ -7,15 +7,9 @@
 #include <random>
 #include <string>
 
-namespace {
+#include "tests/native/random_bytes.h"
 
-std::string Random(std::size_t n, unsigned seed) {
-  std::mt19937 r(seed);
-  std::string s(n, '\0');
-  for (char& c : s) c = static_cast<char>(r());
-  return s;
-}
-const unsigned char* U(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+namespace {
 
 TEST(RollingSum, EqualsAFreshComputationAtEveryOffset) {
   const std::string data = Random(6000, 1) + std::string(3000, '\0') + Random(3000, 2);

@@ -16,7 +16,7 @@ import zipfile
 from launcher import (BUILD, MIRRORS, WWW, Launcher, control, local_appdata, probe, publish, reg_set, reset_state, run,
                       win_path, write)
 from test_jobs import P5, P6, blob, read
-from test_update import NEW_EXE, OLD_EXE, publish_feed, unpublish_feed
+from test_update import NEW_EXE, OLD_EXE, log_text, publish_feed, unpublish_feed
 
 # The unpack and commit stop points count entries, not seconds: a pack of a
 # few hundred files reaches each of them as one of thousands would.
@@ -39,14 +39,6 @@ def snapshot(folder):
             with open(os.path.join(root, f), "rb") as fh:
                 out[dated(os.path.join(rel, f))] = hashlib.sha256(fh.read()).hexdigest()
     return out
-
-
-def log_text():
-    try:
-        with open(os.path.join(local_appdata(), "RealmPorter", "launcher.log"), encoding="gbk", errors="replace") as f:
-            return f.read()
-    except OSError:
-        return ""
 
 
 def unpublish(product):
