@@ -77,6 +77,17 @@ TEST(RegionIndex, RefusesWhatIsNotAWholeIndex) {
       {"a map", map},
   };
   for (const auto& c : cases) EXPECT_FALSE(ParseRegionIndex(c.bytes, &index)) << c.what;
+  // Region counts one more and one less than the blocks make (7), each with
+  // as many digests and a right trailing digest: only the count refuses.
+  for (std::uint32_t regions : {6u, 8u}) {
+    std::string body = good.substr(0, 20) + static_cast<char>(regions) + good.substr(21, 3) +
+                       good.substr(24, kRegionIndexHeader - 24 + std::min(regions, 7u) * kRegionDigest);
+    if (regions == 8) body += std::string(kRegionDigest, '\x11');
+    EXPECT_FALSE(ParseRegionIndex(body + RegionDigestOf(body), &index)) << regions << " regions";
+  }
+  EXPECT_TRUE(ParseRegionIndex(
+      good.substr(0, good.size() - kRegionDigest) + RegionDigestOf(good.substr(0, good.size() - kRegionDigest)),
+      &index));
   std::string none;
   EXPECT_FALSE(RegionIndexOfMap(map, 24, &none)) << "regions of a size not a power of two";
   EXPECT_FALSE(RegionIndexOfMap(map, 8, &none)) << "regions too small";
@@ -104,6 +115,21 @@ TEST(RegionIndex, FetchesOnlyTheRegionsWhereTheCopyDiffers) {
     bool worth = false;
     EXPECT_EQ(RegionsToFetch(index, DigestsOf(index, EntriesOf(copy, 1024)), &worth), c.fetched);
     EXPECT_EQ(worth, c.worth);
+  }
+  // 128 blocks, 8 regions: two differing are exactly a quarter, still worth
+  // it; three are not.
+  const std::string eight = Random(128 * 1024, 6);
+  RegionIndex index8;
+  ASSERT_TRUE(RegionIndexOfMap(BlockMapOfBytes(eight, 1024), 16, &bytes));
+  ASSERT_TRUE(ParseRegionIndex(bytes, &index8));
+  for (const auto& [damaged, worthIt] :
+       {std::pair{std::vector<std::uint32_t>{0, 40}, true}, std::pair{std::vector<std::uint32_t>{0, 40, 127}, false}}) {
+    std::string copy = eight;
+    for (std::uint32_t b : damaged) copy[b * 1024] ^= 1;
+    bool worth = !worthIt;
+    EXPECT_EQ(RegionsToFetch(index8, DigestsOf(index8, EntriesOf(copy, 1024)), &worth).size(),
+              worthIt ? damaged.size() : 0u);
+    EXPECT_EQ(worth, worthIt) << damaged.size() << " of 8 regions differ";
   }
   bool worth = true;
   // The blocks in place, from the entries alone, make the plan that

@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "hash/sha256.h"
 #include "tests/native/random_bytes.h"
 
 namespace {
@@ -121,6 +122,14 @@ TEST(BlockMap, ParsesWhatIsWrittenAndRefusesEverythingElse) {
     m.replace(at, bytes.size(), bytes);
     return m;
   };
+  // The same with a right trailing digest, so that only the number refuses.
+  auto sealedWith = [&](std::size_t at, std::string bytes) {
+    std::string m = with(at, bytes);
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(m.data()), m.size() - kBlockMapTrailer, digest);
+    return m.replace(m.size() - kBlockMapTrailer, kBlockMapTrailer, reinterpret_cast<const char*>(digest),
+                     sizeof digest);
+  };
   const struct {
     const char* name;
     std::string map;
@@ -135,8 +144,22 @@ TEST(BlockMap, ParsesWhatIsWrittenAndRefusesEverythingElse) {
       {"a count that does not fit the size", with(56, std::string("\6", 1))},
       {"a damaged entry", with(70, "!")},
       {"a damaged digest", with(good.size() - 1, "!")},
+      {"a nonzero reserved word", sealedWith(60, std::string("\1", 1))},
+      {"version 2, sealed", sealedWith(8, std::string("\2", 1))},
+      {"a count that does not fit the size, sealed", sealedWith(56, std::string("\6", 1))},
+      {"block size not a power of two, sealed", sealedWith(12, std::string("\1\4\0\0", 4))},
   };
   for (const auto& b : bad) EXPECT_FALSE(ParseBlockMap(b.map, &map)) << b.name;
+
+  // A file that changed size while it was mapped makes no map.
+  for (std::size_t fed : {4096u, 5001u}) {
+    BlockMapWriter w(5000, 1024);
+    const std::string more = file + "x";
+    for (std::size_t at = 0; at < fed; at += 1024) w.AddBlock(U(more) + at, std::min<std::size_t>(1024, fed - at));
+    std::string hex, none;
+    Sha256HexOfString(file, &hex);
+    EXPECT_FALSE(w.Finish(hex, &none)) << fed << " bytes fed for 5000";
+  }
 
   EXPECT_EQ(BlockSizeFor(300u << 20), 4096u);
   EXPECT_EQ(BlockSizeFor(2ull << 30), 4096u);

@@ -40,6 +40,12 @@ TEST(ClientCheck, JudgesEachFileFromDiskAndRecord) {
       {"shorter, no record", {true, 1000000, false, false}, nullptr, false, FileState::Damaged},
       {"shorter, this version's partial download", {true, 1000000, false, false}, &partial, false, FileState::Partial},
       {"partial entry but longer", {true, 5000000, false, false}, &partial, false, FileState::Damaged},
+      // Resumed from its end, it would never be fetched again.
+      {"full length, this version's download unfinished",
+       {true, 4000000, true, false},
+       &partial,
+       true,
+       FileState::Damaged},
       {"shorter, finished earlier version", {true, 3000000, false, false}, &finishedOld, false, FileState::Older},
       {"earlier version changed since", {true, 2999999, false, false}, &finishedOld, false, FileState::Damaged},
       {"earlier version never finished", {true, 3000000, false, false}, &partialOld, false, FileState::Damaged},

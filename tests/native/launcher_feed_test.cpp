@@ -15,6 +15,9 @@ std::string Feed(const std::string& version, const std::string& size, const std:
   return d + "}";
 }
 
+// The document followed by blanks up to `size` bytes.
+std::string Padded(const std::string& doc, std::size_t size) { return doc + std::string(size - doc.size(), ' '); }
+
 TEST(LauncherVersion, ParsesOnlyThreePlainDecimalParts) {
   struct {
     const char* text;
@@ -113,6 +116,9 @@ TEST(LauncherFeed, TakesOnlyPlainCompleteDocuments) {
       {Feed(v, n, "\"" + std::string(63, 'a') + "g\"", u, ""), false},
       {Feed(v, n, h, "\"ftp://h.example/a.exe\"", ""), false},
       {Feed(v, n, h, "\"https:///a.exe\"", ""), false},
+      {Feed(v, n, h, "\"https://\"", ""), false},  // only the scheme
+      {Feed(v, n, h, "\"http://\"", ""), false},
+      {Feed(v, n, h, "\"https://h\"", ""), true},
       {Feed(v, n, h, "\"https://h.example/a b.exe\"", ""), false},
       {Feed(v, n, h, "\"https://h.example/a\\\".exe\"", ""), false},
       {Feed(v, n, h, u, "\"line\\nbreak\""), false},
@@ -127,6 +133,8 @@ TEST(LauncherFeed, TakesOnlyPlainCompleteDocuments) {
       {"{\"version\": " + v + ", \"size\": 4096, \"url\": " + u + "}", false},
       {"{\"version\": " + v + ", \"size\": 4096, \"sha256\": " + h + "}", false},
       {Feed(v, n, h, u, "") + std::string(4096, ' '), false},  // a document past 4 KiB
+      {Padded(Feed(v, n, h, u, ""), kLauncherFeedMaxBytes), true},
+      {Padded(Feed(v, n, h, u, ""), kLauncherFeedMaxBytes + 1), false},
   };
   for (const auto& c : cases) {
     LauncherFeed f;

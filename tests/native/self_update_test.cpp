@@ -131,6 +131,7 @@ TEST(PartInfo, ReadsBackOnlyWhatItWrites) {
       {"10 " + a.substr(1) + "\n", false},
       {"10  " + a + "\n", false},
       {"010 " + a + "\n", false},
+      {"01 " + a + "\n", false},
       {"0 " + a + "\n", false},
       {"-1 " + a + "\n", false},
       {" " + a + "\n", false},

@@ -7,6 +7,8 @@
 #include <random>
 #include <string>
 
+#include "hash/sha256.h"
+
 namespace {
 
 std::string Hex(const std::uint8_t* d) {
@@ -69,6 +71,29 @@ TEST(Sha256X86, AgreesWithOpenssl) {
     for (std::size_t piece : {1u, 3u, 55u, 56u, 63u, 64u, 65u, 128u, 1000u})
       ASSERT_EQ(X86Hex(data.substr(0, n), piece), OpensslHex(data.substr(0, n))) << n << " in " << piece;
   for (std::size_t piece : {64u, 4095u, 65536u, 70000u}) EXPECT_EQ(X86Hex(data, piece), OpensslHex(data)) << piece;
+}
+
+// Digests from a manifest are compared ignoring case, and only whole: a
+// prefix of the right digest is another digest.
+TEST(DigestText, EqualOnlyWholeAndIgnoringCase) {
+  const std::string d = "0f" + std::string(62, 'a'), upper = "0F" + std::string(62, 'A');
+  const struct {
+    std::string a, b;
+    bool equal;
+  } cases[] = {
+      {d, d, true},
+      {d, upper, true},
+      {upper, d, true},
+      {d, d.substr(0, 63), false},
+      {d.substr(0, 63), d, false},
+      {d, "", false},
+      {"", d, false},
+      {"", "", true},
+      {d, d + "a", false},
+      {d, "1f" + std::string(62, 'a'), false},
+      {d, "0f" + std::string(61, 'a') + "b", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DigestEquals(c.a, c.b), c.equal) << c.a << " / " << c.b;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "manifest/fetch_manifest_rules.h"
@@ -84,7 +85,14 @@ TEST(SignedManifest, CreatedAtReadsAsATime) {
            Case{"2026-01-01T00:00:00.250Z", true, 1767225600, "25"},
            Case{"2024-02-29T12:00:00Z", true, 1709208000, ""},
            Case{"2026-12-31T23:59:59Z", true, 1798761599, ""},
-           Case{"2025-02-29", false, 0, ""},  // not a leap year
+           Case{"2025-02-29", false, 0, ""},         // not a leap year
+           Case{"2000-02-29", true, 951782400, ""},  // a century divisible by 400
+           Case{"2000-03-01", true, 951868800, ""},
+           Case{"1900-02-29", false, 0, ""},  // a century that is not
+           Case{"2100-02-29", false, 0, ""},
+           Case{"1900-03-01", true, -2203891200, ""},
+           Case{"2026-08-31", true, 1788134400, ""},
+           Case{"2026-09-01", true, 1788220800, ""},
            Case{"2026-13-01", false, 0, ""},
            Case{"2026-00-10", false, 0, ""},
            Case{"2026-04-31", false, 0, ""},
@@ -105,6 +113,16 @@ TEST(SignedManifest, CreatedAtReadsAsATime) {
     if (!c.reads) continue;
     EXPECT_EQ(t.seconds, c.seconds) << c.text;
     EXPECT_EQ(t.fraction, c.fraction) << c.text;
+  }
+  // Every month's last day reads, the day after it does not.
+  const int last[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  for (int m = 1; m <= 12; ++m) {
+    char day[16];
+    CreatedAt t;
+    std::snprintf(day, sizeof day, "2026-%02d-%02d", m, last[m - 1]);
+    EXPECT_TRUE(ParseCreatedAt(day, &t)) << day;
+    std::snprintf(day, sizeof day, "2026-%02d-%02d", m, last[m - 1] + 1);
+    EXPECT_FALSE(ParseCreatedAt(day, &t)) << day;
   }
 }
 
