@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -21,13 +22,19 @@
 
 #include "manifest/signature.h"
 
+namespace fs = std::filesystem;
+
 namespace {
 
 const char kKeygenUsage[] =
-    "usage: realmporter-manifest keygen NAME\n"
+    "usage: realmporter-manifest keygen [--inside-work-tree-i-know] NAME\n"
     "Makes an ECDSA P-256 key pair: NAME.key (private, PEM, readable by you only)\n"
     "and NAME.pub (public, PEM) to build into the launcher as\n"
-    "REALMPORTER_OPERATOR_KEY. An existing NAME.key is never overwritten.\n";
+    "REALMPORTER_OPERATOR_KEY. An existing NAME.key is never overwritten.\n"
+    "Keep NAME outside the launcher's sources, e.g. ~/realmporter-keys/operator:\n"
+    "a private key inside a git work tree is one 'git add' away from being\n"
+    "published, so the tool refuses that unless given --inside-work-tree-i-know.\n";
+const char kInsideWorkTreeOption[] = "--inside-work-tree-i-know";
 const char kSignUsage[] =
     "usage: realmporter-manifest sign --key NAME.key FILE...\n"
     "Writes FILE.sig beside each FILE: one line\n"
@@ -152,10 +159,39 @@ bool WritePem(const std::string& path, mode_t mode, EVP_PKEY* key, bool isPrivat
   return std::fclose(f) == 0 && ok;
 }
 
+// The top of the git work tree that holds `dir` (a folder with .git, a
+// folder or a file for a linked work tree), or empty.
+fs::path WorkTreeAbove(const fs::path& dir) {
+  std::error_code ec;
+  for (fs::path p = dir; !p.empty(); p = p.parent_path()) {
+    if (fs::exists(p / ".git", ec)) return p;
+    if (p == p.root_path()) break;
+  }
+  return {};
+}
+
 int Keygen(int argc, char** argv) {
   if (WantsHelp(argc, argv)) return std::cout << kKeygenUsage, 0;
-  if (argc != 3) return Fail(kKeygenUsage);
-  const std::string name = argv[2];
+  std::string name;
+  bool insideTreeAllowed = false;
+  for (int i = 2; i < argc; ++i) {
+    if (!std::strcmp(argv[i], kInsideWorkTreeOption))
+      insideTreeAllowed = true;
+    else if (name.empty())
+      name = argv[i];
+    else
+      return Fail(kKeygenUsage);
+  }
+  if (name.empty()) return Fail(kKeygenUsage);
+  std::error_code ec;
+  const fs::path keyPath = fs::weakly_canonical(fs::absolute(name + ".key", ec), ec);
+  const fs::path tree = WorkTreeAbove(keyPath.parent_path());
+  if (!tree.empty() && !insideTreeAllowed)
+    return Fail(keyPath.string() + " would be inside the git work tree " + tree.string() +
+                ", where one 'git add' publishes it. Make the key outside the sources, e.g.\n"
+                "  mkdir -p -m 700 ~/realmporter-keys && realmporter-manifest keygen ~/realmporter-keys/operator\n"
+                "or, if this is really what you want, add " +
+                kInsideWorkTreeOption + ".");
   Pkey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
   std::string id;
   EcPoint point;
@@ -166,7 +202,12 @@ int Keygen(int argc, char** argv) {
     unlink((name + ".key").c_str());
     return Fail("cannot create " + name + ".pub (" + std::strerror(errno) + ")");
   }
-  std::cout << name << ".key: private key, keep it off the mirrors\n" << name << ".pub: public key (id " << id << ")\n";
+  const fs::path pubPath = fs::path(keyPath).replace_extension(".pub");
+  std::cout << keyPath.string() << ": the private key, readable by you only. Never publish it: keep it off the\n"
+            << "  mirrors, the web site and every repository, and keep a copy somewhere safe; whoever has it\n"
+            << "  can sign for your launcher, and without it you cannot publish.\n"
+            << pubPath.string() << ": the public key (id " << id << "), for REALMPORTER_OPERATOR_KEY\n";
+  if (!tree.empty()) std::cout << "warning: both are inside the git work tree " << tree.string() << "\n";
   return 0;
 }
 
