@@ -2,16 +2,25 @@
 #   build/native   pure files under ASan/UBSan, fuzz targets, operator tools
 #   build/win      the Windows program for the loopback endpoints, and its tests
 #   build/release  the Windows program for the production endpoints
+#   build/operator the operator's tools alone (make operator-tools)
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 FUZZ_SECONDS ?= 300
 
-.PHONY: all setup configure native win test test-native test-win exe exe-loopback fuzz demo dist bench clean
+.PHONY: all setup operator-tools configure native win test test-native test-win exe exe-loopback fuzz demo dist bench clean
 
 all: exe-loopback
 
 setup:
 	@bash scripts/setup
+
+# The operator's tools for Linux, and only what they need: no tests,
+# sanitizers, fuzz targets, mingw or Wine.
+operator-tools:
+	@bash scripts/setup operator
+	cmake -S . -B build/operator -DCMAKE_BUILD_TYPE=Release -DRP_OPERATOR_TOOLS_ONLY=ON >/dev/null
+	cmake --build build/operator -j $(JOBS) --target realmporter-manifest
+	@echo "built build/operator/realmporter-manifest"
 
 build/native/CMakeCache.txt:
 	cmake -S . -B build/native -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang

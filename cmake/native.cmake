@@ -26,6 +26,13 @@ add_executable(realmporter-manifest tools/realmporter-manifest.cpp tools/manifes
                                     tools/manifest_launcher_feed.cpp)
 target_link_libraries(realmporter-manifest PRIVATE rp_pure_plain CURL::libcurl)
 
+# `make operator-tools`: the operator's tool alone, without the tests, the
+# sanitizers and what they need (GoogleTest, clang, clang-format).
+option(RP_OPERATOR_TOOLS_ONLY "Configure only the operator's tools" OFF)
+if(RP_OPERATOR_TOOLS_ONLY)
+  return()
+endif()
+
 # GoogleTest from Debian's sources, built with the same flags as the code.
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
@@ -110,6 +117,8 @@ set_tests_properties(version_refused PROPERTIES PASS_REGULAR_EXPRESSION "REALMPO
 
 add_test(NAME manifest_tool COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/manifest_tool_test.sh $<TARGET_FILE:realmporter-manifest>)
 add_test(NAME check_mirrors COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/check_mirrors_test.sh $<TARGET_FILE:realmporter-manifest>)
+add_test(NAME readme_operator
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/readme_operator_test.sh $<TARGET_FILE:realmporter-manifest>)
 
 # The mirror pool's threads under ThreadSanitizer.
 add_executable(rp_native_tsan_tests tests/native/pool_test.cpp download/pool.cpp)
@@ -120,3 +129,16 @@ target_link_libraries(rp_native_tsan_tests PRIVATE GTest::gtest_main)
 add_test(NAME native_tsan_tests COMMAND rp_native_tsan_tests)
 
 add_test(NAME nginx_mirror_config COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/nginx_mirror_test.sh)
+
+# Every test here ends within its time limit: a slip that makes a loop spin
+# (a throttle that grants nothing and asks for no wait) fails instead of
+# holding the suite. The longest (the fuzz runs, the tools' end-to-end
+# scripts) take well under a minute; the limit leaves room for a loaded
+# machine.
+get_property(rp_native_test_names DIRECTORY PROPERTY TESTS)
+foreach(t IN LISTS rp_native_test_names)
+  get_test_property(${t} TIMEOUT rp_timeout)
+  if(NOT rp_timeout)
+    set_tests_properties(${t} PROPERTIES TIMEOUT 300)
+  endif()
+endforeach()
