@@ -31,6 +31,9 @@ for i in 1 2 3 4; do
   mkdir -p "$work/m$i/wow335/wow335-hd"
   [ $i = 4 ] || rsync -a --delete "$c/" "$work/m$i/wow335/wow335-hd/files/"
 done
+# The previous release's map of a file this one dropped, made and published.
+mkdir -p "$work/srv/blocks/hd/Data" "$work/m1/wow335/wow335-hd/blocks/Data"
+touch "$work/srv/blocks/hd/Data/dropped.MPQ.blocks" "$work/m1/wow335/wow335-hd/blocks/Data/dropped.MPQ.blocks"
 python3 "$src/tools/testserver.py" serve --listen "http:127.0.0.1:$port:$work/m1" \
   --listen "http:127.0.0.2:$port:$work/m2" --listen "http:127.0.0.3:$port:$work/m3" \
   --listen "http:127.0.0.4:$port:$work/m4" --pidfile "$work/pid" >/dev/null &
@@ -67,6 +70,7 @@ if (cd "$work/cwd" && HOME="$work/home" PATH="$work/bin:$PATH" bash "$work/block
 # beside every .blocks on every mirror; the moved mirror serving.
 k="$work/home/realmporter-keys/operator"
 [ "$(stat -c %a "$k.key" 2>/dev/null)" = 600 ] && ok || bad "private key at $k.key, readable by the owner only"
+[ ! -e "$work/m1/wow335/wow335-hd/blocks/Data/dropped.MPQ.blocks" ] && ok || bad "a dropped file's map left on m1"
 grep -q "^$k.key: the private key" "$work/out" && grep -q "Never publish it" "$work/out" && ok ||
   bad "keygen names where the key went and that it is never published"
 for i in 1 2 3 4; do
