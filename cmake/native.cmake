@@ -67,7 +67,8 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
              COMMAND ${name} -seed=1 -max_total_time=${RP_FUZZ_SECONDS} -rss_limit_mb=2048
                      ${CMAKE_BINARY_DIR}/fuzz-corpus/${name}
                      ${CMAKE_SOURCE_DIR}/tests/fuzz/corpus/${name})
-    set_tests_properties(${name} PROPERTIES LABELS fuzz)
+    math(EXPR rp_fuzz_timeout "${RP_FUZZ_SECONDS} + 120")
+    set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT ${rp_fuzz_timeout})
   endforeach()
 endif()
 
