@@ -21,6 +21,7 @@
 #include "manifest/signature.h"
 #include "net/url.h"
 #include "tools/manifest_sign.h"
+#include "tools/mirror_http.h"
 
 namespace {
 
@@ -45,113 +46,11 @@ const char kUsage[] =
     "launcher itself accepts any certificate, so a certificate problem does not\n"
     "stop the players, but it is reported here).\n";
 
-// The launcher's limit for a manifest document.
-constexpr std::uint64_t kManifestLimit = 8u << 20;
-
-enum class Body { Keep, Discard, Hash };
-
-struct Answer {
-  std::string error;  // no HTTP answer: what went wrong
-  long status = 0;
-  std::string contentRange;  // of the final response
-  curl_off_t length = -1;    // Content-Length, -1 when not given
-  std::string body;          // Body::Keep
-  std::uint64_t bytes = 0;   // body bytes received
-  std::string sha256;        // Body::Hash
-};
-
-struct Sink {
-  Body mode;
-  Answer* answer;
-  EVP_MD_CTX* digest;
-};
-
-size_t OnData(char* data, size_t size, size_t count, void* user) {
-  Sink& sink = *static_cast<Sink*>(user);
-  const size_t n = size * count;
-  sink.answer->bytes += n;
-  if (sink.mode == Body::Keep) {
-    if (sink.answer->body.size() + n > kManifestLimit) return 0;  // ends the transfer
-    sink.answer->body.append(data, n);
-  } else if (sink.mode == Body::Hash) {
-    EVP_DigestUpdate(sink.digest, data, n);
-  }
-  return n;
-}
-
-size_t OnHeader(char* data, size_t size, size_t count, void* user) {
-  Answer& answer = *static_cast<Answer*>(user);
-  const size_t n = size * count;
-  std::string line(data, n);
-  // A redirect's headers come first; only the final response counts.
-  if (line.rfind("HTTP/", 0) == 0) answer.contentRange.clear();
-  const char key[] = "content-range:";
-  if (line.size() > sizeof key - 1 && strncasecmp(line.c_str(), key, sizeof key - 1) == 0) {
-    std::string value = line.substr(sizeof key - 1);
-    const size_t first = value.find_first_not_of(" \t");
-    const size_t last = value.find_last_not_of(" \t\r\n");
-    answer.contentRange = first == std::string::npos ? "" : value.substr(first, last - first + 1);
-  }
-  return n;
-}
-
 struct Options {
-  std::string manifestFile, cacert, pub;
-  bool deep = false, insecure = false;
+  std::string manifestFile, pub;
+  HttpOptions http;
+  bool deep = false;
 };
-
-// One request on the mirror's connection. `range` is the text after
-// "bytes=", or empty for none; `head` asks for the headers only.
-Answer Request(CURL* curl, const Options& o, const std::string& url, const std::string& range, Body mode,
-               bool head = false) {
-  Answer answer;
-  EVP_MD_CTX* digest = mode == Body::Hash ? EVP_MD_CTX_new() : nullptr;
-  if (digest) EVP_DigestInit_ex(digest, EVP_sha256(), nullptr);
-  Sink sink{mode, &answer, digest};
-  char error[CURL_ERROR_SIZE] = {};
-  curl_easy_reset(curl);
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  // What the launcher sends, so that rules a mirror keeps for it apply.
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, "RealmPorter/2.0 (Game Client Launcher)");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-  // A mirror that goes silent is a problem to report, not a hang.
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnData);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &answer);
-  if (!range.empty()) curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
-  if (head) curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-  if (!o.cacert.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, o.cacert.c_str());
-  if (o.insecure) {
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
-  }
-  CURLcode code = curl_easy_perform(curl);
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
-  curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &answer.length);
-  if (code == CURLE_WRITE_ERROR && mode == Body::Keep) {
-    answer.error = "longer than the launcher's 8 MiB limit";
-  } else if (code != CURLE_OK) {
-    answer.error = error[0] ? error : curl_easy_strerror(code);
-  }
-  if (digest) {
-    unsigned char sum[EVP_MAX_MD_SIZE];
-    unsigned len = 0;
-    EVP_DigestFinal_ex(digest, sum, &len);
-    EVP_MD_CTX_free(digest);
-    char hex[3];
-    for (unsigned i = 0; i < len; ++i) {
-      std::snprintf(hex, sizeof hex, "%02x", sum[i]);
-      answer.sha256 += hex;
-    }
-  }
-  return answer;
-}
 
 // The complete length in "bytes a-b/N" or "bytes */N".
 bool RangeTotal(const std::string& contentRange, std::uint64_t* total) {
@@ -182,7 +81,7 @@ std::string StatusProblem(const Answer& a) {
 std::string CheckFile(CURL* curl, const Options& o, const std::string& url, const ManifestFile& f, bool ranged) {
   if (ranged && f.size > 0) {
     // Its last byte: the answer's complete length is the file's size.
-    Answer a = Request(curl, o, url, std::to_string(f.size - 1) + "-", Body::Discard);
+    Answer a = Request(curl, o.http, url, std::to_string(f.size - 1) + "-", Body::Discard);
     std::uint64_t total = 0;
     if (a.error.empty() && a.status == 416)
       return RangeTotal(a.contentRange, &total) ? SizeProblem(total, f.size)
@@ -192,13 +91,13 @@ std::string CheckFile(CURL* curl, const Options& o, const std::string& url, cons
     if (!RangeTotal(a.contentRange, &total)) return "206 without the file's size in Content-Range";
     if (total != f.size) return SizeProblem(total, f.size);
   } else {
-    Answer a = Request(curl, o, url, "", Body::Discard, true);
+    Answer a = Request(curl, o.http, url, "", Body::Discard, true);
     if (!a.error.empty() || a.status != 200) return StatusProblem(a);
     if (a.length >= 0 && static_cast<std::uint64_t>(a.length) != f.size)
       return SizeProblem(static_cast<std::uint64_t>(a.length), f.size);
   }
   if (!o.deep) return {};
-  Answer whole = Request(curl, o, url, "", Body::Hash);
+  Answer whole = Request(curl, o.http, url, "", Body::Hash);
   if (!whole.error.empty() || whole.status != 200) return StatusProblem(whole);
   if (whole.bytes != f.size) return SizeProblem(whole.bytes, f.size);
   if (!DigestEquals(whole.sha256, f.sha256)) return "SHA-256 differs (" + whole.sha256 + ")";
@@ -227,11 +126,11 @@ int CheckMirrors(int argc, char** argv) {
     if (a == "--deep") {
       o.deep = true;
     } else if (a == "--insecure") {
-      o.insecure = true;
+      o.http.insecure = true;
     } else if (a == "--pub" && i + 1 < argc) {
       o.pub = argv[++i];
     } else if (a == "--cacert" && i + 1 < argc) {
-      o.cacert = argv[++i];
+      o.http.cacert = argv[++i];
     } else if (!a.empty() && a[0] != '-' && o.manifestFile.empty()) {
       o.manifestFile = a;
     } else {
@@ -239,7 +138,7 @@ int CheckMirrors(int argc, char** argv) {
       return 2;
     }
   }
-  if (o.manifestFile.empty() || (o.insecure && !o.cacert.empty())) {
+  if (o.manifestFile.empty() || (o.http.insecure && !o.http.cacert.empty())) {
     std::cerr << kUsage;
     return 2;
   }
@@ -275,7 +174,7 @@ int CheckMirrors(int argc, char** argv) {
       std::cout << mirror << " " << what << ": " << problem << "\n" << std::flush;
       ++problems;
     };
-    Answer a = Request(curl, o, EnsureTrailingSlash(mirror) + documentName, "", Body::Keep);
+    Answer a = Request(curl, o.http, EnsureTrailingSlash(mirror) + documentName, "", Body::Keep);
     if (!a.error.empty()) {
       // Nothing else would answer either: one line, not one per file.
       report(documentName, "no answer: " + a.error);
@@ -294,7 +193,7 @@ int CheckMirrors(int argc, char** argv) {
     }
     if (!o.pub.empty() && a.status == 200) {
       const std::string sigName = documentName + kSignatureSuffix;
-      Answer sig = Request(curl, o, EnsureTrailingSlash(mirror) + sigName, "", Body::Keep);
+      Answer sig = Request(curl, o.http, EnsureTrailingSlash(mirror) + sigName, "", Body::Keep);
       if (!sig.error.empty() || sig.status != 200) {
         report(sigName, StatusProblem(sig));
       } else if (std::string problem = SignatureProblem(o.pub, a.body, sig.body); !problem.empty()) {
