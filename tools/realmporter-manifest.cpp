@@ -33,6 +33,7 @@ namespace fs = std::filesystem;
 int BlocksCommand(int argc, char** argv);        // tools/manifest_blocks.cpp
 int LauncherFeedCommand(int argc, char** argv);  // tools/manifest_launcher_feed.cpp
 int PublishCommand(int argc, char** argv);       // tools/manifest_publish.cpp
+int CheckSite(int argc, char** argv);            // tools/manifest_check_site.cpp
 
 namespace {
 
@@ -45,6 +46,7 @@ const char kUsage[] =
     "  verify     check a client folder against a manifest\n"
     "  publish    build, sign, upload and switch a client release on every mirror\n"
     "  check-mirrors  check what every mirror of a manifest serves\n"
+    "  check-site check the server list, background and launcher feed of the site\n"
     "  blocks     write the block maps of a folder's large files\n"
     "  keygen     make the operator's signing key pair\n"
     "  sign       write FILE.sig for published files\n"
@@ -536,6 +538,7 @@ int main(int argc, char** argv) {
   if (cmd == "check-mirrors") return CheckMirrors(argc, argv);
   if (cmd == "blocks") return BlocksCommand(argc, argv);
   if (cmd == "publish") return PublishCommand(argc, argv);
+  if (cmd == "check-site") return CheckSite(argc, argv);
   if (cmd == "launcher-feed") return LauncherFeedCommand(argc, argv);
   if (int rc = 0; RunSigningCommand(cmd, argc, argv, &rc)) return rc;
   std::cerr << "realmporter-manifest: unknown command " << cmd << "\n" << kUsage;
