@@ -148,6 +148,15 @@ bool BytesByBlocks(CURL* curl, const HttpOptions& http, const std::string& oldUr
   return true;
 }
 
+// Nothing names an unfinished release: it goes, so a new attempt takes its
+// name again.
+void DropRelease(const std::vector<Target>& targets, const std::string& product, const std::string& name) {
+  for (const Target& t : targets) {
+    std::string error;
+    RemoveRelease(t, product, name, &error);
+  }
+}
+
 struct Options {
   BuildOptions build;
   std::vector<Target> targets;
@@ -390,12 +399,17 @@ int PublishCommand(int argc, char** argv) {
   // 4. Upload, every mirror.
   for (size_t k = 0; k < o.targets.size(); ++k) {
     const Target& t = o.targets[k];
-    const std::string prev = live[k].present ? ReleaseOf(live[k].manifest, t.url) : std::string();
+    // Linked only from the release of the newest served manifest, whose
+    // SHA-256 values made `same`: a mirror left on an older release holds
+    // other bytes under the same paths.
+    const std::string prev = served ? ReleaseOf(served->manifest, t.url) : std::string();
     const bool prevThere = std::count(releases[k].begin(), releases[k].end(), prev) > 0;
     UploadCount count;
     std::string error;
-    if (!UploadRelease(t, stage.string(), product, name, prevThere ? prev : "", same, rest, &count, &error))
+    if (!UploadRelease(t, stage.string(), product, name, prevThere ? prev : "", same, rest, &count, &error)) {
+      DropRelease(o.targets, product, name);
       return Fail("upload to mirror " + std::to_string(k + 1) + " failed, nothing switched: " + error);
+    }
     std::cout << "mirror " << k + 1 << ": uploaded " << count.copied << " files"
               << (t.rsync ? "" : " (" + Bytes(count.copiedBytes) + ")") << ", linked " << count.linked
               << " unchanged from " << (prevThere ? prev : "(none)") << "\n";
@@ -438,11 +452,7 @@ int PublishCommand(int argc, char** argv) {
     }
   }
   if (problems) {
-    // Nothing names the unfinished release: it goes, so a new attempt takes its name again.
-    for (const Target& t : o.targets) {
-      std::string error;
-      RemoveRelease(t, product, name, &error);
-    }
+    DropRelease(o.targets, product, name);
     return Fail(std::to_string(problems) + " problem(s) reading the new release back; nothing switched, " +
                 (served ? "the release created " + served->createdAt + " stays live" : "nothing is live yet"));
   }
@@ -470,9 +480,10 @@ int PublishCommand(int argc, char** argv) {
     names.push_back(name);
     std::sort(names.begin(), names.end());
     const std::string prev = live[k].present ? ReleaseOf(live[k].manifest, o.targets[k].url) : std::string();
+    const std::string newestBefore = served ? ReleaseOf(served->manifest, o.targets[k].url) : std::string();
     const size_t from = names.size() > static_cast<size_t>(o.keep) ? names.size() - o.keep : 0;
     for (size_t i = 0; i < from; ++i) {
-      if (names[i] == name || names[i] == prev) continue;
+      if (names[i] == name || names[i] == prev || names[i] == newestBefore) continue;
       std::string error;
       if (RemoveRelease(o.targets[k], product, names[i], &error))
         std::cout << "mirror " << k + 1 << ": removed release " << names[i] << "\n";
