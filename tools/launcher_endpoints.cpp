@@ -16,10 +16,10 @@ bool EndpointsOfLauncher(const std::string& exePath, std::vector<std::string>* m
     return false;
   }
   // The build stores each URL as a narrow string with its terminating NUL;
-  // it admits mirror bases ending in /wow335/ and a site ending in '/', from
-  // which the server list's URL is made.
+  // it admits mirror bases ending in /wow335/ and a site ending in '/' (the
+  // server list's URL may be kept whole or made from the site at run time).
   static const std::regex mirror(R"(^https?://[^/"\\ ]+/([^"\\ ]*/)?wow335/$)");
-  static const std::regex list(R"(^(https?://[^/"\\ ]+/([^"\\ ]*/)?)serverlist\.txt$)");
+  static const std::regex list(R"(^(https?://[^/"\\ ]+/([^"\\ ]*/)?)(serverlist\.txt)?$)");
   std::vector<std::string> found, sites;
   for (size_t i = 0; i + 8 < bytes.size();) {
     const size_t at = bytes.find("http", i);
@@ -30,17 +30,19 @@ bool EndpointsOfLauncher(const std::string& exePath, std::vector<std::string>* m
     std::smatch m;
     if (s.size() < 300 && std::regex_match(s, mirror) && std::find(found.begin(), found.end(), s) == found.end())
       found.push_back(s);
-    if (s.size() < 300 && std::regex_match(s, m, list) && std::find(sites.begin(), sites.end(), m[1]) == sites.end())
+    if (s.size() < 300 && !std::regex_match(s, mirror) && std::regex_match(s, m, list) &&
+        std::find(sites.begin(), sites.end(), m[1]) == sites.end())
       sites.push_back(m[1]);
     i = at + 4;
   }
-  if (found.empty() || found.size() > 3 || sites.size() != 1) {
+  // realmporter-fetch.exe carries the mirrors but no site.
+  if (found.empty() || found.size() > 3 || sites.size() > 1) {
     *error = exePath + " holds " + std::to_string(found.size()) + " mirror base(s) and " +
-             std::to_string(sites.size()) + " site(s), not the launcher's 3 and 1; give the list with --mirror-list";
+             std::to_string(sites.size()) + " site(s), not the launcher's 3 and 1";
     return false;
   }
   *mirrors = found;
-  *site = sites.front();
+  *site = sites.empty() ? std::string() : sites.front();
   return true;
 }
 

@@ -6,7 +6,8 @@
 #include <vector>
 
 // False, with why in *error, when the exe cannot be read or does not hold
-// exactly one site and three mirror bases.
+// the mirror bases and at most one site (*site empty when none: the
+// realmporter-fetch.exe of a release has only the mirrors).
 bool EndpointsOfLauncher(const std::string& exePath, std::vector<std::string>* mirrors, std::string* site,
                          std::string* error);
 // The mirror bases of a list file: one URL a line, blank lines and lines

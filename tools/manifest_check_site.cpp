@@ -66,6 +66,7 @@ int CheckSite(int argc, char** argv) {
     std::string error;
     if (!EndpointsOfLauncher(exe, &mirrors, &site, &error))
       return std::cerr << "realmporter-manifest: " << error << "\n", 1;
+    if (site.empty()) return std::cerr << "realmporter-manifest: " << exe << " holds no site; give --site URL\n", 1;
   }
   if (site.back() != '/') site += '/';
   if (!pub.empty() && !IsPublicKeyFile(pub))
