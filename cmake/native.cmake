@@ -21,7 +21,9 @@ endif()
 add_library(rp_pure_plain STATIC ${RP_PURE_SOURCES} ${RP_NATIVE_SOURCES})
 target_include_directories(rp_pure_plain PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(rp_pure_plain PUBLIC OpenSSL::Crypto ZLIB::ZLIB)
-add_executable(realmporter-manifest tools/realmporter-manifest.cpp tools/manifest_check_mirrors.cpp
+add_executable(realmporter-manifest tools/realmporter-manifest.cpp tools/manifest_check_mirrors.cpp tools/mirror_http.cpp
+                                    tools/manifest_publish.cpp tools/publish_targets.cpp
+                                    tools/launcher_endpoints.cpp tools/manifest_check_site.cpp
                                     tools/manifest_blocks.cpp tools/manifest_sign.cpp
                                     tools/manifest_launcher_feed.cpp)
 target_link_libraries(realmporter-manifest PRIVATE rp_pure_plain CURL::libcurl)
@@ -130,6 +132,8 @@ target_link_libraries(rp_native_tsan_tests PRIVATE GTest::gtest_main)
 add_test(NAME native_tsan_tests COMMAND rp_native_tsan_tests)
 
 add_test(NAME nginx_mirror_config COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/nginx_mirror_test.sh)
+add_test(NAME publish COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/publish_test.sh $<TARGET_FILE:realmporter-manifest>)
+set_tests_properties(publish PROPERTIES TIMEOUT 120)
 
 # Every test here ends within its time limit: a slip that makes a loop spin
 # (a throttle that grants nothing and asks for no wait) fails instead of

@@ -82,6 +82,25 @@ bool WriteBeside(const fs::path& target, const std::string& bytes) {
 
 }  // namespace
 
+bool WriteMapsOf(const fs::path& source, const std::string& rel, const fs::path& out, std::uint64_t* size,
+                 std::uint64_t* mapSize) {
+  const fs::path file = source / rel;
+  std::string map;
+  if (!MapOfFile(file, &map, size)) {
+    std::cerr << "realmporter-manifest: cannot read " << file << "\n";
+    return false;
+  }
+  std::string regions;
+  if (!RegionIndexOfMap(map, kBlocksPerRegion, &regions)) {
+    std::cerr << "realmporter-manifest: cannot index the map of " << file << "\n";
+    return false;
+  }
+  *mapSize = map.size();
+  // An index left from an earlier map costs a launcher only the whole map:
+  // the slices it fetches fail the index's digests.
+  return WriteBeside(out / (rel + ".blocks"), map) && WriteBeside(out / (rel + ".regions"), regions);
+}
+
 int BlocksCommand(int argc, char** argv) {
   for (int i = 2; i < argc; ++i)
     if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
@@ -109,22 +128,10 @@ int BlocksCommand(int argc, char** argv) {
   int written = 0;
   for (const fs::path& file : files) {
     const std::string rel = file.lexically_relative(source).generic_string();
-    std::string map;
-    std::uint64_t size = 0;
-    if (!MapOfFile(file, &map, &size)) {
-      std::cerr << "realmporter-manifest: cannot read " << file << "\n";
-      return 1;
-    }
-    std::string regions;
-    if (!RegionIndexOfMap(map, kBlocksPerRegion, &regions)) {
-      std::cerr << "realmporter-manifest: cannot index the map of " << file << "\n";
-      return 1;
-    }
-    // An index left from an earlier map costs a launcher only the whole map:
-    // the slices it fetches fail the index's digests.
-    if (!WriteBeside(out / (rel + ".blocks"), map) || !WriteBeside(out / (rel + ".regions"), regions)) return 1;
-    std::printf("%s  %llu bytes, blocks of %u, map %zu bytes\n", rel.c_str(), static_cast<unsigned long long>(size),
-                BlockSizeFor(size), map.size());
+    std::uint64_t size = 0, mapSize = 0;
+    if (!WriteMapsOf(source, rel, out, &size, &mapSize)) return 1;
+    std::printf("%s  %llu bytes, blocks of %u, map %llu bytes\n", rel.c_str(), static_cast<unsigned long long>(size),
+                BlockSizeFor(size), static_cast<unsigned long long>(mapSize));
     ++written;
   }
   std::printf("%d block map(s) written to %s\n", written, out.c_str());

@@ -11,29 +11,46 @@
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
+#include <functional>
 #include <iostream>
+#include <vector>
 #include <string>
 
+#include "manifest/block_regions.h"
+#include "manifest/blockmap.h"
 #include "manifest/canonical.h"
 #include "manifest/client_manifest.h"
+#include "manifest/fetch_manifest_rules.h"
 #include "manifest/json_scan.h"
 #include "hash/sha256.h"
 #include "manifest/signature.h"
 #include "net/url.h"
+#include "tools/launcher_endpoints.h"
 #include "tools/manifest_sign.h"
+#include "tools/mirror_http.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: realmporter-manifest check-mirrors MANIFEST_FILE [--deep] [--pub NAME.pub]\n"
-    "                                          [--cacert FILE | --insecure]\n"
+    "         [--launcher RealmPorter.exe | --mirror-list FILE] [--cacert FILE | --insecure]\n"
     "\n"
+    "With --launcher (the release exe the players have) or --mirror-list (one\n"
+    "base URL a line), first asks the launcher's own mirrors, from which it reads\n"
+    "the manifest, for <base><product>.json (and its signature with --pub): each\n"
+    "must serve MANIFEST_FILE's identity. A different one is named as older,\n"
+    "newer or of another product; a newer one served means MANIFEST_FILE is\n"
+    "older than what players already have.\n"
     "Asks every mirror that MANIFEST_FILE lists for what the launcher asks it for:\n"
     "the manifest document <mirror><product>.json, whose identity must be that of\n"
     "MANIFEST_FILE, and every file <mirror><product>/files/<path>, whose status and\n"
     "size must match; a ranged request must answer 206 (when the manifest says\n"
     "range_supported), or the players' downloads cannot resume. --deep also\n"
-    "downloads every file and checks its SHA-256. --pub NAME.pub also checks each\n"
+    "downloads every file and checks its SHA-256. Every file of 1 MiB or more\n"
+    "must have its block map <mirror><product>/blocks/<path>.blocks made for the\n"
+    "manifest's size and SHA-256, and its region index <path>.regions made from\n"
+    "that map: without them players updating download the whole file.\n"
+    "--pub NAME.pub also checks each\n"
     "mirror's <product>.json.sig against the operator's public key, as a keyed\n"
     "launcher does: a missing, stale or wrong signature is a problem, since such a\n"
     "launcher refuses that mirror's manifest. Without --pub signatures are not\n"
@@ -45,113 +62,11 @@ const char kUsage[] =
     "launcher itself accepts any certificate, so a certificate problem does not\n"
     "stop the players, but it is reported here).\n";
 
-// The launcher's limit for a manifest document.
-constexpr std::uint64_t kManifestLimit = 8u << 20;
-
-enum class Body { Keep, Discard, Hash };
-
-struct Answer {
-  std::string error;  // no HTTP answer: what went wrong
-  long status = 0;
-  std::string contentRange;  // of the final response
-  curl_off_t length = -1;    // Content-Length, -1 when not given
-  std::string body;          // Body::Keep
-  std::uint64_t bytes = 0;   // body bytes received
-  std::string sha256;        // Body::Hash
-};
-
-struct Sink {
-  Body mode;
-  Answer* answer;
-  EVP_MD_CTX* digest;
-};
-
-size_t OnData(char* data, size_t size, size_t count, void* user) {
-  Sink& sink = *static_cast<Sink*>(user);
-  const size_t n = size * count;
-  sink.answer->bytes += n;
-  if (sink.mode == Body::Keep) {
-    if (sink.answer->body.size() + n > kManifestLimit) return 0;  // ends the transfer
-    sink.answer->body.append(data, n);
-  } else if (sink.mode == Body::Hash) {
-    EVP_DigestUpdate(sink.digest, data, n);
-  }
-  return n;
-}
-
-size_t OnHeader(char* data, size_t size, size_t count, void* user) {
-  Answer& answer = *static_cast<Answer*>(user);
-  const size_t n = size * count;
-  std::string line(data, n);
-  // A redirect's headers come first; only the final response counts.
-  if (line.rfind("HTTP/", 0) == 0) answer.contentRange.clear();
-  const char key[] = "content-range:";
-  if (line.size() > sizeof key - 1 && strncasecmp(line.c_str(), key, sizeof key - 1) == 0) {
-    std::string value = line.substr(sizeof key - 1);
-    const size_t first = value.find_first_not_of(" \t");
-    const size_t last = value.find_last_not_of(" \t\r\n");
-    answer.contentRange = first == std::string::npos ? "" : value.substr(first, last - first + 1);
-  }
-  return n;
-}
-
 struct Options {
-  std::string manifestFile, cacert, pub;
-  bool deep = false, insecure = false;
+  std::string manifestFile, pub, launcher, mirrorList;
+  HttpOptions http;
+  bool deep = false;
 };
-
-// One request on the mirror's connection. `range` is the text after
-// "bytes=", or empty for none; `head` asks for the headers only.
-Answer Request(CURL* curl, const Options& o, const std::string& url, const std::string& range, Body mode,
-               bool head = false) {
-  Answer answer;
-  EVP_MD_CTX* digest = mode == Body::Hash ? EVP_MD_CTX_new() : nullptr;
-  if (digest) EVP_DigestInit_ex(digest, EVP_sha256(), nullptr);
-  Sink sink{mode, &answer, digest};
-  char error[CURL_ERROR_SIZE] = {};
-  curl_easy_reset(curl);
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  // What the launcher sends, so that rules a mirror keeps for it apply.
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, "RealmPorter/2.0 (Game Client Launcher)");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-  // A mirror that goes silent is a problem to report, not a hang.
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnData);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &answer);
-  if (!range.empty()) curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
-  if (head) curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-  if (!o.cacert.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, o.cacert.c_str());
-  if (o.insecure) {
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
-  }
-  CURLcode code = curl_easy_perform(curl);
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
-  curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &answer.length);
-  if (code == CURLE_WRITE_ERROR && mode == Body::Keep) {
-    answer.error = "longer than the launcher's 8 MiB limit";
-  } else if (code != CURLE_OK) {
-    answer.error = error[0] ? error : curl_easy_strerror(code);
-  }
-  if (digest) {
-    unsigned char sum[EVP_MAX_MD_SIZE];
-    unsigned len = 0;
-    EVP_DigestFinal_ex(digest, sum, &len);
-    EVP_MD_CTX_free(digest);
-    char hex[3];
-    for (unsigned i = 0; i < len; ++i) {
-      std::snprintf(hex, sizeof hex, "%02x", sum[i]);
-      answer.sha256 += hex;
-    }
-  }
-  return answer;
-}
 
 // The complete length in "bytes a-b/N" or "bytes */N".
 bool RangeTotal(const std::string& contentRange, std::uint64_t* total) {
@@ -182,7 +97,7 @@ std::string StatusProblem(const Answer& a) {
 std::string CheckFile(CURL* curl, const Options& o, const std::string& url, const ManifestFile& f, bool ranged) {
   if (ranged && f.size > 0) {
     // Its last byte: the answer's complete length is the file's size.
-    Answer a = Request(curl, o, url, std::to_string(f.size - 1) + "-", Body::Discard);
+    Answer a = Request(curl, o.http, url, std::to_string(f.size - 1) + "-", Body::Discard);
     std::uint64_t total = 0;
     if (a.error.empty() && a.status == 416)
       return RangeTotal(a.contentRange, &total) ? SizeProblem(total, f.size)
@@ -192,13 +107,13 @@ std::string CheckFile(CURL* curl, const Options& o, const std::string& url, cons
     if (!RangeTotal(a.contentRange, &total)) return "206 without the file's size in Content-Range";
     if (total != f.size) return SizeProblem(total, f.size);
   } else {
-    Answer a = Request(curl, o, url, "", Body::Discard, true);
+    Answer a = Request(curl, o.http, url, "", Body::Discard, true);
     if (!a.error.empty() || a.status != 200) return StatusProblem(a);
     if (a.length >= 0 && static_cast<std::uint64_t>(a.length) != f.size)
       return SizeProblem(static_cast<std::uint64_t>(a.length), f.size);
   }
   if (!o.deep) return {};
-  Answer whole = Request(curl, o, url, "", Body::Hash);
+  Answer whole = Request(curl, o.http, url, "", Body::Hash);
   if (!whole.error.empty() || whole.status != 200) return StatusProblem(whole);
   if (whole.bytes != f.size) return SizeProblem(whole.bytes, f.size);
   if (!DigestEquals(whole.sha256, f.sha256)) return "SHA-256 differs (" + whole.sha256 + ")";
@@ -214,6 +129,54 @@ std::string Describe(const std::string& document, const std::string& id) {
   return id + ", " + std::to_string(m.files.size()) + " files, created " + (created.empty() ? "?" : created);
 }
 
+// What a served manifest that is not the local one is, for the operator.
+std::string Compare(const std::string& served, const std::string& servedId, const std::string& local,
+                    const std::string& localId, const std::string& localName) {
+  ClientManifest a, b;
+  std::string createdA, createdB;
+  ParseClientManifest(served, &a);
+  ParseClientManifest(local, &b);
+  JsonFindString(served, "created_at", &createdA);
+  JsonFindString(local, "created_at", &createdB);
+  const std::string both = " (" + Describe(served, servedId) + "); " + localName + " is " + Describe(local, localId);
+  if (a.product != b.product) return "a manifest of another product, " + a.product + both;
+  const bool newer = MayTakeCreatedAt(createdB, createdA) && !MayTakeCreatedAt(createdA, createdB);
+  const bool older = MayTakeCreatedAt(createdA, createdB) && !MayTakeCreatedAt(createdB, createdA);
+  if (newer)
+    return "a newer manifest" + both + "; warning: " + localName +
+           " is older than the one served, and keyed launchers that took the served one refuse it";
+  if (older) return "an older manifest" + both;
+  return "another manifest of the same created_at" + both;
+}
+
+// Problems of a file's block map and region index on a mirror: missing, or
+// made for another version of the file.
+std::vector<std::string> MapProblems(CURL* curl, const Options& o, const std::string& mirror,
+                                     const std::string& product, const ManifestFile& f) {
+  std::vector<std::string> problems;
+  Answer map = Request(curl, o.http, BuildBlockMapUrl(mirror, product, f.path), "", Body::Keep);
+  BlockMap parsed;
+  if (!map.error.empty() || map.status != 200) {
+    problems.push_back("block map " + StatusProblem(map) + " (players updating download the whole file)");
+    return problems;
+  }
+  if (!ParseBlockMap(map.body, &parsed)) {
+    problems.push_back("block map damaged (players updating download the whole file)");
+    return problems;
+  }
+  if (parsed.fileSize != f.size || !DigestEquals(parsed.sha256, f.sha256)) {
+    problems.push_back("block map made for another version of the file (players download it whole)");
+    return problems;
+  }
+  Answer regions = Request(curl, o.http, BuildRegionIndexUrl(mirror, product, f.path), "", Body::Keep);
+  std::string want;
+  if (!regions.error.empty() || regions.status != 200)
+    problems.push_back("region index " + StatusProblem(regions) + " (a repair fetches the whole map)");
+  else if (!RegionIndexOfMap(map.body, kBlocksPerRegion, &want) || regions.body != want)
+    problems.push_back("region index not made from the served block map (a repair fetches the whole map)");
+  return problems;
+}
+
 }  // namespace
 
 int CheckMirrors(int argc, char** argv) {
@@ -227,11 +190,15 @@ int CheckMirrors(int argc, char** argv) {
     if (a == "--deep") {
       o.deep = true;
     } else if (a == "--insecure") {
-      o.insecure = true;
+      o.http.insecure = true;
     } else if (a == "--pub" && i + 1 < argc) {
       o.pub = argv[++i];
     } else if (a == "--cacert" && i + 1 < argc) {
-      o.cacert = argv[++i];
+      o.http.cacert = argv[++i];
+    } else if (a == "--launcher" && i + 1 < argc) {
+      o.launcher = argv[++i];
+    } else if (a == "--mirror-list" && i + 1 < argc) {
+      o.mirrorList = argv[++i];
     } else if (!a.empty() && a[0] != '-' && o.manifestFile.empty()) {
       o.manifestFile = a;
     } else {
@@ -239,7 +206,8 @@ int CheckMirrors(int argc, char** argv) {
       return 2;
     }
   }
-  if (o.manifestFile.empty() || (o.insecure && !o.cacert.empty())) {
+  if (o.manifestFile.empty() || (o.http.insecure && !o.http.cacert.empty()) ||
+      (!o.launcher.empty() && !o.mirrorList.empty())) {
     std::cerr << kUsage;
     return 2;
   }
@@ -257,6 +225,13 @@ int CheckMirrors(int argc, char** argv) {
     std::cerr << "realmporter-manifest: " << o.manifestFile << " is not a manifest the launcher accepts\n";
     return 1;
   }
+  std::vector<std::string> bases;
+  std::string site, error;
+  if ((!o.launcher.empty() && !EndpointsOfLauncher(o.launcher, &bases, &site, &error)) ||
+      (!o.mirrorList.empty() && !MirrorListOfFile(o.mirrorList, &bases, &error))) {
+    std::cerr << "realmporter-manifest: " << error << "\n";
+    return 1;
+  }
   if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
     std::cerr << "realmporter-manifest: libcurl cannot start\n";
     return 1;
@@ -269,19 +244,14 @@ int CheckMirrors(int argc, char** argv) {
   }
   const std::string documentName = m.product + ".json";
   int allProblems = 0;
-  for (const std::string& mirror : m.mirrors) {
-    int problems = 0;
-    auto report = [&](const std::string& what, const std::string& problem) {
-      std::cout << mirror << " " << what << ": " << problem << "\n" << std::flush;
-      ++problems;
-    };
-    Answer a = Request(curl, o, EnsureTrailingSlash(mirror) + documentName, "", Body::Keep);
+  // The manifest and its signature as `where` serves them; false when it
+  // does not answer at all.
+  auto checkDocument = [&](const std::string& where,
+                           const std::function<void(const std::string&, const std::string&)>& report) {
+    Answer a = Request(curl, o.http, EnsureTrailingSlash(where) + documentName, "", Body::Keep);
     if (!a.error.empty()) {
-      // Nothing else would answer either: one line, not one per file.
       report(documentName, "no answer: " + a.error);
-      std::cout << mirror << ": unreachable, files not checked\n";
-      allProblems += problems;
-      continue;
+      return false;
     }
     std::string id;
     if (a.status != 200) {
@@ -289,25 +259,52 @@ int CheckMirrors(int argc, char** argv) {
     } else if (!ComputeManifestId(a.body, &id)) {
       report(documentName, "not a manifest the launcher accepts");
     } else if (id != localId) {
-      report(documentName, "another manifest (" + Describe(a.body, id) + "); " + o.manifestFile + " is " +
-                               Describe(document, localId));
+      report(documentName, Compare(a.body, id, document, localId, o.manifestFile));
     }
     if (!o.pub.empty() && a.status == 200) {
       const std::string sigName = documentName + kSignatureSuffix;
-      Answer sig = Request(curl, o, EnsureTrailingSlash(mirror) + sigName, "", Body::Keep);
+      Answer sig = Request(curl, o.http, EnsureTrailingSlash(where) + sigName, "", Body::Keep);
       if (!sig.error.empty() || sig.status != 200) {
         report(sigName, StatusProblem(sig));
       } else if (std::string problem = SignatureProblem(o.pub, a.body, sig.body); !problem.empty()) {
         report(sigName, problem);
       }
     }
+    return true;
+  };
+  for (const std::string& base : bases) {
+    int problems = 0;
+    checkDocument(base, [&](const std::string& what, const std::string& problem) {
+      std::cout << "launcher's mirror " << base << " " << what << ": " << problem << "\n" << std::flush;
+      ++problems;
+    });
+    std::cout << "launcher's mirror " << base << ": " << (problems ? std::to_string(problems) + " problem(s)" : "ok")
+              << " in " << documentName << (o.pub.empty() ? "" : " with its signature") << "\n";
+    allProblems += problems;
+  }
+  for (const std::string& mirror : m.mirrors) {
+    int problems = 0;
+    auto report = [&](const std::string& what, const std::string& problem) {
+      std::cout << mirror << " " << what << ": " << problem << "\n" << std::flush;
+      ++problems;
+    };
+    if (!checkDocument(mirror, report)) {
+      // Nothing else would answer either: one line, not one per file.
+      std::cout << mirror << ": unreachable, files not checked\n";
+      allProblems += problems;
+      continue;
+    }
+    int mapped = 0;
     for (const ManifestFile& f : m.files) {
       std::string problem = CheckFile(curl, o, BuildFileUrl(mirror, m.product, f.path), f, m.range_supported);
       if (!problem.empty()) report(f.path, problem);
+      if (f.size < kBlockMapMinFileSize) continue;
+      ++mapped;
+      for (const std::string& p : MapProblems(curl, o, mirror, m.product, f)) report(f.path, p);
     }
     std::cout << mirror << ": " << (problems ? std::to_string(problems) + " problem(s)" : std::string("ok")) << " in "
               << documentName << (o.pub.empty() ? "" : " with its signature") << " and " << m.files.size() << " files"
-              << (o.deep ? ", SHA-256 checked" : "") << "\n";
+              << (o.deep ? ", SHA-256 checked" : "") << ", " << mapped << " block map(s)\n";
     allProblems += problems;
   }
   curl_easy_cleanup(curl);
@@ -318,5 +315,10 @@ int CheckMirrors(int argc, char** argv) {
   if (o.pub.empty())
     std::cout << "signatures not checked: no --pub given (a keyed launcher refuses a mirror whose " << documentName
               << kSignatureSuffix << " is missing or stale)\n";
+  if (!o.deep)
+    std::cout << "SHA-256 of the files not checked: no --deep given (a damaged file of the right size goes unseen)\n";
+  if (bases.empty())
+    std::cout << "the launcher's own mirrors not checked: no --launcher or --mirror-list given (the launcher reads "
+              << documentName << " from those, and only the files from the manifest's list)\n";
   return allProblems ? 1 : 0;
 }

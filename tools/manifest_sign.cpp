@@ -304,3 +304,15 @@ std::string SignatureProblem(const std::string& pubPath, std::string_view bytes,
   });
   return ok ? std::string() : "does not match the document (stale, or the document changed after signing)";
 }
+
+std::string SignFileWithKey(const std::string& keyPath, const std::string& file) {
+  std::string id;
+  Pkey key = ReadKey(keyPath, true, &id);
+  if (!key) return keyPath + " is not a readable P-256 private key";
+  SignatureLine line;
+  line.keyId = id;
+  if (!SignFile(key.get(), file, &line.rs)) return "cannot sign " + file;
+  std::ofstream out(file + kSignatureSuffix, std::ios::binary | std::ios::trunc);
+  out << FormatSignatureLine(line);
+  return out.flush() ? std::string() : "cannot write " + file + kSignatureSuffix;
+}

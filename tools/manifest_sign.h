@@ -11,3 +11,6 @@ bool IsPublicKeyFile(const std::string& pubPath);
 // What is wrong with `sigText` as the signature, by the public key in
 // `pubPath`, of `bytes`; empty when it verifies.
 std::string SignatureProblem(const std::string& pubPath, std::string_view bytes, std::string_view sigText);
+// Writes FILE.sig for `file` with the private key in `keyPath`; empty when
+// written, else why not.
+std::string SignFileWithKey(const std::string& keyPath, const std::string& file);

@@ -24,6 +24,7 @@
 #include "manifest/install_paths.h"
 #include "manifest/json_scan.h"
 #include "hash/sha256.h"
+#include "tools/manifest_build.h"
 #include "tools/manifest_check_mirrors.h"
 #include "tools/manifest_sign.h"
 
@@ -31,6 +32,8 @@ namespace fs = std::filesystem;
 
 int BlocksCommand(int argc, char** argv);        // tools/manifest_blocks.cpp
 int LauncherFeedCommand(int argc, char** argv);  // tools/manifest_launcher_feed.cpp
+int PublishCommand(int argc, char** argv);       // tools/manifest_publish.cpp
+int CheckSite(int argc, char** argv);            // tools/manifest_check_site.cpp
 
 namespace {
 
@@ -41,7 +44,9 @@ const char kUsage[] =
     "  id         print the canonical identity of a manifest\n"
     "  canonical  print the canonical text of a manifest\n"
     "  verify     check a client folder against a manifest\n"
+    "  publish    build, sign, upload and switch a client release on every mirror\n"
     "  check-mirrors  check what every mirror of a manifest serves\n"
+    "  check-site check the server list, background and launcher feed of the site\n"
     "  blocks     write the block maps of a folder's large files\n"
     "  keygen     make the operator's signing key pair\n"
     "  sign       write FILE.sig for published files\n"
@@ -113,8 +118,6 @@ bool ReadWhole(const std::string& path, std::string* out) {
   return true;
 }
 
-namespace {
-
 bool Sha256OfFile(const fs::path& path, std::string* hex) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
@@ -135,6 +138,17 @@ bool Sha256OfFile(const fs::path& path, std::string* hex) {
   hex->assign(out, 64);
   return true;
 }
+
+std::string NowUtc() {
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return buf;
+}
+
+namespace {
 
 bool IsValidUtf8(const std::string& s) {
   for (size_t i = 0; i < s.size();) {
@@ -160,24 +174,6 @@ std::string WhyUnreadable(const std::string& s, bool isPath = false) {
   }
   if (!IsValidUtf8(s)) return "invalid UTF-8";
   return {};
-}
-
-struct BuildOptions {
-  std::string product, installRoot, displayName, createdAt, out, dir;
-  std::vector<std::string> mirrors, excludes;
-  bool anyInstallRoot = false;
-  std::string mode = "mirror", urlTemplate = "{mirror}{product}/files/{path}",
-              userAgent = "RealmPorter/2.0 (Game Client Launcher)", rangeSupported = "true";
-  std::uint64_t perMirror = 1, total = 3;
-};
-
-std::string NowUtc() {
-  std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buf;
 }
 
 std::string Quote(const std::string& s) { return "\"" + s + "\""; }
@@ -268,80 +264,71 @@ void WarnAboutContents(const std::vector<ManifestFile>& files) {
   }
 }
 
-int Build(int argc, char** argv) {
-  if (WantsHelp(argc, argv)) {
-    std::cout << kBuildUsage;
+}  // namespace
+
+int TakeBuildOption(int argc, char** argv, int* at, BuildOptions* options) {
+  int& i = *at;
+  BuildOptions& o = *options;
+  std::string a = argv[i];
+  auto value = [&](std::string* out) {
+    if (i + 1 >= argc) return false;
+    *out = argv[++i];
+    return true;
+  };
+  std::string v;
+  bool ok = true;
+  if (a == "--product")
+    ok = value(&o.product);
+  else if (a == "--install-root")
+    ok = value(&o.installRoot);
+  else if (a == "--display-name")
+    ok = value(&o.displayName);
+  else if (a == "--created-at")
+    ok = value(&o.createdAt);
+  else if (a == "--mode")
+    ok = value(&o.mode);
+  else if (a == "--url-template")
+    ok = value(&o.urlTemplate);
+  else if (a == "--user-agent")
+    ok = value(&o.userAgent);
+  else if (a == "--range-supported") {
+    ok = value(&o.rangeSupported) && (o.rangeSupported == "true" || o.rangeSupported == "false");
+  } else if (a == "--mirror") {
+    ok = value(&v);
+    o.mirrors.push_back(v);
+  } else if (a == "--exclude") {
+    ok = value(&v) && !v.empty();
+    o.excludes.push_back(v);
+  } else if (a == "--any-install-root") {
+    o.anyInstallRoot = true;
+  } else if (a == "--max-connections-per-mirror") {
+    ok = value(&v) && ParseCount(v.c_str(), &o.perMirror);
+  } else if (a == "--max-total-connections") {
+    ok = value(&v) && ParseCount(v.c_str(), &o.total);
+  } else {
     return 0;
   }
-  BuildOptions o;
-  for (int i = 2; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= argc) return false;
-      *out = argv[++i];
-      return true;
-    };
-    std::string v;
-    bool ok = true;
-    if (a == "--product")
-      ok = value(&o.product);
-    else if (a == "--install-root")
-      ok = value(&o.installRoot);
-    else if (a == "--display-name")
-      ok = value(&o.displayName);
-    else if (a == "--created-at")
-      ok = value(&o.createdAt);
-    else if (a == "--out")
-      ok = value(&o.out);
-    else if (a == "--mode")
-      ok = value(&o.mode);
-    else if (a == "--url-template")
-      ok = value(&o.urlTemplate);
-    else if (a == "--user-agent")
-      ok = value(&o.userAgent);
-    else if (a == "--range-supported") {
-      ok = value(&o.rangeSupported) && (o.rangeSupported == "true" || o.rangeSupported == "false");
-    } else if (a == "--mirror") {
-      ok = value(&v);
-      o.mirrors.push_back(v);
-    } else if (a == "--exclude") {
-      ok = value(&v) && !v.empty();
-      o.excludes.push_back(v);
-    } else if (a == "--any-install-root") {
-      o.anyInstallRoot = true;
-    } else if (a == "--max-connections-per-mirror") {
-      ok = value(&v) && ParseCount(v.c_str(), &o.perMirror);
-    } else if (a == "--max-total-connections") {
-      ok = value(&v) && ParseCount(v.c_str(), &o.total);
-    } else if (!a.empty() && a[0] == '-') {
-      return Fail("unknown option " + a + "\n" + kBuildUsage);
-    } else if (o.dir.empty()) {
-      o.dir = a;
-    } else {
-      return Fail("more than one folder given\n" + std::string(kBuildUsage));
-    }
-    if (!ok) return Fail("option " + a + " needs a valid value\n" + kBuildUsage);
-  }
-  if (o.product.empty() || o.installRoot.empty() || o.displayName.empty() || o.mirrors.empty() || o.dir.empty())
-    return Fail(std::string("build needs --product, --install-root, --display-name, --mirror and DIR\n") + kBuildUsage);
+  return ok ? 1 : -1;
+}
+
+std::string MakeManifest(BuildOptions& o, std::string* document, std::vector<ManifestFile>* listed) {
   if (o.createdAt.empty()) o.createdAt = NowUtc();
 
   for (char c : o.product)
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.')
-      return Fail("--product may hold only letters, digits, '-', '_' and '.': " + o.product);
+      return "--product may hold only letters, digits, '-', '_' and '.': " + o.product;
   // The launcher refuses a manifest whose product or install root is more
   // than one plain name inside the save folder.
-  if (!IsPlainFolderName(o.product)) return Fail("--product must be one plain name, not only dots: " + o.product);
+  if (!IsPlainFolderName(o.product)) return "--product must be one plain name, not only dots: " + o.product;
   if (!IsPlainFolderName(o.installRoot))
-    return Fail(
-        "--install-root must be one plain folder name (no / \\ : < > \" | ? *, control characters, "
-        "or only dots and blanks): " +
-        o.installRoot);
+    return "--install-root must be one plain folder name (no / \\ : < > \" | ? *, control characters, "
+           "or only dots and blanks): " +
+           o.installRoot;
   if (const char* folder = EditionFolder(o.product); !folder)
     std::cerr << "warning: the launcher asks only for wow335-hd and wow335-normal, not " << o.product << "\n";
   else if (o.installRoot != folder && !o.anyInstallRoot)
-    return Fail("--install-root for " + o.product + " must be " + folder +
-                ": the launcher looks for the game in that folder (--any-install-root builds it all the same)");
+    return "--install-root for " + o.product + " must be " + folder +
+           ": the launcher looks for the game in that folder (--any-install-root builds it all the same)";
   struct {
     const char* what;
     const std::string* value;
@@ -350,16 +337,16 @@ int Build(int argc, char** argv) {
                {"--url-template", &o.urlTemplate}, {"--user-agent", &o.userAgent}};
   for (const auto& t : texts) {
     std::string why = WhyUnreadable(*t.value);
-    if (!why.empty()) return Fail(std::string(t.what) + " holds " + why + ": " + *t.value);
+    if (!why.empty()) return std::string(t.what) + " holds " + why + ": " + *t.value;
   }
   for (const auto& m : o.mirrors) {
     std::string why = WhyUnreadable(m);
-    if (!why.empty()) return Fail("--mirror holds " + why + ": " + m);
-    if (m.rfind("http://", 0) != 0 && m.rfind("https://", 0) != 0) return Fail("--mirror must be an http(s) URL: " + m);
+    if (!why.empty()) return "--mirror holds " + why + ": " + m;
+    if (m.rfind("http://", 0) != 0 && m.rfind("https://", 0) != 0) return "--mirror must be an http(s) URL: " + m;
   }
 
   std::error_code ec;
-  if (!fs::is_directory(o.dir, ec)) return Fail("not a folder: " + o.dir);
+  if (!fs::is_directory(o.dir, ec)) return "not a folder: " + o.dir;
   std::vector<ManifestFile> files;
   std::vector<int> excludedBy(o.excludes.size());
   for (auto it = fs::recursive_directory_iterator(o.dir, ec); !ec && it != fs::recursive_directory_iterator();
@@ -373,16 +360,16 @@ int Build(int argc, char** argv) {
       continue;
     }
     std::string why = WhyUnreadable(rel, true);
-    if (!why.empty()) return Fail("cannot list " + rel + ": its path holds " + why);
-    if (!IsSafeManifestPath(rel)) return Fail("cannot list " + rel + ": the launcher refuses paths with ':' or '..'");
+    if (!why.empty()) return "cannot list " + rel + ": its path holds " + why;
+    if (!IsSafeManifestPath(rel)) return "cannot list " + rel + ": the launcher refuses paths with ':' or '..'";
     ManifestFile f;
     f.path = rel;
     f.size = it->file_size(ec);
-    if (ec || !Sha256OfFile(it->path(), &f.sha256)) return Fail("cannot read " + rel);
+    if (ec || !Sha256OfFile(it->path(), &f.sha256)) return "cannot read " + rel;
     files.push_back(std::move(f));
   }
-  if (ec) return Fail("cannot walk " + o.dir + ": " + ec.message());
-  if (files.empty()) return Fail("no files in " + o.dir);
+  if (ec) return "cannot walk " + o.dir + ": " + ec.message();
+  if (files.empty()) return "no files in " + o.dir;
   for (size_t i = 0; i < o.excludes.size(); ++i)
     if (!excludedBy[i]) std::cerr << "warning: --exclude " << o.excludes[i] << " matched no file\n";
   WarnAboutContents(files);
@@ -393,27 +380,59 @@ int Build(int argc, char** argv) {
   std::map<std::string, std::string> seen;
   for (const ManifestFile& f : files) {
     auto [at, fresh] = seen.emplace(LocalPathKey(f.path), f.path);
-    if (!fresh) return Fail("cannot list " + f.path + ": on Windows it is the same file as " + at->second);
+    if (!fresh) return "cannot list " + f.path + ": on Windows it is the same file as " + at->second;
   }
 
   std::string id;
   std::string draft = WriteDocument(o, files, std::string(64, '0'));
-  if (!ComputeManifestId(draft, &id)) return Fail("internal error: the canonical text could not be built");
+  if (!ComputeManifestId(draft, &id)) return "internal error: the canonical text could not be built";
   std::string doc = WriteDocument(o, files, id);
 
   // Read the document back as the launcher does; any difference would make
   // it fail on the players' machines.
   ClientManifest back;
-  if (!ParseClientManifest(doc, &back) || !VerifyManifestId(doc))
-    return Fail("internal error: document does not read back");
-  if (back.files.size() != files.size()) return Fail("the file list does not read back");
+  if (!ParseClientManifest(doc, &back) || !VerifyManifestId(doc)) return "internal error: document does not read back";
+  if (back.files.size() != files.size()) return "the file list does not read back";
   for (size_t i = 0; i < files.size(); ++i)
     if (back.files[i].path != files[i].path || back.files[i].size != files[i].size ||
         back.files[i].sha256 != files[i].sha256)
-      return Fail("cannot list " + files[i].path + ": the launcher would read it differently");
+      return "cannot list " + files[i].path + ": the launcher would read it differently";
   if (back.product != o.product || back.install_root != o.installRoot || back.mirrors != o.mirrors)
-    return Fail("the header values do not read back; check for values spelled like JSON keys");
+    return "the header values do not read back; check for values spelled like JSON keys";
 
+  *document = doc;
+  *listed = files;
+  return {};
+}
+
+namespace {
+
+int Build(int argc, char** argv) {
+  if (WantsHelp(argc, argv)) {
+    std::cout << kBuildUsage;
+    return 0;
+  }
+  BuildOptions o;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--out" && i + 1 < argc) {
+      o.out = argv[++i];
+      continue;
+    }
+    const int taken = TakeBuildOption(argc, argv, &i, &o);
+    if (taken < 0) return Fail("option " + a + " needs a valid value\n" + kBuildUsage);
+    if (taken > 0) continue;
+    if (!a.empty() && a[0] == '-') return Fail("unknown option " + a + "\n" + kBuildUsage);
+    if (!o.dir.empty()) return Fail("more than one folder given\n" + std::string(kBuildUsage));
+    o.dir = a;
+  }
+  if (o.product.empty() || o.installRoot.empty() || o.displayName.empty() || o.mirrors.empty() || o.dir.empty())
+    return Fail(std::string("build needs --product, --install-root, --display-name, --mirror and DIR\n") + kBuildUsage);
+  std::string doc, problem;
+  std::vector<ManifestFile> files;
+  if (!(problem = MakeManifest(o, &doc, &files)).empty()) return Fail(problem);
+  std::string id;
+  ComputeManifestId(doc, &id);
   if (o.out.empty()) {
     std::cout << doc;
     return std::cout.good() ? 0 : 1;
@@ -518,6 +537,8 @@ int main(int argc, char** argv) {
   if (cmd == "verify") return Verify(argc, argv);
   if (cmd == "check-mirrors") return CheckMirrors(argc, argv);
   if (cmd == "blocks") return BlocksCommand(argc, argv);
+  if (cmd == "publish") return PublishCommand(argc, argv);
+  if (cmd == "check-site") return CheckSite(argc, argv);
   if (cmd == "launcher-feed") return LauncherFeedCommand(argc, argv);
   if (int rc = 0; RunSigningCommand(cmd, argc, argv, &rc)) return rc;
   std::cerr << "realmporter-manifest: unknown command " << cmd << "\n" << kUsage;

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # End to end as an operator would do it: realmporter-manifest describes a
 # client folder, the three loopback mirrors serve it, and realmporter-fetch
-# (under Wine) downloads and verifies it, then finds it complete.
+# (under Wine) downloads and verifies it, then finds it complete. Then a
+# client published by realmporter-manifest publish into release folders: a
+# player downloading v1 while v2 is published finishes on v1, and a repair
+# brings it to v2 by blocks from v2's release folder.
 set -u
 tool=$1 wineenv=$2 build=$3
 work=$(mktemp -d)
-trap 'rm -rf "$work" "$build/www"/m{1,2,3}/wow335/e2e-client "$build/www"/m{1,2,3}/wow335/e2e-client.json' EXIT
+trap 'rm -rf "$work" "$build/www"/m{1,2,3}/wow335/e2e-client "$build/www"/m{1,2,3}/wow335/e2e-client.json \
+  "$build/www"/m{1,2,3}/wow335/releases/e2e-pub "$build/www"/m{1,2,3}/wow335/e2e-pub.json' EXIT
 src="$work/client"
 mkdir -p "$src/Data/zhCN" "$src/Interface"
 head -c 3000000 /dev/urandom >"$src/Data/common.MPQ"
@@ -71,6 +75,32 @@ for fault in missing damaged; do
     [ "$(grep -c '^failed: ' "$work/out3")" = 9 ] && grep -q '，1 秒后重试\.\.\.' "$work/out3" ||
     { cat "$work/out3"; echo "a file $fault on every mirror: exit $rc"; exit 1; }
 done
+
+pc="$work/pclient"
+mkdir -p "$pc/Data"
+head -c 1500000 /dev/urandom >"$pc/Data/common.MPQ"
+printf 'MZ v1' >"$pc/Wow.exe"
+pub=("$tool" publish --product e2e-pub --install-root 'Pub Client' --display-name P --unsigned --insecure
+  --mirror https://127.0.0.1:18082/wow335/ "$build/www/m1/wow335" --mirror https://127.0.0.2:18082/wow335/
+  "$build/www/m2/wow335" --mirror https://127.0.0.3:18008/wow335/ "$build/www/m3/wow335")
+"${pub[@]}" --created-at 2026-01-01T00:00:00Z "$pc" >"$work/pub1" 2>&1 || { cat "$work/pub1"; exit 1; }
+v1sum=$(sha256sum <"$pc/Data/common.MPQ" | cut -c1-64)
+"$wineenv" run "$build" "$build/realmporter-fetch.exe" --limit 250 e2e-pub "$winsave" >"$work/out5" 2>&1 &
+player=$!
+for _ in $(seq 100); do [ -n "$(find "$save/Pub Client" -type f -size +100k 2>/dev/null)" ] && break; sleep 0.1; done
+head -c 65536 /dev/urandom | dd of="$pc/Data/common.MPQ" bs=1 seek=700000 conv=notrunc 2>/dev/null
+printf 'MZ v2' >"$pc/Wow.exe"
+"${pub[@]}" --created-at 2026-02-01T00:00:00Z "$pc" >"$work/pub2" 2>&1 || { cat "$work/pub2"; exit 1; }
+kill -0 $player 2>/dev/null || { echo "the player finished before v2 was live: nothing tested"; exit 1; }
+wait $player || { cat "$work/out5"; echo "the player downloading during the publish failed"; exit 1; }
+[ "$(sha256sum <"$save/Pub Client/Data/common.MPQ" | cut -c1-64)" = "$v1sum" ] ||
+  { echo "the player did not finish on v1"; exit 1; }
+"$wineenv" run "$build" "$build/realmporter-fetch.exe" --repair e2e-pub "$winsave" >"$work/out6" 2>&1 ||
+  { cat "$work/out6"; echo "repair to v2 failed"; exit 1; }
+fetched=$(sed -n 's/^fetched: \([0-9]*\) bytes, 2 files replaced.*/\1/p' "$work/out6")
+[ -n "$fetched" ] && [ "$fetched" -lt 300000 ] || { cat "$work/out6"; echo "v2 not by blocks"; exit 1; }
+diff -r "$pc" "$save/Pub Client" || { echo "repaired client differs from v2"; exit 1; }
+
 "$wineenv" run "$build" "$build/realmporter-fetch.exe" >/dev/null 2>&1
 [ $? = 2 ] || { echo "usage error should exit 2"; exit 1; }
 echo "fetch end to end: ok"
