@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
+#include "download/take_manifest.h"
 #include "manifest/canonical.h"
 #include "manifest/client_manifest.h"
-#include "manifest/fetch_manifest.h"
 #include "manifest/install_paths.h"
 #include "manifest/progress.h"
 #include "hash/sha256.h"
