@@ -60,7 +60,7 @@ void RetryElsewhere(DownloadJob& job, int mirror, int file, bool progressed, con
     return;
   }
   const std::string answers = DescribeAnswers(job.mirrors, retry);
-  if (job.stopWhenUnserved && end.reason != AttemptFailure::Other) {
+  if (job.stopWhenUnserved && end.unserved) {
     // The mirrors answer, but not with the manifest's file: they have moved
     // on (or back) to another manifest, which the caller reads.
     LogWrite("File not as the manifest says on any mirror: %s (%s)", f.path.c_str(), answers.c_str());

@@ -252,8 +252,10 @@ TEST_F(Engine, FilesReplacedUnderAHeldManifestMakeTheJobReadItAgain) {
   ASSERT_TRUE(FetchClientManifest(kProduct, &held, &error));
   const std::string v1Id = held.manifest_id;
   ClearRequestLogs();
-  // The mirrors' files are hard links of one another.
+  // The mirrors' files are hard links of one another: two mirrors serve the
+  // new file, the third none yet.
   WriteFileBytes(Www(L"m1", L"wow335\\engine-client\\files\\changed.bin"), v2[1].data);
+  DeleteFileW(Www(L"m3", L"wow335\\engine-client\\files\\changed.bin").c_str());
   EXPECT_FALSE(DownloadFollowingManifest(recorder_.hwnd(), kProduct, &held, save_.path(), &cancel_, &error));
   EXPECT_EQ(error, Gbk(kServerUpdatingText));
   EXPECT_EQ(held.manifest_id, v1Id);
