@@ -21,7 +21,7 @@ file(GLOB_RECURSE RP_TEXT_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/app/*.cpp ${CMAKE_SOURCE_DIR}/app/*.h ${CMAKE_SOURCE_DIR}/hash/*.cpp
      ${CMAKE_SOURCE_DIR}/config/*.cpp ${CMAKE_SOURCE_DIR}/config/*.h
      ${CMAKE_SOURCE_DIR}/game/*.cpp ${CMAKE_SOURCE_DIR}/net/*.cpp
-     ${CMAKE_SOURCE_DIR}/manifest/*.cpp ${CMAKE_SOURCE_DIR}/download/*.cpp
+     ${CMAKE_SOURCE_DIR}/manifest/*.cpp ${CMAKE_SOURCE_DIR}/manifest/*.h ${CMAKE_SOURCE_DIR}/download/*.cpp
      ${CMAKE_SOURCE_DIR}/install/*.cpp ${CMAKE_SOURCE_DIR}/ui/*.cpp ${CMAKE_SOURCE_DIR}/ui/*.h)
 add_custom_command(
   OUTPUT ${RP_RES_DIR}/font-chars.txt

@@ -12,6 +12,7 @@ set(RP_PURE_SOURCES
   manifest/client_manifest.cpp
   manifest/signature.cpp
   manifest/fetch_manifest_rules.cpp
+  manifest/manifest_choice.cpp
   manifest/progress.cpp
   manifest/install_paths.cpp
   net/url.cpp
@@ -53,6 +54,7 @@ set(RP_WIN_SOURCES
   download/transfer.cpp
   download/job.cpp
   download/engine.cpp
+  download/take_manifest.cpp
   start/startup.cpp
   config/settings.cpp
   game/gamedir_win.cpp

@@ -124,3 +124,22 @@ void SaveSpeedLimit(std::uint32_t kibPerSecond) {
   RegSetValueExW(key, L"SpeedLimit", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
   RegCloseKey(key);
 }
+
+std::wstring ReadSettingText(const std::wstring& name) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  std::wstring result = ReadWideString(key, name.c_str());
+  RegCloseKey(key);
+  return result;
+}
+
+bool SaveSettingText(const std::wstring& name, const std::wstring& value) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  const LONG rc = RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS;
+}

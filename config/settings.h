@@ -27,3 +27,8 @@ void SaveClientPath(const std::wstring& folder);
 // is not a REG_DWORD.
 std::uint32_t ReadSpeedLimit();
 void SaveSpeedLimit(std::uint32_t kibPerSecond);
+// A wide REG_SZ value of the settings key by name (the remembered created_at
+// of a product's manifest, ManifestCreatedAt-<product>); empty when it is
+// missing or of another type.
+std::wstring ReadSettingText(const std::wstring& name);
+bool SaveSettingText(const std::wstring& name, const std::wstring& value);

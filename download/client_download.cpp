@@ -8,7 +8,7 @@
 #include "download/client_repair.h"
 #include "download/job.h"
 #include "download/save_folder.h"
-#include "manifest/fetch_manifest.h"
+#include "download/take_manifest.h"
 #include "net/text.h"
 
 namespace {
@@ -29,9 +29,10 @@ void RunClient(const ClientJob& job) {
       RepairOutcome updated;
       const bool patching = PatchNormalBusy.load() || PatchHdBusy.load();
       if (!ClientCancel.load())
-        succeeded = !patching && HoldsOlderClient(manifest, folder)
-                        ? UpdateOlderClient(job.window, manifest, folder, &ClientCancel, &updated, &error)
-                        : RunClientDownload(job.window, manifest, folder, &ClientCancel, &error);
+        succeeded =
+            !patching && HoldsOlderClient(manifest, folder)
+                ? UpdateOlderClient(job.window, manifest, folder, &ClientCancel, &updated, &error)
+                : DownloadFollowingManifest(job.window, job.manifestName, &manifest, folder, &ClientCancel, &error);
     } else if (!ClientCancel.load()) {
       PostStatusText(job.window, error.c_str());
     }

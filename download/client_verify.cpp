@@ -12,7 +12,7 @@
 #include "app/readout.h"
 #include "download/client_repair.h"
 #include "download/pool.h"
-#include "manifest/fetch_manifest.h"
+#include "download/take_manifest.h"
 #include "manifest/install_paths.h"
 #include "hash/sha256.h"
 #include "hash/sha256_stream.h"

@@ -9,6 +9,7 @@
 #include "app/messages.h"
 #include "app/readout.h"
 #include "download/job.h"
+#include "manifest/manifest_choice.h"
 #include "net/text.h"
 
 namespace {
@@ -59,6 +60,14 @@ void RetryElsewhere(DownloadJob& job, int mirror, int file, bool progressed, con
     return;
   }
   const std::string answers = DescribeAnswers(job.mirrors, retry);
+  if (job.stopWhenUnserved && end.unserved) {
+    // The mirrors answer, but not with the manifest's file: they have moved
+    // on (or back) to another manifest, which the caller reads.
+    LogWrite("File not as the manifest says on any mirror: %s (%s)", f.path.c_str(), answers.c_str());
+    job.unserved.store(true);
+    SetFatalError(job, Gbk(kServerUpdatingText));
+    return;
+  }
   LogWrite("File failed on every mirror, round %u, next try in %llu s: %s (%s)", end.round,
            static_cast<unsigned long long>(end.waitMs / 1000), f.path.c_str(), answers.c_str());
   const unsigned giveUp = Options.giveUpAfterRounds.load();

@@ -68,7 +68,7 @@ EngineTimings Timings;
 EngineOptions Options;
 
 bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::wstring& saveFolder,
-                       std::atomic<bool>* cancel, std::string* error) {
+                       std::atomic<bool>* cancel, std::string* error, bool* unserved) {
   if (manifest.files.empty()) {
     *error = Gbk(u8"客户端清单为空。");
     return false;
@@ -86,6 +86,7 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
   job.window = window;
   job.manifest = &manifest;
   job.flags.cancel = cancel;
+  job.stopWhenUnserved = unserved != nullptr;
   job.files = manifest.files;
   std::sort(job.files.begin(), job.files.end(),
             [](const ManifestFile& a, const ManifestFile& b) { return a.size > b.size; });
@@ -130,6 +131,7 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
   PostStatusText(window, Gbk(u8"正在下载客户端...").c_str());
   const bool whole = RunJobFiles(
       job, [&job](int mirror, int file) { return FileJob(job, mirror, file); }, u8"正在下载:");
+  if (unserved) *unserved = job.unserved.load();
 
   std::string jobError;
   {

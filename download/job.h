@@ -51,6 +51,11 @@ struct DownloadJob {
   // Failed attempts in a row without progress, by mirror; each is touched
   // only by its mirror's worker.
   std::vector<unsigned> failStreaks;
+  // Set by the caller: a file that no mirror serves as the manifest says
+  // (404 or another file on every one) ends the job with `unserved` set, for
+  // the caller to read the manifests again, instead of waiting its rounds.
+  bool stopWhenUnserved = false;
+  std::atomic<bool> unserved{false};
 };
 
 // What one attempt got, in a few words for the operator ("HTTP 404",
@@ -111,6 +116,7 @@ bool AfterFailedTransfer(DownloadJob& job, int mirror, int file, TransferOutcome
 bool RunJobFiles(DownloadJob& job, const std::function<bool(int, int)>& fileJob, std::u8string_view label);
 
 // Downloads the whole client into <saveFolder>\<install_root>. On failure
-// `error` gets a GBK text.
+// `error` gets a GBK text. Given `unserved`, a file that no mirror serves as
+// the manifest says ends the job and sets it (DownloadJob::stopWhenUnserved).
 bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::wstring& saveFolder,
-                       std::atomic<bool>* cancel, std::string* error);
+                       std::atomic<bool>* cancel, std::string* error, bool* unserved = nullptr);

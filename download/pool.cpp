@@ -144,7 +144,7 @@ RoundEnd AfterFailedAttempt(FileRetry& r, int mirror, int mirrorCount, const std
   if (mirror >= 0 && static_cast<size_t>(mirror) < n) r.answers[mirror] = answer;
   auto startRound = [&r] {
     r.tried.assign(r.tried.size(), false);
-    r.allMissing = r.allDamaged = true;
+    r.allMissing = r.allDamaged = r.allUnserved = true;
   };
   if (progressed) {
     startRound();
@@ -154,6 +154,7 @@ RoundEnd AfterFailedAttempt(FileRetry& r, int mirror, int mirrorCount, const std
   if (mirror >= 0 && static_cast<size_t>(mirror) < n) r.tried[mirror] = true;
   r.allMissing = r.allMissing && failure == AttemptFailure::Missing;
   r.allDamaged = r.allDamaged && failure == AttemptFailure::Damaged;
+  r.allUnserved = r.allUnserved && failure != AttemptFailure::Other;
   for (size_t i = 0; i < n; ++i)
     if (!r.tried[i] && available(static_cast<int>(i))) return {};
   RoundEnd end;
@@ -161,6 +162,7 @@ RoundEnd AfterFailedAttempt(FileRetry& r, int mirror, int mirrorCount, const std
   end.round = ++r.rounds;
   end.waitMs = RetryWaitMs(end.round);
   end.reason = r.allMissing ? AttemptFailure::Missing : r.allDamaged ? AttemptFailure::Damaged : AttemptFailure::Other;
+  end.unserved = r.allUnserved;
   startRound();
   return end;
 }

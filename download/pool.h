@@ -33,6 +33,7 @@ struct FileRetry {
   std::vector<bool> tried;  // by mirror index, in the current round
   unsigned rounds = 0;      // full rounds without progress
   bool allMissing = true, allDamaged = true;
+  bool allUnserved = true;           // every attempt Missing or Damaged, in any mix
   std::vector<std::string> answers;  // each mirror's last answer, by mirror index
 };
 
@@ -41,6 +42,9 @@ struct RoundEnd {
   unsigned round = 0;  // 1 for the first full round
   std::uint64_t waitMs = 0;
   AttemptFailure reason = AttemptFailure::Other;  // Missing or Damaged only when every attempt of the round was
+  // No mirror served the file as the manifest says (404, or another size or
+  // SHA-256, on each): the manifest may no longer be the mirrors'.
+  bool unserved = false;
 };
 
 // Counts one failed attempt of a file on `mirror`. An attempt that left more

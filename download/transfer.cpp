@@ -166,7 +166,9 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
       return TransferOutcome::Failed;
     }
   } else {
-    SetAnswer(answer, AttemptFailure::Other, "HTTP %lu", static_cast<unsigned long>(status));
+    // 416 to a range within the manifest's size: the mirror's file is shorter.
+    SetAnswer(answer, status == 416 ? AttemptFailure::Damaged : AttemptFailure::Other, "HTTP %lu",
+              static_cast<unsigned long>(status));
     if (!answer->quiet) LogWrite("Download HTTP %lu: %s", static_cast<unsigned long>(status), url.c_str());
     return TransferOutcome::Failed;
   }
@@ -227,7 +229,8 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     if (got > expectedSize - fileBytes) {
       // More than the manifest's file: not that file, and a mirror must not
       // fill the disk with it.
-      SetAnswer(answer, AttemptFailure::Other, "longer than %llu bytes", static_cast<unsigned long long>(expectedSize));
+      SetAnswer(answer, AttemptFailure::Damaged, "longer than %llu bytes",
+                static_cast<unsigned long long>(expectedSize));
       if (!answer->quiet)
         LogWrite("Download longer than expected (%llu bytes): %s", static_cast<unsigned long long>(expectedSize),
                  url.c_str());

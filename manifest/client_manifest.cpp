@@ -7,6 +7,7 @@ bool ParseClientManifest(std::string_view doc, ClientManifest* out) {
   if (!JsonFindString(doc, "manifest_id", &m.manifest_id) || !JsonFindString(doc, "product", &m.product) ||
       !JsonFindString(doc, "install_root", &m.install_root))
     return false;
+  JsonFindString(doc, "created_at", &m.created_at);
   JsonFindUInt64(doc, "total_bytes", &m.total_bytes);
   std::vector<std::string> mirrors;
   if (JsonFindStringArray(doc, "mirrors", &mirrors)) m.mirrors = std::move(mirrors);

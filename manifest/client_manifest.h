@@ -12,6 +12,7 @@ struct ClientManifest {
   std::string manifest_id;  // after a fetch: the computed canonical identity
   std::string product;
   std::string install_root;
+  std::string created_at;  // as written; empty when the document has none
   std::uint64_t total_bytes = 0;
   std::vector<std::string> mirrors;
   std::vector<ManifestFile> files;

@@ -104,10 +104,10 @@ bool PartStartsAt(HINTERNET request, std::uint64_t offset, const std::string& ur
   return false;
 }
 
-bool HttpGetToString(const std::string& url, std::string* body) {
+bool HttpGetToString(const std::string& url, std::string* body, const UrlTimeouts& timeouts) {
   body->clear();
   OpenedUrl opened;
-  if (!OpenUrl(url, nullptr, {60000, 0, 60000}, &opened)) {
+  if (!OpenUrl(url, nullptr, timeouts, &opened)) {
     LogWrite("HttpGetToString failed: %s err=%lu", url.c_str(), static_cast<unsigned long>(opened.error));
     return false;
   }

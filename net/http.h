@@ -87,4 +87,4 @@ bool IsNetTimeoutError(DWORD error);
 
 // One GET; true when the status is 200 and a non-empty body of at most 8 MiB
 // arrived whole.
-bool HttpGetToString(const std::string& url, std::string* body);
+bool HttpGetToString(const std::string& url, std::string* body, const UrlTimeouts& timeouts = {60000, 0, 60000});

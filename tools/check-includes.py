@@ -5,6 +5,7 @@ one another, or when ARCHITECTURE.md names a path that does not exist.
   start/   the wiring: nothing else includes it
   ui/      the window: only ui/ and start/ include it
   net/     the transport: nothing of manifest/, config/, download/, install/
+  manifest/  the manifests: nothing of config/ (callers pass what the settings hold)
   hash/    SHA-256: nothing of the rooms above it
   ui/main_window.h   only the window itself and start/
 
@@ -31,6 +32,8 @@ def rule_broken(source, target):
         return "only the window itself and start/ include ui/main_window.h"
     if room == "net" and target.split("/", 1)[0] in ("manifest", "config", "download", "install"):
         return "net/ includes nothing of manifest/, config/, download/, install/"
+    if room == "manifest" and target.startswith("config/"):
+        return "manifest/ includes nothing of config/"
     if room == "hash" and any(target.startswith(d) for d in ABOVE_HASH):
         return "hash/ includes nothing of the rooms above it"
     return None

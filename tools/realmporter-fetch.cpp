@@ -38,8 +38,8 @@
 #include "download/client_verify.h"
 #include "download/job.h"
 #include "download/save_folder.h"
+#include "download/take_manifest.h"
 #include "manifest/install_paths.h"
-#include "manifest/fetch_manifest.h"
 #include "net/text.h"
 #include "net/throttle.h"
 
@@ -215,7 +215,7 @@ int wmain(int argc, wchar_t** argv) {
         else if (HoldsOlderClient(manifest, NormalizeSaveFolder(folder)))
           RunCheckMode(window, manifest, folder, true, &outcome);
         else
-          outcome.ok = RunClientDownload(window, manifest, folder, &g_cancel, &outcome.error);
+          outcome.ok = DownloadFollowingManifest(window, name, &manifest, folder, &g_cancel, &outcome.error);
       }
     } catch (...) {
       outcome.error = Gbk(u8"下载未完成。");

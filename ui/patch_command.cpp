@@ -7,10 +7,11 @@
 #include "app/jobs.h"
 #include "app/messages.h"
 #include "config/settings.h"
+#include "download/take_manifest.h"
 #include "game/game.h"
 #include "game/gamedir.h"
 #include "install/install.h"
-#include "manifest/fetch_manifest.h"
+#include "manifest/manifest_choice.h"
 #include "net/download.h"
 #include "net/text.h"
 #include "ui/ids.h"
@@ -85,6 +86,7 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
     return ShowBox(hwnd,
                    error == Gbk(kUnsignedManifestText) ? kUnsignedManifestText
                    : error == Gbk(kOlderManifestText)  ? kOlderManifestText
+                   : error == Gbk(kServerUpdatingText) ? kServerUpdatingText
                                                        : u8"无法获取补丁清单，请检查网络。",
                    u8"错误", MB_ICONERROR);
   }

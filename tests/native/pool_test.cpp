@@ -165,6 +165,34 @@ TEST(FileRetry, RoundsWaitDoublingUpToAMinuteAndProgressStartsAfresh) {
     EXPECT_EQ(MirrorRestMs(streak), ms) << streak;
 }
 
+// What makes a job that follows its manifest read it again: a round in
+// which every mirror answered with anything but the manifest's file.
+TEST(FileRetry, ARoundWithoutTheManifestsFileOnAnyMirrorSaysSo) {
+  using F = AttemptFailure;
+  auto all = [](int) { return true; };
+  struct Case {
+    const char* what;
+    std::vector<F> answers;  // mirrors 0, 1, 2 in turn
+    bool unserved;
+  };
+  const Case cases[] = {
+      {"404 everywhere", {F::Missing, F::Missing, F::Missing}, true},
+      {"another file everywhere", {F::Damaged, F::Damaged, F::Damaged}, true},
+      {"404 here, another file there", {F::Missing, F::Damaged, F::Missing}, true},
+      {"one mirror unreachable", {F::Missing, F::Other, F::Damaged}, false},
+  };
+  for (const Case& c : cases) {
+    FileRetry r;
+    RoundEnd end;
+    for (int m = 0; m < 3; ++m) end = AfterFailedAttempt(r, m, 3, all, false, c.answers[m], "x");
+    ASSERT_TRUE(end.ended) << c.what;
+    EXPECT_EQ(end.unserved, c.unserved) << c.what;
+    // The next round is judged afresh.
+    for (int m = 0; m < 3; ++m) end = AfterFailedAttempt(r, m, 3, all, false, F::Missing, "HTTP 404");
+    EXPECT_TRUE(end.unserved) << c.what;
+  }
+}
+
 TEST(FileRetry, AnswersNameEachMirror) {
   FileRetry r;
   auto all = [](int) { return true; };

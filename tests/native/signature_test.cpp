@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "manifest/fetch_manifest_rules.h"
+#include "manifest/manifest_choice.h"
 
 namespace {
 
@@ -153,6 +156,98 @@ TEST(SignedManifest, NothingOlderThanWhatWasTaken) {
        })
     EXPECT_EQ(MayTakeCreatedAt(c.remembered, c.offered), c.taken) << c.remembered << " then " << c.offered;
   EXPECT_EQ(CreatedAtValueName("wow335-hd"), "ManifestCreatedAt-wow335-hd");
+}
+
+// Three mirrors' offers, written "<id>@<created_at>", "-" for no answer and
+// "!<id>@<created_at>" for a document that is not to be taken.
+std::vector<ManifestOffer> Offers(std::initializer_list<const char*> texts) {
+  std::vector<ManifestOffer> out;
+  for (std::string t : texts) {
+    ManifestOffer o;
+    if (t != "-") {
+      o.answered = true;
+      o.usable = t[0] != '!';
+      if (!o.usable) t.erase(0, 1);
+      o.id = t.substr(0, t.find('@'));
+      o.createdAt = t.substr(t.find('@') + 1);
+    }
+    out.push_back(o);
+  }
+  return out;
+}
+
+TEST(ManifestChoice, TheNewestUsableOfferWins) {
+  struct Case {
+    const char* what;
+    std::vector<ManifestOffer> offers;
+    int chosen;
+  };
+  const Case cases[] = {
+      {"a stale first mirror", Offers({"a@2026-01-01T00:00:00Z", "b@2026-02-01T00:00:00Z", "-"}), 1},
+      {"the newest last", Offers({"a@2026-01-01", "a@2026-01-01", "c@2026-03-01"}), 2},
+      {"equals: the first", Offers({"-", "b@2026-02-01T08:00:00+08:00", "c@2026-02-01T00:00:00Z"}), 1},
+      {"a newer one not to be taken", Offers({"a@2026-01-01", "!b@2026-09-01", "-"}), 0},
+      {"an unreadable time is older", Offers({"a@soon", "b@2020-01-01", "-"}), 1},
+      {"only unreadable times: the first", Offers({"a@soon", "b@later", "-"}), 0},
+      {"fractions", Offers({"a@2026-01-01T00:00:00.5Z", "b@2026-01-01T00:00:00.45Z", "-"}), 0},
+      {"nothing usable", Offers({"-", "!b@2026-01-01", "-"}), -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ChooseNewestManifest(c.offers), c.chosen) << c.what;
+}
+
+TEST(ManifestChoice, MirrorsOfferingAnotherManifestServeNoFile) {
+  const std::vector<std::string> bases = {"https://m1/wow335/", "https://m2/wow335/", "https://m3/wow335"};
+  struct Case {
+    const char* what;
+    std::vector<std::string> listed;
+    std::vector<ManifestOffer> offers;
+    std::vector<std::string> kept;
+  };
+  const Case cases[] = {
+      {"the bases themselves",
+       {"https://m1/wow335/", "https://m2/wow335", "https://m3/wow335/"},
+       Offers({"old@2026-01-01", "new@2026-02-01", "new@2026-02-01"}),
+       {"https://m2/wow335", "https://m3/wow335/"}},
+      {"release folders under them",
+       {"https://m1/wow335/releases/7/", "https://m3/wow335/releases/7/"},
+       Offers({"new@2026-02-01", "-", "!other@2026-03-01"}),
+       {"https://m1/wow335/releases/7/"}},
+      {"a base that did not answer keeps its mirror",
+       {"https://m2/wow335/"},
+       Offers({"new@1", "-", "new@1"}),
+       {"https://m2/wow335/"}},
+      {"a document without an identity says nothing",
+       {"https://m2/wow335/x/"},
+       Offers({"new@1", "!@", "-"}),
+       {"https://m2/wow335/x/"}},
+      {"another identity, even one not to be taken", {"https://m2/wow335/x/"}, Offers({"new@1", "!x@3", "-"}), {}},
+      {"mirrors elsewhere are kept",
+       {"https://cdn/wow335/", "https://m1/wow335x/"},
+       Offers({"old@1", "new@2", "old@1"}),
+       {"https://cdn/wow335/", "https://m1/wow335x/"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MirrorsForJob(c.listed, bases, c.offers, "new"), c.kept) << c.what;
+}
+
+TEST(ManifestChoice, OnlyANewerManifestContinuesAJob) {
+  struct Case {
+    const char* offeredId;
+    const char* offeredCreatedAt;
+    bool continues;
+  };
+  // The job holds "held", created 2026-02-01.
+  for (const Case& c : {
+           Case{"held", "2026-02-01T00:00:00Z", false},  // the same: the mirrors are being filled
+           Case{"next", "2026-02-01T00:00:01Z", true},
+           Case{"next", "2026-02-01T00:00:00Z", false},  // another of the same time: no end to turns
+           Case{"older", "2026-01-31T23:59:59Z", false},
+           Case{"next", "whenever", false},
+           Case{"held", "2026-03-01T00:00:00Z", false},
+       })
+    EXPECT_EQ(ContinuesWithManifest("held", "2026-02-01T00:00:00Z", c.offeredId, c.offeredCreatedAt), c.continues)
+        << c.offeredId << " " << c.offeredCreatedAt;
+  // A time that reads is later than one that does not; the next turn holds it.
+  EXPECT_TRUE(ContinuesWithManifest("held", "whenever", "next", "2026-03-01T00:00:00Z"));
 }
 
 }  // namespace

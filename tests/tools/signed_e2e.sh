@@ -17,9 +17,12 @@ src="$work/client"
 mkdir -p "$src/Data"
 printf 'MZ signed game' >"$src/Wow.exe"
 head -c 200000 /dev/urandom >"$src/Data/common.MPQ"
-# manifest PRODUCT CREATED OUT: a manifest of $src, signed with the test key
+# manifest PRODUCT CREATED OUT: a manifest of $src on the three mirrors, signed
+# with the test key. A mirror that offers another manifest serves the fetch
+# no file, so each mirror must be able to serve them all.
 manifest() {
   "$tool" build --product "$1" --install-root Signed --display-name Signed --mirror https://127.0.0.1:18082/wow335/ \
+    --mirror https://127.0.0.2:18082/wow335/ --mirror https://127.0.0.3:18008/wow335/ \
     --created-at "$2" --out "$work/$3" "$src" >/dev/null && "$tool" sign --key "$keys/test.key" "$work/$3" >/dev/null
 }
 manifest $product 2026-06-01T00:00:00Z $product.json || exit 1

@@ -13,11 +13,11 @@
 #include "app/messages.h"
 #include "app/readout.h"
 #include "download/client_repair.h"
+#include "download/take_manifest.h"
 #include "install/install.h"
 #include "install/transaction.h"
 #include "manifest/block_regions.h"
 #include "manifest/blockmap.h"
-#include "manifest/fetch_manifest.h"
 #include "net/text.h"
 #include "support.h"
 
@@ -234,6 +234,57 @@ TEST_F(Delta, ARepairTakesTheMapsRegionsWhereTheIndexFitsAndTheWholeMapOtherwise
     EXPECT_EQ(mapRequests, c.mapRequests);
     EXPECT_TRUE(whole.empty()) << "the archive came by its blocks";
   }
+}
+
+// Published as the operator's publish does, each release in a folder of its
+// own that the manifest's mirrors name: the patch update and the repair take
+// the archives, their maps and region indexes from there, never from the
+// mirrors' bases.
+TEST_F(Delta, APatchUpdateAndARepairTakeFilesFromTheManifestsReleaseFolder) {
+  UnpublishClient("wow335-hd");
+  PublishRelease("wow335-hd", "HD", {{"Data/zhCN/patch-zhCN-5.MPQ", new5_}, {"Data/zhCN/patch-zhCN-6.MPQ", new6_}},
+                 "2026-02-01T00:00:00Z", "r2");
+  const std::string map = BlockMapOfBytes(new5_, BlockSizeFor(new5_.size()));
+  std::string index;
+  ASSERT_TRUE(RegionIndexOfMap(map, kBlocksPerRegion, &index));
+  for (const wchar_t* m : {L"m1", L"m2", L"m3"}) {
+    const std::wstring blocks = L"wow335\\releases\\r2\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ";
+    MakeDirs(Www(m, L"wow335\\releases\\r2\\wow335-hd\\blocks\\Data\\zhCN"));
+    WriteFileBytes(Www(m, blocks + L".blocks"), map);
+    WriteFileBytes(Www(m, blocks + L".regions"), index);
+  }
+  // Every request for a file, a map or an index, on any mirror, is inside the release.
+  auto expectReleaseOnly = [](const char* what) {
+    size_t fromRelease = 0;
+    for (const char* mirror : {kMirror1, kMirror2, kMirror3})
+      for (const std::string& line : Requests(mirror)) {
+        if (line.find(".json") != line.npos) continue;
+        EXPECT_NE(line.find("/wow335/releases/r2/wow335-hd/"), line.npos) << what << ": " << line;
+        ++fromRelease;
+      }
+    EXPECT_GT(fromRelease, 0u) << what;
+  };
+  RunPatch();
+  expectReleaseOnly("the patch update");
+  bool mapAsked = false;
+  for (const std::string& line : Requests(kMirror1)) mapAsked |= line.find("patch-zhCN-5.MPQ.blocks") != line.npos;
+  EXPECT_TRUE(mapAsked) << "the archive came by its blocks";
+
+  std::string damaged5 = new5_;
+  damaged5[100] ^= 0x55;
+  WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ", damaged5);
+  WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-6.MPQ", PatternBytes(100000, 7));
+  ClientManifest manifest;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest("wow335-hd", &manifest, &error));
+  ClearRequestLogs();
+  ClientCheckResult check;
+  RepairOutcome out;
+  ASSERT_TRUE(CheckClient(nullptr, manifest, dir_.path(), {}, &cancel_, &check, &error));
+  ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), dir_.path(), check, {}, &cancel_, &out, &error)) << error;
+  EXPECT_EQ(ReadFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ"), new5_);
+  EXPECT_EQ(ReadFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-6.MPQ"), new6_);
+  expectReleaseOnly("the repair");
 }
 
 // A repair stopped while one archive is built from its blocks and another

@@ -12,8 +12,9 @@
 #include <thread>
 
 #include "app/messages.h"
-#include "manifest/fetch_manifest.h"
+#include "download/take_manifest.h"
 #include "hash/sha256_stream.h"
+#include "manifest/manifest_choice.h"
 #include "net/text.h"
 #include "support.h"
 
@@ -235,6 +236,66 @@ TEST_F(Engine, ManyMissingFilesDoNotFloodTheMirrors) {
     Control(m, "/__fault?path=/wow335/engine-client/files/gone*&kind=notfound");
   EXPECT_TRUE(RunThenCancel(6000));
   for (const char* mirror : {kMirror1, kMirror2, kMirror3}) EXPECT_LE(Asked(mirror, "/gone"), 5u) << mirror;
+}
+
+// The operator publishes while a player downloads: a file changes under the
+// manifest the job holds. Without a newer manifest the job stops at once and
+// says the server is being updated; once the newer one is out, the job
+// reads it and finishes on it, keeping the file it already has.
+TEST_F(Engine, FilesReplacedUnderAHeldManifestMakeTheJobReadItAgain) {
+  const std::vector<ClientFile> v1 = {{"same.bin", PatternBytes(50000, 81)}, {"changed.bin", PatternBytes(3000, 82)}};
+  std::vector<ClientFile> v2 = v1;
+  v2[1].data = PatternBytes(3000, 83);
+  PublishRelease(kProduct, "Client", v1, "2026-01-01T00:00:00Z");
+  ClientManifest held;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest(kProduct, &held, &error));
+  const std::string v1Id = held.manifest_id;
+  ClearRequestLogs();
+  // The mirrors' files are hard links of one another: two mirrors serve the
+  // new file, the third none yet.
+  WriteFileBytes(Www(L"m1", L"wow335\\engine-client\\files\\changed.bin"), v2[1].data);
+  DeleteFileW(Www(L"m3", L"wow335\\engine-client\\files\\changed.bin").c_str());
+  EXPECT_FALSE(DownloadFollowingManifest(recorder_.hwnd(), kProduct, &held, save_.path(), &cancel_, &error));
+  EXPECT_EQ(error, Gbk(kServerUpdatingText));
+  EXPECT_EQ(held.manifest_id, v1Id);
+  std::string log = ReadLog();
+  EXPECT_NE(log.find("File not as the manifest says on any mirror: changed.bin"), std::string::npos) << log;
+  EXPECT_NE(log.find("Manifest read again: no newer one than " + v1Id), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(Local("same.bin")), v1[0].data);
+
+  PublishRelease(kProduct, "Client", v2, "2026-02-01T00:00:00Z");
+  ASSERT_TRUE(DownloadFollowingManifest(recorder_.hwnd(), kProduct, &held, save_.path(), &cancel_, &error))
+      << WideToUtf8(WideFromGbk(error));
+  ExpectClient(v2);
+  EXPECT_NE(held.manifest_id, v1Id);
+  EXPECT_NE(ReadLog().find("Manifest read again: " + held.manifest_id + " (created 2026-02-01T00:00:00Z) continues"),
+            std::string::npos);
+  size_t same = 0;
+  for (const char* m : {kMirror1, kMirror2, kMirror3}) same += Asked(m, "/same.bin ");
+  EXPECT_EQ(same, 1u) << "the file already right is kept";
+}
+
+// A mirror the operator has not updated yet still offers the older
+// manifest and its files. It comes first, yet the job takes the newest
+// manifest and none of its files from that mirror.
+TEST_F(Engine, TheNewestManifestWinsOverAStaleFirstMirror) {
+  const std::vector<ClientFile> v1 = {{"a.bin", PatternBytes(20000, 91)}, {"b.bin", PatternBytes(30000, 92)}};
+  std::vector<ClientFile> v2 = v1;
+  v2[0].data = PatternBytes(20000, 93);
+  const std::string old = PublishRelease(kProduct, "Client", v1, "2026-01-01T00:00:00Z");
+  PublishRelease(kProduct, "Client", v2, "2026-02-01T00:00:00Z");
+  WriteFileBytes(Www(L"m1", L"wow335\\engine-client.json"), old);
+  const std::wstring staleFile = Www(L"m1", L"wow335\\engine-client\\files\\a.bin");
+  DeleteFileW(staleFile.c_str());  // out of the hard links
+  WriteFileBytes(staleFile, v1[0].data);
+  std::string error;
+  ASSERT_TRUE(Run(&error)) << WideToUtf8(WideFromGbk(error));
+  ExpectClient(v2);
+  EXPECT_TRUE(Requests(kMirror1).empty()) << "no file from the stale mirror";
+  EXPECT_NE(ReadLog().find("FetchClientManifest another manifest (created 2026-01-01T00:00:00Z) on "
+                           "https://127.0.0.1:18082/wow335/engine-client.json: no files from it"),
+            std::string::npos);
 }
 
 // A file is hashed as its bytes arrive, a resumed one starting with what is

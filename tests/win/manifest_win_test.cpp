@@ -7,15 +7,17 @@
 #include <cstring>
 #include <string>
 
+#include "download/take_manifest.h"
 #include "manifest/canonical.h"
 #include "manifest/client_manifest.h"
-#include "manifest/fetch_manifest.h"
 #include "manifest/install_paths.h"
+#include "manifest/manifest_choice.h"
 #include "manifest/progress.h"
 #include "hash/sha256.h"
 #include "hash/sha256_pipe.h"
 #include "hash/sha256_stream.h"
 #include "hash/sha256_x86.h"
+#include "net/text.h"
 #include "support.h"
 
 using namespace testing_support;
@@ -201,12 +203,12 @@ TEST(InstallPathsWin, ContainmentAndParentFolders) {
 
 // A manifest document as the operator tool writes it, with its identity.
 std::string MakeManifest(const std::string& product, const std::string& body = "hello",
-                         const char* declaredId = nullptr, bool withCreatedAt = true) {
+                         const char* declaredId = nullptr, const char* createdAt = "2026-01-01T00:00:00Z") {
   std::string hash;
   Sha256HexOfString(body, &hash);
   std::string doc = "{\n  \"schema_version\": 1,\n  \"manifest_id\": \"@ID@\",\n  \"product\": \"" + product + "\",\n";
   doc += "  \"display_name\": \"D\",\n";
-  if (withCreatedAt) doc += "  \"created_at\": \"2026-01-01T00:00:00Z\",\n";
+  if (createdAt) doc += "  \"created_at\": \"" + std::string(createdAt) + "\",\n";
   doc +=
       "  \"install_root\": \"Client\",\n  \"total_bytes\": " + std::to_string(body.size()) +
       ",\n  \"file_count\": 1,\n  \"download\": {\"mode\": \"mirror\", \"url_template\": \"T\", \"user_agent\": \"U\","
@@ -264,7 +266,7 @@ TEST_F(FetchManifest, WrongDeclaredIdIsAcceptedWithTheComputedOne) {
 }
 
 TEST_F(FetchManifest, MissingIdentityKeyIsRejectedOnThatMirror) {
-  WriteFileBytes(Www(L"m1", L"wow335\\wow335-hd.json"), MakeManifest("wow335-hd", "a", nullptr, false));
+  WriteFileBytes(Www(L"m1", L"wow335\\wow335-hd.json"), MakeManifest("wow335-hd", "a", nullptr, nullptr));
   WriteFileBytes(Www(L"m3", L"wow335\\wow335-hd.json"), MakeManifest("wow335-hd", "b"));
   ClientManifest m;
   std::string error;
@@ -274,6 +276,20 @@ TEST_F(FetchManifest, MissingIdentityKeyIsRejectedOnThatMirror) {
   EXPECT_NE(log.find("FetchClientManifest canonical id failed: https://127.0.0.1:18082/wow335/wow335-hd.json"),
             std::string::npos);
   EXPECT_NE(log.find("from https://127.0.0.3:18008/wow335/wow335-hd.json"), std::string::npos);
+}
+
+// The newest manifest names only the first mirror, which still offers an
+// older one: no mirror serves it yet, so the job is told the server is being
+// updated, not that the network failed.
+TEST_F(FetchManifest, ANewestManifestWhoseMirrorsAllOfferAnotherIsNotTaken) {
+  WriteFileBytes(Www(L"m1", L"wow335\\wow335-hd.json"), MakeManifest("wow335-hd", "old"));
+  WriteFileBytes(Www(L"m2", L"wow335\\wow335-hd.json"), MakeManifest("wow335-hd", "new", nullptr, "2026-02-01"));
+  ClientManifest m;
+  std::string error;
+  EXPECT_FALSE(FetchClientManifest("wow335-hd", &m, &error));
+  EXPECT_EQ(error, Gbk(kServerUpdatingText));
+  EXPECT_NE(ReadLog().find("FetchClientManifest no mirror serves wow335-hd from https://127.0.0.2:18082/"),
+            std::string::npos);
 }
 
 TEST_F(FetchManifest, AllMirrorsFailingGivesTheErrorText) {

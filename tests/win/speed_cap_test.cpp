@@ -8,7 +8,7 @@
 #include <string>
 
 #include "download/job.h"
-#include "manifest/fetch_manifest.h"
+#include "download/take_manifest.h"
 #include "net/text.h"
 #include "net/throttle.h"
 #include "support.h"

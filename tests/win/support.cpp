@@ -245,9 +245,14 @@ std::wstring WideOf(const std::string& utf8) {
 
 }  // namespace
 
-std::string PublishClient(const std::string& product, const std::string& installRoot,
-                          const std::vector<ClientFile>& files, bool rangeSupported,
-                          const std::vector<std::string>& mirrors) {
+namespace {
+
+// The files under <folder><product>/files/ on every mirror (`folder` below
+// the mirror's root, ending in a backslash), the manifest at
+// wow335/<product>.json.
+std::string Publish(const std::string& product, const std::string& installRoot, const std::vector<ClientFile>& files,
+                    bool rangeSupported, const std::vector<std::string>& mirrors, const std::string& createdAt,
+                    const std::wstring& folder) {
   std::wstring wproduct = WideOf(product);
   std::wstring first;
   std::uint64_t total = 0;
@@ -256,11 +261,11 @@ std::string PublishClient(const std::string& product, const std::string& install
     std::wstring rel = WideOf(files[i].path);
     for (wchar_t& c : rel)
       if (c == L'/') c = L'\\';
-    std::wstring p1 = Www(L"m1", L"wow335\\" + wproduct + L"\\files\\" + rel);
+    std::wstring p1 = Www(L"m1", folder + wproduct + L"\\files\\" + rel);
     MakeDirs(p1.substr(0, p1.find_last_of(L'\\')));
     WriteFileBytes(p1, files[i].data);
     for (const wchar_t* m : {L"m2", L"m3"}) {
-      std::wstring p = Www(m, L"wow335\\" + wproduct + L"\\files\\" + rel);
+      std::wstring p = Www(m, folder + wproduct + L"\\files\\" + rel);
       MakeDirs(p.substr(0, p.find_last_of(L'\\')));
       DeleteFileW(p.c_str());
       if (!CreateHardLinkW(p.c_str(), p1.c_str(), nullptr)) WriteFileBytes(p, files[i].data);
@@ -274,7 +279,8 @@ std::string PublishClient(const std::string& product, const std::string& install
   std::string m;
   for (size_t i = 0; i < mirrors.size(); ++i) m += std::string(i ? ", " : "") + "\"" + mirrors[i] + "\"";
   std::string doc = "{\n  \"schema_version\": 1,\n  \"manifest_id\": \"@ID@\",\n  \"product\": \"" + product +
-                    "\",\n  \"display_name\": \"Test client\",\n  \"created_at\": \"2026-01-01T00:00:00Z\",\n"
+                    "\",\n  \"display_name\": \"Test client\",\n  \"created_at\": \"" + createdAt +
+                    "\",\n"
                     "  \"install_root\": \"" +
                     installRoot + "\",\n  \"total_bytes\": " + std::to_string(total) +
                     ",\n  \"file_count\": " + std::to_string(files.size()) +
@@ -293,11 +299,30 @@ std::string PublishClient(const std::string& product, const std::string& install
   return doc;
 }
 
+}  // namespace
+
+std::string PublishClient(const std::string& product, const std::string& installRoot,
+                          const std::vector<ClientFile>& files, bool rangeSupported,
+                          const std::vector<std::string>& mirrors) {
+  return Publish(product, installRoot, files, rangeSupported, mirrors, "2026-01-01T00:00:00Z", L"wow335\\");
+}
+
+std::string PublishRelease(const std::string& product, const std::string& installRoot,
+                           const std::vector<ClientFile>& files, const std::string& createdAt,
+                           const std::string& release) {
+  if (release.empty()) return Publish(product, installRoot, files, true, kLoopbackMirrors, createdAt, L"wow335\\");
+  std::vector<std::string> mirrors;
+  for (const std::string& base : kLoopbackMirrors) mirrors.push_back(base + "releases/" + release + "/");
+  return Publish(product, installRoot, files, true, mirrors, createdAt,
+                 L"wow335\\releases\\" + WideOf(release) + L"\\");
+}
+
 void UnpublishClient(const std::string& product) {
   std::wstring wproduct = WideOf(product);
   for (const wchar_t* mirror : {L"m1", L"m2", L"m3"}) {
     DeleteFileW(Www(mirror, L"wow335\\" + wproduct + L".json").c_str());
     RemoveTree(Www(mirror, L"wow335\\" + wproduct));
+    RemoveTree(Www(mirror, L"wow335\\releases"));
   }
 }
 

@@ -108,7 +108,14 @@ inline const std::vector<std::string> kLoopbackMirrors = {
 std::string PublishClient(const std::string& product, const std::string& installRoot,
                           const std::vector<ClientFile>& files, bool rangeSupported = true,
                           const std::vector<std::string>& mirrors = kLoopbackMirrors);
-// Removes a published client from the mirrors.
+// Publishes as the operator's publish does: the files under
+// wow335/releases/<release>/<product>/files/ and the manifest's mirrors
+// naming that folder on each mirror, created at `createdAt`. An empty
+// `release` puts the files where PublishClient does, over what is there.
+std::string PublishRelease(const std::string& product, const std::string& installRoot,
+                           const std::vector<ClientFile>& files, const std::string& createdAt,
+                           const std::string& release = "");
+// Removes a published client from the mirrors (its release folders too).
 void UnpublishClient(const std::string& product);
 
 }  // namespace testing_support
