@@ -395,8 +395,18 @@ class Jobs(unittest.TestCase):
         self.slow_client()
         L = self.launcher.start()
         self.start_client_download(L)
-        time.sleep(4)
+        # 退出登录器 during a job asks first, and No keeps everything running.
+        L.open_tray_menu()
+        for key in ("Up", "Return"):
+            run(["xdotool", "key", key])
+        box = L.wait_box()[0]
+        self.assertEqual(box[0], "退出登录器")
+        self.assertIn("已下载的部分会保留", probe("boxes")[1])
+        L.press("否") or L.press("No")
+        L.wait_for(lambda: not L.boxes(), 10, "the box to close")
+        time.sleep(2)
         L.screenshot("jobs-client-readout")
+        self.assertEqual(L.dump()[1][1007]["text"], "取消下载")
         L.command(1007)
         self.assertEqual(L.wait_box()[0][0], "取消下载")
         L.press("是") or L.press("Yes")

@@ -86,16 +86,17 @@ class Window(unittest.TestCase):
         L.command(1003)
         box = L.wait_box()[0]
         self.assertEqual(box[0], "错误")
-        self.assertIn("找不到游戏程序：" + win_path(os.path.join(self.game, "Wow.exe")), box[1])
-        self.assertIn("“浏览游戏...”", box[1])
-        self.assertIn("“校验客户端”", box[1])
+        self.assertEqual(box[1], "找不到游戏程序：" + win_path(os.path.join(self.game, "Wow.exe")))
+        text = probe("boxes")[1]  # the box's text over several lines
+        self.assertIn("“浏览游戏...”", text)
+        self.assertIn("“校验客户端”", text)
         L.press("确定")
         L.wait_for(lambda: not L.boxes(), 10, "the box to close")
         shutil.rmtree(self.game)
         L.command(1004)
         box = L.wait_box()[0]
-        self.assertIn("找不到游戏目录：" + win_path(self.game), box[1])
-        self.assertNotIn("网络", box[1])
+        self.assertEqual(box[1], "找不到游戏目录：" + win_path(self.game))
+        self.assertNotIn("网络", probe("boxes")[1])
 
     def test_splash_while_a_slow_list_loads_then_remote_realms(self):
         control(SITE, "/__fault?path=/serverlist.txt&kind=delay&arg=4000&times=1")
