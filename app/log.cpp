@@ -89,19 +89,27 @@ std::string FormatV(const char* format, va_list args) {
     switch (conversion) {
       case 'd':
       case 'i':
-        if (length == "ll" || length == "I64" || length == "j") AppendOne(&out, spec, va_arg(args, long long));
-        else if (length == "l") AppendOne(&out, spec, va_arg(args, long));
-        else if (length == "z" || length == "t") AppendOne(&out, spec, va_arg(args, ptrdiff_t));
-        else AppendOne(&out, spec, va_arg(args, int));
+        if (length == "ll" || length == "I64" || length == "j")
+          AppendOne(&out, spec, va_arg(args, long long));
+        else if (length == "l")
+          AppendOne(&out, spec, va_arg(args, long));
+        else if (length == "z" || length == "t")
+          AppendOne(&out, spec, va_arg(args, ptrdiff_t));
+        else
+          AppendOne(&out, spec, va_arg(args, int));
         break;
       case 'u':
       case 'x':
       case 'X':
       case 'o':
-        if (length == "ll" || length == "I64" || length == "j") AppendOne(&out, spec, va_arg(args, unsigned long long));
-        else if (length == "l") AppendOne(&out, spec, va_arg(args, unsigned long));
-        else if (length == "z" || length == "t") AppendOne(&out, spec, va_arg(args, size_t));
-        else AppendOne(&out, spec, va_arg(args, unsigned));
+        if (length == "ll" || length == "I64" || length == "j")
+          AppendOne(&out, spec, va_arg(args, unsigned long long));
+        else if (length == "l")
+          AppendOne(&out, spec, va_arg(args, unsigned long));
+        else if (length == "z" || length == "t")
+          AppendOne(&out, spec, va_arg(args, size_t));
+        else
+          AppendOne(&out, spec, va_arg(args, unsigned));
         break;
       case 'c': AppendOne(&out, "%c", va_arg(args, int)); break;
       case 'p': AppendOne(&out, spec, va_arg(args, void*)); break;
@@ -113,12 +121,16 @@ std::string FormatV(const char* format, va_list args) {
       case 'G':
       case 'a':
       case 'A':
-        if (length == "L") AppendOne(&out, spec, va_arg(args, long double));
-        else AppendOne(&out, spec, va_arg(args, double));
+        if (length == "L")
+          AppendOne(&out, spec, va_arg(args, long double));
+        else
+          AppendOne(&out, spec, va_arg(args, double));
         break;
       case 's':
-        if (wide) out += NarrowForLog(va_arg(args, const wchar_t*));
-        else AppendOne(&out, spec, va_arg(args, const char*));
+        if (wide)
+          out += NarrowForLog(va_arg(args, const wchar_t*));
+        else
+          AppendOne(&out, spec, va_arg(args, const char*));
         break;
       case 'S': out += NarrowForLog(va_arg(args, const wchar_t*)); break;
       default: out.append(spec); break;

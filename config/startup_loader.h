@@ -46,8 +46,7 @@ bool AbandonStartupLoad(StartupLoad& load);
 // Downloads the background into `cacheFolder` as wow_bg.<type>; returns the
 // stored path or empty. With `load`, nothing is stored once the window's
 // thread went on without the loader. Exposed for the tests.
-std::wstring DownloadBackground(const std::string& url, const std::wstring& cacheFolder,
-                                StartupLoad* load = nullptr);
+std::wstring DownloadBackground(const std::string& url, const std::wstring& cacheFolder, StartupLoad* load = nullptr);
 // The first of wow_bg.jpg, .png, .webp in the folder, or empty.
 std::wstring FindCachedBackground(const std::wstring& folder);
 // What the window uses when it goes on without the loader: a cached or

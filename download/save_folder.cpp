@@ -31,7 +31,8 @@ std::wstring ChooseTypedFolder(const std::wstring& typed, const std::wstring& se
   while (lead < t.size() && (t[lead] == L' ' || t[lead] == L'\t')) ++lead;
   t.erase(0, lead);
   if (t.empty()) return selected;
-  const bool drive = t.size() >= 2 && t[1] == L':' && ((t[0] >= L'A' && t[0] <= L'Z') || (t[0] >= L'a' && t[0] <= L'z'));
+  const bool drive =
+      t.size() >= 2 && t[1] == L':' && ((t[0] >= L'A' && t[0] <= L'Z') || (t[0] >= L'a' && t[0] <= L'z'));
   const auto isSep = [](wchar_t c) { return c == L'\\' || c == L'/'; };
   if (drive && t.size() == 2) return t + L'\\';
   if (drive) return isSep(t[2]) ? t : std::wstring();

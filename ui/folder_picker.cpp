@@ -126,7 +126,8 @@ int CALLBACK BrowseCallback(HWND hwnd, UINT msg, LPARAM, LPARAM data) {
     auto* state = reinterpret_cast<BrowseState*>(data);
     FontForDialog(hwnd);
     SetWindowSubclass(hwnd, ReadFieldOnOk, 1, reinterpret_cast<DWORD_PTR>(state));
-    if (state->start && *state->start) SendMessageW(hwnd, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(state->start));
+    if (state->start && *state->start)
+      SendMessageW(hwnd, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(state->start));
   }
   return 0;
 }

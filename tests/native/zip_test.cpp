@@ -281,8 +281,9 @@ TEST(SaveFolder, TheTypedFolderWins) {
 }
 
 TEST(SaveFolder, OnlyTheSystemsFullDiskErrorSaysTheDiskIsFull) {
-  const std::u8string full = u8"磁盘 D: 空间已满，Data/common.MPQ 未能写完。\n\n已下载的部分都已保留。"
-                             u8"请清理出磁盘空间后再次点击下载按钮，下载会从中断处继续。";
+  const std::u8string full =
+      u8"磁盘 D: 空间已满，Data/common.MPQ 未能写完。\n\n已下载的部分都已保留。"
+      u8"请清理出磁盘空间后再次点击下载按钮，下载会从中断处继续。";
   EXPECT_EQ(DiskWriteFailureText("Data/common.MPQ", "D:", 112), full);  // ERROR_DISK_FULL
   EXPECT_EQ(DiskWriteFailureText("Data/common.MPQ", "D:", 39), full);   // ERROR_HANDLE_DISK_FULL
   for (unsigned long other : {0ul, 5ul, 32ul, 1117ul})
