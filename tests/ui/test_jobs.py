@@ -348,12 +348,12 @@ class Jobs(unittest.TestCase):
         typed = os.path.join(self.saves, "typed", "new")
         self.addCleanup(shutil.rmtree, os.path.join(self.saves, "typed"), True)
         for m in MIRRORS:
-            control(m, "/__fault?path=/wow335/wow335-hd/files/*&kind=delay&arg=3000&times=1")
+            control(m, "/__fault?path=/wow335/wow335-hd.json&kind=delay&arg=4000&times=1")
         self.assertEqual(probe("boxtype", win_path(typed))[0], 0)
         self.assertTrue(L.accept_folder(), box)
         target = win_path(typed) + "\\[HD]Wow3.3.5a"
         L.wait_for(lambda: L.dump()[1][1005]["text"].endswith("客户端保存到：" + target), 20, "the target named")
-        self.assertFalse(os.path.exists(os.path.join(typed, "[HD]Wow3.3.5a", "Wow.exe")))
+        self.assertFalse(os.path.exists(os.path.join(typed, "[HD]Wow3.3.5a")), "named before the first byte")
         box = L.wait_for(lambda: [b for b in L.boxes() if b[0] == "下载完成"], 90, "the download")
         self.assertEqual(box[0][1], "是否开始游戏？")
         L.screenshot("jobs-client-done")
