@@ -42,10 +42,12 @@ void OnProgressMessage(HWND hwnd, WPARAM percent) {
 namespace {
 std::wstring ClientTarget;
 
+// `lead`, then the folder when a download has named one.
 void ShowClientTarget(HWND hwnd, std::u8string_view lead) {
   HWND notice = GetDlgItem(hwnd, kIdNotice);
   if (!notice) return;
-  const std::wstring text = UiText(lead) + UiText(u8"客户端保存到：") + ClientTarget;
+  std::wstring text = UiText(lead);
+  if (!ClientTarget.empty()) text += (text.empty() ? L"" : L" ") + UiText(u8"客户端保存到：") + ClientTarget;
   SetWindowTextW(notice, text.c_str());
   ShowWindow(notice, SW_SHOW);
   InvalidateRect(hwnd, nullptr, FALSE);
@@ -62,7 +64,7 @@ void OnClientConnecting(HWND hwnd) {
     SendMessageW(bar, PBM_SETPOS, 0, 0);
     ShowWindow(bar, SW_SHOW);
   }
-  ShowClientTarget(hwnd, u8"正在连接镜像服务器... ");
+  ShowClientTarget(hwnd, u8"正在连接镜像服务器...");
   SetTaskbarProgress(hwnd, 0);
 }
 
