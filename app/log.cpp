@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cstdarg>
+#include <cstddef>
+#include <cstring>
+#include <cwchar>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -17,15 +21,121 @@ namespace {
 // would be lost. Other processes do not write this file.
 std::mutex g_logMutex;
 
-std::string FormatV(const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
+// A wide argument in the ANSI code page when every character has a place
+// there, else in UTF-8: the C runtime's conversion stops at the first
+// character the code page lacks (a Chinese folder under a Western system),
+// and a path cut there is no help to anyone reading the log.
+std::string NarrowForLog(const wchar_t* wide) {
+  if (!wide) return "(null)";
+  const int units = static_cast<int>(wcslen(wide));
+  if (units == 0) return {};
+  BOOL lossy = FALSE;
+  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, units, nullptr, 0, nullptr, &lossy);
+  UINT page = CP_ACP;
+  if (n <= 0 || lossy) {
+    page = CP_UTF8;
+    n = WideCharToMultiByte(CP_UTF8, 0, wide, units, nullptr, 0, nullptr, nullptr);
+  }
   if (n <= 0) return {};
-  std::string out(static_cast<size_t>(n) + 1, '\0');
-  std::vsnprintf(out.data(), out.size(), format, args);
-  out.resize(static_cast<size_t>(n));
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(page, page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, units, out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+template <class T>
+void AppendOne(std::string* out, const std::string& spec, T value) {
+  char small[128];
+  int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+  if (n < 0) return;
+  if (static_cast<size_t>(n) < sizeof small) {
+    out->append(small, static_cast<size_t>(n));
+    return;
+  }
+  std::string big(static_cast<size_t>(n) + 1, '\0');
+  std::snprintf(big.data(), big.size(), spec.c_str(), value);
+  out->append(big.data(), static_cast<size_t>(n));
+}
+
+// printf, one conversion at a time, so that wide strings pass through
+// NarrowForLog. Widths and precisions given as '*' are not used by the
+// program's log lines and are not taken.
+std::string FormatV(const char* format, va_list args) {
+  std::string out;
+  for (const char* p = format; *p;) {
+    if (*p != '%') {
+      out += *p++;
+      continue;
+    }
+    const char* start = p++;
+    if (*p == '%') {
+      out += '%';
+      ++p;
+      continue;
+    }
+    while (*p && std::strchr("-+ #0", *p)) ++p;
+    while (*p && (std::isdigit(static_cast<unsigned char>(*p)) || *p == '.')) ++p;
+    std::string length;
+    while (*p && std::strchr("hlLzjtI", *p)) {
+      length += *p;
+      ++p;
+      if (length.back() == 'I' && p[0] == '6' && p[1] == '4') {
+        length += "64";
+        p += 2;
+      }
+    }
+    const char conversion = *p ? *p++ : '\0';
+    const std::string spec(start, p);
+    const bool wide = length == "l" || length == "ll" || length == "I64" || length == "L";
+    switch (conversion) {
+      case 'd':
+      case 'i':
+        if (length == "ll" || length == "I64" || length == "j")
+          AppendOne(&out, spec, va_arg(args, long long));
+        else if (length == "l")
+          AppendOne(&out, spec, va_arg(args, long));
+        else if (length == "z" || length == "t")
+          AppendOne(&out, spec, va_arg(args, ptrdiff_t));
+        else
+          AppendOne(&out, spec, va_arg(args, int));
+        break;
+      case 'u':
+      case 'x':
+      case 'X':
+      case 'o':
+        if (length == "ll" || length == "I64" || length == "j")
+          AppendOne(&out, spec, va_arg(args, unsigned long long));
+        else if (length == "l")
+          AppendOne(&out, spec, va_arg(args, unsigned long));
+        else if (length == "z" || length == "t")
+          AppendOne(&out, spec, va_arg(args, size_t));
+        else
+          AppendOne(&out, spec, va_arg(args, unsigned));
+        break;
+      case 'c': AppendOne(&out, "%c", va_arg(args, int)); break;
+      case 'p': AppendOne(&out, spec, va_arg(args, void*)); break;
+      case 'f':
+      case 'F':
+      case 'e':
+      case 'E':
+      case 'g':
+      case 'G':
+      case 'a':
+      case 'A':
+        if (length == "L")
+          AppendOne(&out, spec, va_arg(args, long double));
+        else
+          AppendOne(&out, spec, va_arg(args, double));
+        break;
+      case 's':
+        if (wide)
+          out += NarrowForLog(va_arg(args, const wchar_t*));
+        else
+          AppendOne(&out, spec, va_arg(args, const char*));
+        break;
+      case 'S': out += NarrowForLog(va_arg(args, const wchar_t*)); break;
+      default: out.append(spec); break;
+    }
+  }
   return out;
 }
 

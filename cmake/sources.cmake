@@ -20,7 +20,7 @@ set(RP_PURE_SOURCES
   app/readout.cpp
   ui/layout.cpp
   ui/job_table.cpp
-  ui/image_type.cpp
+  config/image_type.cpp
   install/zip_reader.cpp
   install/journal.cpp
   install/self_update.cpp
@@ -41,6 +41,7 @@ set(RP_WIN_SOURCES
   app/crash_win.cpp
   app/messages.cpp
   config/serverlist_sources.cpp
+  config/startup_loader.cpp
   hash/sha256_cng.cpp
   hash/sha256_pipe.cpp
   manifest/progress_win.cpp

@@ -54,7 +54,9 @@ static_assert(sizeof(kDefaultServerList) - 1 == 450, "the built-in server list i
 
 }  // namespace
 
-int ParseServerList(std::string_view text) {
+namespace {
+
+std::vector<ServerEntry> ParseEntries(std::string_view text) {
   std::vector<ServerEntry> parsed;
   size_t pos = 0;
   while (pos <= text.size()) {
@@ -68,10 +70,19 @@ int ParseServerList(std::string_view text) {
     if (lf == std::string_view::npos) break;
     pos = lf + 1;
   }
+  return parsed;
+}
+
+}  // namespace
+
+int ParseServerList(std::string_view text) {
+  std::vector<ServerEntry> parsed = ParseEntries(text);
   if (parsed.empty()) return 0;
   g_servers = std::move(parsed);
   return static_cast<int>(g_servers.size());
 }
+
+int CountServerEntries(std::string_view text) { return static_cast<int>(ParseEntries(text).size()); }
 
 void ClearServerList() { g_servers.clear(); }
 

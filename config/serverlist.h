@@ -17,6 +17,9 @@ struct ServerEntry {
 // the list and their count is returned, otherwise the list stays as it was
 // and 0 is returned.
 int ParseServerList(std::string_view text);
+// The entries the text would give, leaving the list alone (for a thread that
+// must not touch the list the window reads).
+int CountServerEntries(std::string_view text);
 void ClearServerList();
 
 // Readers: an index outside [0, count) reads nothing.

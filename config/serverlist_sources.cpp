@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "app/log.h"
-#include "app/messages.h"
 #include "config/serverlist.h"
 #include "config/settings.h"
 #include "endpoints.h"
@@ -14,8 +13,7 @@
 #include "net/http.h"
 #include "net/text.h"
 
-int LoadServerList() {
-  ClearServerList();
+std::string FetchUsableServerList() {
   std::string text = FetchServerListText();
   // A keyed launcher takes the list only with the operator's signature: a
   // forged list sends every player's account to another login server.
@@ -23,27 +21,32 @@ int LoadServerList() {
     LogWrite("LoadServerList signature invalid: %s", kServerListUrl);
     text.clear();
   }
-  if (!text.empty()) {
-    int n = ParseServerList(text);
-    if (n > 0) {
-      // Cached only once it has proved usable: an error page or an empty
-      // body never replaces a good copy.
-      StoreCachedServerList(text);
-      return n;
-    }
-  }
-  int n = ReadCachedServerList();
-  if (n > 0) return n;
-  return ParseServerList(DefaultServerListText());
+  if (text.empty() || CountServerEntries(text) == 0) return {};
+  // Cached only once it has proved usable: an error page or an empty body
+  // never replaces a good copy.
+  StoreCachedServerList(text);
+  return text;
+}
+
+ServerListSource FillServerList(const std::string& siteText) {
+  ClearServerList();
+  if (!siteText.empty() && ParseServerList(siteText) > 0) return ServerListSource::Site;
+  if (ReadCachedServerList() > 0) return ServerListSource::Cache;
+  ParseServerList(DefaultServerListText());
+  return ServerListSource::BuiltIn;
+}
+
+int LoadServerList() {
+  FillServerList(FetchUsableServerList());
+  return ServerCount();
 }
 
 std::string FetchServerListText() {
   std::string text;
   OpenedUrl opened;
-  if (!OpenUrl(kServerListUrl, nullptr, {30000, 0, 30000}, &opened)) {
-    if (IsNetTimeoutError(opened.error)) PostNetTimeout(nullptr);
-    return text;
-  }
+  // Only the start-up loader fetches the list, before the window exists (or,
+  // late, after the window went on without it): nothing is posted.
+  if (!OpenUrl(kServerListUrl, nullptr, {30000, 0, 30000}, &opened)) return text;
   // The status is not examined: only the parse decides whether a body is usable.
   char chunk[512];
   while (text.size() < kServerListFetchLimit) {

@@ -6,7 +6,17 @@
 inline constexpr size_t kServerListFetchLimit = 32768;
 inline constexpr unsigned long kServerListCacheLimit = 65536;  // bytes, NUL included
 
-// Fills the list from the best source; returns the number of entries.
+enum class ServerListSource { Site, Cache, BuiltIn };
+
+// The site's list when it is usable (signed where the launcher is keyed, at
+// least one entry), then also stored as the cache; empty otherwise. Leaves
+// the process-wide list alone, so a thread may call it while the window
+// reads the list.
+std::string FetchUsableServerList();
+// Fills the list from `siteText` when it is not empty, else from the cache,
+// else from the built-in text, and says which.
+ServerListSource FillServerList(const std::string& siteText);
+// Both in one: the best source; returns the number of entries.
 int LoadServerList();
 // The operator's serverlist.txt, cut at 32,768 bytes; empty on failure.
 std::string FetchServerListText();

@@ -9,6 +9,7 @@
 #include "app/messages.h"
 #include "app/readout.h"
 #include "download/job.h"
+#include "download/save_folder.h"
 #include "manifest/manifest_choice.h"
 #include "net/text.h"
 
@@ -84,7 +85,9 @@ bool AfterFailedTransfer(DownloadJob& job, int mirror, int file, TransferOutcome
   switch (outcome) {
     case TransferOutcome::Done:
     case TransferOutcome::Cancelled: return false;
-    case TransferOutcome::DiskError: SetFatalError(job, Gbk(u8"磁盘写入失败: ") + GbkFromUtf8(f.path)); return false;
+    case TransferOutcome::DiskError:
+      SetFatalError(job, Gbk(DiskWriteFailureText(f.path, answer.drive, answer.writeError)));
+      return false;
     case TransferOutcome::Slow:
       job.pool->PenalizeMirror(mirror);
       LogWrite("Mirror penalized, reassign file: %s from %s", f.path.c_str(), base.c_str());

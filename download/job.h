@@ -65,6 +65,8 @@ struct AttemptAnswer {
   bool quiet = false;
   AttemptFailure failure = AttemptFailure::Other;
   std::string text;
+  unsigned long writeError = 0;  // the system's error of a failed write
+  std::string drive;             // UTF-8, the drive of the file that was written
 };
 
 // Timings of every job, fixed in the program; tests shorten them.

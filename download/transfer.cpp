@@ -1,11 +1,14 @@
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/log.h"
 #include "app/messages.h"
 #include "download/job.h"
+#include "download/save_folder.h"
 #include "manifest/install_paths.h"
 #include "hash/sha256.h"
 #include "hash/sha256_stream.h"
@@ -14,6 +17,13 @@
 #include "net/text.h"
 
 namespace {
+
+// The system's error of the C runtime's last failed write: the runtime keeps
+// it in _doserrno (a full disk is ERROR_DISK_FULL there, only ENOSPC in errno).
+unsigned long LastWriteError() {
+  unsigned long error = static_cast<unsigned long>(_doserrno);
+  return error != 0 ? error : GetLastError();
+}
 
 constexpr std::uint64_t kSlowMinBytes = 2097152;
 constexpr std::uint64_t kSlowMinMs = 8000;
@@ -239,6 +249,7 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     }
     if (std::fwrite(data, 1, got, f) != got) {
       writeFailure = true;
+      answer->writeError = LastWriteError();
       break;
     }
     if (hashing) digest.Update(data, got);
@@ -260,7 +271,14 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
       }
     }
   }
-  if (std::fclose(f) != 0 && !incomplete) writeFailure = true;
+  if (std::fclose(f) != 0 && !incomplete) {
+    writeFailure = true;
+    answer->writeError = LastWriteError();
+  }
+  if (writeFailure) {
+    answer->drive = WideToUtf8(DriveOf(localPath));
+    LogWrite("Download write failed, error=%lu: %s", answer->writeError, url.c_str());
+  }
 
   if (job.flags.Cancelled()) {
     SetInFlight(job.counters, fileIndex, fileBytes);

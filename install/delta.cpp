@@ -40,11 +40,12 @@ bool Stopped(const DeltaRequest& r) {
   return r.cancel->load() || (r.halt && r.halt->load());
 }
 
-// The archive's share of the bar covers the scan of the local file and then
-// the bytes to fetch. Until the scan has said how many those are, the whole
-// file is assumed, so the bar only ever moves forward. With a label, the
-// status line is the readout of the fetch alone: its sizes, percentage and
-// speed are those of the bytes that come off the network.
+// The archive's share of the bar is the fetch's: the bytes that come off the
+// network, as the readout in the status line counts them (sizes, percentage
+// and speed). A caller that sums several files (onProgress) is given the
+// scan of the local file and then the bytes to fetch; until the scan has said
+// how many those are, the whole file is assumed, so its sum only ever moves
+// forward.
 class Progress {
  public:
   Progress(const DeltaRequest& r, std::uint64_t localSize) : r_(r), localSize_(localSize), fetchTotal_(r.entry.size) {}
@@ -55,6 +56,7 @@ class Progress {
   }
   void ScanDone(std::uint64_t fetchTotal) {
     scanned_ = localSize_;
+    scanDone_ = true;
     fetchTotal_ = fetchTotal;
     started_ = GetTickCount64();  // the meter's clock starts with the fetch
     meter_.Sample(0, 0);
@@ -68,17 +70,16 @@ class Progress {
 
  private:
   void Post(bool withText) {
-    const double units = static_cast<double>(localSize_ + fetchTotal_);
     const std::uint64_t size = r_.entry.size;
-    const std::uint64_t done =
-        units > 0 ? static_cast<std::uint64_t>(static_cast<double>(size) * (scanned_ + fetched_) / units) : 0;
     if (r_.onProgress) {
-      r_.onProgress(done);
+      const double units = static_cast<double>(localSize_ + fetchTotal_);
+      r_.onProgress(units > 0 ? static_cast<std::uint64_t>(static_cast<double>(size) * (scanned_ + fetched_) / units)
+                              : 0);
       return;
     }
-    const int percent =
-        r_.overallTotal > 0 ? CombinedPercent(r_.base, done, r_.overallTotal) : CombinedPercent(0, done, size);
     if (!r_.window) return;
+    const int percent = BarPercent();
+    if (percent != lastPercent_) PostMessageA(r_.window, WMU_PROGRESS, static_cast<WPARAM>(percent), 0);
     if (withText && !r_.label.empty() && fetchTotal_ > 0) {
       const ULONGLONG now = GetTickCount64();
       if (lastText_ == 0 || now - lastText_ >= 300 || fetched_ == fetchTotal_) {
@@ -88,9 +89,7 @@ class Progress {
       }
       withText = false;  // the percentage's own text is not wanted
     }
-    if (percent == lastPercent_ && withText == lastWithText_) return;
-    PostMessageA(r_.window, WMU_PROGRESS, static_cast<WPARAM>(percent), 0);
-    if (withText) {
+    if (withText && (percent != lastPercent_ || !lastWithText_)) {
       char text[128];
       std::snprintf(text, sizeof text, r_.percentFormat.c_str(), percent);
       PostStatusText(r_.window, text);
@@ -99,10 +98,24 @@ class Progress {
     lastWithText_ = withText;
   }
 
+  // The bar and the readout beside it show one percentage. While the local
+  // file is scanned nothing has come yet and the bar stays where the archive
+  // starts; then it follows the fetch, as the readout does. (Counting the
+  // scan in showed a bar near its end beside a readout at two thirds: the
+  // scan of a large archive is most of the bytes and little of the time.)
+  int BarPercent() const {
+    const std::uint64_t size = r_.entry.size;
+    const int fetch = scanDone_ ? (fetchTotal_ > 0 ? ReadoutPercent(fetched_, fetchTotal_) : 100) : 0;
+    if (r_.overallTotal == 0) return fetch;
+    const std::uint64_t done = size * static_cast<std::uint64_t>(fetch) / 100;
+    return r_.base + done >= r_.overallTotal && fetch == 100 ? 100 : CombinedPercent(r_.base, done, r_.overallTotal);
+  }
+
   const DeltaRequest& r_;
   std::uint64_t localSize_, fetchTotal_, scanned_ = 0, fetched_ = 0;
   int lastPercent_ = -1;
   bool lastWithText_ = false;
+  bool scanDone_ = false;
   SpeedMeter meter_;
   ULONGLONG started_ = 0, lastText_ = 0;
 };

@@ -3,17 +3,20 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include <thread>
+#include <memory>
 
 #include "app/com_out.h"
 #include "app/crash.h"
 #include "app/jobs.h"
 #include "app/log.h"
 #include "app/system_dlls.h"
+#include "config/serverlist_sources.h"
+#include "config/startup_loader.h"
 #include "install/self_update_win.h"
 #include "install/transaction.h"
 #include "net/text.h"
 #include "ui/font.h"
+#include "ui/ids.h"
 #include "ui/job_buttons.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
@@ -120,21 +123,47 @@ bool HandOverToFirstInstance(HANDLE* mutex) {
   return true;
 }
 
-void RunSplash(HINSTANCE instance, std::thread& loader, HANDLE loaderDone) {
+enum class SplashEnd { LoaderDone, DeadlinePassed, Closed };
+
+// Pumps the splash's messages until the loader ends, the deadline passes or
+// the player closes the splash.
+SplashEnd RunSplash(HINSTANCE instance, HANDLE loaderDone) {
   HWND splash = RegisterSplashClass(instance) ? CreateSplashWindow(instance) : nullptr;
+  const ULONGLONG deadline = GetTickCount64() + kStartupLoadDeadlineMs;
+  SplashEnd end = SplashEnd::DeadlinePassed;
   if (splash) {
     ShowWindow(splash, SW_SHOW);
     UpdateWindow(splash);
-    while (MsgWaitForMultipleObjects(1, &loaderDone, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0) {
-      MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-      }
-    }
-    DestroyWindow(splash);
+    SetForegroundWindow(splash);
   }
-  loader.join();
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    const DWORD wait = static_cast<DWORD>(deadline - now < 50 ? deadline - now : 50);
+    if (MsgWaitForMultipleObjects(1, &loaderDone, FALSE, wait, QS_ALLINPUT) == WAIT_OBJECT_0) {
+      end = SplashEnd::LoaderDone;
+      break;
+    }
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (splash && !IsWindow(splash)) return SplashEnd::Closed;
+  }
+  if (splash) DestroyWindow(splash);
+  return end;
+}
+
+// The status line names the list shown when the site's could not be had.
+void SayWhichServerList(HWND main, ServerListSource source) {
+  if (source == ServerListSource::Site) return;
+  LogWrite("LoadServerList: site list not loaded, showing the %s list",
+           source == ServerListSource::Cache ? "cached" : "built-in");
+  SetStatusText(main, GetDlgItem(main, kIdNotice),
+                Gbk(source == ServerListSource::Cache ? u8"未能加载服务器列表，当前显示上次保存的列表。"
+                                                      : u8"未能加载服务器列表，当前显示登录器内置的列表。")
+                    .c_str());
 }
 
 // Once, after the window is up, where the report of the last crash lies,
@@ -195,23 +224,26 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
   Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
   InitCommonControls();
 
-  // The loader signals its end through an event, which the splash loop can
-  // wait on together with the message queue.
-  HANDLE loaderDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::thread loader;
-  try {
-    loader = std::thread([loaderDone] {
-      try {
-        LoaderThread();
-      } catch (...) {
-      }
-      SetEvent(loaderDone);
-    });
-  } catch (...) {
-    return 1;  // without the loader there is no server list: start-up cannot go on
+  // The loader may outlive the splash: past the deadline the window goes on
+  // with the cached or built-in list, and what the loader finds later is
+  // never read (config/startup_loader.h).
+  auto load = std::make_shared<StartupLoad>();
+  if (!StartStartupLoader(load)) {
+    load->done = true;  // no thread: the cached or built-in sources below
+    SetEvent(load->doneEvent);
   }
-  RunSplash(instance, loader, loaderDone);
-  CloseHandle(loaderDone);
+  const SplashEnd splashEnd = RunSplash(instance, load->doneEvent);
+  const bool wentOn = AbandonStartupLoad(*load);
+  if (splashEnd == SplashEnd::Closed) {
+    LogWrite("Startup: splash closed by the player, launcher ends");
+    Gdiplus::GdiplusShutdown(gdiplusToken);
+    return 0;
+  }
+  if (wentOn) LogWrite("Startup: loader not done after %lu ms, window shown without it", kStartupLoadDeadlineMs);
+  // Only this thread writes the list and the image path from here on.
+  const std::wstring background = wentOn ? FindAnyCachedBackground() : load->backgroundPath;
+  const ServerListSource listSource = FillServerList(wentOn ? std::string() : load->siteList);
+  BackgroundImagePath = background;
   if (!BackgroundImagePath.empty()) BackgroundImage = LoadBackgroundImage(BackgroundImagePath.substr(0, 260));
 
   HANDLE fontRegistration = RegisterEmbeddedFont();
@@ -226,6 +258,7 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
   HWND main = RegisterMainWindowClass(instance) ? CreateMainWindow(instance) : nullptr;
   if (main) {
     BuildBackgroundCache(main);
+    SayWhichServerList(main, listSource);
     ShowWindow(main, showCommand);
     UpdateWindow(main);
     AnnounceLastCrash(main);

@@ -25,7 +25,9 @@ Content-Length; after the body arg more bytes, then the connection closes), send
 connection when the client has taken nothing of the body for arg ms, as nginx's send_timeout does;
 small socket buffers make an idle client show at once). `times` limits how many
 requests the fault hits (default: all); `skip` lets that many matching
-requests through first. A path may end in * as a prefix.
+requests through first. A path may end in * as a prefix. The path /__handshake
+with kind stall takes connections instead: each is accepted and never
+answered (not even the TLS handshake) for arg seconds, then closed.
 Only the standard library is used.
 """
 import argparse
@@ -58,6 +60,10 @@ class Listener(socketserver.ThreadingMixIn, http.server.HTTPServer):
         super().__init__(addr, Handler)
 
     def finish_request(self, request, client_address):
+        kind, arg = self.take_fault("/__handshake")
+        if kind == "stall":
+            time.sleep(arg or 3600)
+            return
         # The TLS handshake runs in the connection's own thread, so a client
         # that stalls in it cannot hold up the others.
         if self.ssl_ctx is not None:

@@ -4,11 +4,15 @@
 
 #include <memory>
 
+#include <shlobj.h>
+
 #include "app/jobs.h"
+#include "app/log.h"
 #include "app/messages.h"
 #include "config/serverlist.h"
 #include "config/settings.h"
 #include "download/client_download.h"
+#include "download/save_folder.h"
 #include "game/game.h"
 #include "game/gamedir.h"
 #include "net/text.h"
@@ -16,6 +20,7 @@
 #include "ui/job_buttons.h"
 #include "ui/folder_picker.h"
 #include "ui/window_services.h"
+#include "ui/worker_messages.h"
 
 namespace {
 
@@ -36,7 +41,19 @@ Kind KindOf(ClientKind kind) {
 
 // The folder the player chooses; empty when the dialog is cancelled.
 std::wstring AskForSaveFolder(HWND hwnd) {
-  return PickFolder(hwnd, UiText(u8"请选择客户端保存目录（建议选择剩余空间充足的非系统盘）"), SuggestSaveFolder());
+  return PickFolder(hwnd, UiText(u8"请选择客户端保存目录（建议选非系统盘）"), SuggestSaveFolder());
+}
+
+// The chosen folder must be one: there, or made now. A refusal says why.
+bool SaveFolderUsable(HWND hwnd, const std::wstring& folder) {
+  DWORD attr = GetFileAttributesW(folder.c_str());
+  if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  int rc = attr == INVALID_FILE_ATTRIBUTES ? SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr) : ERROR_FILE_EXISTS;
+  if (rc == ERROR_SUCCESS || rc == ERROR_ALREADY_EXISTS) return true;
+  LogWrite("SaveFolder: cannot use %ls, error=%d", folder.c_str(), rc);
+  ShowGbkBox(hwnd, Gbk(u8"无法使用这个文件夹：") + GbkFromWide(folder) + Gbk(u8"\n\n请选择或输入其他文件夹。"),
+             Gbk(u8"提示"), MB_ICONWARNING);
+  return false;
 }
 
 }  // namespace
@@ -87,8 +104,11 @@ void OnClientCommand(HWND hwnd, ClientKind which) {
     return ShowBox(hwnd, u8"请先关闭正在运行的游戏再进行下载！", u8"提示", MB_ICONWARNING);
   ClientJob job;
   job.saveFolder = AskForSaveFolder(hwnd);
-  if (job.saveFolder.empty()) return;
+  if (job.saveFolder.empty() || !SaveFolderUsable(hwnd, job.saveFolder)) return;
   ClaimJob(hwnd, JobKind::Client, k.button);
+  const std::wstring target = TrimSaveFolder(NormalizeSaveFolder(job.saveFolder)) + L"\\" + k.folderName;
+  LogWrite("ClientDownload: saving into %ls", target.c_str());
+  SetClientTarget(hwnd, target);
   job.window = hwnd;
   job.manifestName = k.manifest;
   job.folderName = k.folderName;

@@ -75,6 +75,18 @@ void BrowseGamePath(HWND hwnd) {
 void OnStartGameCommand(HWND hwnd) {
   if (GamePath[0] == L'\0') return ShowBox(hwnd, u8"请先选择游戏路径！", u8"提示", MB_OK);
   std::wstring path = GamePath;
+  // The game moved or deleted since it was chosen: the shell would fail
+  // without a word.
+  const DWORD attr = GetFileAttributesW(path.c_str());
+  if (attr == INVALID_FILE_ATTRIBUTES || (attr & FILE_ATTRIBUTE_DIRECTORY)) {
+    LogWrite("StartGame: game not found: %ls", path.c_str());
+    ShowGbkBox(hwnd,
+               Gbk(u8"找不到游戏程序：") + GbkFromWide(path) +
+                   Gbk(u8"\n\n它可能已被移动或删除。请点击“浏览游戏...”重新选择 Wow.exe，"
+                       u8"或点击“校验客户端”检查并修复客户端。"),
+               Gbk(u8"错误"), MB_ICONERROR);
+    return;
+  }
   WriteRealmConfig(SelectedServer(hwnd), path);
   StartGame(path);
 }

@@ -1,9 +1,13 @@
 #include "ui/folder_picker.h"
 
+#include <commctrl.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include "download/save_folder.h"
+#include "net/text.h"
 #include "ui/ui_state.h"
+#include "ui/window_services.h"
 
 namespace {
 
@@ -95,27 +99,62 @@ bool PickModern(HWND owner, const std::wstring& instruction, const std::wstring&
   return true;
 }
 
+// What the folder browser's path field held when OK was pressed: Wine's
+// browser asks for the field but never reads it, and returns the tree's
+// selection whatever the player typed.
+struct BrowseState {
+  const wchar_t* start = nullptr;
+  std::wstring typed;
+  bool fieldRead = false;
+};
+
+LRESULT CALLBACK ReadFieldOnOk(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
+  if (msg == WM_COMMAND && LOWORD(wp) == IDOK) {
+    auto* state = reinterpret_cast<BrowseState*>(data);
+    if (HWND field = FindWindowExW(hwnd, nullptr, L"Edit", nullptr)) {
+      wchar_t text[MAX_PATH] = {};
+      GetWindowTextW(field, text, MAX_PATH);
+      state->typed = text;
+      state->fieldRead = true;
+    }
+  }
+  return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
 int CALLBACK BrowseCallback(HWND hwnd, UINT msg, LPARAM, LPARAM data) {
   if (msg == BFFM_INITIALIZED) {
+    auto* state = reinterpret_cast<BrowseState*>(data);
     FontForDialog(hwnd);
-    if (data) SendMessageW(hwnd, BFFM_SETSELECTIONW, TRUE, data);
+    SetWindowSubclass(hwnd, ReadFieldOnOk, 1, reinterpret_cast<DWORD_PTR>(state));
+    if (state->start && *state->start)
+      SendMessageW(hwnd, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(state->start));
   }
   return 0;
 }
 
 std::wstring PickWithBrowser(HWND owner, const std::wstring& instruction, const std::wstring& start) {
+  BrowseState state;
+  state.start = start.c_str();
   BROWSEINFOW bi = {};
   bi.hwndOwner = owner;
   bi.lpszTitle = instruction.c_str();
   bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_EDITBOX;
   bi.lpfn = BrowseCallback;
-  bi.lParam = reinterpret_cast<LPARAM>(start.c_str());
+  bi.lParam = reinterpret_cast<LPARAM>(&state);
   PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&bi);
   if (!item) return {};
   wchar_t folder[MAX_PATH] = {};
   BOOL hasPath = SHGetPathFromIDListW(item, folder);
   CoTaskMemFree(item);
-  return hasPath ? std::wstring(folder) : std::wstring();
+  const std::wstring selected = hasPath ? std::wstring(folder) : std::wstring();
+  if (!state.fieldRead) return selected;
+  std::wstring chosen = ChooseTypedFolder(state.typed, selected);
+  if (chosen.empty())
+    ShowGbkBox(owner,
+               Gbk(u8"无法识别输入的文件夹：") + GbkFromWide(state.typed) +
+                   Gbk(u8"\n\n请输入完整路径（例如 D:\\Games），或在列表中选择文件夹。"),
+               Gbk(u8"提示"), MB_ICONWARNING);
+  return chosen;
 }
 
 // Wine's modern picker does not give a folder back from its Open button

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "app/jobs.h"
+#include "app/log.h"
 #include "app/messages.h"
 #include "config/settings.h"
 #include "download/take_manifest.h"
@@ -68,6 +69,15 @@ void OnPatchCommand(HWND hwnd, PatchKind kind) {
   job.window = hwnd;
   job.gamePath = GamePath;
   const std::wstring folder = GameFolderOf(job.gamePath);
+  // A game folder that is gone is no network failure: say which it is.
+  const DWORD attr = GetFileAttributesW(folder.c_str());
+  if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY)) {
+    LogWrite("PatchUpdate: game folder not found: %ls", folder.c_str());
+    return (void)ShowGbkBox(hwnd,
+                            Gbk(u8"找不到游戏目录：") + GbkFromWide(folder) +
+                                Gbk(u8"\n\n它可能已被移动或删除。请点击“浏览游戏...”重新选择 Wow.exe。"),
+                            Gbk(u8"错误"), MB_ICONERROR);
+  }
   job.archive5 = folder + L"\\Data\\zhCN\\patch-zhCN-5.MPQ";
   job.archive6 = folder + L"\\Data\\zhCN\\patch-zhCN-6.MPQ";
 

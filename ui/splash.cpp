@@ -1,24 +1,15 @@
 #include "ui/splash.h"
 
-#include <shlobj.h>
 #include <wincodec.h>
-#include <wininet.h>
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "app/com_out.h"
-#include "app/data_folder.h"
-#include "app/messages.h"
-#include "config/serverlist_sources.h"
-#include "endpoints.h"
-#include "net/http.h"
 #include "net/text.h"
 #include "ui/font.h"
 #include "ui/gdiplus_keep.h"
-#include "ui/image_type.h"
 #include "ui/paint.h"
 #include "ui/ui_state.h"
 
@@ -26,18 +17,9 @@ using namespace Gdiplus;
 
 namespace {
 
-bool FileExists(const std::wstring& p) {
-  DWORD a = GetFileAttributesW(p.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::wstring ExeFolder() {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring p = self;
-  size_t slash = p.find_last_of(L'\\');
-  return slash == std::wstring::npos ? L"." : p.substr(0, slash);
-}
+// The splash's close mark, top right: a player who does not want to wait
+// closes the splash as any window, and the launcher ends.
+RECT CloseMarkRect(int w) { return RECT{w - Scaled(30), Scaled(4), w - Scaled(6), Scaled(28)}; }
 
 void PaintSplash(HWND hwnd) {
   PAINTSTRUCT ps;
@@ -65,9 +47,13 @@ void PaintSplash(HWND hwnd) {
       fmt.SetLineAlignment(StringAlignmentCenter);
       fmt.SetFormatFlags(StringFormatFlagsNoWrap);
       SolidBrush text(Color(255, 200, 220, 255));
-      if (font)
+      if (font) {
         g.DrawString(UiText(u8"正在加载网络资源，请稍候...").c_str(), -1, font, RectF(0, 0, float(w), float(h)), &fmt,
                      &text);
+        const RECT x = CloseMarkRect(w);
+        g.DrawString(L"\u00d7", -1, font,
+                     RectF(float(x.left), float(x.top), float(x.right - x.left), float(x.bottom - x.top)), &fmt, &text);
+      }
     }
   });
   EndPaint(hwnd, &ps);
@@ -77,6 +63,17 @@ LRESULT CALLBACK SplashProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_PAINT: PaintSplash(hwnd); return 0;
     case WM_ERASEBKGND: return 1;
+    case WM_KEYDOWN:
+      if (wp == VK_ESCAPE) PostMessageW(hwnd, WM_CLOSE, 0, 0);
+      return 0;
+    case WM_LBUTTONUP: {
+      RECT client;
+      GetClientRect(hwnd, &client);
+      const RECT x = CloseMarkRect(client.right);
+      const POINT at = {static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+      if (PtInRect(&x, at)) PostMessageW(hwnd, WM_CLOSE, 0, 0);
+      return 0;
+    }
     default: return DefWindowProcW(hwnd, msg, wp, lp);
   }
 }
@@ -154,66 +151,6 @@ HWND CreateSplashWindow(HINSTANCE instance) {
       CreateWindowExW(WS_EX_LAYERED, kSplashClass, L"", WS_POPUP, x, y, w, h, nullptr, nullptr, instance, nullptr);
   if (hwnd) SetLayeredWindowAttributes(hwnd, 0, 240, LWA_ALPHA);
   return hwnd;
-}
-
-std::wstring DownloadBackground(const std::string& url, const std::wstring& cacheFolder) {
-  const std::wstring base = cacheFolder + L"\\wow_bg";
-  const std::wstring tmp = base + L".dat";
-  OpenedUrl opened;
-  if (!OpenUrl(url, nullptr, {30000, 0, 30000}, &opened)) {
-    if (IsNetTimeoutError(opened.error)) PostNetTimeout(nullptr);
-    return {};
-  }
-  FILE* f = _wfopen(tmp.c_str(), L"wb");
-  if (!f) return {};
-  size_t total = 0;
-  char chunk[8192];
-  for (;;) {
-    DWORD got = 0;
-    if (!InternetReadFile(opened.request.get(), chunk, sizeof chunk, &got) || got == 0) break;
-    std::fwrite(chunk, 1, got, f);
-    total += got;
-    if (total >= kBackgroundMaxBytes) break;
-  }
-  std::fclose(f);
-  // Whatever body arrived is judged by its first bytes, not by the status.
-  ImageKind type = ImageKind::None;
-  if (FILE* in = _wfopen(tmp.c_str(), L"rb")) {
-    unsigned char head[12];
-    size_t n = std::fread(head, 1, sizeof head, in);
-    std::fclose(in);
-    type = SniffImageType(head, n);
-  }
-  if (type == ImageKind::None || total < kBackgroundMinBytes) {
-    DeleteFileW(tmp.c_str());
-    return {};
-  }
-  std::wstring final = base + Utf8ToWide(ImageExtension(type));
-  DeleteFileW(final.c_str());
-  if (!MoveFileW(tmp.c_str(), final.c_str())) {
-    DeleteFileW(tmp.c_str());
-    return {};
-  }
-  return final;
-}
-
-std::wstring FindCachedBackground(const std::wstring& folder) {
-  for (const wchar_t* ext : {L".jpg", L".png", L".webp"}) {
-    std::wstring p = folder + L"\\wow_bg" + ext;
-    if (FileExists(p)) return p;
-  }
-  return {};
-}
-
-void LoaderThread() {
-  BackgroundImagePath.clear();
-  const std::wstring cache = LauncherDataFolder();
-  if (!cache.empty()) {
-    BackgroundImagePath = DownloadBackground(kBackgroundImageUrl, cache);
-    if (BackgroundImagePath.empty()) BackgroundImagePath = FindCachedBackground(cache);
-    if (BackgroundImagePath.empty()) BackgroundImagePath = FindCachedBackground(ExeFolder());
-  }
-  LoadServerList();
 }
 
 Image* LoadBackgroundImage(const std::wstring& path) {

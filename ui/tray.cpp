@@ -10,6 +10,7 @@
 #include "net/text.h"
 #include "net/throttle.h"
 #include "res/resource_ids.h"
+#include "ui/job_buttons.h"
 #include "ui/ui_state.h"
 
 bool TrayIconAdded = false;
@@ -90,6 +91,22 @@ void RemoveTrayIcon(HWND window) {
   TrayIconAdded = false;
 }
 
+namespace {
+
+// Quitting stops every job: while one runs the player is asked first, and
+// told what stays (a download's bytes, the game folder as it was).
+bool QuitWanted(HWND window) {
+  bool running = false;
+  for (int k = 0; k < kJobKinds; ++k) running = running || JobRunning(static_cast<JobKind>(k));
+  return !running || ConfirmCancel(window,
+                                   u8"下载或安装正在进行，确定退出登录器吗？\n\n退出会停止正在进行的任务。"
+                                   u8"已下载的部分会保留，下次点击同一按钮即可继续；"
+                                   u8"游戏目录中不会留下写了一半的文件。",
+                                   u8"退出登录器");
+}
+
+}  // namespace
+
 void OnTrayNotify(HWND window, LPARAM lp) {
   switch (LOWORD(lp)) {
     case WM_LBUTTONUP: ShowMain(window); break;
@@ -108,6 +125,7 @@ void OnTrayNotify(HWND window, LPARAM lp) {
       if (choice == 1) {
         ShowMain(window);
       } else if (choice == 2) {
+        if (!QuitWanted(window)) break;
         RemoveTrayIcon(window);
         DestroyWindow(window);
       } else if (choice >= kFirstCapId && choice < kFirstCapId + static_cast<int>(std::size(kCapChoices))) {

@@ -39,14 +39,32 @@ void OnProgressMessage(HWND hwnd, WPARAM percent) {
   SetTrayTip(hwnd, RunningJobName(), static_cast<int>(percent));
 }
 
+namespace {
+std::wstring ClientTarget;
+
+// `lead`, then the folder when a download has named one.
+void ShowClientTarget(HWND hwnd, std::u8string_view lead) {
+  HWND notice = GetDlgItem(hwnd, kIdNotice);
+  if (!notice) return;
+  std::wstring text = UiText(lead);
+  if (!ClientTarget.empty()) text += (text.empty() ? L"" : L" ") + UiText(u8"客户端保存到：") + ClientTarget;
+  SetWindowTextW(notice, text.c_str());
+  ShowWindow(notice, SW_SHOW);
+  InvalidateRect(hwnd, nullptr, FALSE);
+}
+}  // namespace
+
+void SetClientTarget(HWND hwnd, const std::wstring& folder) {
+  ClientTarget = folder;
+  ShowClientTarget(hwnd, u8"");
+}
+
 void OnClientConnecting(HWND hwnd) {
   if (HWND bar = GetDlgItem(hwnd, kIdProgress)) {
     SendMessageW(bar, PBM_SETPOS, 0, 0);
     ShowWindow(bar, SW_SHOW);
   }
-  HWND notice = GetDlgItem(hwnd, kIdNotice);
-  SetStatusText(hwnd, notice, Gbk(u8"正在连接镜像服务器...").c_str());
-  if (notice) ShowWindow(notice, SW_SHOW);
+  ShowClientTarget(hwnd, u8"正在连接镜像服务器...");
   SetTaskbarProgress(hwnd, 0);
 }
 

@@ -262,4 +262,35 @@ TEST(SaveFolder, Normalising) {
   EXPECT_EQ(TrimSaveFolder(L"\\"), L"\\");
 }
 
+TEST(SaveFolder, TheTypedFolderWins) {
+  struct {
+    const wchar_t *typed, *selected, *chosen;
+  } rows[] = {
+      {L"D:\\Games\\WoW", L"Z:\\", L"D:\\Games\\WoW"},  // the browser's tree stays at the root
+      {L"  D:/Games ", L"C:\\Users", L"D:/Games"},
+      {L"\\\\nas\\games", L"C:\\", L"\\\\nas\\games"},
+      {L"e:", L"C:\\", L"e:\\"},
+      {L"", L"D:\\Games", L"D:\\Games"},
+      {L"Games", L"D:\\Games", L"D:\\Games"},  // the field shows the selection's own name
+      {L"New", L"D:\\Games\\", L"D:\\Games\\New"},
+      {L"D:Games", L"Z:\\", L""},
+      {L"\\Games", L"Z:\\", L""},
+      {L"Games", L"", L""},
+  };
+  for (const auto& r : rows) EXPECT_EQ(ChooseTypedFolder(r.typed, r.selected), r.chosen) << r.typed;
+}
+
+TEST(SaveFolder, OnlyTheSystemsFullDiskErrorSaysTheDiskIsFull) {
+  const std::u8string full =
+      u8"磁盘 D: 空间已满，Data/common.MPQ 未能写完。\n\n已下载的部分都已保留。"
+      u8"请清理出磁盘空间后再次点击下载按钮，下载会从中断处继续。";
+  EXPECT_EQ(DiskWriteFailureText("Data/common.MPQ", "D:", 112), full);  // ERROR_DISK_FULL
+  EXPECT_EQ(DiskWriteFailureText("Data/common.MPQ", "D:", 39), full);   // ERROR_HANDLE_DISK_FULL
+  for (unsigned long other : {0ul, 5ul, 32ul, 1117ul})
+    EXPECT_EQ(DiskWriteFailureText("Data/common.MPQ", "D:", other), u8"磁盘写入失败: Data/common.MPQ") << other;
+  EXPECT_EQ(DriveOf(L"D:\\Games\\Wow"), L"D:");
+  EXPECT_EQ(DriveOf(L"\\\\nas\\games\\Wow"), L"\\\\nas\\games");
+  EXPECT_EQ(DriveOf(L"relative"), L"");
+}
+
 }  // namespace

@@ -233,7 +233,7 @@ class Launcher:
         return path
 
 
-FOLDER_INSTRUCTION = "请选择客户端保存目录（建议选择剩余空间充足的非系统盘）"
+FOLDER_INSTRUCTION = "请选择客户端保存目录（建议选非系统盘）"
 FOLDER_TITLES = (FOLDER_INSTRUCTION, "选择文件夹")
 OTHER_LABELS = {"确定": ("確定", "OK"), "是": ("Yes",), "否": ("No",)}
 

@@ -342,17 +342,25 @@ class Jobs(unittest.TestCase):
         box = L.folder_picker(20, self.saves)
         L.screenshot("jobs-client-browser")
         self.assertIn(FOLDER_INSTRUCTION, box[0][0] + box[0][1])
+        # A folder typed into the path field, one that does not exist yet,
+        # is where the client goes, and the status line names it before the
+        # first byte arrives.
+        typed = os.path.join(self.saves, "typed", "new")
+        self.addCleanup(shutil.rmtree, os.path.join(self.saves, "typed"), True)
+        for m in MIRRORS:
+            control(m, "/__fault?path=/wow335/wow335-hd.json&kind=delay&arg=4000&times=1")
+        self.assertEqual(probe("boxtype", win_path(typed))[0], 0)
         self.assertTrue(L.accept_folder(), box)
+        target = win_path(typed) + "\\[HD]Wow3.3.5a"
+        L.wait_for(lambda: L.dump()[1][1005]["text"].endswith("客户端保存到：" + target), 20, "the target named")
+        self.assertFalse(os.path.exists(os.path.join(typed, "[HD]Wow3.3.5a")), "named before the first byte")
         box = L.wait_for(lambda: [b for b in L.boxes() if b[0] == "下载完成"], 90, "the download")
         self.assertEqual(box[0][1], "是否开始游戏？")
         L.screenshot("jobs-client-done")
         _, c = L.dump()
-        # Windows preselects the suggested folder; Wine's browser starts at
-        # the desktop, so the test follows whichever folder OK gave.
         exe = c[1001]["text"]
-        self.assertTrue(exe.endswith("\\[HD]Wow3.3.5a\\Wow.exe"), exe)
+        self.assertEqual(exe, target + "\\Wow.exe")
         client = unix_path(exe[:-len("\\Wow.exe")])
-        self.addCleanup(shutil.rmtree, client, True)
         L.press("是") or L.press("Yes")
         L.wait_for(lambda: os.path.exists(os.path.join(client, "started.txt")), 30, "the game to start")
         self.assertEqual(read(os.path.join(client, "Data", "zhCN", "realmlist.wtf")),
@@ -387,8 +395,18 @@ class Jobs(unittest.TestCase):
         self.slow_client()
         L = self.launcher.start()
         self.start_client_download(L)
-        time.sleep(4)
+        # 退出登录器 during a job asks first, and No keeps everything running.
+        L.open_tray_menu()
+        for key in ("Up", "Return"):
+            run(["xdotool", "key", key])
+        box = L.wait_box()[0]
+        self.assertEqual(box[0], "退出登录器")
+        self.assertIn("已下载的部分会保留", probe("boxes")[1])
+        L.press("否") or L.press("No")
+        L.wait_for(lambda: not L.boxes(), 10, "the box to close")
+        time.sleep(2)
         L.screenshot("jobs-client-readout")
+        self.assertEqual(L.dump()[1][1007]["text"], "取消下载")
         L.command(1007)
         self.assertEqual(L.wait_box()[0][0], "取消下载")
         L.press("是") or L.press("Yes")

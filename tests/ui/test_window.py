@@ -81,6 +81,22 @@ class Window(unittest.TestCase):
         labels = [d["text"] for d in c["all"] if d["id"] in (0, 65535, -1)]
         self.assertIn("游戏路径：", labels)
         self.assertIn("选择服务器：", labels)
+        # The game gone since it was chosen: each button says what is missing.
+        os.remove(os.path.join(self.game, "Wow.exe"))
+        L.command(1003)
+        box = L.wait_box()[0]
+        self.assertEqual(box[0], "错误")
+        self.assertEqual(box[1], "找不到游戏程序：" + win_path(os.path.join(self.game, "Wow.exe")))
+        text = probe("boxes")[1]  # the box's text over several lines
+        self.assertIn("“浏览游戏...”", text)
+        self.assertIn("“校验客户端”", text)
+        L.press("确定")
+        L.wait_for(lambda: not L.boxes(), 10, "the box to close")
+        shutil.rmtree(self.game)
+        L.command(1004)
+        box = L.wait_box()[0]
+        self.assertEqual(box[1], "找不到游戏目录：" + win_path(self.game))
+        self.assertNotIn("网络", probe("boxes")[1])
 
     def test_splash_while_a_slow_list_loads_then_remote_realms(self):
         control(SITE, "/__fault?path=/serverlist.txt&kind=delay&arg=4000&times=1")
@@ -94,6 +110,34 @@ class Window(unittest.TestCase):
         _, c = L.dump()
         self.assertEqual(c[1009]["items"], ["远程·一服", "远程·二服"])
 
+    def test_a_site_that_never_answers_costs_the_deadline_only(self):
+        # The site takes the connection and never answers, not even the TLS
+        # handshake; the window comes at the loader's deadline with the
+        # cached list and says so.
+        reg_set("HKCU\\Software\\RealmPorter", "ServerList", "REG_SZ", "缓存服|w|c:1|c:1|来自缓存")
+        control(SITE, "/__fault?path=/__handshake&kind=stall&arg=60&times=1")
+        L = self.launcher.start(wait_main=False)
+        L.wait_for(lambda: probe("find", "RealmPorterSplash")[1].strip() == "1", 15, "the splash window")
+        shown = time.time()
+        self.assertEqual(probe("wait", 25000, timeout=35)[0], 0, "the window within the deadline")
+        self.assertLess(time.time() - shown, 20)
+        time.sleep(0.5)
+        _, c = L.dump()
+        L.screenshot("window-site-stalled")
+        self.assertEqual(c[1009]["items"], ["缓存服"])
+        self.assertEqual(c[1005]["text"], "未能加载服务器列表，当前显示上次保存的列表。")
+
+    def test_closing_the_splash_ends_the_launcher(self):
+        control(SITE, "/__fault?path=/__handshake&kind=stall&arg=60&times=1")
+        L = self.launcher.start(wait_main=False)
+        L.wait_for(lambda: probe("find", "RealmPorterSplash")[1].strip() == "1", 15, "the splash window")
+        L.screenshot("window-splash-close-mark")
+        x, y, w, _ = (int(v) for v in probe("rect", "RealmPorterSplash")[1].split())
+        run(["xdotool", "mousemove", str(x + w - 18), str(y + 16), "click", "1"])  # the close mark
+        self.assertEqual(L.proc.wait(timeout=15), 0)
+        self.assertNotEqual(probe("find", "RealmPorter")[0], 0, "no Main window")
+        L.proc = None
+
     def test_cached_list_without_site_and_defaults_without_either(self):
         os.remove(os.path.join(WWW, "site", "serverlist.txt"))
         reg_set("HKCU\\Software\\RealmPorter", "ServerList", "REG_SZ", "缓存服|w|c:1|c:1|来自缓存")
@@ -101,11 +145,13 @@ class Window(unittest.TestCase):
         _, c = L.dump()
         self.assertEqual(c[1009]["items"], ["缓存服"])
         self.assertEqual(c[1010]["text"], "来自缓存")
+        self.assertEqual(c[1005]["text"], "未能加载服务器列表，当前显示上次保存的列表。")
         L.stop()
         reg_delete_key("HKCU\\Software\\RealmPorter")
         L.start()
         _, c = L.dump()
         self.assertEqual(len(c[1009]["items"]), 3)
+        self.assertEqual(c[1005]["text"], "未能加载服务器列表，当前显示登录器内置的列表。")
         self.assertTrue(c[1009]["items"][0].startswith("星桥"))
 
     def test_single_instance_and_tray(self):

@@ -1,12 +1,13 @@
 // The background image download: type by content, the size limits and the
 // choice among cached copies.
-#include "ui/splash.h"
+#include "config/startup_loader.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "support.h"
+#include "ui/splash.h"
 
 using namespace testing_support;
 

@@ -114,6 +114,17 @@ TEST_F(Delta, AnOutdatedArchiveFetchesOnlyWhatChanged) {
   EXPECT_EQ(texts.back(),
             U8(u8"高清补丁已就绪，请开始游戏! 已更新 1 个补丁文件，共下载 ") + SizeText(sent + map.size()));
   EXPECT_EQ(recorder_.Percents().back(), 100);
+  // One percentage: each readout's is the bar's at that moment.
+  int bar = -1, readouts = 0;
+  for (const auto& m : recorder_.messages) {
+    if (m.msg == WMU_PROGRESS) bar = static_cast<int>(m.wParam);
+    const std::size_t pct = m.text.rfind('%');
+    if (m.msg != WMU_STATUS_TEXT || m.text.rfind(U8(u8"正在下载高清补丁... "), 0) != 0 || pct == std::string::npos)
+      continue;
+    ++readouts;
+    EXPECT_EQ(std::atoi(m.text.c_str() + m.text.rfind(' ', pct) + 1), bar) << m.text;
+  }
+  EXPECT_GT(readouts, 1);
 }
 
 TEST_F(Delta, AMapThatCannotBeUsedEndsWithTheWholeDownload) {

@@ -97,6 +97,17 @@ TEST_F(LogFile, WideArgumentsAreConvertedByTheRuntime) {
   EXPECT_NE(text.find("C:\\Games\\\xBF\xCD\xBB\xA7\xB6\xCB err=5\r\n"), std::string::npos) << text;
 }
 
+TEST_F(LogFile, APathTheCodePageCannotHoldIsKeptWhole) {
+  // U+0E01 (Thai) has no place in the Chinese or a Western code page: the
+  // runtime's conversion stopped there. The whole path comes out in UTF-8.
+  LogWrite("Download fopen failed: %ls (%lu)", L"D:\\\x0e01\\\x5ba2\x6237\x7aef\\Wow.exe", 3ul);
+  std::string text = ReadAll(LogPath());
+  EXPECT_NE(text.find("D:\\\xE0\xB8\x81\\\xE5\xAE\xA2\xE6\x88\xB7\xE7\xAB\xAF\\Wow.exe (3)\r\n"), std::string::npos)
+      << text;
+  LogWrite("%s %d %llu %zu %.2f %08lX %c%%", "all", -3, 1ull << 40, size_t{7}, 2.5, 0xABCul, 'z');
+  EXPECT_NE(ReadAll(LogPath()).find("all -3 1099511627776 7 2.50 00000ABC z%\r\n"), std::string::npos);
+}
+
 TEST_F(LogFile, ConcurrentWritersLoseAndSplitNothing) {
   constexpr int kThreads = 8, kLines = 250;
   std::vector<std::thread> threads;

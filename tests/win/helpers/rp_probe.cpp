@@ -168,6 +168,14 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("%d\n", w && IsWindowVisible(w) ? 1 : 0);
     return w ? 0 : 1;
   }
+  if (cmd == L"rect" && argc > 2) {  // a window's client area on the screen
+    HWND w = FindWindowW(argv[2], nullptr);
+    RECT r;
+    POINT p = {0, 0};
+    if (!w || !GetClientRect(w, &r) || !ClientToScreen(w, &p)) return 1;
+    std::printf("%ld %ld %ld %ld\n", p.x, p.y, r.right, r.bottom);
+    return 0;
+  }
   if (cmd == L"boxes") {
     for (HWND b : Boxes()) {
       std::string text, buttons;
@@ -205,6 +213,11 @@ int wmain(int argc, wchar_t** argv) {
         if (lstrcmpiW(cls, L"Edit") == 0) std::printf("%s\n", Utf8(TextOf(c)).c_str());
       }
     return 0;
+  }
+  if (cmd == L"boxtype" && argc > 2) {  // as if typed into a box's path field
+    for (HWND b : Boxes())
+      if (HWND field = FindWindowExW(b, nullptr, L"Edit", nullptr)) return SetWindowTextW(field, argv[2]) ? 0 : 1;
+    return 1;
   }
   if (cmd == L"press" && argc > 2) {
     std::wstring want = argv[2];

@@ -1,4 +1,4 @@
-#include "ui/image_type.h"
+#include "config/image_type.h"
 
 #include <cstring>
 
