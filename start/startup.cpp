@@ -15,6 +15,7 @@
 #include "net/text.h"
 #include "ui/font.h"
 #include "ui/job_buttons.h"
+#include "ui/keys.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
 #include "ui/paint.h"
@@ -242,6 +243,7 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
     }
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      if (HandleMainWindowKey(main, msg)) continue;  // Tab, Enter, the arrows (ui/keys.cpp)
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }

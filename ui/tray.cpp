@@ -10,6 +10,7 @@
 #include "net/text.h"
 #include "net/throttle.h"
 #include "res/resource_ids.h"
+#include "ui/tray_look.h"
 #include "ui/ui_state.h"
 
 bool TrayIconAdded = false;
@@ -56,8 +57,7 @@ void AppendCapChoices(HMENU menu) {
   for (size_t i = 0; i < std::size(kCapChoices); ++i) {
     // A value set by hand that is none of the choices shows no check mark.
     const bool checked = known && kCapChoices[i].kib == current;
-    AppendMenuW(menu, MF_STRING | (checked ? MF_CHECKED : 0), kFirstCapId + static_cast<int>(i),
-                UiText(kCapChoices[i].text).c_str());
+    AppendMenuText(menu, checked ? MF_CHECKED : 0, kFirstCapId + static_cast<UINT>(i), UiText(kCapChoices[i].text));
   }
 }
 
@@ -81,6 +81,7 @@ void AddTrayIcon(HWND window) {
   // The wide structure's tip holds 128 characters, not bytes.
   CopyText(nid.szTip, UiText(kTrayName));
   if (Shell_NotifyIconW(NIM_ADD, &nid)) TrayIconAdded = true;
+  FontForShellTip();
 }
 
 void RemoveTrayIcon(HWND window) {
@@ -97,11 +98,11 @@ void OnTrayNotify(HWND window, LPARAM lp) {
       POINT pt;
       GetCursorPos(&pt);
       HMENU menu = CreatePopupMenu();
-      AppendMenuW(menu, MF_STRING, 1, UiText(u8"打开登录器").c_str());
+      AppendMenuText(menu, 0, 1, UiText(u8"打开登录器"));
       AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
       AppendCapChoices(menu);
       AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-      AppendMenuW(menu, MF_STRING, 2, UiText(u8"退出登录器").c_str());
+      AppendMenuText(menu, 0, 2, UiText(u8"退出登录器"));
       SetForegroundWindow(window);
       int choice = TrackPopupMenu(menu, TPM_RETURNCMD, pt.x, pt.y, 0, window, nullptr);
       DestroyMenu(menu);
@@ -122,16 +123,13 @@ void OnTrayNotify(HWND window, LPARAM lp) {
 void NoteWindowInTray(HWND window) {
   if (g_balloonShown || !TrayIconAdded) return;
   g_balloonShown = true;
-  NOTIFYICONDATAW nid = IconData(window);
-  nid.uFlags = NIF_INFO;
-  nid.dwInfoFlags = NIIF_INFO;
-  CopyText(nid.szInfoTitle, UiText(u8"星桥登录器仍在运行"));
-  CopyText(
-      nid.szInfo,
+  // The launcher's own balloon: the shell's draws in the system's font, which
+  // may have no Chinese glyphs (Wine in another language).
+  const bool shown = ShowTrayNotice(
+      window, UiText(u8"星桥登录器仍在运行"),
       UiText(u8"登录器在通知区域继续运行，下载不会中断。单击图标打开窗口；右键单击图标，选择“退出登录器”即可退出。"));
-  // The log says whether the shell took it: a support question about a
-  // missing notice starts there.
-  LogWrite("Tray balloon shown: %d", Shell_NotifyIconW(NIM_MODIFY, &nid) ? 1 : 0);
+  // A support question about a missing notice starts at this line.
+  LogWrite("Tray balloon shown: %d", shown ? 1 : 0);
 }
 
 void SetTrayTip(HWND window, std::u8string_view job, int percent) {
@@ -142,4 +140,5 @@ void SetTrayTip(HWND window, std::u8string_view job, int percent) {
   if (!job.empty()) tip += L" - " + UiText(job) + L" " + std::to_wstring(percent < 0 ? 0 : percent) + L"%";
   CopyText(nid.szTip, tip);
   Shell_NotifyIconW(NIM_MODIFY, &nid);
+  FontForShellTip();
 }

@@ -1,5 +1,6 @@
 """The Main window as a player meets it: geometry, start-up sources, single
 instance, tray, commands and the private messages of the workers."""
+import json
 import os
 import shutil
 import subprocess
@@ -32,6 +33,22 @@ BUTTONS = {
 
 
 FONT = os.path.join(BUILD, "res", "NotoSansSC-Bold.otf")
+# Tab's reading order; the realm first.
+TAB_ORDER = [1009, 1002, 1011, 1003, 1016, 1017, 1015, 1007, 1004, 1008, 1018, 1014, 1012]
+# 75 characters: far wider than its box.
+LONG_DESCRIPTION = "本服为怀旧经验倍率服务器，周末双倍经验，欢迎新老玩家加入我们的大家庭。新手请先阅读论坛公告，每周六晚八点开放团队副本，" \
+                   "官方交流群号为一二三四五六七八九。"
+ROLE_TEXT, ROLE_STATIC, ROLE_BUTTON, ROLE_COMBO, ROLE_PROGRESS = 42, 41, 43, 46, 48
+
+
+def keys(*names, window="^星桥登录器$"):
+    """Keys to a window of the launcher: without a window manager the
+    display's focus does not follow the window by itself."""
+    run(["xdotool", "search", "--name", window, "windowfocus", "--sync", "key", "--delay", "150"] + list(names))
+
+
+def focused():
+    return int(probe("focus")[1].strip() or 0)
 
 
 def ink(png, geometry=None, threshold="60%"):
@@ -81,6 +98,53 @@ class Window(unittest.TestCase):
         labels = [d["text"] for d in c["all"] if d["id"] in (0, 65535, -1)]
         self.assertIn("游戏路径：", labels)
         self.assertIn("选择服务器：", labels)
+
+    def test_keyboard_screen_reader_and_a_long_description(self):
+        handler = self.web_handler()
+        site_list(("长描述服|http://register.example/one|10.0.0.1:3724|10.0.0.1:3724|%s\n"
+                   "二服|http://register.example/two|10.0.0.2:3724|10.0.0.2:3724|第二服\n" % LONG_DESCRIPTION).encode())
+        L = self.launcher.start()
+        main, c = L.dump()
+        # What a screen reader reads, through the accessibility interface.
+        acc = {d["id"]: d for d in map(json.loads, probe("acc")[1].splitlines())}
+        for cid, label in BUTTONS.items():
+            expected = {1014: "最小化", 1012: "关闭"}.get(cid, label)
+            self.assertEqual((acc[cid]["role"], acc[cid]["name"]), (ROLE_BUTTON, expected), "control %d" % cid)
+        self.assertEqual((acc[1009]["role"], acc[1009]["name"], acc[1009]["value"]), (ROLE_COMBO, "选择服务器", "长描述服"))
+        self.assertEqual((acc[1010]["role"], acc[1010]["name"]), (ROLE_STATIC, LONG_DESCRIPTION))
+        self.assertEqual((acc[1005]["role"], acc[1005]["name"]), (ROLE_STATIC, c[1005]["text"]))
+        self.assertEqual((acc[1006]["role"], acc[1006]["value"]), (ROLE_PROGRESS, "0%"))
+        self.assertEqual((acc[1001]["role"], acc[1001]["name"], acc[1001]["value"]), (ROLE_TEXT, "游戏路径", "未选择"))
+        # The long description ends in an ellipsis and shows whole in its tip.
+        d = c[1010]
+        run(["xdotool", "mousemove", str(main["cx"] + d["x"] + d["w"] // 2), str(main["cy"] + d["y"] + d["h"] // 2)])
+        L.wait_for(lambda: LONG_DESCRIPTION in probe("tips")[1], 10, "the description's tip")
+        L.screenshot("window-long-description")
+        run(["xdotool", "mousemove", "0", "0"])
+        # No focus mark before the keyboard is used; Tab goes round in reading order.
+        edge = lambda shot, b: pixel(shot, main["cx"] + b["x"] + b["w"] // 2, main["cy"] + b["y"] + 4)
+        self.assertLess(sum(edge(L.screenshot("window-keys-before"), c[1011])), 600)
+        order = []
+        for _ in range(len(TAB_ORDER) + 1):
+            keys("Tab")
+            order.append(focused())
+        self.assertEqual(order, TAB_ORDER + TAB_ORDER[:1])
+        keys("shift+Tab")
+        self.assertEqual(focused(), TAB_ORDER[-1])
+        keys("Tab", "Down")  # the arrows change the realm in the list
+        L.wait_for(lambda: L.dump()[1][1010]["text"] == "第二服", 10, "the second realm")
+        self.assertEqual(L.dump()[1][1009]["selected"], 1)
+        keys("Return")  # presses 开始游戏, the default button: no game path yet
+        self.assertEqual(L.wait_box()[0][:2], ["提示", "请先选择游戏路径！"])
+        keys("Escape", window="^提示$")
+        L.wait_for(lambda: not L.boxes(), 10, "Esc to close the box")
+        L.wait_for(lambda: focused() == 1009, 10, "the list to have the focus again, as before the box")
+        keys("Tab", "Tab")
+        self.assertEqual(focused(), 1011)
+        time.sleep(0.5)
+        self.assertGreater(sum(edge(L.screenshot("window-keys-focus"), c[1011])), 650, "the focus mark")
+        keys("Return")  # presses the focused 注册账号
+        L.wait_for(lambda: os.path.exists(os.path.join(handler, "started.txt")), 20, "the register page to open")
 
     def test_splash_while_a_slow_list_loads_then_remote_realms(self):
         control(SITE, "/__fault?path=/serverlist.txt&kind=delay&arg=4000&times=1")
@@ -255,6 +319,20 @@ class Window(unittest.TestCase):
         # display's focus does not follow the box by itself.
         run(["xdotool", "search", "--name", "^错误$", "windowfocus", "--sync", "key", "Escape"])
         L.wait_for(lambda: not L.boxes(), 10, "Esc to close the box")
+        # The tray menu likewise: its first item against the bundled font's.
+        L.open_tray_menu()
+        time.sleep(0.5)
+        shot = L.screenshot("tray-menu")
+        x, y, w, h = (int(v) for v in probe("rect", "#32768")[1].split())
+        item = "%dx%d+%d+%d" % (w - 40, 30, x + 30, y + 3)
+        drawn = float(run(["convert", shot, "-crop", item, "-negate", "-colorspace", "gray", "-threshold", "60%",
+                           "-format", "%[fx:mean*w*h]", "info:"]).stdout.decode())
+        run(["convert", "-background", "black", "-fill", "white", "-font", FONT, "-pointsize", "16", "-density",
+             "72", "label:打开登录器", ref], check=True)
+        expected = ink(ref)
+        self.assertGreater(drawn, expected * 0.6, "the menu's text looks unlike the bundled font's")
+        self.assertLess(drawn, expected * 1.6)
+        run(["xdotool", "key", "Escape"])
 
     def test_scale_150(self):
         reg_set("HKCU\\Control Panel\\Desktop", "LogPixels", "REG_DWORD", 144)
