@@ -19,6 +19,7 @@ namespace {
 
 constexpr std::u8string_view kTrayName = u8"星桥";
 bool g_balloonShown = false;
+std::wstring g_tip;  // the icon's tip as the launcher shows it
 
 NOTIFYICONDATAW IconData(HWND window) {
   NOTIFYICONDATAW nid = {};
@@ -79,9 +80,12 @@ void AddTrayIcon(HWND window) {
   nid.uCallbackMessage = WMU_TRAY_NOTIFY;
   nid.hIcon = icon;
   // The wide structure's tip holds 128 characters, not bytes.
-  CopyText(nid.szTip, UiText(kTrayName));
-  if (Shell_NotifyIconW(NIM_ADD, &nid)) TrayIconAdded = true;
-  FontForShellTip();
+  g_tip = UiText(kTrayName);
+  CopyText(nid.szTip, TipForShell(g_tip));
+  if (!Shell_NotifyIconW(NIM_ADD, &nid)) return;
+  TrayIconAdded = true;
+  nid.uVersion = NOTIFYICON_VERSION_4;  // no shell tip without NIF_SHOWTIP: the launcher draws its own
+  Shell_NotifyIconW(NIM_SETVERSION, &nid);
 }
 
 void RemoveTrayIcon(HWND window) {
@@ -92,6 +96,8 @@ void RemoveTrayIcon(HWND window) {
 }
 
 void OnTrayNotify(HWND window, LPARAM lp) {
+  if (LOWORD(lp) == WM_MOUSEMOVE) return ShowTrayTip(window, g_tip);
+  if (LOWORD(lp) == WM_LBUTTONUP || LOWORD(lp) == WM_RBUTTONUP) HideTrayTip();
   switch (LOWORD(lp)) {
     case WM_LBUTTONUP: ShowMain(window); break;
     case WM_RBUTTONUP: {
@@ -138,7 +144,7 @@ void SetTrayTip(HWND window, std::u8string_view job, int percent) {
   nid.uFlags = NIF_TIP;
   std::wstring tip = UiText(kTrayName);
   if (!job.empty()) tip += L" - " + UiText(job) + L" " + std::to_wstring(percent < 0 ? 0 : percent) + L"%";
-  CopyText(nid.szTip, tip);
+  g_tip = tip;
+  CopyText(nid.szTip, TipForShell(tip));
   Shell_NotifyIconW(NIM_MODIFY, &nid);
-  FontForShellTip();
 }

@@ -13,6 +13,21 @@ std::map<UINT, std::wstring> g_menuTexts;  // by item id; the menu is built anew
 HWND g_notice = nullptr;
 UINT_PTR g_noticeTimer = 0;
 std::wstring g_noticeText;
+HWND g_tip = nullptr;
+std::wstring g_tipText;
+POINT g_tipAnchor = {};
+UINT_PTR g_tipTimer = 0;
+
+// The tip goes once the pointer has left the icon: the shell says where the
+// pointer moves over the icon, never that it left.
+void CALLBACK WatchTip(HWND, UINT, UINT_PTR, DWORD) {
+  POINT pt;
+  GetCursorPos(&pt);
+  const int reach = Scaled(16);
+  if (pt.x < g_tipAnchor.x - reach || pt.x > g_tipAnchor.x + reach || pt.y < g_tipAnchor.y - reach ||
+      pt.y > g_tipAnchor.y + reach)
+    HideTrayTip();
+}
 
 void CALLBACK NoticeTimeUp(HWND, UINT, UINT_PTR, DWORD) { HideTrayNotice(); }
 
@@ -30,16 +45,6 @@ POINT IconPoint(HWND mainWindow) {
   if (getRect && SUCCEEDED(getRect(&id, &r))) return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
   return {r.right - Scaled(24), r.bottom - Scaled(4)};
-}
-
-BOOL CALLBACK SetTipFont(HWND w, LPARAM) {
-  wchar_t cls[64] = {}, ownerCls[64] = {};
-  HWND owner = GetWindow(w, GW_OWNER);
-  GetClassNameW(w, cls, 64);
-  if (owner) GetClassNameW(owner, ownerCls, 64);
-  if (wcsstr(cls, L"tooltips_class32") && wcsstr(ownerCls, L"tray_icon"))
-    SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont), FALSE);
-  return TRUE;
 }
 
 }  // namespace
@@ -126,4 +131,42 @@ void HideTrayNotice() {
   g_notice = nullptr;
 }
 
-void FontForShellTip() { EnumThreadWindows(GetCurrentThreadId(), SetTipFont, 0); }
+std::wstring TipForShell(const std::wstring& tip) {
+  static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return wine ? std::wstring() : tip;
+}
+
+void ShowTrayTip(HWND mainWindow, const std::wstring& text) {
+  GetCursorPos(&g_tipAnchor);
+  TTTOOLINFOW ti = {};
+  ti.cbSize = sizeof ti;
+  ti.uFlags = TTF_TRACK;
+  ti.hwnd = mainWindow;
+  ti.uId = 2;
+  if (!g_tip) {
+    g_tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, mainWindow, nullptr,
+                            GetModuleHandleW(nullptr), nullptr);
+    if (!g_tip) return;
+    SendMessageW(g_tip, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont), FALSE);
+    ti.lpszText = const_cast<wchar_t*>(L"");
+    SendMessageW(g_tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  }
+  g_tipText = text;
+  ti.lpszText = g_tipText.data();
+  SendMessageW(g_tip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
+  SendMessageW(g_tip, TTM_TRACKPOSITION, 0, MAKELPARAM(g_tipAnchor.x + Scaled(12), g_tipAnchor.y + Scaled(16)));
+  SendMessageW(g_tip, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&ti));
+  if (!g_tipTimer) g_tipTimer = SetTimer(nullptr, 0, 200, WatchTip);
+}
+
+void HideTrayTip() {
+  if (g_tipTimer) KillTimer(nullptr, g_tipTimer);
+  g_tipTimer = 0;
+  if (!g_tip) return;
+  TTTOOLINFOW ti = {};
+  ti.cbSize = sizeof ti;
+  ti.hwnd = GetWindow(g_tip, GW_OWNER);
+  ti.uId = 2;
+  SendMessageW(g_tip, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&ti));
+}

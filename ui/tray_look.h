@@ -18,8 +18,12 @@ LRESULT DrawMenuItem(const DRAWITEMSTRUCT* di);
 bool ShowTrayNotice(HWND mainWindow, const std::wstring& title, const std::wstring& text);
 void HideTrayNotice();
 
-// The shell's tip of the icon in the bundled font where the shell's tip
-// window is the launcher's own (Wine's tray makes it in the process that
-// adds the icon). Windows' shell draws its tip in the system's font, whose
-// fallback has the Chinese glyphs on every Windows.
-void FontForShellTip();
+// The icon's tip is the launcher's own, in the bundled font: shown while the
+// pointer moves over the icon (the shell reports each move), gone once it
+// has left. The shell's tip is switched off where the shell lets it
+// (Windows, NOTIFYICON_VERSION_4 without NIF_SHOWTIP; its text stays the
+// icon's name for screen readers). Wine's tray shows any tip text in its own
+// font, which may have no Chinese glyphs: there the shell gets none.
+std::wstring TipForShell(const std::wstring& tip);
+void ShowTrayTip(HWND mainWindow, const std::wstring& text);
+void HideTrayTip();
