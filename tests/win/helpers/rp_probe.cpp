@@ -23,6 +23,7 @@
 //   rp_probe acc                        each control as a screen reader finds it (id, role, name, value,
 //                                       state) through the accessibility interface, as JSON lines
 //   rp_probe rect CLASS                 screen rectangle "x y w h" of the visible window of the class
+//   rp_probe tabs COUNT                 press Tab COUNT times in the launcher; the focused id after each
 //   rp_probe focus                      the id of the control with the keyboard focus (0: none)
 // Texts are printed as UTF-8.
 #include <windows.h>
@@ -297,12 +298,24 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(main, 1025, 1, _wtoi(argv[2]));
     return 0;
   }
-  if (cmd == L"focus") {
+  if (cmd == L"focus" || (cmd == L"tabs" && argc > 2)) {
     // The focus of another thread: its GUI thread's state.
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info);
-    std::printf("%d\n", info.hwndFocus && IsChild(main, info.hwndFocus) ? GetDlgCtrlID(info.hwndFocus) : 0);
+    auto focus = [main] {
+      GUITHREADINFO info = {};
+      info.cbSize = sizeof info;
+      GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info);
+      return info.hwndFocus && IsChild(main, info.hwndFocus) ? info.hwndFocus : nullptr;
+    };
+    // Each Tab as the message loop finds it in the queue; handled once the
+    // focus moves (a sent message would be answered before it).
+    for (int n = cmd == L"tabs" ? _wtoi(argv[2]) : 0; n > 0; --n) {
+      HWND before = focus();
+      PostMessageW(before ? before : main, WM_KEYDOWN, VK_TAB, 1);
+      for (int t = 0; t < 100 && focus() == before; ++t) Sleep(20);
+      std::printf("%d ", GetDlgCtrlID(focus()));
+    }
+    if (cmd == L"focus") std::printf("%d", focus() ? GetDlgCtrlID(focus()) : 0);
+    std::printf("\n");
     return 0;
   }
   if (cmd == L"state") {
