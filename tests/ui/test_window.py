@@ -7,8 +7,8 @@ import subprocess
 import time
 import unittest
 
-from launcher import (BUILD, SHOTS, SITE, WWW, Launcher, control, local_appdata, pixel, probe, reg_query, reg_set,
-                      reg_delete_key, reset_state, run, win_path, write)
+from launcher import (BUILD, LOCALE, SHOTS, SITE, WWW, Launcher, control, local_appdata, pixel, probe, reg_query,
+                      reg_set, reg_delete_key, reset_state, run, win_path, write)
 
 SERVERS = ("远程·一服|rptest://register/one|10.0.0.1:3724|10.0.0.1:3725|第一服的介绍\n"
            "远程·二服|HTTP://register.example/two|10.0.0.2:3724|10.0.0.2:3724|\n").encode()
@@ -321,7 +321,10 @@ class Window(unittest.TestCase):
         # display's focus does not follow the box by itself.
         run(["xdotool", "search", "--name", "^错误$", "windowfocus", "--sync", "key", "Escape"])
         L.wait_for(lambda: not L.boxes(), 10, "Esc to close the box")
-        # The tray menu likewise: its first item against the bundled font's.
+        # The tray menu likewise, where the system's font has no Chinese
+        # glyphs: its first item against the bundled font's.
+        if not (LOCALE or "").startswith("en_US"):
+            return
         L.open_tray_menu()
         time.sleep(0.5)
         shot = L.screenshot("tray-menu")
