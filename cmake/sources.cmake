@@ -73,6 +73,9 @@ set(RP_WIN_SOURCES
   ui/client_command.cpp
   ui/verify_command.cpp
   ui/tray.cpp
+  ui/tray_look.cpp
+  ui/keys.cpp
+  ui/accessible.cpp
   ui/paint.cpp
   ui/layout_win.cpp
   ui/box.cpp

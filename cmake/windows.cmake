@@ -130,7 +130,7 @@ foreach(src IN LISTS RP_TEST_HELPERS)
   add_executable(${name} ${src})
   target_compile_definitions(${name} PRIVATE ${RP_WIN_DEFINES})
   target_link_options(${name} PRIVATE ${RP_STATIC_LINK} -municode)
-  target_link_libraries(${name} PRIVATE crypt32 psapi rp_core)
+  target_link_libraries(${name} PRIVATE crypt32 psapi oleacc rp_core)
   list(APPEND RP_HELPER_TARGETS ${name})
 endforeach()
 

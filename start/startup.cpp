@@ -18,6 +18,7 @@
 #include "ui/font.h"
 #include "ui/ids.h"
 #include "ui/job_buttons.h"
+#include "ui/keys.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
 #include "ui/paint.h"
@@ -275,6 +276,7 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
     }
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      if (HandleMainWindowKey(main, msg)) continue;  // Tab, Enter, the arrows (ui/keys.cpp)
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }

@@ -209,6 +209,9 @@ int LauncherBox(HWND owner, const std::wstring& text, const std::wstring& title,
   for (const BoxButton& b : s.buttons)
     if (b.id == IDCANCEL) s.escapeId = IDCANCEL;
   if (!s.escapeId && s.buttons.size() == 1) s.escapeId = IDOK;
+  // Esc answers a question as 否 does: the careful answer, never the one that acts.
+  for (const BoxButton& b : s.buttons)
+    if (!s.escapeId && b.id == IDNO) s.escapeId = IDNO;
   bool owned = false;
   s.font = CreateUiFont(Scaled(15), &owned);
   s.back = CreateSolidBrush(kBack);

@@ -25,6 +25,7 @@ void OnServerSelectionChange(HWND hwnd) {
     SetStatusTextUtf8(hwnd, description, e->description.c_str());
   else
     SetStatusText(hwnd, description, Gbk(u8"请选择服务器").c_str());
+  FitServerDescription(hwnd);
   if (description) {
     RECT r;
     GetWindowRect(description, &r);

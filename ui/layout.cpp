@@ -121,3 +121,14 @@ int ProgressBarWidth(int width, int inset, int radius, int position, int low, in
   if (b > c) b = c;
   return b;
 }
+
+int NextTabStop(const std::vector<bool>& available, int current, bool backwards) {
+  const int n = static_cast<int>(available.size());
+  if (n == 0) return -1;
+  if (current < 0 || current >= n) current = backwards ? 0 : n - 1;
+  for (int step = 1; step <= n; ++step) {
+    const int k = ((backwards ? current - step : current + step) % n + n) % n;
+    if (available[k]) return k;
+  }
+  return -1;
+}

@@ -3,6 +3,7 @@
 // so that it is tested natively: the display scale, every control's
 // rectangle, the drag strip, the glass alphas and the progress bar's width.
 #include <cstdint>
+#include <vector>
 
 // MulDiv(n, scale, 100) with MulDiv's rounding (half away from zero).
 int ScaleLength(int n, int scalePercent);
@@ -68,3 +69,8 @@ ProgressLook ProgressBarLook(float pulse);
 // Width of the filled bar for a position within [low, high] on a control of
 // `width` pixels with inset i and radius r; 0 when no bar is drawn.
 int ProgressBarWidth(int width, int inset, int radius, int position, int low, int high);
+
+// Keyboard focus through a window's controls in their tab order: the index
+// after `current` (-1: no control has the focus) among those `available`,
+// wrapping round; the one before it when `backwards`. -1 when none is.
+int NextTabStop(const std::vector<bool>& available, int current, bool backwards);

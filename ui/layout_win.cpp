@@ -12,6 +12,7 @@
 namespace {
 
 HWND g_nameTip = nullptr;
+HWND g_descriptionTip = nullptr;
 
 std::wstring ItemText(HWND combo, int index) {
   const int len = static_cast<int>(SendMessageW(combo, CB_GETLBTEXTLEN, index, 0));
@@ -104,4 +105,40 @@ void FitServerNames(HWND mainWindow) {
             L.serverDescription.y + L.serverDescription.h};
   InvalidateRect(mainWindow, &r, FALSE);
   InvalidateRect(combo, nullptr, FALSE);
+}
+
+void FitServerDescription(HWND mainWindow) {
+  HWND description = GetDlgItem(mainWindow, kIdServerDescription);
+  if (!description) return;
+  wchar_t text[512] = {};
+  GetWindowTextW(description, text, 512);
+  RECT r;
+  GetWindowRect(description, &r);
+  MapWindowPoints(nullptr, mainWindow, reinterpret_cast<POINT*>(&r), 2);
+  // The label lets the pointer through to the window, so the tool is the
+  // label's rectangle of the window.
+  TTTOOLINFOW ti = {};
+  ti.cbSize = sizeof ti;
+  ti.uFlags = TTF_SUBCLASS;
+  ti.hwnd = mainWindow;
+  ti.uId = kIdServerDescription;
+  ti.rect = r;
+  if (!g_descriptionTip) {
+    g_descriptionTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, mainWindow, nullptr,
+                                       GetModuleHandleW(nullptr), nullptr);
+    if (!g_descriptionTip) return;
+    SendMessageW(g_descriptionTip, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont), FALSE);
+    // A long description wraps in the tip instead of running off the screen.
+    SendMessageW(g_descriptionTip, TTM_SETMAXTIPWIDTH, 0, Scaled(420));
+    ti.lpszText = const_cast<wchar_t*>(L"");
+    SendMessageW(g_descriptionTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  }
+  SendMessageW(g_descriptionTip, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&ti));
+  // Cut text (the label ends it with an ellipsis) shows whole in the tip.
+  const bool fits = ControlTextWidth(description, text) <= r.right - r.left;
+  std::wstring tip = fits ? std::wstring() : std::wstring(text);
+  ti.lpszText = tip.data();
+  SendMessageW(g_descriptionTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
+  SendMessageW(g_descriptionTip, TTM_ACTIVATE, fits ? FALSE : TRUE, 0);
 }

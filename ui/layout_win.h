@@ -11,3 +11,6 @@ int ControlTextWidth(HWND fontSource, const std::wstring& text);
 // name (the description beside it moves), a tooltip with the name where it
 // still does not fit. After the list is filled and on every selection.
 void FitServerNames(HWND mainWindow);
+// The description beside the list: whole, or ended with an ellipsis by its
+// label and whole in a tooltip. After every change of its text or place.
+void FitServerDescription(HWND mainWindow);

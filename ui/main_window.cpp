@@ -15,12 +15,15 @@
 #include "net/throttle.h"
 #include "res/resource_ids.h"
 #include "ui/commands.h"
+#include "ui/accessible.h"
 #include "ui/ids.h"
+#include "ui/keys.h"
 #include "ui/layout.h"
 #include "ui/launcher_update.h"
 #include "ui/layout_win.h"
 #include "ui/paint.h"
 #include "ui/tray.h"
+#include "ui/tray_look.h"
 #include "ui/ui_state.h"
 #include "ui/worker_messages.h"
 
@@ -36,7 +39,8 @@ HWND Child(HWND parent, DWORD exStyle, const wchar_t* cls, const std::wstring& t
 
 void CreateControls(HWND hwnd) {
   const MainLayout L = ComputeMainLayout(UiScalePercent);
-  const DWORD button = BS_OWNERDRAW;
+  // Buttons and the realm list take the focus from Tab (ui/keys.cpp).
+  const DWORD button = BS_OWNERDRAW | WS_TABSTOP;
   Child(hwnd, 0, L"STATIC", UiText(u8"游戏路径："), 0, L.pathLabel, 0);
   HWND pathBox = Child(hwnd, WS_EX_TRANSPARENT, L"STATIC", L"", SS_NOPREFIX | SS_CENTERIMAGE, L.pathBox, kIdPathBox);
   if (pathBox) {
@@ -48,13 +52,17 @@ void CreateControls(HWND hwnd) {
   SetDownloadCap(static_cast<std::uint64_t>(ReadSpeedLimit()) * 1024);
   Child(hwnd, 0, L"BUTTON", UiText(u8"浏览游戏..."), button, L.browse, kIdBrowse);
   Child(hwnd, 0, L"STATIC", UiText(u8"选择服务器："), 0, L.serverLabel, 0);
-  HWND list = Child(hwnd, 0, L"COMBOBOX", L"", CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL,
-                    L.serverList, kIdServerList);
+  HWND list =
+      Child(hwnd, 0, L"COMBOBOX", L"", CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL | WS_TABSTOP,
+            L.serverList, kIdServerList);
   if (list) {
     SetWindowTheme(list, L"", L"");
     SendMessageW(list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), L.serverItemHeight);
   }
-  HWND description = Child(hwnd, 0, L"STATIC", L"", SS_CENTERIMAGE, L.serverDescription, kIdServerDescription);
+  // A description longer than its box ends in an ellipsis and shows whole
+  // in its tooltip (FitServerDescription); an & in it is a character.
+  HWND description = Child(hwnd, 0, L"STATIC", L"", SS_CENTERIMAGE | SS_ENDELLIPSIS | SS_NOPREFIX, L.serverDescription,
+                           kIdServerDescription);
   Child(hwnd, 0, L"BUTTON", UiText(u8"注册账号"), button, L.registerBtn, kIdRegister);
   Child(hwnd, 0, L"BUTTON", UiText(u8"开始游戏"), button, L.startGame, kIdStartGame);
   Child(hwnd, 0, L"BUTTON", UiText(u8"安装大脚插件"), button, L.addonA, kIdAddonA);
@@ -88,7 +96,10 @@ void CreateControls(HWND hwnd) {
   for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
     SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont), TRUE);
   InstallControlPainters(hwnd);
+  InstallAccessibleNames(hwnd);
+  InstallKeyboardFocus(hwnd);
   FitServerNames(hwnd);
+  FitServerDescription(hwnd);
 }
 
 void OnTimer(HWND hwnd, WPARAM id) {
@@ -166,6 +177,13 @@ void OnMouseLeave(HWND hwnd) {
 LRESULT OnCtlColor(UINT msg, WPARAM wp, LPARAM lp) {
   HDC dc = reinterpret_cast<HDC>(wp);
   HWND control = reinterpret_cast<HWND>(lp);
+  if (HighContrastOn()) {
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+    SetBkMode(dc, TRANSPARENT);
+    return reinterpret_cast<LRESULT>(msg == WM_CTLCOLORSTATIC ? GetStockObject(NULL_BRUSH)
+                                                              : GetSysColorBrush(COLOR_WINDOW));
+  }
   const COLORREF text = RGB(160, 215, 255);
   switch (msg) {
     case WM_CTLCOLORSTATIC:
@@ -198,6 +216,7 @@ LRESULT OnCtlColor(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT OnDrawItem(HWND hwnd, const DRAWITEMSTRUCT* di) {
+  if (di->CtlType == ODT_MENU) return DrawMenuItem(di);
   switch (di->CtlID) {
     case kIdBrowse:
     case kIdStartGame:
@@ -222,6 +241,7 @@ LRESULT OnDrawItem(HWND hwnd, const DRAWITEMSTRUCT* di) {
 }
 
 LRESULT OnMeasureItem(MEASUREITEMSTRUCT* mi) {
+  if (mi->CtlType == ODT_MENU) return MeasureMenuItem(mi);
   if (mi->CtlID != kIdServerList) return FALSE;
   mi->itemHeight = Scaled(32);
   return TRUE;
@@ -310,8 +330,17 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE: OnClose(hwnd); return 0;
     case WM_SHOWWINDOW:
       if (wp) SetRoundShape(hwnd, FALSE);
+      if (wp) HideTrayNotice();
       return DefWindowProcW(hwnd, msg, wp, lp);
     case WM_DESTROY: OnDestroy(hwnd); return 0;
+    case WM_CHANGEUISTATE:
+    case WM_UPDATEUISTATE: return OnUiState(hwnd, msg, wp, lp);
+    case WM_ACTIVATE: return OnActivate(hwnd, wp) ? 0 : DefWindowProcW(hwnd, msg, wp, lp);
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+      ForgetHighContrast();
+      RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+      return DefWindowProcW(hwnd, msg, wp, lp);
     case WMU_TRAY_NOTIFY: OnTrayNotify(hwnd, lp); return 0;
     case WMU_STATUS_TEXT: OnStatusTextMessage(hwnd, lp); return 0;
     case WMU_PROGRESS: OnProgressMessage(hwnd, wp); return 0;

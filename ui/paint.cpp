@@ -2,12 +2,14 @@
 
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 
 #include "net/text.h"
 #include "ui/font.h"
 #include "ui/ids.h"
+#include "ui/keys.h"
 #include "ui/layout.h"
 #include "ui/ui_state.h"
 
@@ -19,6 +21,24 @@ std::map<HWND, BackBuffer> g_backBuffers;
 HWND g_serverDropDown = nullptr;
 
 const Color kTextColor(240, 255, 255, 255);
+int g_highContrast = -1;  // -1: not asked yet
+
+Color SystemColor(int index, BYTE alpha = 255) {
+  const COLORREF c = GetSysColor(index);
+  return Color(alpha, GetRValue(c), GetGValue(c), GetBValue(c));
+}
+
+// Glass text, or the system's button text where the glass is off.
+Color TextColor() { return HighContrastOn() ? SystemColor(COLOR_BTNTEXT) : kTextColor; }
+
+// The focus mark: a bright edge on the plate's outline, drawn over it.
+void DrawFocusMark(Graphics& g, GraphicsPath& path) {
+  const bool plain = HighContrastOn();
+  const int width = Scaled(plain ? 3 : 2);
+  Pen pen(plain ? SystemColor(COLOR_HIGHLIGHT) : Color(255, 255, 255, 255), float(width < 2 ? 2 : width));
+  pen.SetLineJoin(LineJoinRound);
+  g.DrawPath(&pen, &path);
+}
 
 void ReleaseBuffer(BackBuffer& b) {
   if (b.dc) {
@@ -42,7 +62,7 @@ void DrawText(Graphics& g, const std::wstring& text, const Font* font, const Rec
   fmt.SetLineAlignment(StringAlignmentCenter);
   fmt.SetFormatFlags(StringFormatFlagsNoWrap);
   fmt.SetTrimming(StringTrimmingNone);
-  SolidBrush brush(kTextColor);
+  SolidBrush brush(TextColor());
   g.DrawString(text.c_str(), -1, font, box, &fmt, &brush);
 }
 
@@ -60,7 +80,7 @@ void ControlText(Graphics& g, HWND fontSource, const std::wstring& text, const R
   HDC dc = g.GetHDC();
   HGDIOBJ old = SelectObject(dc, hf);
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, RGB(255, 255, 255));
+  SetTextColor(dc, HighContrastOn() ? GetSysColor(COLOR_BTNTEXT) : RGB(255, 255, 255));
   RECT r = {static_cast<LONG>(box.X), static_cast<LONG>(box.Y), static_cast<LONG>(box.X + box.Width),
             static_cast<LONG>(box.Y + box.Height)};
   UINT flags = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | (align == StringAlignmentCenter ? DT_CENTER : DT_LEFT);
@@ -120,6 +140,7 @@ void PaintServerList(HWND combo, HDC target) {
     AddRoundRect(path, i, r, w, h);
     float p = PlatePhase.load();
     FillGlass(g, path, w, h, i, a.plate, a.glow, 2.0f * p, 1.0f);
+    if (FocusMarkShown(combo)) DrawFocusMark(g, path);
     RectF box(float(i + r), float(i), float(w - Scaled(24) - (i + r)), float(h - 2 * i));
     if (box.Width > 0 && box.Height > 0) {
       int sel = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
@@ -136,7 +157,7 @@ void PaintServerList(HWND combo, HDC target) {
       ControlText(g, combo, text, box, StringAlignmentNear);
     }
     if (const Font* arrow = ArrowFont()) {
-      SolidBrush brush(kTextColor);
+      SolidBrush brush(TextColor());
       g.DrawString(L"\u25bc", 1, arrow, PointF(float(w - Scaled(16) - i - Scaled(4)), float((h - Scaled(8)) / 2)),
                    &brush);
     }
@@ -174,7 +195,10 @@ void PaintDropDown(HWND list, HDC target, DWORD_PTR data) {
       if (SendMessageW(list, LB_GETTEXT, k, reinterpret_cast<LPARAM>(text.data())) == LB_ERR) continue;
       text.resize(len);
       int iw = ir.right - ir.left, ih = ir.bottom - ir.top;
-      if (k == sel) {
+      if (k == sel && HighContrastOn()) {
+        Pen selPen(SystemColor(COLOR_HIGHLIGHT), float(Scaled(2)));
+        g.DrawRectangle(&selPen, ir.left + i + Scaled(2), ir.top + 1, iw - 2 * i - Scaled(4), ih - 2);
+      } else if (k == sel) {
         SolidBrush selBrush(Color(60, 255, 255, 255));
         g.FillRectangle(&selBrush, ir.left + i + Scaled(2), ir.top, iw - 2 * i - Scaled(4), ih);
       }
@@ -197,7 +221,8 @@ void PaintProgress(HWND bar, HDC target) {
       pen.SetLineJoin(LineJoinRound);
       g.DrawPath(&pen, &track);
     }
-    SolidBrush trackBrush(Color(110, 12, 22, 55));
+    const bool plain = HighContrastOn();
+    SolidBrush trackBrush(plain ? SystemColor(COLOR_WINDOW) : Color(110, 12, 22, 55));
     g.FillPath(&trackBrush, &track);
     int pos = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
     PBRANGE range = {0, 100};
@@ -213,9 +238,11 @@ void PaintProgress(HWND bar, HDC target) {
       fill.CloseFigure();
       LinearGradientBrush brush(Rect(i, i, b, h - 2 * i), Color(240, 255, 255, 255), Color(160, 200, 200, 200),
                                 LinearGradientModeVertical);
-      g.FillPath(&brush, &fill);
+      SolidBrush plainBar(SystemColor(COLOR_HIGHLIGHT));
+      g.FillPath(plain ? static_cast<Brush*>(&plainBar) : &brush, &fill);
     }
-    Pen border(Color(static_cast<BYTE>(look.borderAlpha + 50), 180, 220, 255), 1.0f);
+    Pen border(plain ? SystemColor(COLOR_WINDOWTEXT) : Color(static_cast<BYTE>(look.borderAlpha + 50), 180, 220, 255),
+               1.0f);
     g.DrawPath(&border, &track);
   });
 }
@@ -237,6 +264,7 @@ LRESULT CALLBACK PaintSubclass(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_P
 }
 
 LRESULT CALLBACK ServerListSubclass(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data) {
+  if (msg == WM_SETFOCUS || msg == WM_KILLFOCUS) InvalidateRect(hwnd, nullptr, FALSE);
   if (msg == WM_CTLCOLORLISTBOX) {
     HDC dc = reinterpret_cast<HDC>(wp);
     SetBkMode(dc, TRANSPARENT);
@@ -311,6 +339,11 @@ void ReleaseBackBuffers() {
 int BackBufferCount() { return static_cast<int>(g_backBuffers.size()); }
 
 void DrawParentBackground(Graphics& g, HWND control, HWND parent, int width, int height) {
+  if (HighContrastOn()) {
+    SolidBrush plain(SystemColor(COLOR_WINDOW));
+    g.FillRectangle(&plain, 0, 0, width, height);
+    return;
+  }
   if (!parent || !IsWindow(parent)) {
     FillFallback(g, width, height);
     return;
@@ -345,6 +378,13 @@ void AddRoundRect(GraphicsPath& path, int i, int r, int width, int height) {
 
 void FillGlass(Graphics& g, GraphicsPath& path, int width, int height, int i, int plateAlpha, int glowAlpha,
                float glowGrow, float glowBase) {
+  if (HighContrastOn()) {
+    SolidBrush face(SystemColor(COLOR_BTNFACE));
+    g.FillPath(&face, &path);
+    Pen edge(SystemColor(COLOR_BTNTEXT), 1.0f);
+    g.DrawPath(&edge, &path);
+    return;
+  }
   if (glowAlpha > 0) {
     for (int n = 4; n >= 1; --n) {
       Pen pen(Color(static_cast<BYTE>(glowAlpha / n), 80, 150, 255), n * (glowBase + glowGrow));
@@ -393,6 +433,10 @@ void DrawBackingPlates(Graphics& g) {
 
 void PaintMainBackground(HWND hwnd, HDC dc, const RECT& client) {
   int cw = client.right, ch = client.bottom;
+  if (HighContrastOn()) {
+    FillRect(dc, &client, GetSysColorBrush(COLOR_WINDOW));
+    return;
+  }
   if (BackgroundCache.dc) {
     int w = cw < BackgroundCache.width ? cw : BackgroundCache.width;
     int h = ch < BackgroundCache.height ? ch : BackgroundCache.height;
@@ -435,6 +479,7 @@ void DrawGlassButton(HWND mainWindow, const DRAWITEMSTRUCT* di) {
     GraphicsPath path;
     AddRoundRect(path, i, r, w, h);
     FillGlass(g, path, w, h, i, a.plate, a.glow, 2.0f * PlatePhase.load(), 1.0f);
+    if (FocusMarkShown(di->hwndItem)) DrawFocusMark(g, path);
     ControlText(g, di->hwndItem, WindowTextW(di->hwndItem, 127), RectF(0, 0, float(w), float(h)),
                 StringAlignmentCenter);
   }
@@ -459,3 +504,19 @@ void InstallControlPainters(HWND mainWindow) {
 }
 
 bool IsServerDropDown(HWND window) { return window && window == g_serverDropDown; }
+
+bool HighContrastOn() {
+  if (g_highContrast < 0) {
+    HIGHCONTRASTW hc = {};
+    hc.cbSize = sizeof hc;
+    g_highContrast = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof hc, &hc, 0) && (hc.dwFlags & HCF_HIGHCONTRASTON);
+#if defined(REALMPORTER_TEST_HOOKS)
+    // Wine reports high contrast off whatever its settings: the test build
+    // takes it from the environment.
+    if (std::getenv("REALMPORTER_TEST_HIGH_CONTRAST")) g_highContrast = 1;
+#endif
+  }
+  return g_highContrast > 0;
+}
+
+void ForgetHighContrast() { g_highContrast = -1; }

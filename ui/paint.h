@@ -51,3 +51,10 @@ void DrawGlassButton(HWND mainWindow, const DRAWITEMSTRUCT* di);
 // progress bar of the Main window.
 void InstallControlPainters(HWND mainWindow);
 bool IsServerDropDown(HWND window);
+
+// High contrast on: the window drops the glass and the background image for
+// the system's plain colours, so that every text keeps the contrast the
+// player chose. Asked once, again after ForgetHighContrast() (on a change of
+// the system's settings or colours).
+bool HighContrastOn();
+void ForgetHighContrast();

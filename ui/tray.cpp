@@ -11,6 +11,7 @@
 #include "net/throttle.h"
 #include "res/resource_ids.h"
 #include "ui/job_buttons.h"
+#include "ui/tray_look.h"
 #include "ui/ui_state.h"
 
 bool TrayIconAdded = false;
@@ -19,6 +20,7 @@ namespace {
 
 constexpr std::u8string_view kTrayName = u8"星桥";
 bool g_balloonShown = false;
+std::wstring g_tip;  // the icon's tip as the launcher shows it
 
 NOTIFYICONDATAW IconData(HWND window) {
   NOTIFYICONDATAW nid = {};
@@ -57,8 +59,7 @@ void AppendCapChoices(HMENU menu) {
   for (size_t i = 0; i < std::size(kCapChoices); ++i) {
     // A value set by hand that is none of the choices shows no check mark.
     const bool checked = known && kCapChoices[i].kib == current;
-    AppendMenuW(menu, MF_STRING | (checked ? MF_CHECKED : 0), kFirstCapId + static_cast<int>(i),
-                UiText(kCapChoices[i].text).c_str());
+    AppendMenuText(menu, checked ? MF_CHECKED : 0, kFirstCapId + static_cast<UINT>(i), UiText(kCapChoices[i].text));
   }
 }
 
@@ -80,8 +81,12 @@ void AddTrayIcon(HWND window) {
   nid.uCallbackMessage = WMU_TRAY_NOTIFY;
   nid.hIcon = icon;
   // The wide structure's tip holds 128 characters, not bytes.
-  CopyText(nid.szTip, UiText(kTrayName));
-  if (Shell_NotifyIconW(NIM_ADD, &nid)) TrayIconAdded = true;
+  g_tip = UiText(kTrayName);
+  CopyText(nid.szTip, TipForShell(g_tip));
+  if (!Shell_NotifyIconW(NIM_ADD, &nid)) return;
+  TrayIconAdded = true;
+  nid.uVersion = NOTIFYICON_VERSION_4;  // no shell tip without NIF_SHOWTIP: the launcher draws its own
+  Shell_NotifyIconW(NIM_SETVERSION, &nid);
 }
 
 void RemoveTrayIcon(HWND window) {
@@ -108,17 +113,19 @@ bool QuitWanted(HWND window) {
 }  // namespace
 
 void OnTrayNotify(HWND window, LPARAM lp) {
+  if (LOWORD(lp) == WM_MOUSEMOVE) return ShowTrayTip(window, g_tip);
+  if (LOWORD(lp) == WM_LBUTTONUP || LOWORD(lp) == WM_RBUTTONUP) HideTrayTip();
   switch (LOWORD(lp)) {
     case WM_LBUTTONUP: ShowMain(window); break;
     case WM_RBUTTONUP: {
       POINT pt;
       GetCursorPos(&pt);
       HMENU menu = CreatePopupMenu();
-      AppendMenuW(menu, MF_STRING, 1, UiText(u8"打开登录器").c_str());
+      AppendMenuText(menu, 0, 1, UiText(u8"打开登录器"));
       AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
       AppendCapChoices(menu);
       AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-      AppendMenuW(menu, MF_STRING, 2, UiText(u8"退出登录器").c_str());
+      AppendMenuText(menu, 0, 2, UiText(u8"退出登录器"));
       SetForegroundWindow(window);
       int choice = TrackPopupMenu(menu, TPM_RETURNCMD, pt.x, pt.y, 0, window, nullptr);
       DestroyMenu(menu);
@@ -140,16 +147,13 @@ void OnTrayNotify(HWND window, LPARAM lp) {
 void NoteWindowInTray(HWND window) {
   if (g_balloonShown || !TrayIconAdded) return;
   g_balloonShown = true;
-  NOTIFYICONDATAW nid = IconData(window);
-  nid.uFlags = NIF_INFO;
-  nid.dwInfoFlags = NIIF_INFO;
-  CopyText(nid.szInfoTitle, UiText(u8"星桥登录器仍在运行"));
-  CopyText(
-      nid.szInfo,
+  // The launcher's own balloon: the shell's draws in the system's font, which
+  // may have no Chinese glyphs (Wine in another language).
+  const bool shown = ShowTrayNotice(
+      window, UiText(u8"星桥登录器仍在运行"),
       UiText(u8"登录器在通知区域继续运行，下载不会中断。单击图标打开窗口；右键单击图标，选择“退出登录器”即可退出。"));
-  // The log says whether the shell took it: a support question about a
-  // missing notice starts there.
-  LogWrite("Tray balloon shown: %d", Shell_NotifyIconW(NIM_MODIFY, &nid) ? 1 : 0);
+  // A support question about a missing notice starts at this line.
+  LogWrite("Tray balloon shown: %d", shown ? 1 : 0);
 }
 
 void SetTrayTip(HWND window, std::u8string_view job, int percent) {
@@ -158,6 +162,7 @@ void SetTrayTip(HWND window, std::u8string_view job, int percent) {
   nid.uFlags = NIF_TIP;
   std::wstring tip = UiText(kTrayName);
   if (!job.empty()) tip += L" - " + UiText(job) + L" " + std::to_wstring(percent < 0 ? 0 : percent) + L"%";
-  CopyText(nid.szTip, tip);
+  g_tip = tip;
+  CopyText(nid.szTip, TipForShell(tip));
   Shell_NotifyIconW(NIM_MODIFY, &nid);
 }

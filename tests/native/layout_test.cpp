@@ -203,3 +203,16 @@ TEST(JobButtons, ComputedFromEveryRunningJob) {
 }
 
 }  // namespace
+
+TEST(Keys, TabStopsSkipWhatCannotTakeTheFocusAndWrap) {
+  const std::vector<bool> a = {true, false, true, true, false};
+  struct Row {
+    int current;
+    bool backwards;
+    int next;
+  } rows[] = {{-1, false, 0}, {-1, true, 3}, {0, false, 2}, {3, false, 0},
+              {0, true, 3},   {2, true, 0},  {1, false, 2}, {4, true, 3}};
+  for (const Row& r : rows) EXPECT_EQ(NextTabStop(a, r.current, r.backwards), r.next) << r.current << r.backwards;
+  EXPECT_EQ(NextTabStop({false, false}, -1, false), -1);
+  EXPECT_EQ(NextTabStop({false, true}, 1, false), 1) << "the only one keeps the focus";
+}

@@ -312,7 +312,10 @@ class Jobs(unittest.TestCase):
         L = self.launcher.start()
         L.command(1016, 2)  # the second click is handled right after the first
         self.assertEqual(L.wait_box()[0][0], "取消安装")
-        L.press("否") or L.press("No")
+        # Esc answers as 否 does. The key goes to the box's X window: without a
+        # window manager the display's focus does not follow the box by itself.
+        run(["xdotool", "search", "--name", "^取消安装$", "windowfocus", "--sync", "key", "Escape"])
+        L.wait_for(lambda: not L.boxes(), 10, "Esc to close the box")
         write(self.local(P5), b"old five")
         write(self.local(P6), b"old six")
         for m in MIRRORS:

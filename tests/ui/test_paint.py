@@ -119,6 +119,22 @@ class Paint(unittest.TestCase):
         self.assertGreater(sum(first_item), sum(BG) + 30)
         run(["xdotool", "key", "Escape"])
 
+    def test_high_contrast_plain_colours(self):
+        L = self.launcher.start(env={"REALMPORTER_TEST_HIGH_CONTRAST": "1"})
+        main, c = L.dump()
+        run(["xdotool", "mousemove", "0", "0"])
+        time.sleep(0.5)
+        shot = L.screenshot("paint-high-contrast")
+        # No image, no glass: the system's window and button colours, with
+        # the texts in the system's dark text colour on them.
+        self.assertGreater(sum(pixel(shot, main["cx"] + 20, main["cy"] + 480)), 600, "the window's colour")
+        b = c[1003]
+        self.assertGreater(sum(self.plate_pixel(shot, main, b)), 600, "the button's face")
+        dark = run(["convert", shot, "-crop", "%dx%d+%d+%d" % (b["w"] - 16, b["h"] - 12, main["cx"] + b["x"] + 8,
+                                                               main["cy"] + b["y"] + 6),
+                    "-colorspace", "gray", "-threshold", "40%", "-negate", "-format", "%[fx:mean*w*h]", "info:"])
+        self.assertGreater(float(dark.stdout.decode()), 60, "the label in dark text")
+
     def test_no_leak_from_the_pulse(self):
         L = self.launcher.start()
         time.sleep(3)

@@ -1,13 +1,14 @@
 """The Main window as a player meets it: geometry, start-up sources, single
 instance, tray, commands and the private messages of the workers."""
+import json
 import os
 import shutil
 import subprocess
 import time
 import unittest
 
-from launcher import (BUILD, SHOTS, SITE, WWW, Launcher, control, local_appdata, pixel, probe, reg_query, reg_set,
-                      reg_delete_key, reset_state, run, win_path, write)
+from launcher import (BUILD, LOCALE, SHOTS, SITE, WWW, Launcher, control, local_appdata, pixel, probe, reg_query,
+                      reg_set, reg_delete_key, reset_state, run, win_path, write)
 
 SERVERS = ("远程·一服|rptest://register/one|10.0.0.1:3724|10.0.0.1:3725|第一服的介绍\n"
            "远程·二服|HTTP://register.example/two|10.0.0.2:3724|10.0.0.2:3724|\n").encode()
@@ -32,6 +33,22 @@ BUTTONS = {
 
 
 FONT = os.path.join(BUILD, "res", "NotoSansSC-Bold.otf")
+# Tab's reading order; the realm first.
+TAB_ORDER = [1009, 1002, 1011, 1003, 1016, 1017, 1015, 1007, 1004, 1008, 1018, 1014, 1012]
+# 75 characters: far wider than its box.
+LONG_DESCRIPTION = "本服为怀旧经验倍率服务器，周末双倍经验，欢迎新老玩家加入我们的大家庭。新手请先阅读论坛公告，每周六晚八点开放团队副本，" \
+                   "官方交流群号为一二三四五六七八九。"
+ROLE_TEXT, ROLE_STATIC, ROLE_BUTTON, ROLE_COMBO, ROLE_PROGRESS = 42, 41, 43, 46, 48
+
+
+def keys(*names, window="^星桥登录器$"):
+    """Keys to a window of the launcher: without a window manager the
+    display's focus does not follow the window by itself."""
+    run(["xdotool", "search", "--name", window, "windowfocus", "--sync", "key", "--delay", "50"] + list(names))
+
+
+def focused():
+    return int(probe("focus")[1].strip() or 0)
 
 
 def ink(png, geometry=None, threshold="60%"):
@@ -97,6 +114,52 @@ class Window(unittest.TestCase):
         box = L.wait_box()[0]
         self.assertEqual(box[1], "找不到游戏目录：" + win_path(self.game))
         self.assertNotIn("网络", probe("boxes")[1])
+
+    def test_keyboard_screen_reader_and_a_long_description(self):
+        handler = self.web_handler()
+        site_list(("长描述服|http://register.example/one|10.0.0.1:3724|10.0.0.1:3724|%s\n"
+                   "二服|http://register.example/two|10.0.0.2:3724|10.0.0.2:3724|第二服\n" % LONG_DESCRIPTION).encode())
+        L = self.launcher.start()
+        main, c = L.dump()
+        # What a screen reader reads, through the accessibility interface.
+        acc = {d["id"]: d for d in map(json.loads, probe("acc")[1].splitlines())}
+        for cid, label in BUTTONS.items():
+            expected = {1014: "最小化", 1012: "关闭"}.get(cid, label)
+            self.assertEqual((acc[cid]["role"], acc[cid]["name"]), (ROLE_BUTTON, expected), "control %d" % cid)
+        self.assertEqual((acc[1009]["role"], acc[1009]["name"], acc[1009]["value"]), (ROLE_COMBO, "选择服务器", "长描述服"))
+        self.assertEqual((acc[1010]["role"], acc[1010]["name"]), (ROLE_STATIC, LONG_DESCRIPTION))
+        self.assertEqual((acc[1005]["role"], acc[1005]["name"]), (ROLE_STATIC, c[1005]["text"]))
+        self.assertEqual((acc[1006]["role"], acc[1006]["value"]), (ROLE_PROGRESS, "0%"))
+        self.assertEqual((acc[1001]["role"], acc[1001]["name"], acc[1001]["value"]), (ROLE_TEXT, "游戏路径", "未选择"))
+        # The long description ends in an ellipsis and shows whole in its tip.
+        d = c[1010]
+        run(["xdotool", "mousemove", str(main["cx"] + d["x"] + d["w"] // 2), str(main["cy"] + d["y"] + d["h"] // 2)])
+        L.wait_for(lambda: LONG_DESCRIPTION in probe("tips")[1], 10, "the description's tip")
+        L.screenshot("window-long-description")
+        run(["xdotool", "mousemove", "0", "0"])
+        # No focus mark before the keyboard is used; Tab goes round in reading order.
+        edge = lambda shot, b: pixel(shot, main["cx"] + b["x"] + b["w"] // 2, main["cy"] + b["y"] + 4)
+        self.assertLess(sum(edge(L.screenshot("window-keys-before"), c[1011])), 600)
+        keys("Tab")
+        self.assertEqual(focused(), TAB_ORDER[0])
+        order = [int(cid) for cid in probe("tabs", len(TAB_ORDER))[1].split()]
+        self.assertEqual(order, TAB_ORDER[1:] + TAB_ORDER[:1])
+        keys("shift+Tab")
+        self.assertEqual(focused(), TAB_ORDER[-1])
+        keys("Tab", "Down")  # the arrows change the realm in the list
+        L.wait_for(lambda: L.dump()[1][1010]["text"] == "第二服", 10, "the second realm")
+        self.assertEqual(L.dump()[1][1009]["selected"], 1)
+        keys("Return")  # presses 开始游戏, the default button: no game path yet
+        self.assertEqual(L.wait_box()[0][:2], ["提示", "请先选择游戏路径！"])
+        keys("Escape", window="^提示$")
+        L.wait_for(lambda: not L.boxes(), 10, "Esc to close the box")
+        L.wait_for(lambda: focused() == 1009, 10, "the list to have the focus again, as before the box")
+        keys("Tab", "Tab")
+        self.assertEqual(focused(), 1011)
+        time.sleep(0.5)
+        self.assertGreater(sum(edge(L.screenshot("window-keys-focus"), c[1011])), 650, "the focus mark")
+        keys("Return")  # presses the focused 注册账号
+        L.wait_for(lambda: os.path.exists(os.path.join(handler, "started.txt")), 20, "the register page to open")
 
     def test_splash_while_a_slow_list_loads_then_remote_realms(self):
         control(SITE, "/__fault?path=/serverlist.txt&kind=delay&arg=4000&times=1")
@@ -239,7 +302,10 @@ class Window(unittest.TestCase):
         L.command(1011)
         self.assertEqual(L.wait_box()[0][0], "注册账号")
         L.wait_for(lambda: "foreground=1" not in probe("state")[1], 10, "the box to take the focus")
-        run(["xdotool", "key", "ctrl+c"])
+        # To the box's X window: where the display's focus is the root, the
+        # keys go to the window under the pointer, wherever an earlier test
+        # left it.
+        keys("ctrl+c", window="^注册账号$")
         L.wait_for(lambda: "HTTP://register.example/two" in probe("clipboard")[1], 10, "the address on the clipboard")
         self.assertTrue(L.press("确定") or L.press("OK"))
 
@@ -301,6 +367,23 @@ class Window(unittest.TestCase):
         # display's focus does not follow the box by itself.
         run(["xdotool", "search", "--name", "^错误$", "windowfocus", "--sync", "key", "Escape"])
         L.wait_for(lambda: not L.boxes(), 10, "Esc to close the box")
+        # The tray menu likewise, where the system's font has no Chinese
+        # glyphs: its first item against the bundled font's.
+        if not (LOCALE or "").startswith("en_US"):
+            return
+        L.open_tray_menu()
+        time.sleep(0.5)
+        shot = L.screenshot("tray-menu")
+        x, y, w, h = (int(v) for v in probe("rect", "#32768")[1].split())
+        item = "%dx%d+%d+%d" % (w - 40, 30, x + 30, y + 3)
+        drawn = float(run(["convert", shot, "-crop", item, "-negate", "-colorspace", "gray", "-threshold", "60%",
+                           "-format", "%[fx:mean*w*h]", "info:"]).stdout.decode())
+        run(["convert", "-background", "black", "-fill", "white", "-font", FONT, "-pointsize", "16", "-density",
+             "72", "label:打开登录器", ref], check=True)
+        expected = ink(ref)
+        self.assertGreater(drawn, expected * 0.6, "the menu's text looks unlike the bundled font's")
+        self.assertLess(drawn, expected * 1.6)
+        run(["xdotool", "key", "Escape"])
 
     def test_scale_150(self):
         reg_set("HKCU\\Control Panel\\Desktop", "LogPixels", "REG_DWORD", 144)

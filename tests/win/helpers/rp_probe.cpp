@@ -20,9 +20,15 @@
 //   rp_probe tips                       texts of the visible tooltips and balloons, one a line
 //   rp_probe trayicon                   screen point "x y" of the first icon in Wine's own tray
 //   rp_probe clipboard                  the clipboard's text
+//   rp_probe acc                        each control as a screen reader finds it (id, role, name, value,
+//                                       state) through the accessibility interface, as JSON lines
+//   rp_probe rect CLASS                 screen rectangle "x y w h" of the visible window of the class
+//   rp_probe tabs COUNT                 press Tab COUNT times in the launcher; the focused id after each
+//   rp_probe focus                      the id of the control with the keyboard focus (0: none)
 // Texts are printed as UTF-8.
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 #include <psapi.h>
 
 #include <cstdio>
@@ -146,6 +152,36 @@ BOOL CALLBACK PrintTip(HWND w, LPARAM) {
   return TRUE;
 }
 
+int Accessible() {
+  HWND main = FindMain();
+  if (!main) return 1;
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    IAccessible* acc = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(c, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&acc))) || !acc)
+      continue;
+    VARIANT self;
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT role, state;
+    VariantInit(&role);
+    VariantInit(&state);
+    BSTR name = nullptr, value = nullptr;
+    acc->get_accRole(self, &role);
+    acc->get_accState(self, &state);
+    acc->get_accName(self, &name);
+    acc->get_accValue(self, &value);
+    std::printf("{\"id\":%d,\"role\":%ld,\"state\":%ld,\"name\":%s,\"value\":%s}\n", GetDlgCtrlID(c),
+                role.vt == VT_I4 ? role.lVal : -1L, state.vt == VT_I4 ? state.lVal : -1L,
+                Json(Utf8(name ? name : L"")).c_str(), Json(Utf8(value ? value : L"")).c_str());
+    SysFreeString(name);
+    SysFreeString(value);
+    acc->Release();
+  }
+  CoUninitialize();
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -163,6 +199,14 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (cmd == L"dump") return Dump();
+  if (cmd == L"acc") return Accessible();
+  if (cmd == L"rect" && argc > 2) {
+    HWND w = FindWindowW(argv[2], nullptr);
+    RECT r;
+    if (!w || !IsWindowVisible(w) || !GetWindowRect(w, &r)) return 1;
+    std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    return 0;
+  }
   if (cmd == L"find" && argc > 2) {
     HWND w = FindWindowW(argv[2], nullptr);
     std::printf("%d\n", w && IsWindowVisible(w) ? 1 : 0);
@@ -265,6 +309,26 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (cmd == L"tray" && argc > 2) {
     PostMessageW(main, 1025, 1, _wtoi(argv[2]));
+    return 0;
+  }
+  if (cmd == L"focus" || (cmd == L"tabs" && argc > 2)) {
+    // The focus of another thread: its GUI thread's state.
+    auto focus = [main] {
+      GUITHREADINFO info = {};
+      info.cbSize = sizeof info;
+      GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info);
+      return info.hwndFocus && IsChild(main, info.hwndFocus) ? info.hwndFocus : nullptr;
+    };
+    // Each Tab as the message loop finds it in the queue; handled once the
+    // focus moves (a sent message would be answered before it).
+    for (int n = cmd == L"tabs" ? _wtoi(argv[2]) : 0; n > 0; --n) {
+      HWND before = focus();
+      PostMessageW(before ? before : main, WM_KEYDOWN, VK_TAB, 1);
+      for (int t = 0; t < 100 && focus() == before; ++t) Sleep(20);
+      std::printf("%d ", GetDlgCtrlID(focus()));
+    }
+    if (cmd == L"focus") std::printf("%d", focus() ? GetDlgCtrlID(focus()) : 0);
+    std::printf("\n");
     return 0;
   }
   if (cmd == L"state") {
