@@ -152,6 +152,7 @@ void RunCheckMode(HWND window, const ClientManifest& manifest, const std::wstrin
       RepairClient(window, manifest, saveFolder, installDir, check, record, &g_cancel, &repaired, &outcome->error);
   PrintUtf8("fetched: " + std::to_string(repaired.fetchedBytes) + " bytes, " + std::to_string(repaired.repaired) +
             " files replaced, " + std::to_string(repaired.removed) + " obsolete files removed");
+  for (const std::string& path : repaired.unlisted) PrintUtf8("kept, not listed: " + path);
   if (!mended) return;
   ClientCheckResult after;
   if (!CheckClient(window, manifest, installDir, ReadProgressRecord(saveFolder, manifest.product), &g_cancel, &after,

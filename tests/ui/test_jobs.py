@@ -131,7 +131,7 @@ class Jobs(unittest.TestCase):
         L.screenshot("jobs-patch-done")
         self.assertEqual(read(self.local(P5)), self.new5)
         self.assertEqual(read(self.local(P6)), self.new6)
-        self.assertFalse(os.path.exists(self.local(P5) + ".bak"))
+        self.assertFalse(os.path.exists(self.local(P5) + ".RealmPorter-old"))
         self.assertFalse(os.path.exists(self.local("Cache")))
         before = [p for p, six, _ in samples if not six and p > 0]
         after = [p for p, six, _ in samples if six]
@@ -183,7 +183,7 @@ class Jobs(unittest.TestCase):
         self.assertEqual(L.wait_box(60)[0][:2], ["错误", "下载失败，请检查网络。"])
         close_boxes(L)
         self.assertEqual(read(self.local(P5)), b"old five")
-        self.assertFalse(os.path.exists(self.local(P5) + ".bak"))
+        self.assertFalse(os.path.exists(self.local(P5) + ".RealmPorter-old"))
         self.assertEqual(read(self.local(P6)), b"old six")
 
     def test_addon_refused_while_a_patch_runs(self):

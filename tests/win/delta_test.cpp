@@ -13,6 +13,7 @@
 #include "app/messages.h"
 #include "app/readout.h"
 #include "download/client_repair.h"
+#include "hash/sha256.h"
 #include "install/install.h"
 #include "install/transaction.h"
 #include "manifest/block_regions.h"
@@ -43,9 +44,22 @@ class Delta : public ::testing::Test {
     WriteFileBytes(dir_ / L"Wow.exe", "MZ");
     WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ", old5_);
     WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-6.MPQ", new6_);
+    // The player's own files beside the archives (one switched off by a
+    // rename): no name the launcher uses for its own.
+    for (const wchar_t* n : {L"5", L"6"})
+      for (const wchar_t* ext : {L".bak", L".part"}) WriteFileBytes(Archive(n) + ext, "the player's");
     MakeDirs(Www(L"m1", L"wow335\\wow335-hd\\blocks\\Data\\zhCN"));
   }
   void TearDown() override { UnpublishClient("wow335-hd"); }
+  std::wstring Archive(const wchar_t* n) { return dir_ / (std::wstring(L"Data\\zhCN\\patch-zhCN-") + n + L".MPQ"); }
+  // Nothing of the launcher's beside the archive, the player's files there
+  // untouched.
+  void ExpectOnlyThePlayersFilesBeside(const std::wstring& archive) {
+    EXPECT_FALSE(Exists(MakingName(archive)));
+    EXPECT_FALSE(Exists(SetAsideName(archive)));
+    EXPECT_EQ(ReadFileBytes(archive + L".bak"), "the player's");
+    EXPECT_EQ(ReadFileBytes(archive + L".part"), "the player's");
+  }
   void PublishMap(const std::string& map) {
     WriteFileBytes(Www(L"m1", L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.blocks"), map);
   }
@@ -75,8 +89,7 @@ class Delta : public ::testing::Test {
     EXPECT_EQ(recorder_.Count(WMU_PATCH_HD_DONE), 1);
     EXPECT_EQ(recorder_.messages.back().wParam, static_cast<WPARAM>(kJobDone));
     EXPECT_EQ(ReadFileBytes(job.archive5), new5_);
-    EXPECT_FALSE(Exists(job.archive5 + L".bak"));
-    EXPECT_FALSE(Exists(job.archive5 + L".part"));
+    ExpectOnlyThePlayersFilesBeside(job.archive5);
     std::uint64_t sent = 0;
     for (const std::string& line : Requests(kMirror1)) {
       if (line.find(kFile5) == std::string::npos) continue;
@@ -145,6 +158,28 @@ TEST_F(Delta, AMapThatCannotBeUsedEndsWithTheWholeDownload) {
   }
 }
 
+// Ranges that break off three times on the first mirror go on from the
+// byte they reached, on the next mirror: nothing that arrived is fetched
+// again, and nothing whole.
+TEST_F(Delta, RangesThatBreakOffGoOnWhereTheyStoppedOnTheNextMirror) {
+  const std::string map = BlockMapOfBytes(new5_, BlockSizeFor(new5_.size()));
+  PublishMap(map);
+  MakeDirs(Www(L"m2", L"wow335\\wow335-hd\\blocks\\Data\\zhCN"));
+  WriteFileBytes(Www(L"m2", L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.blocks"), map);
+  Control(kMirror1, std::string("/__fault?path=") + kFile5 + "&kind=drop&arg=4000&times=3");
+  RunPatch();
+  ASSERT_EQ(ranges_.size(), 3u) << "three attempts on the first mirror";
+  unsigned long long from = 0, to = 0;
+  ASSERT_EQ(std::sscanf(ranges_[0].c_str(), "bytes=%llu-%llu", &from, &to), 2) << ranges_[0];
+  std::vector<std::string> next;
+  for (const char* mirror : {kMirror2, kMirror3})
+    for (const std::string& line : Requests(mirror))
+      if (line.find(kFile5) != std::string::npos) next.push_back(line.substr(line.rfind(' ') + 1));
+  ASSERT_FALSE(next.empty());
+  EXPECT_EQ(next[0], "bytes=" + std::to_string(from + 12000) + "-" + std::to_string(to));
+  EXPECT_EQ(std::count(next.begin(), next.end(), "-"), 0) << "nothing whole";
+}
+
 TEST_F(Delta, ACancelWhileRangesArriveLeavesTheOldArchive) {
   PublishMap(BlockMapOfBytes(new5_, BlockSizeFor(new5_.size())));
   Control(kMirror1, std::string("/__fault?path=") + kFile5 + "&kind=slow&arg=5000");
@@ -177,8 +212,7 @@ TEST_F(Delta, ACancelWhileRangesArriveLeavesTheOldArchive) {
   EXPECT_EQ(recorder_.messages.back().wParam, static_cast<WPARAM>(kJobCancelled));
   EXPECT_EQ(recorder_.Texts().back(), U8(u8"已取消，游戏文件未作改动。"));
   EXPECT_EQ(ReadFileBytes(job.archive5), old5_);
-  EXPECT_FALSE(Exists(job.archive5 + L".bak"));
-  EXPECT_FALSE(Exists(job.archive5 + L".part"));
+  ExpectOnlyThePlayersFilesBeside(job.archive5);
 }
 
 // A repair of one damaged spot with the map's region index on every mirror:
@@ -224,6 +258,7 @@ TEST_F(Delta, ARepairTakesTheMapsRegionsWhereTheIndexFitsAndTheWholeMapOtherwise
     ASSERT_TRUE(CheckClient(nullptr, manifest, dir_.path(), {}, &cancel_, &check, &error));
     ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), dir_.path(), check, {}, &cancel_, &out, &error)) << error;
     EXPECT_EQ(ReadFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ"), new5_);
+    ExpectOnlyThePlayersFilesBeside(Archive(L"5"));
     std::vector<std::string> mapRequests, whole;
     for (const char* mirror : {kMirror1, kMirror2, kMirror3})
       for (const std::string& line : Requests(mirror)) {
@@ -271,10 +306,39 @@ TEST_F(Delta, ACancelledRepairLeavesEveryFileOld) {
   for (const auto& [name, bytes] : {std::pair<const wchar_t*, const std::string&>{L"5", old5_}, {L"6", damaged6}}) {
     const std::wstring archive = dir_ / (std::wstring(L"Data\\zhCN\\patch-zhCN-") + name + L".MPQ");
     EXPECT_EQ(ReadFileBytes(archive), bytes);
-    EXPECT_FALSE(Exists(archive + L".part"));
-    EXPECT_FALSE(Exists(archive + L".bak"));
+    ExpectOnlyThePlayersFilesBeside(archive);
   }
-  for (int n : {0, 1}) EXPECT_FALSE(Exists(RepairJournalPath(n)));
+  for (int n : {0, 1}) EXPECT_FALSE(Exists(RepairJournalPath(dir_.path(), n)));
+}
+
+// An update whose manifest lists a file for the first time (the record of
+// the version before has no entry for it): what stands at its place is the
+// player's, kept as a dated copy in the backup folder.
+TEST_F(Delta, AFileAnUpdateListsForTheFirstTimeKeepsThePlayersFileOfThatName) {
+  PublishMap(BlockMapOfBytes(new5_, BlockSizeFor(new5_.size())));
+  ClientManifest manifest;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest("wow335-hd", &manifest, &error));
+  ProgressDocument record;
+  record.product = manifest.product;
+  record.manifest_id = "the version before";
+  std::string digest6;
+  ASSERT_TRUE(Sha256HexOfString(new6_, &digest6));
+  record.files["Data/zhCN/patch-zhCN-6.MPQ"] = {new6_.size(), digest6, new6_.size(), true};
+  ClientCheckResult check;
+  RepairOutcome out;
+  ASSERT_TRUE(CheckClient(nullptr, manifest, dir_.path(), record, &cancel_, &check, &error));
+  ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), dir_.path(), check, record, &cancel_, &out, &error))
+      << error;
+  EXPECT_EQ(ReadFileBytes(Archive(L"5")), new5_);
+  WIN32_FIND_DATAW fd;
+  HANDLE find = FindFirstFileW((dir_ / L"RealmPorter-backup\\replaced-n1-*").c_str(), &fd);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  FindClose(find);
+  EXPECT_EQ(
+      ReadFileBytes(dir_ / (std::wstring(L"RealmPorter-backup\\") + fd.cFileName + L"\\Data\\zhCN\\patch-zhCN-5.MPQ")),
+      old5_);
+  ExpectOnlyThePlayersFilesBeside(Archive(L"5"));
 }
 
 }  // namespace
