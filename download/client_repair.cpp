@@ -194,14 +194,16 @@ std::vector<std::string> UnlistedArchives(const ClientManifest& m, const std::ws
 }
 
 // The record of a client whose every listed file is now the manifest's.
-void RecordWholeClient(const ClientManifest& m, const std::wstring& saveFolder) {
+void RecordWholeClient(const ClientManifest& m, const std::wstring& saveFolder, const std::wstring& installDir) {
   ProgressState state;
   state.product = m.product;
   state.manifest_id = m.manifest_id;
   state.install_root = m.install_root;
   state.install_dir = saveFolder;
   for (const ManifestFile& f : m.files) state.files[f.path] = {f.size, f.sha256, f.size, true};
-  if (!SaveProgress(ProgressFilePath(saveFolder, m.product), state)) LogWrite("Repair: progress record not written");
+  ProgressFilePath(saveFolder, m.product);  // makes its folders
+  if (!SaveProgress(ProgressRecordPath(saveFolder, installDir, m), state))
+    LogWrite("Repair: progress record not written");
 }
 
 }  // namespace
@@ -302,7 +304,7 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
   }
   out->removed = RemoveObsolete(manifest, installDir, record);
   if (record.manifest_id.empty()) out->unlisted = UnlistedArchives(manifest, installDir);
-  RecordWholeClient(manifest, saveFolder);
+  RecordWholeClient(manifest, saveFolder, installDir);
   return true;
 }
 
@@ -310,7 +312,7 @@ bool HoldsOlderClient(const ClientManifest& manifest, const std::wstring& saveFo
   if (!IsPlainFolderName(manifest.install_root) || !IsPlainFolderName(manifest.product)) return false;
   const std::wstring installDir = JoinPath(saveFolder, Utf8ToWide(manifest.install_root));
   if (GetFileAttributesW(installDir.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-  const ProgressDocument record = ReadProgressRecord(saveFolder, manifest.product);
+  const ProgressDocument record = ReadProgressRecord(saveFolder, installDir, manifest);
   if (!record.manifest_id.empty()) return record.manifest_id != manifest.manifest_id;
   // No record (the player may delete it): the disk tells. A listed file
   // that is there may be an older version's, which a download would
@@ -326,7 +328,7 @@ bool HoldsOlderClient(const ClientManifest& manifest, const std::wstring& saveFo
 bool UpdateOlderClient(HWND window, const ClientManifest& manifest, const std::wstring& saveFolder,
                        std::atomic<bool>* cancel, RepairOutcome* out, std::string* error) {
   const std::wstring installDir = JoinPath(saveFolder, Utf8ToWide(manifest.install_root));
-  const ProgressDocument record = ReadProgressRecord(saveFolder, manifest.product);
+  const ProgressDocument record = ReadProgressRecord(saveFolder, installDir, manifest);
   LogWrite("Update: %ls holds %s of manifest %s, now %s", installDir.c_str(), manifest.product.c_str(),
            record.manifest_id.c_str(), manifest.manifest_id.c_str());
   ClientCheckResult check;

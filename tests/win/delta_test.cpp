@@ -341,4 +341,24 @@ TEST_F(Delta, AFileAnUpdateListsForTheFirstTimeKeepsThePlayersFileOfThatName) {
   ExpectOnlyThePlayersFilesBeside(Archive(L"5"));
 }
 
+// A copy of a client beside the one downloaded there has its own record: its
+// repair leaves the other's alone.
+TEST_F(Delta, ARepairOfACopyKeepsItsOwnRecord) {
+  ClientManifest manifest;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest("wow335-hd", &manifest, &error));
+  const std::wstring copy = dir_ / L"My copy";
+  MakeDirs(copy + L"\\Data\\zhCN");
+  WriteFileBytes(copy + L"\\Data\\zhCN\\patch-zhCN-5.MPQ", new5_);
+  WriteFileBytes(copy + L"\\Data\\zhCN\\patch-zhCN-6.MPQ", new6_);
+  ClientCheckResult check;
+  RepairOutcome out;
+  ASSERT_TRUE(CheckClient(nullptr, manifest, copy, {}, &cancel_, &check, &error));
+  ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), copy, check, {}, &cancel_, &out, &error)) << error;
+  EXPECT_FALSE(Exists(dir_ / L".ravelgap\\progress\\wow335-hd.json"));
+  EXPECT_TRUE(Exists(dir_ / L".ravelgap\\progress\\wow335-hd@My copy.json"));
+  EXPECT_EQ(ReadProgressRecord(dir_.path(), copy, manifest).manifest_id, manifest.manifest_id);
+  EXPECT_TRUE(ReadProgressRecord(dir_.path(), dir_ / L"HD", manifest).manifest_id.empty());
+}
+
 }  // namespace
