@@ -271,6 +271,40 @@ TEST_F(Delta, ARepairTakesTheMapsRegionsWhereTheIndexFitsAndTheWholeMapOtherwise
   }
 }
 
+// The same for a repair: the archive's first mirror breaks its range off
+// three times, and the next one goes on from the byte it reached.
+TEST_F(Delta, ARepairsRangesThatBreakOffGoOnWhereTheyStoppedOnTheNextMirror) {
+  const std::string map = BlockMapOfBytes(new5_, BlockSizeFor(new5_.size()));
+  for (const wchar_t* m : {L"m1", L"m2", L"m3"}) {
+    MakeDirs(Www(m, L"wow335\\wow335-hd\\blocks\\Data\\zhCN"));
+    WriteFileBytes(Www(m, L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.blocks"), map);
+  }
+  std::string damaged = new5_;
+  for (std::size_t i = 1 << 20; i < (1 << 20) + 40000; ++i) damaged[i] ^= 0x55;
+  WriteFileBytes(Archive(L"5"), damaged);
+  Control(kMirror1, std::string("/__fault?path=") + kFile5 + "&kind=drop&arg=4000&times=3");
+  ClientManifest manifest;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest("wow335-hd", &manifest, &error));
+  ClearRequestLogs();
+  ClientCheckResult check;
+  RepairOutcome out;
+  ASSERT_TRUE(CheckClient(nullptr, manifest, dir_.path(), {}, &cancel_, &check, &error));
+  ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), dir_.path(), check, {}, &cancel_, &out, &error)) << error;
+  EXPECT_EQ(ReadFileBytes(Archive(L"5")), new5_);
+  std::vector<std::string> first, next;
+  for (const char* mirror : {kMirror1, kMirror2, kMirror3})
+    for (const std::string& line : Requests(mirror))
+      if (line.find(kFile5) != std::string::npos)
+        (mirror == kMirror1 ? first : next).push_back(line.substr(line.rfind(' ') + 1));
+  ASSERT_EQ(first.size(), 3u) << "three attempts on the first mirror";
+  unsigned long long from = 0, to = 0;
+  ASSERT_EQ(std::sscanf(first[0].c_str(), "bytes=%llu-%llu", &from, &to), 2) << first[0];
+  ASSERT_FALSE(next.empty());
+  EXPECT_EQ(next[0], "bytes=" + std::to_string(from + 12000) + "-" + std::to_string(to));
+  EXPECT_EQ(std::count(next.begin(), next.end(), "-"), 0) << "nothing whole";
+}
+
 // A repair stopped while one archive is built from its blocks and another
 // comes whole, on two mirrors at once: every file is as it was, with nothing
 // beside it and no journal left.
