@@ -313,8 +313,15 @@ bool HoldsOlderClient(const ClientManifest& manifest, const std::wstring& saveFo
   const std::wstring installDir = JoinPath(saveFolder, Utf8ToWide(manifest.install_root));
   if (GetFileAttributesW(installDir.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
   const ProgressDocument record = ReadProgressRecord(saveFolder, installDir, manifest);
-  if (!record.manifest_id.empty()) return record.manifest_id != manifest.manifest_id;
-  // No record (the player may delete it): the disk tells. A listed file
+  // A record written for another save folder (copied here with the client)
+  // tells nothing of these files.
+  const std::wstring recordFolder = Utf8ToWide(record.install_dir);
+  const bool foreign =
+      !recordFolder.empty() &&
+      CompareStringOrdinal(recordFolder.c_str(), static_cast<int>(recordFolder.size()), saveFolder.c_str(),
+                           static_cast<int>(saveFolder.size()), TRUE) != CSTR_EQUAL;
+  if (!record.manifest_id.empty() && !foreign) return record.manifest_id != manifest.manifest_id;
+  // No record of its own (the player may delete it): the disk tells. A listed file
   // that is there may be an older version's, which a download would
   // overwrite in place before its replacement is whole; the update makes
   // every file beside the old one. Wow.exe answers for most folders.

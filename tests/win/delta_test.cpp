@@ -395,4 +395,28 @@ TEST_F(Delta, ARepairOfACopyKeepsItsOwnRecord) {
   EXPECT_TRUE(ReadProgressRecord(dir_.path(), dir_ / L"HD", manifest).manifest_id.empty());
 }
 
+// A folder's files tell a client when its record is gone or was written for
+// another save folder: a download would overwrite them in place.
+TEST_F(Delta, AClientWithoutARecordOfItsOwnIsUpdatedNotDownloadedOver) {
+  ClientManifest manifest;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest("wow335-hd", &manifest, &error));
+  const std::wstring client = dir_ / L"HD";
+  EXPECT_FALSE(HoldsOlderClient(manifest, dir_.path())) << "no folder";
+  MakeDirs(client + L"\\Data\\zhCN");
+  EXPECT_FALSE(HoldsOlderClient(manifest, dir_.path())) << "an empty folder";
+  WriteFileBytes(client + L"\\Data\\zhCN\\patch-zhCN-6.MPQ", "an older six");
+  EXPECT_TRUE(HoldsOlderClient(manifest, dir_.path())) << "no record";
+  ProgressState state;
+  state.product = manifest.product;
+  state.manifest_id = manifest.manifest_id;
+  state.install_root = manifest.install_root;
+  state.install_dir = dir_.path();
+  ASSERT_TRUE(SaveProgress(ProgressFilePath(dir_.path(), manifest.product), state));
+  EXPECT_FALSE(HoldsOlderClient(manifest, dir_.path())) << "this version's download, resumed";
+  state.install_dir = L"D:\\elsewhere";
+  ASSERT_TRUE(SaveProgress(ProgressFilePath(dir_.path(), manifest.product), state));
+  EXPECT_TRUE(HoldsOlderClient(manifest, dir_.path())) << "the record of another save folder";
+}
+
 }  // namespace
