@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/data_folder.h"
+#include "app/kept_copies.h"
 #include "app/log.h"
 #include "app/system_dlls.h"
 
@@ -69,21 +70,25 @@ void WriteLogTail(const wchar_t* path, const EXCEPTION_RECORD* record) {
   CloseHandle(out);
 }
 
-// Oldest first by name, which carries the time: the reports beyond the
-// newest five go, each with its log.
-void PruneReports() {
+// The names of the reports there (crash-*.dmp), without ".dmp".
+std::vector<std::wstring> ReportStems() {
   std::vector<std::wstring> stems;
   WIN32_FIND_DATAW found;
   HANDLE find = FindFirstFileW((std::wstring(g_folder) + L"\\crash-*.dmp").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return;
+  if (find == INVALID_HANDLE_VALUE) return stems;
   do {
     std::wstring name = found.cFileName;
     stems.push_back(name.substr(0, name.size() - 4));
   } while (FindNextFileW(find, &found));
   FindClose(find);
-  std::sort(stems.begin(), stems.end());
-  for (size_t i = 0; i + kKeptReports < stems.size(); ++i) {
-    std::wstring base = std::wstring(g_folder) + L"\\" + stems[i];
+  return stems;
+}
+
+// Oldest first by number (KeptBeyond): the reports beyond the newest five
+// go, each with its log; `justMade` stays whatever the clock said.
+void PruneReports(const std::wstring& justMade) {
+  for (const std::wstring& stem : KeptBeyond(ReportStems(), L"crash", kKeptReports, justMade)) {
+    std::wstring base = std::wstring(g_folder) + L"\\" + stem;
     DeleteFileW((base + L".dmp").c_str());
     DeleteFileW((base + L".log").c_str());
   }
@@ -99,9 +104,12 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
   CreateDirectoryW(g_folder, nullptr);
   SYSTEMTIME t;
   GetLocalTime(&t);
+  wchar_t when[32];
+  std::swprintf(when, sizeof when / sizeof *when, L"%04u%02u%02u-%02u%02u%02u", t.wYear, t.wMonth, t.wDay, t.wHour,
+                t.wMinute, t.wSecond);
+  const std::wstring name = NextKeptName(ReportStems(), L"crash", when);
   wchar_t stem[MAX_PATH + 40];
-  std::swprintf(stem, sizeof stem / sizeof *stem, L"%ls\\crash-%04u%02u%02u-%02u%02u%02u", g_folder, t.wYear, t.wMonth,
-                t.wDay, t.wHour, t.wMinute, t.wSecond);
+  std::swprintf(stem, sizeof stem / sizeof *stem, L"%ls\\%ls", g_folder, name.c_str());
   wchar_t dump[MAX_PATH + 48], tail[MAX_PATH + 48];
   std::swprintf(dump, sizeof dump / sizeof *dump, L"%ls.dmp", stem);
   std::swprintf(tail, sizeof tail / sizeof *tail, L"%ls.log", stem);
@@ -124,7 +132,7 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
       WriteAll(note, dump, static_cast<DWORD>(std::wcslen(dump) * sizeof(wchar_t)));
       CloseHandle(note);
     }
-    PruneReports();
+    PruneReports(name);
     LogWrite("Crash: exception 0x%08lX, report written to %ls",
              pointers && pointers->ExceptionRecord
                  ? static_cast<unsigned long>(pointers->ExceptionRecord->ExceptionCode)

@@ -18,6 +18,7 @@ set(RP_PURE_SOURCES
   net/url.cpp
   download/pool.cpp
   app/readout.cpp
+  app/kept_copies.cpp
   ui/layout.cpp
   ui/job_table.cpp
   config/image_type.cpp

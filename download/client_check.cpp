@@ -9,10 +9,26 @@
 #include "manifest/install_paths.h"
 #include "hash/sha256.h"
 
-bool NeedsHash(const ManifestFile& f, const LocalFile& local) { return local.exists && local.size == f.size; }
+bool IsPlayersSetting(std::string_view path) {
+  auto lower = [](std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+  };
+  const std::string p = lower(path);
+  if (p.rfind("data/", 0) != 0) return false;
+  const size_t slash = p.find('/', 5);
+  return slash != std::string::npos && slash > 5 && p.substr(slash + 1) == "realmlist.wtf";
+}
+
+bool NeedsHash(const ManifestFile& f, const LocalFile& local) {
+  return local.exists && local.size == f.size && !IsPlayersSetting(f.path);
+}
 
 FileState JudgeFile(const ManifestFile& f, const LocalFile& local, const FileProgress* entry) {
   if (!local.exists) return FileState::Missing;
+  if (IsPlayersSetting(f.path)) return FileState::Fine;
   if (local.size == f.size && local.hashed && local.hashMatches) return FileState::Fine;
   if (entry) {
     const bool thisVersion = DigestEquals(entry->sha256, f.sha256);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -29,6 +30,12 @@ enum class FileState {
   Missing,
 };
 
+// A listed file that is the player's setting once the client is in use:
+// `Data/<locale>/realmlist.wtf`, which the launcher itself rewrites with
+// the chosen realm at every start. A check takes it as fine when it is
+// there, whatever it holds, so a repair never puts the server's template
+// back; it is fetched only where it is missing.
+bool IsPlayersSetting(std::string_view manifestPath);
 // Should the file be hashed: only a file of the manifest's size can be fine.
 bool NeedsHash(const ManifestFile& f, const LocalFile& local);
 // `entry` is the progress record's entry for the path (null: none). The

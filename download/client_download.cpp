@@ -22,17 +22,21 @@ void RunClient(const ClientJob& job) {
   ClientManifest manifest;
   if (!ClientCancel.load()) {
     if (FetchClientManifest(job.manifestName, &manifest, &error)) {
-      // A folder that holds an older client is updated file by file, by
-      // blocks, instead of downloaded again. A running patch update may be
-      // replacing the same archives, through the same temporary names
-      // beside them: meanwhile the client is downloaded as before.
+      // A folder that holds a client (its record or its files tell) is
+      // updated file by file, by blocks, each made beside the old one;
+      // never downloaded over in place. A running patch update may be
+      // replacing the same archives through the same names beside them:
+      // the update is refused until it ends, and the player is told so.
       RepairOutcome updated;
       const bool patching = PatchNormalBusy.load() || PatchHdBusy.load();
-      if (!ClientCancel.load())
-        succeeded =
-            !patching && HoldsOlderClient(manifest, folder)
-                ? UpdateOlderClient(job.window, manifest, folder, &ClientCancel, &updated, &error)
-                : DownloadFollowingManifest(job.window, job.manifestName, &manifest, folder, &ClientCancel, &error);
+      if (!ClientCancel.load()) {
+        if (!HoldsOlderClient(manifest, folder))
+          succeeded = DownloadFollowingManifest(job.window, job.manifestName, &manifest, folder, &ClientCancel, &error);
+        else if (patching)
+          error = Gbk(u8"补丁更新正在进行，请等它完成后再更新这个客户端。");
+        else
+          succeeded = UpdateOlderClient(job.window, manifest, folder, &ClientCancel, &updated, &error);
+      }
     } else if (!ClientCancel.load()) {
       PostStatusText(job.window, error.c_str());
     }

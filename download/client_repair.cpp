@@ -12,6 +12,7 @@
 #include "download/job.h"
 #include "download/pool.h"
 #include "install/delta.h"
+#include "install/install.h"
 #include "install/transaction.h"
 #include "manifest/block_regions.h"
 #include "manifest/blockmap.h"
@@ -30,6 +31,9 @@ struct RepairWork {
   // Whether a file is still to be built from its blocks; it comes whole from
   // then on once a mirror has no map for it that fits.
   std::vector<char> byBlocks;
+  // Where the file that stands at a file's place goes instead of away, by
+  // file; empty: it goes (a file of the client's own).
+  std::vector<std::wstring> keepAs;
   std::atomic<std::uint32_t> repaired{0};
   std::mutex stuckLock;
   std::wstring stuck;
@@ -48,7 +52,8 @@ bool PutInPlace(RepairWork& w, int mirror, int file, const std::wstring& temp, c
   // step back meanwhile.
   SetInFlight(job.counters, file, f.size);
   std::wstring stuck;
-  const bool committed = CommitArchive(job.installDir, temp, target, &stuck, RepairJournalPath(file));
+  const bool committed =
+      CommitArchive(job.installDir, temp, target, &stuck, RepairJournalPath(job.installDir, file), w.keepAs[file]);
   SetInFlight(job.counters, file, 0);
   if (!committed) {
     if (stuck.empty()) stuck = target;
@@ -74,8 +79,8 @@ bool RepairFileJob(RepairWork& w, int mirror, int file) {
   DownloadJob& job = w.job;
   if (job.flags.fatal.load()) return false;
   const ManifestFile& f = job.files[file];
-  const std::wstring target = TargetOf(job, f), temp = target + L".part";
-  if (!StageArchive(job.installDir, temp, RepairJournalPath(file))) {
+  const std::wstring target = TargetOf(job, f), temp = MakingName(target);
+  if (!StageArchive(job.installDir, temp, RepairJournalPath(job.installDir, file))) {
     SetFatalError(job, Gbk(u8"磁盘写入失败: ") + GbkFromUtf8(f.path));
     return false;
   }
@@ -149,15 +154,56 @@ std::uint32_t RemoveObsolete(const ClientManifest& m, const std::wstring& instal
   return removed;
 }
 
+// The archives in Data and its folders (where the game loads them) that the
+// manifest does not list. Without a record the launcher cannot tell which of
+// them it put there for an earlier version: they stay, named to the player.
+std::vector<std::string> UnlistedArchives(const ClientManifest& m, const std::wstring& installDir) {
+  std::vector<std::wstring> listed;
+  for (const ManifestFile& f : m.files) {
+    std::wstring key = Utf8ToWide(LocalPathKey(f.path));
+    if (!key.empty()) CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    listed.push_back(std::move(key));
+  }
+  std::vector<std::string> out;
+  std::vector<std::wstring> folders = {L"Data"};
+  for (size_t i = 0; i < folders.size(); ++i) {
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW(JoinPath(installDir, folders[i] + L"\\*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE) continue;
+    do {
+      const std::wstring name = fd.cFileName, rel = folders[i] + L"\\" + name;
+      if (name == L"." || name == L"..") continue;
+      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (i == 0) folders.push_back(rel);  // Data\<locale>, one deep
+        continue;
+      }
+      if (name.size() < 4 || CompareStringOrdinal(name.c_str() + name.size() - 4, 4, L".MPQ", 4, TRUE) != CSTR_EQUAL)
+        continue;
+      std::wstring path = rel;
+      std::replace(path.begin(), path.end(), L'\\', L'/');
+      std::wstring key = Utf8ToWide(LocalPathKey(WideToUtf8(path)));
+      CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+      if (std::find(listed.begin(), listed.end(), key) == listed.end()) out.push_back(WideToUtf8(path));
+    } while (FindNextFileW(find, &fd));
+    FindClose(find);
+  }
+  std::sort(out.begin(), out.end());
+  for (const std::string& path : out)
+    LogWrite("Repair: %s is not listed and not known as the launcher's, kept", path.c_str());
+  return out;
+}
+
 // The record of a client whose every listed file is now the manifest's.
-void RecordWholeClient(const ClientManifest& m, const std::wstring& saveFolder) {
+void RecordWholeClient(const ClientManifest& m, const std::wstring& saveFolder, const std::wstring& installDir) {
   ProgressState state;
   state.product = m.product;
   state.manifest_id = m.manifest_id;
   state.install_root = m.install_root;
   state.install_dir = saveFolder;
   for (const ManifestFile& f : m.files) state.files[f.path] = {f.size, f.sha256, f.size, true};
-  if (!SaveProgress(ProgressFilePath(saveFolder, m.product), state)) LogWrite("Repair: progress record not written");
+  ProgressFilePath(saveFolder, m.product);  // makes its folders
+  if (!SaveProgress(ProgressRecordPath(saveFolder, installDir, m), state))
+    LogWrite("Repair: progress record not written");
 }
 
 }  // namespace
@@ -168,6 +214,13 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
   *out = RepairOutcome{};
   if (manifest.mirrors.empty()) {
     *error = Gbk(u8"客户端清单为空。");
+    return false;
+  }
+  // A second repair of the folder (realmporter-fetch beside the launcher)
+  // would take the first one's files in the making for leftovers.
+  const RepairLock lock(installDir);
+  if (!lock.held) {
+    *error = Gbk(u8"另一个修复或更新正在处理这个客户端目录，请等它结束后再试。");
     return false;
   }
   // What an earlier repair left unfinished is finished first.
@@ -202,6 +255,11 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
     *error = text;
     return false;
   }
+  // A file an update lists for the first time may stand there already as
+  // the player's own (no entry of the launcher's record of the version
+  // before): it is kept as a dated copy, never deleted.
+  const bool update = !record.manifest_id.empty() && record.manifest_id != manifest.manifest_id;
+  std::wstring replacedFolder;
   // The largest first, as in a download: they take longest.
   std::stable_sort(toFetch.begin(), toFetch.end(),
                    [](const CheckedFile* a, const CheckedFile* b) { return a->file.size > b->file.size; });
@@ -216,6 +274,14 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
     // its blocks are taken, the rest fetched.
     w.byBlocks.push_back(way == FetchWay::Blocks || (way == FetchWay::Resume && c->file.size >= kBlockMapMinFileSize));
     job.files.push_back(c->file);
+    std::wstring keep;
+    if (update && c->state != FileState::Missing && !record.files.contains(c->file.path)) {
+      if (replacedFolder.empty()) replacedFolder = NextDatedCopy(JoinPath(installDir, kAddonBackupFolder), L"replaced");
+      keep = JoinPath(replacedFolder, ManifestPathToLocal(Utf8ToWide(c->file.path)));
+      LogWrite("Update: %s stands there as the player's own file, kept in %ls", c->file.path.c_str(),
+               replacedFolder.c_str());
+    }
+    w.keepAs.push_back(std::move(keep));
   }
   const bool whole =
       job.files.empty() ||
@@ -237,22 +303,39 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
     return false;
   }
   out->removed = RemoveObsolete(manifest, installDir, record);
-  RecordWholeClient(manifest, saveFolder);
+  if (record.manifest_id.empty()) out->unlisted = UnlistedArchives(manifest, installDir);
+  RecordWholeClient(manifest, saveFolder, installDir);
   return true;
 }
 
 bool HoldsOlderClient(const ClientManifest& manifest, const std::wstring& saveFolder) {
   if (!IsPlainFolderName(manifest.install_root) || !IsPlainFolderName(manifest.product)) return false;
-  const ProgressDocument record = ReadProgressRecord(saveFolder, manifest.product);
   const std::wstring installDir = JoinPath(saveFolder, Utf8ToWide(manifest.install_root));
-  return !record.manifest_id.empty() && record.manifest_id != manifest.manifest_id &&
-         GetFileAttributesW(installDir.c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (GetFileAttributesW(installDir.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  const ProgressDocument record = ReadProgressRecord(saveFolder, installDir, manifest);
+  // A record written for another save folder (copied here with the client)
+  // tells nothing of these files.
+  const std::wstring recordFolder = Utf8ToWide(record.install_dir);
+  const bool foreign =
+      !recordFolder.empty() &&
+      CompareStringOrdinal(recordFolder.c_str(), static_cast<int>(recordFolder.size()), saveFolder.c_str(),
+                           static_cast<int>(saveFolder.size()), TRUE) != CSTR_EQUAL;
+  if (!record.manifest_id.empty() && !foreign) return record.manifest_id != manifest.manifest_id;
+  // No record of its own (the player may delete it): the disk tells. A listed file
+  // that is there may be an older version's, which a download would
+  // overwrite in place before its replacement is whole; the update makes
+  // every file beside the old one. Wow.exe answers for most folders.
+  std::uint64_t size = 0;
+  for (const ManifestFile& f : manifest.files)
+    if (IsSafeManifestPath(f.path) && FileSizeOf(JoinPath(installDir, ManifestPathToLocal(Utf8ToWide(f.path))), &size))
+      return true;
+  return false;
 }
 
 bool UpdateOlderClient(HWND window, const ClientManifest& manifest, const std::wstring& saveFolder,
                        std::atomic<bool>* cancel, RepairOutcome* out, std::string* error) {
   const std::wstring installDir = JoinPath(saveFolder, Utf8ToWide(manifest.install_root));
-  const ProgressDocument record = ReadProgressRecord(saveFolder, manifest.product);
+  const ProgressDocument record = ReadProgressRecord(saveFolder, installDir, manifest);
   LogWrite("Update: %ls holds %s of manifest %s, now %s", installDir.c_str(), manifest.product.c_str(),
            record.manifest_id.c_str(), manifest.manifest_id.c_str());
   ClientCheckResult check;
@@ -264,6 +347,13 @@ bool UpdateOlderClient(HWND window, const ClientManifest& manifest, const std::w
     return false;
   }
   if (window) PostMessageA(window, WMU_PROGRESS, 100, 0);
-  PostStatusText(window, Gbk(u8"下载完成！").c_str());
+  std::string names;
+  for (const std::string& path : out->unlisted) names += (names.empty() ? "" : Gbk(u8"、")) + GbkFromUtf8(path);
+  PostStatusText(
+      window,
+      (Gbk(u8"下载完成！") +
+       (names.empty() ? std::string()
+                      : Gbk(u8"以下存档不在新版本中，但无法确认是登录器放入的，已保留（游戏仍会加载）：") + names))
+          .c_str());
   return true;
 }

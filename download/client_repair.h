@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "download/client_verify.h"
 
@@ -20,13 +21,17 @@ struct RepairOutcome {
   std::uint32_t repaired = 0, removed = 0;
   std::uint64_t fetchedBytes = 0;  // on the wire: maps, ranges and whole files
   std::wstring stuck;              // a file that could not be replaced
+  // Without a record of the launcher's: archives in Data the manifest does
+  // not list, kept, for the closing line (manifest-style paths, UTF-8).
+  std::vector<std::string> unlisted;
 };
 
 // `saveFolder` holds the progress record, which is rewritten for the
 // manifest when every file is fine. False when a file could not be
 // repaired or the job was cancelled; `error` then gets a GBK text.
 // True when the save folder holds a client of an earlier manifest of the
-// product, as its progress record tells.
+// product, as its progress record tells; without a record, when any file
+// the manifest lists is there (a download would overwrite it in place).
 bool HoldsOlderClient(const ClientManifest& manifest, const std::wstring& saveFolder);
 // The client download into such a folder: the client is checked and
 // repaired instead of downloaded whole.

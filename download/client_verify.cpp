@@ -124,9 +124,22 @@ bool JudgeListedFile(const ManifestFile& f, const std::wstring& local, const Pro
 
 }  // namespace
 
-ProgressDocument ReadProgressRecord(const std::wstring& saveFolder, const std::string& product) {
+std::wstring ProgressRecordPath(const std::wstring& saveFolder, const std::wstring& installDir,
+                                const ClientManifest& manifest) {
+  std::wstring folder = installDir;
+  while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  const size_t cut = folder.find_last_of(L"\\/");
+  const std::string leaf = WideToUtf8(cut == std::wstring::npos ? folder : folder.substr(cut + 1));
+  return JoinPath(saveFolder, L".ravelgap\\progress\\" +
+                                  Utf8ToWide(ProgressFileStem(manifest.product, manifest.install_root, leaf)) +
+                                  L".json");
+}
+
+ProgressDocument ReadProgressRecord(const std::wstring& saveFolder, const std::wstring& installDir,
+                                    const ClientManifest& manifest) {
   ProgressDocument doc;
-  const std::wstring path = JoinPath(saveFolder, L".ravelgap\\progress\\" + Utf8ToWide(product) + L".json");
+  const std::string& product = manifest.product;
+  const std::wstring path = ProgressRecordPath(saveFolder, installDir, manifest);
   FILE* f = _wfopen(path.c_str(), L"rb");
   if (!f) return doc;
   std::string text;
@@ -260,7 +273,7 @@ void RunVerify(const VerifyJob& job, ClientVerifyResult* result) {
   result->edition = edition == Edition::Hd ? 2 : 1;
   const size_t cut = job.gameFolder.find_last_of(L"\\/");
   const std::wstring saveFolder = cut == std::wstring::npos ? std::wstring() : job.gameFolder.substr(0, cut);
-  const ProgressDocument record = ReadProgressRecord(saveFolder, manifest.product);
+  const ProgressDocument record = ReadProgressRecord(saveFolder, job.gameFolder, manifest);
   ClientCheckResult check;
   if (!CheckClient(job.window, manifest, job.gameFolder, record, &ClientCancel, &check, &error)) {
     result->errorText = error;

@@ -23,9 +23,14 @@ struct ClientCheckResult {
   CheckCounts counts;
 };
 
-// The progress record of `product` in the save folder, read without making
-// any folder; an empty record when there is none or it does not parse.
-ProgressDocument ReadProgressRecord(const std::wstring& saveFolder, const std::string& product);
+// The progress record of the client in `installDir`, a folder of the save
+// folder (ProgressFileStem), read without making any folder; an empty
+// record when there is none or it does not parse.
+ProgressDocument ReadProgressRecord(const std::wstring& saveFolder, const std::wstring& installDir,
+                                    const ClientManifest& manifest);
+// Where that record is.
+std::wstring ProgressRecordPath(const std::wstring& saveFolder, const std::wstring& installDir,
+                                const ClientManifest& manifest);
 
 // Checks the client in `installDir`. Posts WMU_PROGRESS and WMU_STATUS_TEXT
 // to `window` (may be null) as the client download does. False when

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/jobs.h"
+#include "app/kept_copies.h"
 #include "app/log.h"
 #include "app/messages.h"
 #include "game/game.h"
@@ -77,20 +78,36 @@ std::wstring DatedName(const std::wstring& folder, const wchar_t* prefix) {
   }
 }
 
-// Only the newest kKeptInterfaces copies of `Interface` stay.
-constexpr size_t kKeptInterfaces = 3;
-void PruneKeptInterfaces(const std::wstring& backup) {
+// The names in `folder` that match `pattern`.
+std::vector<std::wstring> NamesIn(const std::wstring& folder, const wchar_t* pattern) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW fd;
-  HANDLE find = FindFirstFileW((backup + L"\\Interface-*").c_str(), &fd);
-  if (find == INVALID_HANDLE_VALUE) return;
+  HANDLE find = FindFirstFileW((folder + L"\\" + pattern).c_str(), &fd);
+  if (find == INVALID_HANDLE_VALUE) return names;
   do names.emplace_back(fd.cFileName);
   while (FindNextFileW(find, &fd));
   FindClose(find);
-  std::sort(names.begin(), names.end());
-  for (size_t i = 0; i + kKeptInterfaces < names.size(); ++i) {
-    LogWrite("AddonWorker: removing the older kept copy %ls", names[i].c_str());
-    DeleteWithShell(backup + L"\\" + names[i]);
+  return names;
+}
+
+// The next copy of `Interface` in the backup folder: numbered after every
+// copy there, dated for the player's eye only.
+std::wstring NextInterfaceCopy(const std::wstring& backup) {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  wchar_t stamp[32];
+  swprintf(stamp, 32, L"%04u%02u%02u-%02u%02u%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+  return backup + L"\\" + NextKeptName(NamesIn(backup, L"Interface-*"), L"Interface", stamp);
+}
+
+// Only the newest kKeptInterfaces copies of `Interface` stay, by their
+// numbers; `justMade` (a name in the folder) is never removed.
+constexpr size_t kKeptInterfaces = 3;
+void PruneKeptInterfaces(const std::wstring& backup, const std::wstring& justMade) {
+  for (const std::wstring& name :
+       KeptBeyond(NamesIn(backup, L"Interface-*"), L"Interface", kKeptInterfaces, justMade)) {
+    LogWrite("AddonWorker: removing the older kept copy %ls", name.c_str());
+    DeleteWithShell(backup + L"\\" + name);
   }
 }
 
@@ -139,11 +156,11 @@ bool InstallPack(const AddonJob& job, std::wstring* keptAs, std::string* lockedT
     PlanLay(staging, job.gameFolder, aside, true, &j);
     for (const JournalStep& s : j.steps)
       if (s.hadOld && IsNamed(s.to, job.gameFolder + L"\\Interface")) {
-        j.keep.push_back({s.aside, DatedName(backup, L"Interface")});
+        j.keep.push_back({s.aside, NextInterfaceCopy(backup)});
         *keptAs = j.keep.back().to.substr(job.gameFolder.size() + 1);
       }
     if (CommitJournal(journalPath, std::move(j), &stuck)) {
-      PruneKeptInterfaces(backup);
+      PruneKeptInterfaces(backup, keptAs->empty() ? std::wstring() : keptAs->substr(keptAs->rfind(L'\\') + 1));
       return true;
     }
     keptAs->clear();

@@ -329,11 +329,46 @@ Fetched FetchRange(const DeltaRequest& r, const DeltaStep& s, FILE* out, Sha256P
   return at == end ? Fetched::kOk : (Stopped(r) ? Fetched::kCancelled : Fetched::kBroken);
 }
 
-DeltaResult BuildFromSteps(const DeltaRequest& r, const std::vector<DeltaStep>& steps, Progress* progress,
-                           Hasher& digest) {
-  File local(_wfopen(r.local.c_str(), L"rb")), out(_wfopen(r.temp.c_str(), L"wb"));
+// The first `have` bytes at the new file's place into the digest, leaving
+// the file positioned after them for the next write.
+bool HashKept(const DeltaRequest& r, FILE* out, std::uint64_t have, Sha256Pipe* digest) {
+  for (std::uint64_t left = have; left > 0;) {
+    if (Stopped(r)) return false;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, Sha256Pipe::kSlotBytes));
+    unsigned char* buf = digest->Slot();
+    if (std::fread(buf, 1, n, out) != n) return false;
+    digest->Submit(n);
+    left -= n;
+  }
+  return _fseeki64(out, static_cast<__int64>(have), SEEK_SET) == 0;
+}
+
+// The bytes of the fetch steps below `have`: an earlier attempt's, not to
+// be fetched again.
+std::uint64_t FetchedBelow(const std::vector<DeltaStep>& steps, std::uint64_t have) {
+  std::uint64_t n = 0;
+  for (const DeltaStep& s : steps)
+    if (s.fetch && s.to < have) n += std::min(s.length, have - s.to);
+  return n;
+}
+
+// Writes the new file from `steps`, taking up after its first `have` bytes,
+// which an earlier attempt built (any plan builds the same bytes in the same
+// order, and the whole is checked against the manifest's SHA-256 at the end).
+DeltaResult BuildFromSteps(const DeltaRequest& r, const std::vector<DeltaStep>& steps, std::uint64_t have,
+                           Progress* progress, Hasher& digest) {
+  File local(_wfopen(r.local.c_str(), L"rb")), out(_wfopen(r.temp.c_str(), have > 0 ? L"rb+" : L"wb"));
   if (!local || !out) return DeltaResult::kWhole;
-  for (const DeltaStep& s : steps) {
+  if (have > 0 && !HashKept(r, out.get(), have, &digest.pipe))
+    return Stopped(r) ? DeltaResult::kCancelled : DeltaResult::kWhole;
+  for (DeltaStep s : steps) {
+    if (s.to + s.length <= have) continue;
+    if (s.to < have) {
+      const std::uint64_t kept = have - s.to;
+      s.from += s.fetch ? 0 : kept;
+      s.to += kept;
+      s.length -= kept;
+    }
     const LONGLONG start = PerfTicks();
     if (s.fetch) {
       const Fetched f = FetchRange(r, s, out.get(), &digest.pipe, progress);
@@ -411,9 +446,14 @@ DeltaResult Run(const DeltaRequest& r) {
       r.fileUrl.c_str(), static_cast<unsigned long long>(toFetch), static_cast<unsigned long long>(r.entry.size),
       ranges, static_cast<unsigned long long>(mapBytes), tableBytes, PerfMs(planned - start), PerfMs(mapped - start),
       PerfMs(planned - mapped));
-  progress.ScanDone(toFetch);
+  // What an attempt on this or another mirror built before it broke off
+  // stays at the new file's place: the new file's first bytes.
+  std::uint64_t have = 0;
+  if (!FileSizeOf(r.temp, &have) || have > r.entry.size) have = 0;
+  if (have > 0) LogWrite("Delta resumes %s at byte %llu", r.fileUrl.c_str(), static_cast<unsigned long long>(have));
+  progress.ScanDone(toFetch - FetchedBelow(steps, have));
   Hasher digest;
-  const DeltaResult result = BuildFromSteps(r, steps, &progress, digest);
+  const DeltaResult result = BuildFromSteps(r, steps, have, &progress, digest);
   if (result == DeltaResult::kBuilt)
     LogWrite("Delta built %s in %lu ms (copying %lu ms, fetching %lu ms; hashing %lu ms alongside, waited for %lu ms)",
              r.fileUrl.c_str(), PerfMs(PerfTicks() - start), PerfMs(digest.copying), PerfMs(digest.fetching),
@@ -425,6 +465,6 @@ DeltaResult Run(const DeltaRequest& r) {
 
 DeltaResult BuildArchiveFromDelta(const DeltaRequest& request) {
   const DeltaResult result = Run(request);
-  if (result != DeltaResult::kBuilt) DeleteFileW(request.temp.c_str());
+  if (result != DeltaResult::kBuilt && result != DeltaResult::kMirrorFailed) DeleteFileW(request.temp.c_str());
   return result;
 }

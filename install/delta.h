@@ -19,14 +19,16 @@ enum class DeltaResult {
   kWhole,      // no map, a map for another file, a refused range, a mismatch...: fetch it whole
   kCancelled,  // the cancel flag was set; nothing is left at `temp`
   // The mirror did not answer for the map or a range (no connection, a
-  // server error, a stall): another mirror may have both.
+  // server error, a stall): another mirror may have both. What was built
+  // stays at `temp`, the new archive's first bytes: the next build (on any
+  // mirror), or a whole download resuming from them, takes it up there.
   kMirrorFailed,
 };
 
 struct DeltaRequest {
   HWND window = nullptr;  // status and progress target, may be null
   std::wstring local;     // the archive's previous version, only read
-  std::wstring temp;      // where the new archive is built
+  std::wstring temp;      // where the new archive is built; what is there is its start
   std::string mapUrl, fileUrl;
   // The map's region index; empty: the map is always fetched whole.
   std::string regionUrl;

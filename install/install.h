@@ -51,7 +51,9 @@ void AddonWorker(AddonJob job);
 void FinishAddonJob(const AddonJob& job, int result);
 
 // The folder below the game folder where an addon install keeps the
-// `Interface` it replaced (Interface-<date>-<time>, the newest three).
+// `Interface` it replaced (Interface-n<seq>-<date>-<time>, the newest three)
+// and an update the player's files it found at a new file's place
+// (replaced-n<seq>-<date>-<time>, never pruned).
 inline constexpr wchar_t kAddonBackupFolder[] = L"RealmPorter-backup";
 
 // <local app data>\RealmPorter\plugin_cache\<name>, creating the folders;

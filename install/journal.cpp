@@ -162,6 +162,9 @@ Recovery RecoveryFor(JournalState state) {
   return Recovery::RollBack;
 }
 
+std::wstring MakingName(std::wstring_view file) { return std::wstring(file) + L".RealmPorter-new"; }
+std::wstring SetAsideName(std::wstring_view file) { return std::wstring(file) + L".RealmPorter-old"; }
+
 LayAction DecideLay(bool topLevel, std::wstring_view name, bool packIsDir, bool playerHas, bool playerIsDir) {
   if (!playerHas) return LayAction::Add;
   if (topLevel && IsAsciiCaseEqual(name, L"Interface")) return LayAction::Replace;

@@ -73,6 +73,16 @@ StepUndo UndoStep(const JournalStep& step, bool fromExists, bool toExists, bool 
 enum class Recovery { Discard, RollBack, Finish };
 Recovery RecoveryFor(JournalState state);
 
+// The names a replaced file's neighbours get while it is replaced: the new
+// file while it is made (`<file>.RealmPorter-new`) and the player's file
+// while the new one is renamed in (`<file>.RealmPorter-old`). No player
+// names a file so: a `<file>.bak` or `.part` may be the player's own (an
+// archive switched off by renaming it) and is never touched. A launcher
+// before these names used `.part` and `.bak`; its journals name them, and
+// recovery acts on the names a journal gives.
+std::wstring MakingName(std::wstring_view file);
+std::wstring SetAsideName(std::wstring_view file);
+
 // How an item of an addon pack is laid over the game folder: `Interface`
 // (at the top, any case) is replaced whole; any other folder is merged into
 // the player's folder of the same name, file by file; an item the player

@@ -9,9 +9,10 @@
 //  1. The new files are made first where the game does not look: an addon
 //     pack is unpacked into a staging folder inside the game folder (same
 //     volume, so that moving out of it is a rename), a patch archive is
-//     downloaded to a temporary file beside the archive. Before that starts,
-//     the journal says "staging" and lists what to remove. A stop here leaves
-//     the player's files untouched; recovery removes the staging leftovers.
+//     downloaded beside the archive under the launcher's own name
+//     (MakingName). Before that starts, the journal says "staging" and lists
+//     what to remove. A stop here leaves the player's files untouched;
+//     recovery removes the staging leftovers.
 //  2. The commit is planned in full (every item to be replaced, where the
 //     new one comes from and where the player's one is kept aside) and
 //     written into the journal with the state "commit". The journal is
@@ -20,7 +21,7 @@
 //     there is always one whole journal, old or new, never a torn one. Only
 //     after that flush is the first of the player's files moved.
 //  3. Each step is two renames, each written through: the player's item to
-//     the aside folder (or `.bak`), then the new item into its place. After
+//     the aside folder (or SetAsideName), then the new item into its place. After
 //     any rename the disk tells by itself how far a step got (which of the
 //     three names exist), so the journal needs no update between renames.
 //     Undoing a step is the same renames backwards (UndoStep). The aside
@@ -60,6 +61,7 @@
 #include <vector>
 
 #include "app/jobs.h"
+#include "app/kept_copies.h"
 #include "app/log.h"
 #include "game/game.h"
 #include "install/transaction.h"
@@ -222,9 +224,55 @@ Outcome RecoverOne(const std::wstring& path, const std::wstring& gameFolder, std
   return Outcome::Clear;
 }
 
+std::wstring RepairLockName(const std::wstring& folderId) { return L"Local\\RealmPorter-repair-" + folderId; }
+
+// True when another thread or process holds the repair lock of the folder
+// with this identity. A lock this thread holds is taken again (a mutex
+// counts its owner's waits) and given back at once.
+bool HeldElsewhere(const std::wstring& folderId) {
+  if (folderId.empty()) return false;
+  HANDLE m = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, RepairLockName(folderId).c_str());
+  if (!m) return false;
+  const DWORD waited = WaitForSingleObject(m, 0);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(m);
+  CloseHandle(m);
+  return waited == WAIT_TIMEOUT;
+}
+
 constexpr int kMostLost = 20;
 
 std::wstring LostName(const std::wstring& path, int n) { return path + L".lost-" + std::to_wstring(n); }
+
+// Moves a journal whose folder is gone to a free .lost-<n>, tried again by
+// every recovery. With every one taken, the oldest of them (by the time its
+// journal was written) goes further aside, as .lost-aside-<m>, which no
+// recovery tries: kept for the player or support, never in the way of a job.
+bool KeepLost(const std::wstring& path) {
+  for (int round = 0; round < 2; ++round) {
+    for (int n = 1; n <= kMostLost; ++n) {
+      if (MoveFileExW(path.c_str(), LostName(path, n).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        LogWrite("Recovery: kept as %ls until its folder is found", LostName(path, n).c_str());
+        return true;
+      }
+    }
+    int oldest = 0;
+    FILETIME oldestTime{};
+    for (int n = 1; n <= kMostLost; ++n) {
+      WIN32_FILE_ATTRIBUTE_DATA a;
+      if (!GetFileAttributesExW(LostName(path, n).c_str(), GetFileExInfoStandard, &a)) continue;
+      if (!oldest || CompareFileTime(&a.ftLastWriteTime, &oldestTime) < 0) oldest = n, oldestTime = a.ftLastWriteTime;
+    }
+    if (!oldest) return false;
+    for (int m = 1;; ++m) {
+      const std::wstring aside = path + L".lost-aside-" + std::to_wstring(m);
+      if (Exists(aside)) continue;
+      if (!MoveFileExW(LostName(path, oldest).c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) return false;
+      LogWrite("Recovery: more than %d lost journals, the oldest kept as %ls", kMostLost, aside.c_str());
+      break;
+    }
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -234,10 +282,41 @@ std::wstring JournalPathOf(JournalKind kind) {
   return dir + (kind == JournalKind::Addon ? L"\\addon.journal" : L"\\patch.journal");
 }
 
-std::wstring RepairJournalPath(int n) {
+std::wstring RepairJournalPath(const std::wstring& folder, int n) {
   std::wstring dir = LauncherDataFolder();
   if (dir.empty()) return {};
-  return dir + L"\\repair-" + std::to_wstring(n) + L".journal";
+  const std::wstring id = folder.empty() ? std::wstring() : FolderIdentity(folder);
+  return dir + L"\\repair-" + (id.empty() ? L"" : id + L"-") + std::to_wstring(n) + L".journal";
+}
+
+RepairLock::RepairLock(const std::wstring& folder) {
+  const std::wstring id = FolderIdentity(folder);
+  // A folder whose identity cannot be read has no journal of a repair
+  // either: nothing to guard.
+  if (id.empty()) {
+    held = true;
+    return;
+  }
+  HANDLE m = CreateMutexW(nullptr, FALSE, RepairLockName(id).c_str());
+  if (!m) {
+    LogWrite("RepairLock: CreateMutex failed (error %lu) for %ls", GetLastError(), folder.c_str());
+    held = true;
+    return;
+  }
+  const DWORD waited = WaitForSingleObject(m, 0);
+  held = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  if (!held) {
+    CloseHandle(m);
+    LogWrite("RepairLock: another repair of %ls is running", folder.c_str());
+    return;
+  }
+  mutex = m;
+}
+
+RepairLock::~RepairLock() {
+  if (!mutex) return;
+  ReleaseMutex(static_cast<HANDLE>(mutex));
+  CloseHandle(static_cast<HANDLE>(mutex));
 }
 
 bool RecoverRepairJournals(std::wstring* stuck, const std::wstring& gameFolder) {
@@ -260,6 +339,11 @@ bool RecoverRepairJournals(std::wstring* stuck, const std::wstring& gameFolder) 
   }
   bool clear = true;
   for (const std::wstring& path : paths) {
+    Journal j;
+    if (Exists(path) && ReadJournal(path, &j) && HeldElsewhere(j.folderId)) {
+      LogWrite("Recovery: %ls belongs to a repair that is running, left alone", path.c_str());
+      continue;
+    }
     std::wstring one;
     if (!RecoverJournal(path, &one, gameFolder)) {
       clear = false;
@@ -365,13 +449,7 @@ bool RecoverJournal(const std::wstring& path, std::wstring* stuck, const std::ws
     const Outcome outcome = RecoverOne(path, gameFolder, stuck);
     clear = outcome != Outcome::Stuck;
     // Kept beside, so that it neither blocks the next job nor is lost.
-    for (int n = 1; outcome == Outcome::FolderGone && n <= kMostLost; ++n) {
-      if (MoveFileExW(path.c_str(), LostName(path, n).c_str(), MOVEFILE_WRITE_THROUGH)) {
-        LogWrite("Recovery: kept as %ls until its folder is found", LostName(path, n).c_str());
-        break;
-      }
-      if (n == kMostLost) clear = false;
-    }
+    if (outcome == Outcome::FolderGone && !KeepLost(path)) clear = false;
   }
   for (int n = 1; n <= kMostLost; ++n) {
     std::wstring lostStuck;
@@ -397,25 +475,43 @@ bool StageArchive(const std::wstring& folder, const std::wstring& temp, const st
   j.folder = JournalFolderName(folder);
   j.folderId = FolderIdentity(folder);
   j.remove = {temp};
-  // The .bak of the archive before, when it could not be removed yet.
+  // The aside file of the archive before, when it could not be removed yet.
   return !path.empty() && CarryLeftoversOf(path, &j) && WriteJournal(path, j);
 }
 
 bool CommitArchive(const std::wstring& folder, const std::wstring& temp, const std::wstring& archive,
-                   std::wstring* stuck, const std::wstring& journal) {
+                   std::wstring* stuck, const std::wstring& journal, const std::wstring& keepOldAs) {
   const std::wstring path = journal.empty() ? JournalPathOf(JournalKind::Patch) : journal;
-  const std::wstring backup = archive + L".bak";
+  const std::wstring aside = SetAsideName(archive);
   if (path.empty()) return *stuck = L"", false;
-  // A .bak that a launcher of an earlier version left is not the player's
-  // working archive: that one is `archive` itself.
-  if (Exists(archive)) RemoveLeftover(backup);
+  // The aside name is the launcher's own: one that is there while the
+  // archive is, is a leftover that could not be removed before.
+  if (Exists(archive)) RemoveLeftover(aside);
   Journal j;
   j.folder = JournalFolderName(folder);
   j.folderId = FolderIdentity(folder);
-  j.remove = {temp, backup};
-  j.steps.push_back({Exists(archive), temp, archive, backup});
+  j.remove = {temp, aside};
+  const bool hadOld = Exists(archive);
+  j.steps.push_back({hadOld, temp, archive, aside});
+  if (hadOld && !keepOldAs.empty()) j.keep.push_back({aside, keepOldAs});
   if (!CarryLeftoversOf(path, &j)) return *stuck = L"", false;
   return CommitJournal(path, std::move(j), stuck);
+}
+
+std::wstring NextDatedCopy(const std::wstring& folder, const wchar_t* prefix) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW fd;
+  HANDLE find = FindFirstFileW((folder + L"\\" + prefix + L"-*").c_str(), &fd);
+  if (find != INVALID_HANDLE_VALUE) {
+    do names.emplace_back(fd.cFileName);
+    while (FindNextFileW(find, &fd));
+    FindClose(find);
+  }
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  wchar_t stamp[32];
+  std::swprintf(stamp, 32, L"%04u%02u%02u-%02u%02u%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+  return folder + L"\\" + NextKeptName(names, prefix, stamp);
 }
 
 std::string LockedFileText(const std::wstring& name) {

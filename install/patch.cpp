@@ -26,32 +26,42 @@ namespace {
 bool UpdateArchive(const PatchJob& job, const ClientManifest& manifest, const ManifestFile& entry, DownloadRequest r,
                    std::wstring* stuck, std::uint64_t* fetched) {
   const std::wstring archive = r.target;
-  r.target = archive + L".part";
+  r.target = MakingName(archive);
   const std::wstring folder = GameFolderOf(job.gamePath);
   if (!StageArchive(folder, r.target)) return false;
   bool built = false;
+  std::atomic<std::uint64_t> received{0};  // the map and the ranges
   if (!manifest.mirrors.empty() && GetFileAttributesW(archive.c_str()) != INVALID_FILE_ATTRIBUTES) {
     DeltaRequest d;
     d.window = r.window;
     d.local = archive;
     d.temp = r.target;
-    d.mapUrl = BuildBlockMapUrl(manifest.mirrors.front(), manifest.product, entry.path);
-    d.fileUrl = r.url;
     d.entry = entry;
     d.cancel = r.cancel;
     d.base = r.base;
     d.overallTotal = r.overallTotal;
     d.percentFormat = r.percentFormat;
     d.label = r.label;
-    std::atomic<std::uint64_t> received{0};  // the map and the ranges
     d.received = &received;
-    built = BuildArchiveFromDelta(d) == DeltaResult::kBuilt;
+    // A mirror that breaks off the ranges hands the build to the next one,
+    // which takes it up where it stopped; only a map that cannot serve
+    // means the whole archive.
+    for (const std::string& mirror : manifest.mirrors) {
+      d.mapUrl = BuildBlockMapUrl(mirror, manifest.product, entry.path);
+      d.fileUrl = BuildFileUrl(mirror, manifest.product, entry.path);
+      const DeltaResult result = BuildArchiveFromDelta(d);
+      built = result == DeltaResult::kBuilt;
+      if (result != DeltaResult::kMirrorFailed || job.cancel->load()) break;
+    }
     *fetched = received.load();
   }
   // A cancelled delta leaves the flag set, so no whole download follows.
+  // The whole download goes on from what the builds made of the new file.
   if (!built && !job.cancel->load()) {
+    std::uint64_t made = 0;
+    if (FileSizeOf(r.target, &made) && made < entry.size) r.resumeFrom = made;
     built = DownloadFile(r);
-    *fetched = entry.size;
+    *fetched = received.load() + entry.size - r.resumeFrom;
   }
   if (built && !job.cancel->load()) return CommitArchive(folder, r.target, archive, stuck);
   RecoverJournal(JournalPathOf(JournalKind::Patch), stuck);  // the partial file only

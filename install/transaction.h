@@ -12,11 +12,28 @@ enum class JournalKind { Addon, Patch };
 // the special folder cannot be found.
 std::wstring JournalPathOf(JournalKind kind);
 // A client repair makes several files at once, each under a journal of its
-// own: <local app data>\RealmPorter\repair-<n>.journal; empty as above.
-std::wstring RepairJournalPath(int n);
+// own, named for the client's folder (its FolderIdentity) so that repairs
+// of two folders never share one:
+// <local app data>\RealmPorter\repair-<identity>-<n>.journal. An empty
+// `folder` gives the name an older launcher used, repair-<n>.journal.
+// Empty as above.
+std::wstring RepairJournalPath(const std::wstring& folder, int n);
 // Recovers every repair journal that is there (RecoverJournal); false when
-// one is left, `stuck` then names a file of it.
+// one is left, `stuck` then names a file of it. The journals of a folder
+// whose repair runs now (in this launcher or in realmporter-fetch, the
+// repair lock held by another thread) are that repair's, and left alone.
 bool RecoverRepairJournals(std::wstring* stuck, const std::wstring& gameFolder = {});
+// One repair or update per client folder at a time, across processes: a
+// named mutex of the folder's identity, released when its holder ends,
+// however it ends. `held` is false when another holds it.
+struct RepairLock {
+  explicit RepairLock(const std::wstring& folder);
+  ~RepairLock();
+  RepairLock(const RepairLock&) = delete;
+  RepairLock& operator=(const RepairLock&) = delete;
+  bool held = false;
+  void* mutex = nullptr;
+};
 
 // Writes the journal through a temporary file that is flushed and then
 // renamed over the old one: the file on disk is always one whole journal.
@@ -61,9 +78,16 @@ void RecoverInterruptedJobs();
 // when empty.
 bool StageArchive(const std::wstring& folder, const std::wstring& temp, const std::wstring& journal = {});
 // Puts a verified new archive (`temp`, beside it) in place of `archive`; the
-// old one waits as `archive`.bak until the new one is in place.
+// old one waits as SetAsideName(`archive`) until the new one is in place.
+// With `keepOldAs`, the old one (when there was one) is then moved there
+// instead of removed: a file of the player's that stood at the new one's
+// place.
 bool CommitArchive(const std::wstring& folder, const std::wstring& temp, const std::wstring& archive,
-                   std::wstring* stuck, const std::wstring& journal = {});
+                   std::wstring* stuck, const std::wstring& journal = {}, const std::wstring& keepOldAs = {});
+// A name below `folder` for a dated copy of the player's that is not taken
+// yet: <folder>\<prefix>-n<seq>-YYYYMMDD-HHMMSS, numbered after every copy
+// of that prefix there.
+std::wstring NextDatedCopy(const std::wstring& folder, const wchar_t* prefix);
 
 // "无法替换文件，可能被其他程序占用：<name>。请关闭杀毒软件或游戏后重试。" in GBK.
 std::string LockedFileText(const std::wstring& name);

@@ -67,3 +67,19 @@ bool ParseProgressText(std::string_view text, ProgressDocument* out) {
   *out = std::move(doc);
   return true;
 }
+
+std::string ProgressFileStem(std::string_view product, std::string_view installRoot, std::string_view clientFolder) {
+  auto same = [](std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+      char x = a[i], y = b[i];
+      if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+      if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+      if (x != y) return false;
+    }
+    return true;
+  };
+  std::string stem(product);
+  if (!clientFolder.empty() && !same(clientFolder, installRoot)) stem.append("@").append(clientFolder);
+  return stem;
+}

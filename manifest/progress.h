@@ -1,6 +1,7 @@
 #pragma once
 // The resume state of a client download, one entry per manifest file the job
-// has dealt with, kept in <save folder>\.ravelgap\progress\<product>.json.
+// has dealt with, kept in <save folder>\.ravelgap\progress\<product>.json
+// (ProgressFileStem: one record per client folder).
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -37,6 +38,13 @@ struct ProgressDocument {
 // False when product or manifest_id is missing. Entries are read up to the
 // first one whose delimiters are missing; a later duplicate key wins.
 bool ParseProgressText(std::string_view text, ProgressDocument* out);
+
+// The name (without ".json") of the record of the client in the folder
+// `clientFolder` (UTF-8, one name) of the save folder: `product` for the
+// folder the manifest names, the one a download makes, as every launcher
+// wrote it; `product@<folder>` for any other (a copy the player made and
+// checks or repairs), so that two copies never share a record.
+std::string ProgressFileStem(std::string_view product, std::string_view installRoot, std::string_view clientFolder);
 
 #if defined(_WIN32)
 // <save>\.ravelgap\progress\<product>.json, creating the two folders.

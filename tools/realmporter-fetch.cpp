@@ -130,7 +130,7 @@ void RunCheckMode(HWND window, const ClientManifest& manifest, const std::wstrin
   }
   const std::wstring saveFolder = NormalizeSaveFolder(folder);
   const std::wstring installDir = JoinPath(saveFolder, Utf8ToWide(manifest.install_root));
-  const ProgressDocument record = ReadProgressRecord(saveFolder, manifest.product);
+  const ProgressDocument record = ReadProgressRecord(saveFolder, installDir, manifest);
   ClientCheckResult check;
   if (!CheckClient(window, manifest, installDir, record, &g_cancel, &check, &outcome->error)) return;
   PrintCounts("found", check.counts);
@@ -152,10 +152,11 @@ void RunCheckMode(HWND window, const ClientManifest& manifest, const std::wstrin
       RepairClient(window, manifest, saveFolder, installDir, check, record, &g_cancel, &repaired, &outcome->error);
   PrintUtf8("fetched: " + std::to_string(repaired.fetchedBytes) + " bytes, " + std::to_string(repaired.repaired) +
             " files replaced, " + std::to_string(repaired.removed) + " obsolete files removed");
+  for (const std::string& path : repaired.unlisted) PrintUtf8("kept, not listed: " + path);
   if (!mended) return;
   ClientCheckResult after;
-  if (!CheckClient(window, manifest, installDir, ReadProgressRecord(saveFolder, manifest.product), &g_cancel, &after,
-                   &outcome->error))
+  if (!CheckClient(window, manifest, installDir, ReadProgressRecord(saveFolder, installDir, manifest), &g_cancel,
+                   &after, &outcome->error))
     return;
   PrintCounts("after repair", after.counts);
   outcome->ok = after.counts.fine == after.counts.checked;

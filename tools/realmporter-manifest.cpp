@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "download/client_check.h"
 #include "manifest/canonical.h"
 #include "manifest/client_manifest.h"
 #include "manifest/install_paths.h"
@@ -79,10 +80,11 @@ const char kBuildUsage[] =
     "wow335-hd needs --install-root '[HD]Wow3.3.5a' and wow335-normal needs\n"
     "'Wow3.3.5a'; --any-install-root builds another pairing all the same.\n"
     "Warnings (the build goes on): no Wow.exe, a missing patch archive\n"
-    "(Data/zhCN/patch-zhCN-5.MPQ, -6.MPQ), and a player's own files (WTF/,\n"
-    "Cache/, Logs/). --exclude PATTERN (repeatable; shell wildcards, any case)\n"
-    "leaves out every file whose path, or a folder above it, matches: --exclude\n"
-    "WTF --exclude Cache --exclude Logs.\n";
+    "(Data/zhCN/patch-zhCN-5.MPQ, -6.MPQ), a player's own files (WTF/, Cache/,\n"
+    "Logs/) and the realm file Data/<locale>/realmlist.wtf, the player's setting.\n"
+    "--exclude PATTERN (repeatable; shell wildcards, any case) leaves out every\n"
+    "file whose path, or a folder above it, matches: --exclude WTF --exclude\n"
+    "Cache --exclude Logs.\n";
 
 const char kIdUsage[] =
     "usage: realmporter-manifest id FILE\n"
@@ -255,6 +257,12 @@ void WarnAboutContents(const std::vector<ManifestFile>& files) {
                 {"Data/zhCN/patch-zhCN-6.MPQ", "the patch buttons need it"}};
   for (const auto& n : needed)
     if (!have.count(LocalPathKey(n.path))) std::cerr << "warning: no " << n.path << " (" << n.why << ")\n";
+  for (const ManifestFile& f : files)
+    if (IsPlayersSetting(f.path))
+      std::cerr << "warning: " << f.path
+                << " is the player's setting (the launcher writes the chosen realm into it): a check takes it as "
+                   "fine whatever it holds and a repair never replaces it; --exclude "
+                << f.path << " leaves it out\n";
   for (const char* folder : {"WTF", "Cache", "Logs"}) {
     int n = 0;
     for (const ManifestFile& f : files) n += MatchesExclude(folder, f.path);

@@ -62,6 +62,24 @@ TEST(ClientCheck, JudgesEachFileFromDiskAndRecord) {
   EXPECT_EQ(JudgeFile(kFile, {true, 10, false, false}, &upperCase), FileState::Partial);
 }
 
+// The realm file the launcher rewrites at every start is the player's
+// setting: there, it is fine whatever it holds; missing, it is fetched.
+TEST(ClientCheck, TheRealmFileIsThePlayersSetting) {
+  const struct {
+    const char* path;
+    bool setting;
+  } rows[] = {{"Data/zhCN/realmlist.wtf", true},     {"data/ZHTW/REALMLIST.WTF", true},
+              {"Data/realmlist.wtf", false},         {"realmlist.wtf", false},
+              {"Data//realmlist.wtf", false},        {"Data/zhCN/x/realmlist.wtf", false},
+              {"Data/zhCN/realmlist.wtf.bak", false}};
+  for (const auto& r : rows) EXPECT_EQ(IsPlayersSetting(r.path), r.setting) << r.path;
+  const ManifestFile realm{"Data/zhCN/realmlist.wtf", 20, kNew};
+  EXPECT_FALSE(NeedsHash(realm, {true, 20, false, false}));
+  EXPECT_EQ(JudgeFile(realm, {true, 20, false, false}, nullptr), FileState::Fine);
+  EXPECT_EQ(JudgeFile(realm, {true, 31, false, false}, nullptr), FileState::Fine);
+  EXPECT_EQ(JudgeFile(realm, {false, 0, false, false}, nullptr), FileState::Missing);
+}
+
 TEST(ClientCheck, ChoosesWhatToFetch) {
   const std::uint64_t mib = 1048576;
   struct Row {

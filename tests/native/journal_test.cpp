@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/kept_copies.h"
+
 namespace {
 
 Journal Sample(JournalState state) {
@@ -178,6 +180,31 @@ TEST(Journal, HowAPackItemIsLaidOverTheGameFolder) {
   for (const Row& r : rows)
     EXPECT_EQ(DecideLay(r.top, r.name, r.packDir, r.playerHas, r.playerDir), r.want)
         << std::string(r.name, r.name + wcslen(r.name));
+}
+
+// Kept copies go by their numbers, never by the clock's date in the name;
+// the copy just made stays whatever its name.
+TEST(Journal, KeptCopiesArePrunedByTheirNumbers) {
+  struct Row {
+    const wchar_t* name;
+    unsigned long long seq;
+  } rows[] = {{L"Interface-n12-20000101-000000", 12},
+              {L"Interface-n3", 3},
+              {L"Interface-20991231-000000-001", 0},
+              {L"Interface-n", 0},
+              {L"Interface-n1x-2026", 0},
+              {L"Interface", 0},
+              {L"crash-n2-x", 0}};
+  for (const Row& r : rows) EXPECT_EQ(KeptSequence(r.name, L"Interface"), r.seq) << r.seq;
+  EXPECT_EQ(NextKeptName({L"crash-n9-2000", L"crash-20991231-000000"}, L"crash", L"20261208-110000"),
+            L"crash-n10-20261208-110000");
+  EXPECT_EQ(NextKeptName({}, L"Interface", L""), L"Interface-n1");
+  const std::vector<std::wstring> names = {L"I-n10-2000", L"I-20991231", L"I-n2-2099", L"I-20000101", L"I-n9-2100"};
+  EXPECT_EQ(KeptBeyond(names, L"I", 3, L""), (std::vector<std::wstring>{L"I-20000101", L"I-20991231"}));
+  // A copy just made under a name that sorts first still stays.
+  EXPECT_EQ(KeptBeyond(names, L"I", 2, L"I-20000101"),
+            (std::vector<std::wstring>{L"I-20991231", L"I-n2-2099", L"I-n9-2100"}));
+  EXPECT_EQ(KeptBeyond(names, L"I", 9, L"I-n2-2099"), std::vector<std::wstring>{});
 }
 
 }  // namespace

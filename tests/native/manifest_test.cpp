@@ -253,6 +253,16 @@ TEST(InstallPaths, InstallRootAndProductArePlainNames) {
   for (const std::string& b : bad) EXPECT_FALSE(IsPlainFolderName(b)) << b;
 }
 
+// One record per client folder: the folder a download makes keeps the name
+// every launcher wrote; a copy beside it has its own.
+TEST(ProgressText, EachClientFolderHasItsOwnRecord) {
+  EXPECT_EQ(ProgressFileStem("wow335-hd", "[HD]Wow3.3.5a", "[HD]Wow3.3.5a"), "wow335-hd");
+  EXPECT_EQ(ProgressFileStem("wow335-hd", "[HD]Wow3.3.5a", "[hd]WOW3.3.5A"), "wow335-hd");
+  EXPECT_EQ(ProgressFileStem("wow335-hd", "[HD]Wow3.3.5a", ""), "wow335-hd");
+  EXPECT_EQ(ProgressFileStem("wow335-hd", "[HD]Wow3.3.5a", "[HD]Wow3.3.5a - copy"), "wow335-hd@[HD]Wow3.3.5a - copy");
+  EXPECT_EQ(ProgressFileStem("wow335-hd", "[HD]Wow3.3.5a", "[HD]Wow3.3.5"), "wow335-hd@[HD]Wow3.3.5");
+}
+
 TEST(ProgressText, RoundTripsAndRulesOfTheReader) {
   ProgressState s;
   s.product = "wow335-hd";

@@ -120,9 +120,11 @@ refuses "edition's folder" "for wow335-normal must be Wow3.3.5a" "$tool" build -
   --install-root '[HD]Wow3.3.5a' --display-name d --mirror http://x/ "$c"
 check "another folder when told" "$tool" build --product wow335-normal --install-root '[HD]Wow3.3.5a' \
   --display-name d --mirror http://x/ --any-install-root "$c"
-mkdir -p "$c/WTF/Account" "$c/logs"; touch "$c/WTF/Config.wtf" "$c/WTF/Account/a.lua" "$c/logs/x.txt"; rm "$c/Wow.exe"
+mkdir -p "$c/WTF/Account" "$c/logs" "$c/Data/zhCN"; touch "$c/WTF/Config.wtf" "$c/WTF/Account/a.lua" "$c/logs/x.txt"; rm "$c/Wow.exe"
+printf 'set realmlist 127.0.0.1' >"$c/Data/zhCN/realmlist.wtf"
 "$tool" build "${args[@]}" "$c" >"$work/warned.json" 2>"$work/warnings"
-for w in "no Wow.exe" "no Data/zhCN/patch-zhCN-6.MPQ" "WTF/ holds 2 file(s) of a player" "Logs/ holds 1"; do
+for w in "no Wow.exe" "no Data/zhCN/patch-zhCN-6.MPQ" "WTF/ holds 2 file(s) of a player" "Logs/ holds 1" \
+  "Data/zhCN/realmlist.wtf is the player's setting"; do
   check "warns: $w" grep -qF "warning: $w" "$work/warnings"
 done
 "$tool" build "${args[@]}" --exclude wtf/ --exclude 'Log?' --exclude '*.bak' "$c" >"$work/excluded.json" 2>"$work/warnings"

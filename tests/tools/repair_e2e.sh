@@ -54,6 +54,7 @@ head -c 8388608 /dev/urandom >"$v1/Data/zhCN/locale.MPQ"
 head -c 100000 /dev/urandom >"$v1/Data/old.MPQ"
 printf 'MZ game v1' >"$v1/Wow.exe"
 printf 'realmlist' >"$v1/realmlist.wtf"
+printf 'set realmlist template' >"$v1/Data/zhCN/realmlist.wtf"
 # Version 2: two spots of the big archive changed, a new Wow.exe, one archive
 # added and one dropped.
 cp -r "$v1" "$v2"
@@ -71,8 +72,12 @@ fetch $product "$winsave"
 [ $rc = 0 ] || fail "first download"
 client="$save/Client"
 # The player's own files beside the client, and a file the player put in
-# Data that no manifest lists.
+# Data that no manifest lists; the realm file as the launcher rewrote it,
+# and an old Wow.exe and archive the player keeps under .bak names.
 mkdir -p "$client/WTF" "$client/Interface/AddOns/Mine" "$client/Screenshots"
+printf 'set realmlist 10.0.0.1' >"$client/Data/zhCN/realmlist.wtf"
+printf 'MZ the players old game' >"$client/Wow.exe.bak"
+printf 'switched off' >"$client/Data/common.MPQ.bak"
 printf 'SET realmName "x"' >"$client/WTF/Config.wtf"
 printf 'print(1)' >"$client/Interface/AddOns/Mine/Mine.lua"
 printf 'jpeg' >"$client/Screenshots/a.jpg"
@@ -88,7 +93,8 @@ fetch --verify $product "$winsave"
 [ $rc = 1 ] || fail "verify of a client that is not whole: exit $rc"
 # Older: Wow.exe and the archive of v1 as the launcher left them; damaged:
 # the archive both versions share; missing: the deleted file and the new one.
-grep -q '^found: 5 files checked, 0 fine, 1 damaged, 2 older, 2 missing' "$work/out" || fail "verify counts"
+grep -q '^found: 6 files checked, 1 fine, 1 damaged, 2 older, 2 missing' "$work/out" || fail "verify counts"
+grep -q 'zhCN/realmlist.wtf' "$work/out" && fail "the player's realm file is reported"
 grep -q '^  damaged: Data/zhCN/locale.MPQ' "$work/out" || fail "the damaged archive is named"
 grep -q '^  older: Data/common.MPQ' "$work/out" || fail "the older archive is named"
 cmp -s "$v1/Data/common.MPQ" "$client/Data/common.MPQ" || fail "verify changed a file"
@@ -107,12 +113,13 @@ fetch --repair $product "$winsave"
 # tried next, and was asked for whole only once.
 [ "$(wire Data/new.MPQ | sort -u | tr '\n' ' ')" = "- bytes=20000- " ] &&
   [ "$(wire Data/new.MPQ | grep -cx -- -)" = 1 ] || fail "the new archive was not resumed: $(wire Data/new.MPQ)"
-grep -q '^after repair: 5 files checked, 5 fine' "$work/out" || fail "repair's second check"
+grep -q '^after repair: 6 files checked, 6 fine' "$work/out" || fail "repair's second check"
 for f in Wow.exe realmlist.wtf Data/common.MPQ Data/zhCN/locale.MPQ Data/new.MPQ; do
   cmp -s "$v2/$f" "$client/$f" || fail "repaired $f differs"
 done
 [ -e "$client/Data/old.MPQ" ] && fail "the obsolete archive is still there"
-for f in WTF/Config.wtf Interface/AddOns/Mine/Mine.lua Screenshots/a.jpg Data/patch-z.MPQ; do
+for f in WTF/Config.wtf Interface/AddOns/Mine/Mine.lua Screenshots/a.jpg Data/patch-z.MPQ Data/zhCN/realmlist.wtf \
+  Wow.exe.bak Data/common.MPQ.bak; do
   cmp -s "$work/players-view/$f" "$client/$f" || fail "the player's $f was touched"
 done
 # The big archives came by blocks: ranged requests only, far below their size.
@@ -127,7 +134,7 @@ answering=("${mirrors[0]}" "${mirrors[2]}")
   fail "the map of the damaged archive: $(maps Data/zhCN/locale.MPQ "${answering[@]}" | tr '\n' ' ')"
 fetched=$(sed -n 's/^fetched: \([0-9]*\) bytes.*/\1/p' "$work/out")
 [ -n "$fetched" ] && [ "$fetched" -lt 500000 ] || fail "repair fetched $fetched bytes"
-ls "$client/Data" | grep -q '\.part$\|\.bak$' && fail "a temporary file was left"
+[ -z "$(find "$client" -name '*.RealmPorter-*')" ] || fail "a temporary file was left: $(find "$client" -name '*.RealmPorter-*')"
 clear_faults
 
 # The plain fetch over a client of the earlier manifest updates it by blocks.
@@ -140,12 +147,18 @@ publish "$v2"
 # repaired with the whole map, as the update goes.
 find "$www"/m{1,2,3}/wow335/$product/blocks -name '*.regions' -delete
 spot "$client/Data/zhCN/locale.MPQ" 4096000
+# The player deleted the progress record, as the README allows: the files
+# on disk tell an older client all the same, and it is updated, not
+# downloaded over in place. Which archive the launcher put there no one can
+# tell now: the dropped one stays, named.
+rm -rf "$save/.ravelgap"
 fetch $product "$winsave"
 [ $rc = 0 ] || fail "update to v2: exit $rc"
-diff -r "$v2" "$client" >/dev/null || fail "updated client differs"
+diff -r -x old.MPQ "$v2" "$client" >/dev/null || fail "updated client differs"
 [ "$(maps Data/zhCN/locale.MPQ)" = "-" ] || fail "without an index: $(maps Data/zhCN/locale.MPQ | tr '\n' ' ')"
 wire Data/common.MPQ | grep -qx -- - && fail "the update fetched the archive whole"
-[ -e "$client/Data/old.MPQ" ] && fail "the update left the obsolete archive"
+cmp -s "$v1/Data/old.MPQ" "$client/Data/old.MPQ" || fail "the update without a record removed an archive"
+grep -q '^kept, not listed: Data/old.MPQ' "$work/out" || fail "the kept archive is not named"
 
 # A keyed launcher refuses to repair from an unsigned manifest, before it
 # touches any file.

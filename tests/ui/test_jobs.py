@@ -131,7 +131,7 @@ class Jobs(unittest.TestCase):
         L.screenshot("jobs-patch-done")
         self.assertEqual(read(self.local(P5)), self.new5)
         self.assertEqual(read(self.local(P6)), self.new6)
-        self.assertFalse(os.path.exists(self.local(P5) + ".bak"))
+        self.assertFalse(os.path.exists(self.local(P5) + ".RealmPorter-old"))
         self.assertFalse(os.path.exists(self.local("Cache")))
         before = [p for p, six, _ in samples if not six and p > 0]
         after = [p for p, six, _ in samples if six]
@@ -183,7 +183,7 @@ class Jobs(unittest.TestCase):
         self.assertEqual(L.wait_box(60)[0][:2], ["错误", "下载失败，请检查网络。"])
         close_boxes(L)
         self.assertEqual(read(self.local(P5)), b"old five")
-        self.assertFalse(os.path.exists(self.local(P5) + ".bak"))
+        self.assertFalse(os.path.exists(self.local(P5) + ".RealmPorter-old"))
         self.assertEqual(read(self.local(P6)), b"old six")
 
     def test_addon_refused_while_a_patch_runs(self):
@@ -289,7 +289,7 @@ class Jobs(unittest.TestCase):
     # Jobs side by side
 
     def test_jobs_side_by_side_keep_each_others_buttons(self):
-        L = self.start_slow_hd_patch("*", 20000)
+        L = self.start_slow_hd_patch("*", 10000)
         L.wait_for(lambda: L.dump()[1][1008]["text"] == "取消下载", 30, "the patch to start")
         settle_access_times(self.saves)
         L.command(1007)  # the HD client alongside, from the same slow mirrors
@@ -304,6 +304,17 @@ class Jobs(unittest.TestCase):
         self.assertFalse(c[1004]["enabled"], "the other patch button stays off while the HD patch runs")
         self.assertFalse(c[1003]["enabled"])
         self.assertEqual((c[1008]["text"], c[1008]["enabled"]), ("取消下载", True), "1008 still cancels the patch")
+        # Without its record the folder's files tell a client: its update
+        # waits for the patch, which may be replacing the same archives;
+        # nothing of it is downloaded over.
+        shutil.rmtree(os.path.join(self.saves, ".ravelgap"), ignore_errors=True)
+        client_exe = os.path.join(self.saves, "[HD]Wow3.3.5a", "Wow.exe")
+        write(client_exe, b"MZ older")
+        L.command(1007)
+        L.folder_picker(20, self.saves)
+        L.accept_folder()
+        self.assertEqual(L.wait_box(30)[0][:2], ["错误", "补丁更新正在进行，请等它完成后再更新这个客户端。"])
+        self.assertEqual(read(client_exe), b"MZ older")
 
     def test_a_second_click_cancels_and_start_waits_for_every_job(self):
         self.addon_zip([("Interface/new.txt", blob(600000, 1))])

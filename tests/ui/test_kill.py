@@ -30,7 +30,7 @@ def snapshot(folder):
     """Every folder and file under `folder` with the SHA-256 of each file; the
     date in the name of a kept Interface is left out."""
     out = {}
-    dated = lambda p: re.sub(r"Interface-\d{8}-\d{6}-\d{3}", "Interface-dated", os.path.normpath(p))
+    dated = lambda p: re.sub(r"Interface-(n\d+-\d{8}-\d{6}|\d{8}-\d{6}-\d{3})", "Interface-dated", os.path.normpath(p))
     for root, dirs, files in os.walk(folder):
         rel = os.path.relpath(root, folder)
         for d in dirs:
@@ -236,12 +236,13 @@ class KilledJobs(unittest.TestCase):
         write(os.path.join(src, *P5.split("/")), new5)
         write(os.path.join(src, *P6.split("/")), new6)
         publish("wow335-hd", "[HD]Wow3.3.5a", src)
-        players = {P5: new5, P6: b"old six", "WTF/Config.wtf": b"mine"}
+        # The player's own .bak and .part beside the archive stay at every stop.
+        players = {P5: new5, P6: b"old six", P6 + ".bak": b"switched off", P6 + ".part": b"mine", "WTF/Config.wtf": b"mine"}
         self.make_game(dict(players, **{P6: new6}))
         after = snapshot(self.game)
         self.make_game(players)
         before = snapshot(self.game)
-        part = self.local(P6) + ".part"
+        part = self.local(P6) + ".RealmPorter-new"
 
         for m in MIRRORS:
             control(m, "/__fault?path=/wow335/wow335-hd/files/*&kind=slow&arg=200000&times=2")
@@ -255,11 +256,11 @@ class KilledJobs(unittest.TestCase):
         write(os.path.join(src, *P5.split("/")), b"five")
         write(os.path.join(src, *P6.split("/")), new6)
         publish("wow335-hd", "[HD]Wow3.3.5a", src)
-        players = {P5: b"five", P6: b"old six", "WTF/Config.wtf": b"mine"}
+        players = {P5: b"five", P6: b"old six", P6 + ".bak": b"switched off", "WTF/Config.wtf": b"mine"}
         self.make_game(players)
         before = snapshot(self.game)
         # Both moves made, the commit not done: the new archive taken back,
-        # the old one put back, the .part removed (the .bak is gone by then).
+        # the old one put back, the new file removed; the player's .bak stays.
         self.killed_in_recovery("commit:2", 1008, before, players, 3)
 
     def test_client_repair_killed_during_download_and_commit(self):
@@ -273,12 +274,12 @@ class KilledJobs(unittest.TestCase):
             publish(product, root, src)
         damaged = bytearray(new6)
         damaged[4096:8192] = bytes(4096)
-        players = {P5: new5, P6: bytes(damaged), "WTF/Config.wtf": b"mine"}
+        players = {P5: new5, P6: bytes(damaged), P6 + ".bak": b"switched off", "WTF/Config.wtf": b"mine"}
         self.make_game(dict(players, **{P6: new6}))
         after = snapshot(self.game)
         self.make_game(players)
         before = snapshot(self.game)
-        part = self.local(P6) + ".part"
+        part = self.local(P6) + ".RealmPorter-new"
 
         def check_and_repair(L):
             L.command(1018)

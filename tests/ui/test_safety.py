@@ -150,11 +150,13 @@ class CrashReports(unittest.TestCase):
         self.launcher.proc = None
 
     def test_a_crash_on_any_thread_leaves_a_report_the_next_start_names_once(self):
-        # Six older reports: after the crash the newest five remain.
+        # Six older reports of an older launcher, dated while the clock ran
+        # ahead: after the crash the newest five remain, the one just
+        # written among them.
         os.makedirs(self.crash, exist_ok=True)
         for day in range(1, 7):
             for ext in (".dmp", ".log"):
-                write(os.path.join(self.crash, "crash-200001%02d-000000%s" % (day, ext)), b"old")
+                write(os.path.join(self.crash, "crash-209901%02d-000000%s" % (day, ext)), b"old")
         log_path = os.path.join(local_appdata(), "RealmPorter", "launcher.log")
         for where in ("thread", "main"):
             before = "[2000-01-01 00:00:00] a line before the crash on the %s thread\n" % where
@@ -163,9 +165,10 @@ class CrashReports(unittest.TestCase):
             dumps = sorted(glob.glob(os.path.join(self.crash, "crash-*.dmp")))
             self.assertEqual(len(dumps), 5)
             self.assertEqual(len(glob.glob(os.path.join(self.crash, "crash-*.log"))), 5)
-            newest = dumps[-1]
-            self.assertRegex(os.path.basename(newest), r"^crash-20\d{6}-\d{6}\.dmp$")
-            self.assertNotIn("20000101", newest)
+            numbered = [d for d in dumps if re.search(r"crash-n\d+-", d)]
+            newest = max(numbered, key=lambda d: int(re.search(r"crash-n(\d+)-", d).group(1)))
+            self.assertRegex(os.path.basename(newest), r"^crash-n\d+-20\d{6}-\d{6}\.dmp$")
+            self.assertNotIn("20990101", "".join(dumps))
             streams, code, modules = minidump_streams(newest)
             self.assertEqual(code, 0xC0000005)
             self.assertIn(3, streams)  # the threads

@@ -334,27 +334,34 @@ std::vector<std::wstring> KeptInterfaces(const std::wstring& game) {
   return names;
 }
 
-// The Interface a pack replaces is the player's: kept, dated, named in the
-// finish text; the newest three copies stay.
+// The Interface a pack replaces is the player's: kept, numbered, named in
+// the finish text; the newest three copies stay by their numbers, also
+// after copies of an older launcher were dated by a clock that ran ahead.
 TEST(Addon, TheReplacedInterfaceIsKeptAndTheNewestThreeStay) {
   ClearAllServers();
   ScratchDir dir(L"addon-kept");
   WritePack(false);
   const std::wstring game = dir / L"game";
   MakePlayersClient(game, true);
+  for (const wchar_t* old :
+       {L"Interface-20991231-000000-001", L"Interface-20991231-000000-002", L"Interface-20991231-000000-003"})
+    MakeDirs(game + L"\\RealmPorter-backup\\" + old);
   std::vector<std::string> texts;
   ASSERT_EQ(RunAddonWorker(game, dir / L"pack.zip", &texts), kJobDone);
   std::vector<std::wstring> kept = KeptInterfaces(game);
-  ASSERT_EQ(kept.size(), 1u);
-  EXPECT_EQ(ReadFileBytes(game + L"\\RealmPorter-backup\\" + kept[0] + L"\\keep.txt"), "mine");
-  EXPECT_NE(std::find(texts.begin(), texts.end(),
-                      U8(u8"完成原 Interface 已保存为 RealmPorter-backup\\") + WideToUtf8(kept[0])),
-            texts.end());
-  const std::wstring first = kept[0];
+  ASSERT_EQ(kept.size(), 3u);
+  EXPECT_EQ(kept.front(), L"Interface-20991231-000000-002");  // the oldest went
+  const std::wstring first = kept.back();
+  EXPECT_EQ(first.rfind(L"Interface-n1-", 0), 0u);
+  EXPECT_EQ(ReadFileBytes(game + L"\\RealmPorter-backup\\" + first + L"\\keep.txt"), "mine");
+  EXPECT_NE(
+      std::find(texts.begin(), texts.end(), U8(u8"完成原 Interface 已保存为 RealmPorter-backup\\") + WideToUtf8(first)),
+      texts.end());
   for (int i = 0; i < 3; ++i) ASSERT_EQ(RunAddonWorker(game, dir / L"pack.zip"), kJobDone);
   kept = KeptInterfaces(game);
-  EXPECT_EQ(kept.size(), 3u);
-  EXPECT_GT(kept.front(), first);  // the oldest went
+  ASSERT_EQ(kept.size(), 3u);
+  EXPECT_EQ(kept.front().rfind(L"Interface-n2-", 0), 0u);
+  EXPECT_EQ(kept.back().rfind(L"Interface-n4-", 0), 0u);
   EXPECT_TRUE(Exists(game + L"\\RealmPorter-backup\\" + kept.back() + L"\\AddOns\\New\\a.lua"));
   DeleteFileW(Www(L"site", L"pack.zip").c_str());
 }
@@ -458,29 +465,75 @@ TEST(Addon, AnArchivesLeftoverOutlivesTheNextArchivesJournal) {
 }
 
 // A repair makes several files at once, each under a journal of its own:
-// recovery finds every one by its name, also one kept aside for a folder
-// that is gone, which it leaves alone.
+// recovery finds every one by its name (an older launcher's too), also one
+// kept aside for a folder that is gone, which it leaves alone; and none of
+// a folder whose repair runs in another process or thread.
 TEST(Addon, EveryRepairJournalIsRecovered) {
   ScratchDir dir(L"repair-journals");
   const std::wstring game = dir / L"game", data = game + L"\\Data";
   MakeDirs(data);
   WriteFileBytes(data + L"\\a.MPQ.part", "half of a");
-  WriteFileBytes(data + L"\\b.MPQ.part", "half of b");
-  ASSERT_TRUE(StageArchive(game, data + L"\\a.MPQ.part", RepairJournalPath(0)));
-  ASSERT_TRUE(StageArchive(game, data + L"\\b.MPQ.part", RepairJournalPath(7)));
+  WriteFileBytes(data + L"\\b.MPQ.RealmPorter-new", "half of b");
+  ASSERT_TRUE(StageArchive(game, data + L"\\a.MPQ.part", RepairJournalPath({}, 0)));
+  ASSERT_TRUE(StageArchive(game, data + L"\\b.MPQ.RealmPorter-new", RepairJournalPath(game, 7)));
   Journal lost;
   lost.folder = dir / L"gone";
   lost.remove = {lost.folder + L"\\c.MPQ.part"};
-  const std::wstring aside = RepairJournalPath(3) + L".lost-1";
+  const std::wstring aside = RepairJournalPath({}, 3) + L".lost-1";
   ASSERT_TRUE(WriteJournal(aside, lost));
   std::wstring stuck;
+  {
+    std::atomic<int> step{0};
+    std::thread other([&] {
+      RepairLock running(game);
+      step = running.held ? 1 : -1;
+      while (step == 1) Sleep(5);
+    });
+    while (step == 0) Sleep(5);
+    ASSERT_EQ(step, 1);
+    EXPECT_FALSE(RepairLock(game).held) << "a second repair of the folder";
+    EXPECT_TRUE(RecoverRepairJournals(&stuck, game));
+    step = 2;
+    other.join();
+    EXPECT_TRUE(Exists(RepairJournalPath(game, 7)));
+    EXPECT_EQ(ReadFileBytes(data + L"\\b.MPQ.RealmPorter-new"), "half of b");
+  }
+  EXPECT_TRUE(RepairLock(game).held);
   EXPECT_TRUE(RecoverRepairJournals(&stuck, game));
   EXPECT_FALSE(Exists(data + L"\\a.MPQ.part"));
-  EXPECT_FALSE(Exists(data + L"\\b.MPQ.part"));
-  EXPECT_FALSE(Exists(RepairJournalPath(0)));
-  EXPECT_FALSE(Exists(RepairJournalPath(7)));
+  EXPECT_FALSE(Exists(data + L"\\b.MPQ.RealmPorter-new"));
+  EXPECT_FALSE(Exists(RepairJournalPath({}, 0)));
+  EXPECT_FALSE(Exists(RepairJournalPath(game, 7)));
   EXPECT_TRUE(Exists(aside));
   DeleteFileW(aside.c_str());
+}
+
+// Journals of folders that are gone fill every place kept for them: the
+// next one still does not block a job; the oldest goes further aside.
+TEST(Addon, ALostJournalBeyondTheLimitKeepsTheOldestAsideAndBlocksNothing) {
+  ScratchDir dir(L"addon-lost");
+  const std::wstring journal = JournalPathOf(JournalKind::Addon);
+  Journal lost;
+  lost.folder = dir / L"gone";
+  lost.folderId = L"00000000-0000000000000001";
+  for (int n = 1; n <= 20; ++n) ASSERT_TRUE(WriteJournal(journal + L".lost-" + std::to_wstring(n), lost));
+  Sleep(20);
+  lost.remove = {lost.folder + L"\\RealmPorter-staging"};
+  ASSERT_TRUE(WriteJournal(journal, lost));
+  std::wstring stuck;
+  EXPECT_TRUE(RecoverJournal(journal, &stuck));
+  EXPECT_FALSE(Exists(journal));
+  EXPECT_TRUE(Exists(journal + L".lost-aside-1"));
+  int newest = 0;
+  for (int n = 1; n <= 20; ++n) {
+    const std::wstring path = journal + L".lost-" + std::to_wstring(n);
+    ASSERT_TRUE(Exists(path));
+    const std::string text = ReadFileBytes(path);
+    if (text.find("RealmPorter-staging") != std::string::npos) ++newest;
+    DeleteFileW(path.c_str());
+  }
+  EXPECT_EQ(newest, 1);
+  DeleteFileW((journal + L".lost-aside-1").c_str());
 }
 
 // A second launcher that may not open the single-instance mutex (an

@@ -13,11 +13,12 @@
 #include "app/messages.h"
 #include "app/readout.h"
 #include "download/client_repair.h"
-#include "download/take_manifest.h"
+#include "hash/sha256.h"
 #include "install/install.h"
 #include "install/transaction.h"
 #include "manifest/block_regions.h"
 #include "manifest/blockmap.h"
+#include "download/take_manifest.h"
 #include "net/text.h"
 #include "support.h"
 
@@ -43,9 +44,22 @@ class Delta : public ::testing::Test {
     WriteFileBytes(dir_ / L"Wow.exe", "MZ");
     WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ", old5_);
     WriteFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-6.MPQ", new6_);
+    // The player's own files beside the archives (one switched off by a
+    // rename): no name the launcher uses for its own.
+    for (const wchar_t* n : {L"5", L"6"})
+      for (const wchar_t* ext : {L".bak", L".part"}) WriteFileBytes(Archive(n) + ext, "the player's");
     MakeDirs(Www(L"m1", L"wow335\\wow335-hd\\blocks\\Data\\zhCN"));
   }
   void TearDown() override { UnpublishClient("wow335-hd"); }
+  std::wstring Archive(const wchar_t* n) { return dir_ / (std::wstring(L"Data\\zhCN\\patch-zhCN-") + n + L".MPQ"); }
+  // Nothing of the launcher's beside the archive, the player's files there
+  // untouched.
+  void ExpectOnlyThePlayersFilesBeside(const std::wstring& archive) {
+    EXPECT_FALSE(Exists(MakingName(archive)));
+    EXPECT_FALSE(Exists(SetAsideName(archive)));
+    EXPECT_EQ(ReadFileBytes(archive + L".bak"), "the player's");
+    EXPECT_EQ(ReadFileBytes(archive + L".part"), "the player's");
+  }
   void PublishMap(const std::string& map) {
     WriteFileBytes(Www(L"m1", L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.blocks"), map);
   }
@@ -75,8 +89,7 @@ class Delta : public ::testing::Test {
     EXPECT_EQ(recorder_.Count(WMU_PATCH_HD_DONE), 1);
     EXPECT_EQ(recorder_.messages.back().wParam, static_cast<WPARAM>(kJobDone));
     EXPECT_EQ(ReadFileBytes(job.archive5), new5_);
-    EXPECT_FALSE(Exists(job.archive5 + L".bak"));
-    EXPECT_FALSE(Exists(job.archive5 + L".part"));
+    ExpectOnlyThePlayersFilesBeside(job.archive5);
     std::uint64_t sent = 0;
     for (const std::string& line : Requests(kMirror1)) {
       if (line.find(kFile5) == std::string::npos) continue;
@@ -114,17 +127,6 @@ TEST_F(Delta, AnOutdatedArchiveFetchesOnlyWhatChanged) {
   EXPECT_EQ(texts.back(),
             U8(u8"高清补丁已就绪，请开始游戏! 已更新 1 个补丁文件，共下载 ") + SizeText(sent + map.size()));
   EXPECT_EQ(recorder_.Percents().back(), 100);
-  // One percentage: each readout's is the bar's at that moment.
-  int bar = -1, readouts = 0;
-  for (const auto& m : recorder_.messages) {
-    if (m.msg == WMU_PROGRESS) bar = static_cast<int>(m.wParam);
-    const std::size_t pct = m.text.rfind('%');
-    if (m.msg != WMU_STATUS_TEXT || m.text.rfind(U8(u8"正在下载高清补丁... "), 0) != 0 || pct == std::string::npos)
-      continue;
-    ++readouts;
-    EXPECT_EQ(std::atoi(m.text.c_str() + m.text.rfind(' ', pct) + 1), bar) << m.text;
-  }
-  EXPECT_GT(readouts, 1);
 }
 
 TEST_F(Delta, AMapThatCannotBeUsedEndsWithTheWholeDownload) {
@@ -154,6 +156,28 @@ TEST_F(Delta, AMapThatCannotBeUsedEndsWithTheWholeDownload) {
     if (c.fault) EXPECT_EQ(ranges_.size(), 2u) << "one range asked for, then the whole file";
     DeleteFileW(Www(L"m1", L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.blocks").c_str());
   }
+}
+
+// Ranges that break off three times on the first mirror go on from the
+// byte they reached, on the next mirror: nothing that arrived is fetched
+// again, and nothing whole.
+TEST_F(Delta, RangesThatBreakOffGoOnWhereTheyStoppedOnTheNextMirror) {
+  const std::string map = BlockMapOfBytes(new5_, BlockSizeFor(new5_.size()));
+  PublishMap(map);
+  MakeDirs(Www(L"m2", L"wow335\\wow335-hd\\blocks\\Data\\zhCN"));
+  WriteFileBytes(Www(L"m2", L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.blocks"), map);
+  Control(kMirror1, std::string("/__fault?path=") + kFile5 + "&kind=drop&arg=4000&times=3");
+  RunPatch();
+  ASSERT_EQ(ranges_.size(), 3u) << "three attempts on the first mirror";
+  unsigned long long from = 0, to = 0;
+  ASSERT_EQ(std::sscanf(ranges_[0].c_str(), "bytes=%llu-%llu", &from, &to), 2) << ranges_[0];
+  std::vector<std::string> next;
+  for (const char* mirror : {kMirror2, kMirror3})
+    for (const std::string& line : Requests(mirror))
+      if (line.find(kFile5) != std::string::npos) next.push_back(line.substr(line.rfind(' ') + 1));
+  ASSERT_FALSE(next.empty());
+  EXPECT_EQ(next[0], "bytes=" + std::to_string(from + 12000) + "-" + std::to_string(to));
+  EXPECT_EQ(std::count(next.begin(), next.end(), "-"), 0) << "nothing whole";
 }
 
 TEST_F(Delta, ACancelWhileRangesArriveLeavesTheOldArchive) {
@@ -188,8 +212,7 @@ TEST_F(Delta, ACancelWhileRangesArriveLeavesTheOldArchive) {
   EXPECT_EQ(recorder_.messages.back().wParam, static_cast<WPARAM>(kJobCancelled));
   EXPECT_EQ(recorder_.Texts().back(), U8(u8"已取消，游戏文件未作改动。"));
   EXPECT_EQ(ReadFileBytes(job.archive5), old5_);
-  EXPECT_FALSE(Exists(job.archive5 + L".bak"));
-  EXPECT_FALSE(Exists(job.archive5 + L".part"));
+  ExpectOnlyThePlayersFilesBeside(job.archive5);
 }
 
 // A repair of one damaged spot with the map's region index on every mirror:
@@ -235,6 +258,7 @@ TEST_F(Delta, ARepairTakesTheMapsRegionsWhereTheIndexFitsAndTheWholeMapOtherwise
     ASSERT_TRUE(CheckClient(nullptr, manifest, dir_.path(), {}, &cancel_, &check, &error));
     ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), dir_.path(), check, {}, &cancel_, &out, &error)) << error;
     EXPECT_EQ(ReadFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ"), new5_);
+    ExpectOnlyThePlayersFilesBeside(Archive(L"5"));
     std::vector<std::string> mapRequests, whole;
     for (const char* mirror : {kMirror1, kMirror2, kMirror3})
       for (const std::string& line : Requests(mirror)) {
@@ -245,6 +269,40 @@ TEST_F(Delta, ARepairTakesTheMapsRegionsWhereTheIndexFitsAndTheWholeMapOtherwise
     EXPECT_EQ(mapRequests, c.mapRequests);
     EXPECT_TRUE(whole.empty()) << "the archive came by its blocks";
   }
+}
+
+// The same for a repair: the archive's first mirror breaks its range off
+// three times, and the next one goes on from the byte it reached.
+TEST_F(Delta, ARepairsRangesThatBreakOffGoOnWhereTheyStoppedOnTheNextMirror) {
+  const std::string map = BlockMapOfBytes(new5_, BlockSizeFor(new5_.size()));
+  for (const wchar_t* m : {L"m1", L"m2", L"m3"}) {
+    MakeDirs(Www(m, L"wow335\\wow335-hd\\blocks\\Data\\zhCN"));
+    WriteFileBytes(Www(m, L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.blocks"), map);
+  }
+  std::string damaged = new5_;
+  for (std::size_t i = 1 << 20; i < (1 << 20) + 40000; ++i) damaged[i] ^= 0x55;
+  WriteFileBytes(Archive(L"5"), damaged);
+  Control(kMirror1, std::string("/__fault?path=") + kFile5 + "&kind=drop&arg=4000&times=3");
+  ClientManifest manifest;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest("wow335-hd", &manifest, &error));
+  ClearRequestLogs();
+  ClientCheckResult check;
+  RepairOutcome out;
+  ASSERT_TRUE(CheckClient(nullptr, manifest, dir_.path(), {}, &cancel_, &check, &error));
+  ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), dir_.path(), check, {}, &cancel_, &out, &error)) << error;
+  EXPECT_EQ(ReadFileBytes(Archive(L"5")), new5_);
+  std::vector<std::string> first, next;
+  for (const char* mirror : {kMirror1, kMirror2, kMirror3})
+    for (const std::string& line : Requests(mirror))
+      if (line.find(kFile5) != std::string::npos)
+        (mirror == kMirror1 ? first : next).push_back(line.substr(line.rfind(' ') + 1));
+  ASSERT_EQ(first.size(), 3u) << "three attempts on the first mirror";
+  unsigned long long from = 0, to = 0;
+  ASSERT_EQ(std::sscanf(first[0].c_str(), "bytes=%llu-%llu", &from, &to), 2) << first[0];
+  ASSERT_FALSE(next.empty());
+  EXPECT_EQ(next[0], "bytes=" + std::to_string(from + 12000) + "-" + std::to_string(to));
+  EXPECT_EQ(std::count(next.begin(), next.end(), "-"), 0) << "nothing whole";
 }
 
 // Published as the operator's publish does, each release in a folder of its
@@ -333,10 +391,83 @@ TEST_F(Delta, ACancelledRepairLeavesEveryFileOld) {
   for (const auto& [name, bytes] : {std::pair<const wchar_t*, const std::string&>{L"5", old5_}, {L"6", damaged6}}) {
     const std::wstring archive = dir_ / (std::wstring(L"Data\\zhCN\\patch-zhCN-") + name + L".MPQ");
     EXPECT_EQ(ReadFileBytes(archive), bytes);
-    EXPECT_FALSE(Exists(archive + L".part"));
-    EXPECT_FALSE(Exists(archive + L".bak"));
+    ExpectOnlyThePlayersFilesBeside(archive);
   }
-  for (int n : {0, 1}) EXPECT_FALSE(Exists(RepairJournalPath(n)));
+  for (int n : {0, 1}) EXPECT_FALSE(Exists(RepairJournalPath(dir_.path(), n)));
+}
+
+// An update whose manifest lists a file for the first time (the record of
+// the version before has no entry for it): what stands at its place is the
+// player's, kept as a dated copy in the backup folder.
+TEST_F(Delta, AFileAnUpdateListsForTheFirstTimeKeepsThePlayersFileOfThatName) {
+  PublishMap(BlockMapOfBytes(new5_, BlockSizeFor(new5_.size())));
+  ClientManifest manifest;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest("wow335-hd", &manifest, &error));
+  ProgressDocument record;
+  record.product = manifest.product;
+  record.manifest_id = "the version before";
+  std::string digest6;
+  ASSERT_TRUE(Sha256HexOfString(new6_, &digest6));
+  record.files["Data/zhCN/patch-zhCN-6.MPQ"] = {new6_.size(), digest6, new6_.size(), true};
+  ClientCheckResult check;
+  RepairOutcome out;
+  ASSERT_TRUE(CheckClient(nullptr, manifest, dir_.path(), record, &cancel_, &check, &error));
+  ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), dir_.path(), check, record, &cancel_, &out, &error))
+      << error;
+  EXPECT_EQ(ReadFileBytes(Archive(L"5")), new5_);
+  WIN32_FIND_DATAW fd;
+  HANDLE find = FindFirstFileW((dir_ / L"RealmPorter-backup\\replaced-n1-*").c_str(), &fd);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  FindClose(find);
+  EXPECT_EQ(
+      ReadFileBytes(dir_ / (std::wstring(L"RealmPorter-backup\\") + fd.cFileName + L"\\Data\\zhCN\\patch-zhCN-5.MPQ")),
+      old5_);
+  ExpectOnlyThePlayersFilesBeside(Archive(L"5"));
+}
+
+// A copy of a client beside the one downloaded there has its own record: its
+// repair leaves the other's alone.
+TEST_F(Delta, ARepairOfACopyKeepsItsOwnRecord) {
+  ClientManifest manifest;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest("wow335-hd", &manifest, &error));
+  const std::wstring copy = dir_ / L"My copy";
+  MakeDirs(copy + L"\\Data\\zhCN");
+  WriteFileBytes(copy + L"\\Data\\zhCN\\patch-zhCN-5.MPQ", new5_);
+  WriteFileBytes(copy + L"\\Data\\zhCN\\patch-zhCN-6.MPQ", new6_);
+  ClientCheckResult check;
+  RepairOutcome out;
+  ASSERT_TRUE(CheckClient(nullptr, manifest, copy, {}, &cancel_, &check, &error));
+  ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), copy, check, {}, &cancel_, &out, &error)) << error;
+  EXPECT_FALSE(Exists(dir_ / L".ravelgap\\progress\\wow335-hd.json"));
+  EXPECT_TRUE(Exists(dir_ / L".ravelgap\\progress\\wow335-hd@My copy.json"));
+  EXPECT_EQ(ReadProgressRecord(dir_.path(), copy, manifest).manifest_id, manifest.manifest_id);
+  EXPECT_TRUE(ReadProgressRecord(dir_.path(), dir_ / L"HD", manifest).manifest_id.empty());
+}
+
+// A folder's files tell a client when its record is gone or was written for
+// another save folder: a download would overwrite them in place.
+TEST_F(Delta, AClientWithoutARecordOfItsOwnIsUpdatedNotDownloadedOver) {
+  ClientManifest manifest;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest("wow335-hd", &manifest, &error));
+  const std::wstring client = dir_ / L"HD";
+  EXPECT_FALSE(HoldsOlderClient(manifest, dir_.path())) << "no folder";
+  MakeDirs(client + L"\\Data\\zhCN");
+  EXPECT_FALSE(HoldsOlderClient(manifest, dir_.path())) << "an empty folder";
+  WriteFileBytes(client + L"\\Data\\zhCN\\patch-zhCN-6.MPQ", "an older six");
+  EXPECT_TRUE(HoldsOlderClient(manifest, dir_.path())) << "no record";
+  ProgressState state;
+  state.product = manifest.product;
+  state.manifest_id = manifest.manifest_id;
+  state.install_root = manifest.install_root;
+  state.install_dir = dir_.path();
+  ASSERT_TRUE(SaveProgress(ProgressFilePath(dir_.path(), manifest.product), state));
+  EXPECT_FALSE(HoldsOlderClient(manifest, dir_.path())) << "this version's download, resumed";
+  state.install_dir = L"D:\\elsewhere";
+  ASSERT_TRUE(SaveProgress(ProgressFilePath(dir_.path(), manifest.product), state));
+  EXPECT_TRUE(HoldsOlderClient(manifest, dir_.path())) << "the record of another save folder";
 }
 
 }  // namespace
