@@ -1,10 +1,9 @@
 #include "install/self_update_win.h"
 
-#include <wininet.h>
-
 #include <memory>
 #include <vector>
 
+#include "app/files.h"
 #include "app/jobs.h"
 #include "app/log.h"
 #include "app/messages.h"
@@ -22,11 +21,6 @@ std::atomic<bool> LauncherUpdateBusy{false}, LauncherUpdateCancel{false}, Launch
 
 namespace {
 
-bool FileExists(const std::wstring& p) {
-  DWORD a = GetFileAttributesW(p.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 std::wstring RunningModule() {
   std::vector<wchar_t> buf(MAX_PATH);
   for (;;) {
@@ -42,17 +36,7 @@ SelfUpdatePaths CurrentPaths() { return PathsForRunningExe(RunningModule()); }
 // A small document with the server list's time-outs; nothing logged, the
 // caller writes the one line.
 bool FetchSmall(const std::string& url, size_t limit, std::string* body) {
-  OpenedUrl opened;
-  if (!OpenUrl(url, nullptr, {30000, 0, 30000}, &opened)) return false;
-  if (QueryStatusCode(opened.request.get()) != 200) return false;
-  char chunk[1024];
-  for (;;) {
-    DWORD got = 0;
-    if (!InternetReadFile(opened.request.get(), chunk, sizeof chunk, &got)) return false;
-    if (got == 0) return true;
-    if (body->size() + got > limit) return false;
-    body->append(chunk, got);
-  }
+  return FetchSmallDocument(url, {30000, 0, 30000}, limit, body).ok();
 }
 
 // Whether the exe's folder takes the download's file: the player may run

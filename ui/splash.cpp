@@ -11,6 +11,7 @@
 
 #include "app/com_out.h"
 #include "app/data_folder.h"
+#include "app/files.h"
 #include "app/messages.h"
 #include "config/serverlist_sources.h"
 #include "endpoints.h"
@@ -25,11 +26,6 @@
 using namespace Gdiplus;
 
 namespace {
-
-bool FileExists(const std::wstring& p) {
-  DWORD a = GetFileAttributesW(p.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 std::wstring ExeFolder() {
   wchar_t self[MAX_PATH] = {};
