@@ -23,7 +23,7 @@ target_include_directories(rp_pure_plain PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINA
 target_link_libraries(rp_pure_plain PUBLIC OpenSSL::Crypto ZLIB::ZLIB)
 add_executable(realmporter-manifest tools/realmporter-manifest.cpp tools/manifest_check_mirrors.cpp
                                     tools/manifest_blocks.cpp tools/manifest_sign.cpp
-                                    tools/manifest_launcher_feed.cpp)
+                                    tools/manifest_launcher_feed.cpp tools/manifest_launcher_publish.cpp)
 target_link_libraries(realmporter-manifest PRIVATE rp_pure_plain CURL::libcurl)
 
 # GoogleTest from Debian's sources, built with the same flags as the code.

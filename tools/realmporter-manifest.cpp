@@ -25,12 +25,12 @@
 #include "manifest/json_scan.h"
 #include "hash/sha256.h"
 #include "tools/manifest_check_mirrors.h"
+#include "tools/manifest_launcher.h"
 #include "tools/manifest_sign.h"
 
 namespace fs = std::filesystem;
 
 int BlocksCommand(int argc, char** argv);        // tools/manifest_blocks.cpp
-int LauncherFeedCommand(int argc, char** argv);  // tools/manifest_launcher_feed.cpp
 
 namespace {
 
@@ -47,6 +47,7 @@ const char kUsage[] =
     "  sign       write FILE.sig for published files\n"
     "  verify-sig check FILE.sig against a public key\n"
     "  launcher-feed  write the launcher's update feed for a release\n"
+    "  launcher-publish  put a launcher release on the site and read it back\n"
     "\n"
     "realmporter-manifest COMMAND --help describes each.\n";
 
@@ -519,6 +520,7 @@ int main(int argc, char** argv) {
   if (cmd == "check-mirrors") return CheckMirrors(argc, argv);
   if (cmd == "blocks") return BlocksCommand(argc, argv);
   if (cmd == "launcher-feed") return LauncherFeedCommand(argc, argv);
+  if (cmd == "launcher-publish") return LauncherPublishCommand(argc, argv);
   if (int rc = 0; RunSigningCommand(cmd, argc, argv, &rc)) return rc;
   std::cerr << "realmporter-manifest: unknown command " << cmd << "\n" << kUsage;
   return 2;
