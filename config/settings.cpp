@@ -124,3 +124,32 @@ void SaveSpeedLimit(std::uint32_t kibPerSecond) {
   RegSetValueExW(key, L"SpeedLimit", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
   RegCloseKey(key);
 }
+
+std::string ReadLauncherSetting(const wchar_t* name) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  wchar_t buf[128] = {};
+  DWORD type = 0, size = sizeof buf - sizeof(wchar_t);
+  std::string out;
+  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) == ERROR_SUCCESS &&
+      type == REG_SZ)
+    for (const wchar_t* c = buf; *c && c < buf + size / sizeof(wchar_t); ++c)
+      out.push_back(*c < 0x80 ? static_cast<char>(*c) : '?');
+  RegCloseKey(key);
+  return out;
+}
+
+void SaveLauncherSetting(const wchar_t* name, const std::string& value) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return;
+  if (value.empty()) {
+    RegDeleteValueW(key, name);
+  } else {
+    const std::wstring wide(value.begin(), value.end());
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
+                   static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+  }
+  RegCloseKey(key);
+}

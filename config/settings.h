@@ -27,3 +27,10 @@ void SaveClientPath(const std::wstring& folder);
 // is not a REG_DWORD.
 std::uint32_t ReadSpeedLimit();
 void SaveSpeedLimit(std::uint32_t kibPerSecond);
+
+// The launcher's own update state, small ASCII texts (wide REG_SZ):
+// LauncherTrial, LauncherRefused, LauncherRolledBack, LauncherBadExe and
+// LauncherRolloutNumber (install/self_update.h says what each holds). Empty
+// when missing; saving an empty text deletes the value.
+std::string ReadLauncherSetting(const wchar_t* name);
+void SaveLauncherSetting(const wchar_t* name, const std::string& value);

@@ -15,6 +15,7 @@
 #include "net/text.h"
 #include "ui/font.h"
 #include "ui/job_buttons.h"
+#include "ui/launcher_update.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
 #include "ui/paint.h"
@@ -186,8 +187,17 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
   HANDLE mutex = nullptr;
   if (HandOverToFirstInstance(&mutex)) return 0;
   RecoverInterruptedJobs();
-  TidyLauncherSwap();
   LogLauncherStart();
+  if (TidyLauncherSwap()) {
+    // The previous launcher is back: it starts in this one's place, which
+    // must let go of the single-instance mutex first.
+    if (mutex) {
+      ReleaseMutex(mutex);
+      CloseHandle(mutex);
+    }
+    RestartLauncher();
+    return 0;
+  }
 
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   Gdiplus::GdiplusStartupInput gdiplusInput;
@@ -228,6 +238,7 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
     BuildBackgroundCache(main);
     ShowWindow(main, showCommand);
     UpdateWindow(main);
+    AnnounceLauncherRollBack(main);
     AnnounceLastCrash(main);
     CrashOnPurposeIfAsked();
     StartLauncherUpdateCheck(main);
