@@ -93,6 +93,13 @@ foreach(bad "https://a.example/wow335/;https://b.example/wow335/"
                        PASS_REGULAR_EXPRESSION "REALMPORTER_MIRRORS")
 endforeach()
 
+# ...a built-in server list that is not there...
+add_test(NAME server_list_refused
+         COMMAND ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${CMAKE_BINARY_DIR}/server-list-check
+                 -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER} -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER}
+                 -DREALMPORTER_SERVER_LIST=tests/data/no-such-list.txt)
+set_tests_properties(server_list_refused PROPERTIES PASS_REGULAR_EXPRESSION "REALMPORTER_SERVER_LIST: no such file")
+
 # ...and a key file that is not a P-256 public key (here a private key).
 add_test(NAME operator_key_refused
          COMMAND ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${CMAKE_BINARY_DIR}/operator-key-check

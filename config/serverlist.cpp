@@ -53,9 +53,7 @@ bool GetServerEntry(int index, ServerEntry* out) {
   return true;
 }
 
-std::string_view DefaultServerListText() {
-  return std::string_view(kBuiltInServerList, sizeof kBuiltInServerList);
-}
+std::string_view DefaultServerListText() { return std::string_view(kBuiltInServerList, sizeof kBuiltInServerList); }
 
 namespace {
 

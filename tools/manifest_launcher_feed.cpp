@@ -142,8 +142,9 @@ int LauncherFeedCommand(int argc, char** argv) {
   ExeBuildFacts offered, running;
   if (!ReadExeBuildFacts(bytes, &offered)) return Fail(exe + " holds two different build records");
   if (offered.keys.empty())
-    return Fail(exe + " was built without an operator key (REALMPORTER_OPERATOR_KEY): it reads no feed and checks no "
-                      "signature, so the players who take it could never be updated again");
+    return Fail(exe +
+                " was built without an operator key (REALMPORTER_OPERATOR_KEY): it reads no feed and checks no "
+                "signature, so the players who take it could never be updated again");
   if (!offered.endpointsFound) return Fail(exe + " names no endpoints: not a release of this launcher");
   if (!previous.empty()) {
     std::string prev;

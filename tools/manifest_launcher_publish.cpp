@@ -148,8 +148,7 @@ int LauncherPublishCommand(int argc, char** argv) {
 
   const fs::path root(to);
   if (!PutFile(root / rel, exe)) return Fail("cannot write " + (root / rel).string());
-  if (!PutFile(root / "launcher" / "latest.json", feedText) ||
-      !PutFile(root / "launcher" / "latest.json.sig", sigText))
+  if (!PutFile(root / "launcher" / "latest.json", feedText) || !PutFile(root / "launcher" / "latest.json.sig", sigText))
     return Fail("cannot write the feed under " + (root / "launcher").string());
 
   // Back from the site, as a launcher reads it.
@@ -169,8 +168,8 @@ int LauncherPublishCommand(int argc, char** argv) {
   }
   if (problem.empty()) problem = FetchUrl(seen.url, tls, &gotExe);
   if (problem.empty() && (!Sha256HexOfString(gotExe, &gotHash) || gotExe.size() != seen.size || gotHash != seen.sha256))
-    problem = seen.url + ": " + std::to_string(gotExe.size()) + " bytes, sha256 " + gotHash +
-              ", not what the feed names";
+    problem =
+        seen.url + ": " + std::to_string(gotExe.size()) + " bytes, sha256 " + gotHash + ", not what the feed names";
   if (!problem.empty()) return Fail("published, but the site does not serve it as a launcher reads it: " + problem);
   std::cout << "feed:      " << feedUrl << ": signature good (" << pub << "), version " << version << "\n"
             << "launcher:  " << seen.url << ": " << gotExe.size() << " bytes, sha256 " << gotHash << "\n"

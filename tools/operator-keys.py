@@ -8,8 +8,8 @@ must be an ECDSA P-256 key; anything else stops the build with SETTING and
 the file named. The keys' fingerprints (SHA-256 of the DER public key, as
 `openssl pkey -pubin -outform DER | sha256sum` gives it) go into the exe as
 one line "RealmPorter operator keys: FP;FP", which `realmporter-manifest
-launcher-feed` reads back and `make dist` prints. The output is only rewritten when it changes, so that an
-unchanged key list rebuilds nothing.
+launcher-feed` reads back and `make dist` prints. The output is only
+rewritten when it changes, so that an unchanged key list rebuilds nothing.
 """
 import base64
 import hashlib

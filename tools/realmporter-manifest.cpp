@@ -30,7 +30,7 @@
 
 namespace fs = std::filesystem;
 
-int BlocksCommand(int argc, char** argv);        // tools/manifest_blocks.cpp
+int BlocksCommand(int argc, char** argv);  // tools/manifest_blocks.cpp
 
 namespace {
 

@@ -16,7 +16,7 @@ import zipfile
 from launcher import (BUILD, MIRRORS, WWW, Launcher, control, local_appdata, probe, publish, reg_set, reset_state, run,
                       win_path, write)
 from test_jobs import P5, P6, blob, read
-from test_update import NEW_EXE, OLD_EXE, log_text, publish_feed, unpublish_feed
+from test_update import NEW_EXE, OLD_EXE, file_version, log_text, publish_feed, unpublish_feed
 
 # The unpack and commit stop points count entries, not seconds: a pack of a
 # few hundred files reaches each of them as one of thousands would.
@@ -301,6 +301,7 @@ class KilledJobs(unittest.TestCase):
         folder = os.path.join(self.work, "launcher")
         exe = os.path.join(folder, "RealmPorter.exe")
         old, new = read(OLD_EXE), read(NEW_EXE)
+        old_version = file_version(OLD_EXE)
         self.addCleanup(setattr, launcher, "EXE", launcher.EXE)
         self.addCleanup(unpublish_feed)
         for stop in ("swap:0", "swap:1", "swap:2", "swap:3", "tidy:0"):
@@ -319,12 +320,14 @@ class KilledJobs(unittest.TestCase):
                 L.press("是")
             L.wait_for(self.stopped_at(stop), 120, "kill point %s" % stop)
             self.kill(L)
-            unpublish_feed()
+            # A feed the launcher reads but does not act on: the new exe
+            # proves itself by reading it, and its .old goes.
+            publish_feed(OLD_EXE, old_version)
             left = sorted(os.listdir(folder))
             launcher.EXE = exe if os.path.exists(exe) else exe + ".old"
             self.clear_log()
             L.start(timeout=90)
-            L.wait_for(lambda: "LauncherUpdate: no feed" in log_text(), 60, "the feed check")
+            L.wait_for(lambda: "LauncherUpdate: feed offers " + old_version in log_text(), 60, "the feed check")
             L.wait_for(lambda: sorted(os.listdir(folder)) == ["RealmPorter.exe"], 30, "the folder tidied")
             state = "old" if read(exe) == old else "new" if read(exe) == new else None
             self.runs.append("kill at %-7s left %s, started %s -> %s" %
