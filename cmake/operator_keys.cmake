@@ -22,6 +22,7 @@ function(rp_operator_key_source setting keys out)
     endif()
   endforeach()
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/generated)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/operator-keys.py)
   execute_process(COMMAND ${RP_KEYS_PYTHON} ${CMAKE_SOURCE_DIR}/tools/operator-keys.py ${setting} ${out} "${abs_keys}"
                   RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)

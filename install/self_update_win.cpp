@@ -151,13 +151,20 @@ int RolloutNumber() {
   return n;
 }
 
-// The exe's length as the site announces it before a byte of it is read:
-// an offer of an exe the feed misdescribes would end, after the download,
-// in a failure at every start. 0 when the site does not say.
+// The exe's length as the site announces it, asked for with its first byte
+// only: an offer of an exe the feed misdescribes would end, after the
+// download, in a failure. 0 when the site does not say.
 std::uint64_t ServedSize(const std::string& url) {
   OpenedUrl opened;
-  if (!OpenUrl(url, nullptr, {30000, 0, 30000}, &opened) || QueryStatusCode(opened.request.get()) != 200) return 0;
-  const std::string length = QueryHeader(opened.request.get(), HTTP_QUERY_CONTENT_LENGTH, 32);
+  if (!OpenUrl(url, "Range: bytes=0-0", {30000, 0, 30000}, &opened)) return 0;
+  const DWORD status = QueryStatusCode(opened.request.get());
+  std::string length;
+  if (status == 200) {
+    length = QueryHeader(opened.request.get(), HTTP_QUERY_CONTENT_LENGTH, 32);
+  } else if (status == 206) {
+    const std::string range = QueryHeader(opened.request.get(), HTTP_QUERY_CONTENT_RANGE, 96);
+    if (range.find('/') != std::string::npos) length = range.substr(range.find('/') + 1);
+  }
   std::uint64_t n = 0;
   for (char c : length) {
     if (c < '0' || c > '9' || n > kLauncherFeedMaxExeBytes) return 0;

@@ -193,6 +193,8 @@ bool FindRecord(std::string_view exe, std::string_view prefix, bool* found, std:
     const std::size_t begin = at + prefix.size(), end = exe.find('\0', begin);
     if (end == std::string_view::npos || end - begin > 4096) continue;
     const std::string text(exe.substr(begin, end - begin));
+    // The prefix itself, kept in the program as a constant, is no record.
+    if (text.empty()) continue;
     if (*found && text != *out) return false;
     *found = true;
     *out = text;
@@ -223,6 +225,7 @@ bool ReadExeBuildFacts(std::string_view exe, ExeBuildFacts* out) {
       out->mirrors = endpoints.substr(m + 9);
     }
   }
+  if (keys == "none") keys.clear();
   for (std::size_t start = 0; out->keysFound && start < keys.size();) {
     std::size_t semi = keys.find(';', start);
     if (semi == std::string::npos) semi = keys.size();

@@ -49,8 +49,9 @@ bool ParseLauncherFeed(std::string_view text, LauncherFeed* out);
 bool FormatLauncherFeed(const LauncherFeed& feed, std::string* out);
 
 // What a launcher's exe says of its build: the lines the build writes into
-// it (cmake/endpoints.h.in, tools/operator-keys.py), read back by the
-// operator's tool before it offers the exe to the players.
+// it (cmake/endpoints.h.in, tools/operator-keys.py: "none" for no key), read
+// back by the operator's tool before it offers the exe to the players. A
+// prefix with nothing after it is the constant below, not a record.
 inline constexpr char kEndpointsRecordPrefix[] = "RealmPorter endpoints: ";
 inline constexpr char kOperatorKeysRecordPrefix[] = "RealmPorter operator keys: ";
 struct ExeBuildFacts {

@@ -143,14 +143,14 @@ TEST(LauncherFeed, TakesOnlyPlainCompleteDocuments) {
 TEST(ExeBuildFacts, ReadFromTheRecordsTheBuildWrites) {
   using namespace std::string_literals;
   const std::string endpoints = "RealmPorter endpoints: site=https://s/ mirrors=https://a/wow335/ https://b/wow335/\0"s;
-  const std::string keys = "RealmPorter operator keys: aa11;bb22\0"s, keyless = "RealmPorter operator keys: \0"s;
+  const std::string keys = "RealmPorter operator keys: aa11;bb22\0"s, keyless = "RealmPorter operator keys: none\0"s;
   ExeBuildFacts f, g;
   ASSERT_TRUE(ReadExeBuildFacts("MZ.."s + endpoints + "xx" + keys + endpoints, &f));
   EXPECT_TRUE(f.endpointsFound && f.keysFound);
   EXPECT_EQ(f.site, "https://s/");
   EXPECT_EQ(f.mirrors, "https://a/wow335/ https://b/wow335/");
   EXPECT_EQ(f.keys, (std::vector<std::string>{"aa11", "bb22"}));
-  ASSERT_TRUE(ReadExeBuildFacts("MZ"s + keyless, &g));
+  ASSERT_TRUE(ReadExeBuildFacts("MZ"s + keyless + "RealmPorter endpoints: \0"s, &g)) << "the bare prefixes";
   EXPECT_TRUE(g.keysFound && g.keys.empty() && !g.endpointsFound);
   EXPECT_FALSE(ReadExeBuildFacts(keys + keyless, &g)) << "two different key records";
   EXPECT_EQ(DescribeBuildChange(f, f), "");

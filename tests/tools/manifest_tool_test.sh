@@ -139,7 +139,7 @@ b = b"MZ" + bytes(100) + bytes(6) + "VS_VERSION_INFO\0".encode("utf-16-le") + by
 b += struct.pack("<4I", 0xFEEF04BD, 0x10000, int(sys.argv[2]) << 16 | int(sys.argv[3]), int(sys.argv[4]) << 16)
 site, keys = sys.argv[5], sys.argv[6]
 b += b"\0RealmPorter endpoints: site=" + site.encode() + b" mirrors=https://m/wow335/ https://n/wow335/ https://o/wow335/\0"
-b += b"RealmPorter operator keys: " + keys.encode() + b"\0"
+b += b"RealmPorter operator keys: " + (keys or "none").encode() + b"\0RealmPorter operator keys: \0"
 open(sys.argv[1], "wb").write(b + bytes(200))' "$1" "$2" "$3" "$4" "${5:-https://127.0.0.1:18443/}" "${6-ab12}"
 }
 fake_exe "$work/RealmPorter.exe" 1 2 3
