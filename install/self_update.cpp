@@ -144,11 +144,9 @@ bool KeepPendingNew(FeedVerdict verdict, const LauncherFeed& feed, const Pending
   }
 }
 
-std::string TrialText(const LauncherTrial& trial) { return trial.version + " " + std::to_string(trial.starts) + "\n"; }
+std::string TrialText(const LauncherTrial& trial) { return trial.version + " " + std::to_string(trial.starts); }
 
 bool ParseTrial(std::string_view text, LauncherTrial* out) {
-  if (text.empty() || text.back() != '\n') return false;
-  text.remove_suffix(1);
   const size_t blank = text.find(' ');
   LauncherVersion v;
   if (blank == std::string_view::npos || !ParseLauncherVersion(text.substr(0, blank), &v)) return false;

@@ -63,7 +63,7 @@ enum class StartupSwapStep {
 // here: the update check resumes or removes it.
 StartupSwapStep DecideStartupSwap(bool exeExists, bool oldExists, bool runningAsOld);
 
-// A version on trial: "<version> <starts>\n" in the registry.
+// A version on trial: "<version> <starts>" in the registry.
 inline constexpr int kTrialStarts = 2;
 struct LauncherTrial {
   std::string version;

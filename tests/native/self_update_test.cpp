@@ -129,10 +129,10 @@ TEST(Trial, TwoStartsThatNeverGotThereThenTheOldExe) {
     TrialStep step;
     const char* next;
   } cases[] = {
-      {"", TrialStep::kCount, "2.0.0 1\n"},          {"1.9.0 2\n", TrialStep::kCount, "2.0.0 1\n"},
-      {"2.0.0 1\n", TrialStep::kCount, "2.0.0 2\n"}, {"2.0.0 2\n", TrialStep::kRollBack, nullptr},
-      {"2.0.0 7\n", TrialStep::kRollBack, nullptr},  {"2.0.0 x\n", TrialStep::kCount, "2.0.0 1\n"},
-      {"2.0.0 1", TrialStep::kCount, "2.0.0 1\n"},
+      {"", TrialStep::kCount, "2.0.0 1"},         {"1.9.0 2", TrialStep::kCount, "2.0.0 1"},
+      {"2.0.0 1", TrialStep::kCount, "2.0.0 2"},  {"2.0.0 2", TrialStep::kRollBack, nullptr},
+      {"2.0.0 7", TrialStep::kRollBack, nullptr}, {"2.0.0 x", TrialStep::kCount, "2.0.0 1"},
+      {"2.0.0 12", TrialStep::kCount, "2.0.0 1"}, {"2.0 1", TrialStep::kCount, "2.0.0 1"},
   };
   for (const auto& c : cases) {
     LauncherTrial recorded, next;

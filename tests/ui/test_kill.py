@@ -304,18 +304,26 @@ class KilledJobs(unittest.TestCase):
         old_version = file_version(OLD_EXE)
         self.addCleanup(setattr, launcher, "EXE", launcher.EXE)
         self.addCleanup(unpublish_feed)
-        for stop in ("swap:0", "swap:1", "swap:2", "swap:3", "tidy:0"):
+        for stop in ("swap:0", "swap:1", "swap:2", "swap:3", "tidy:0", "proved:0", "rollback:1"):
             shutil.rmtree(folder, ignore_errors=True)
             self.clear_log()
-            if stop == "tidy:0":  # a swap done, its .old still there
+            after_swap = stop in ("tidy:0", "proved:0", "rollback:1")
+            if after_swap:  # a swap done, its .old still there
                 write(exe, new)
                 write(exe + ".old", old)
+                # proved:0 is reached by reading a feed; rollback:1 by a
+                # release that has failed its trial twice already.
+                publish_feed(OLD_EXE, old_version)
+                if stop == "rollback:1":
+                    reg_set("HKCU\\Software\\RealmPorter", "LauncherTrial", "REG_SZ", "9.9.9 2")
+                else:
+                    launcher.wine("reg", "delete", "HKCU\\Software\\RealmPorter", "/v", "LauncherTrial", "/f")
             else:
                 write(exe, old)
                 publish_feed(NEW_EXE, "9.9.9")
             launcher.EXE = exe
             L = self.launcher.start(wait_main=False, env={"REALMPORTER_TEST_STOP": stop})
-            if stop != "tidy:0":
+            if not after_swap:
                 L.wait_box(60)  # the offer comes right after the window
                 L.press("是")
             L.wait_for(self.stopped_at(stop), 120, "kill point %s" % stop)
