@@ -223,6 +223,9 @@ bool SwapChecked(const LauncherFeed& feed, const SelfUpdatePaths& p) {
   DeletePendingNew(p);
   FilesInTransit.fetch_sub(1);
   if (!swapped) return false;
+  // The new exe's trial starts at its first start, whatever an earlier
+  // trial (one a stop cut short) left on record.
+  SaveLauncherSetting(L"LauncherTrial", "");
   LogWrite("LauncherUpdate: %s in place of %s", FormatLauncherVersion(feed.version).c_str(), kLauncherVersion);
   return true;
 }
