@@ -161,6 +161,7 @@ class SelfUpdate(unittest.TestCase):
         self.logged("LauncherUpdate: 9.9.9 did not reach its window and feed in 2 starts")
         L.wait_for(lambda: "两次未能正常打开" in L.dump()[1][1005]["text"], 30, "the status line")
         self.assertEqual(L.dump()[1][1005]["text"], "新版登录器 9.9.9 两次未能正常打开，已换回原来的版本。")
+        L.screenshot("launcher-rolled-back")
         L.wait_box()  # the crash report, named once as after any crash
         self.assertIn("错误报告", self.box_text())
         L.press("确定")
