@@ -14,7 +14,7 @@ mkdir -p "$root"
 site=https://127.0.0.1:18443/
 mirrors='https://127.0.0.1:18082/wow335/;https://127.0.0.2:18082/wow335/;https://127.0.0.3:18008/wow335/'
 list=$root/serverlist.txt
-printf 'Loopback|https://127.0.0.1:18443/|127.0.0.1:3724|127.0.0.1:3724|test\n' >"$list"
+printf 'Loopback|https://127.0.0.1/|127.0.0.1:3724|127.0.0.1:3724|test\n' >"$list"
 key=$src/tests/data/keys/test.pub
 fp=$(openssl pkey -pubin -in "$key" -outform DER | sha256sum | cut -c1-64)
 fail=0
@@ -45,7 +45,7 @@ expect "the list printed" grep -qxF "server list: $list" "$root/out"
 expect "the key's fingerprint printed" grep -qxF "operator key: sha256 $fp" "$root/out"
 expect "fetch tool beside the zip" test -s "$root/dist/realmporter-fetch.exe"
 expect "fetch tool not in the zip" bash -c "! unzip -l '$root/dist/RealmPorter.zip' | grep -q realmporter-fetch"
-expect "the list built in" grep -qaF "Loopback|https://127.0.0.1:18443/|127.0.0.1:3724" "$root/dist/RealmPorter/RealmPorter.exe"
+expect "the list built in" grep -qaF "Loopback|https://127.0.0.1/|127.0.0.1:3724" "$root/dist/RealmPorter/RealmPorter.exe"
 cp "$root/dist/RealmPorter/RealmPorter.exe" "$root/keyed.exe"
 if [ -n "$tool" ]; then
   expect "launcher-feed takes the keyed release" "$tool" launcher-feed --version 2.3.4 --url "${site}launcher/a-2.3.4.exe" \
