@@ -51,11 +51,15 @@ test-native:
 test-win:
 	cd build/win && ctest --output-on-failure -j 2 $(CTEST_ARGS)
 
-# REALMPORTER_OPERATOR_KEY in the environment is taken by a new configure run
+# A release build (`make exe`, `make dist`) refuses placeholder endpoints or
+# server list and a missing key (unless REALMPORTER_UNSIGNED=1), naming the
+# setting. REALMPORTER_OPERATOR_KEY in the environment is taken by a new configure run
 # and then stays in the build tree's cache (cmake/operator_keys.cmake); set
 # but empty, it takes the key out again. REALMPORTER_VERSION is taken the
 # same way (cmake/version.cmake) and stays until another is given.
-settings_given = $(filter environment command,$(origin REALMPORTER_OPERATOR_KEY) $(origin REALMPORTER_VERSION))
+settings_given = $(filter environment command,$(origin REALMPORTER_OPERATOR_KEY) $(origin REALMPORTER_VERSION) \
+  $(origin REALMPORTER_SITE_URL) $(origin REALMPORTER_MIRRORS) $(origin REALMPORTER_SERVER_LIST) \
+  $(origin REALMPORTER_UNSIGNED))
 exe: setup build/release/CMakeCache.txt
 	$(if $(settings_given),cmake build/release >/dev/null)
 	cmake --build build/release -j $(JOBS) --target RealmPorter

@@ -12,6 +12,7 @@ void WaitForWorkers() {
   auto busy = [] { return PatchNormalBusy.load() || PatchHdBusy.load() || ClientBusy.load() || AddonBusy.load(); };
   // A job cut off while it moves the player's files would leave them to the
   // next start's recovery: that wait has no limit (it ends within seconds).
-  for (int i = 0; busy() && (i < 300 || FilesInTransit.load() > 0); ++i)
+  // The launcher's own swap counts there too, with no job's busy flag set.
+  for (int i = 0; (busy() && i < 300) || FilesInTransit.load() > 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }

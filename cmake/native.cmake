@@ -25,7 +25,7 @@ add_executable(realmporter-manifest tools/realmporter-manifest.cpp tools/manifes
                                     tools/manifest_publish.cpp tools/publish_targets.cpp
                                     tools/launcher_endpoints.cpp tools/manifest_check_site.cpp
                                     tools/manifest_blocks.cpp tools/manifest_sign.cpp
-                                    tools/manifest_launcher_feed.cpp)
+                                    tools/manifest_launcher_feed.cpp tools/manifest_launcher_publish.cpp)
 target_link_libraries(realmporter-manifest PRIVATE rp_pure_plain CURL::libcurl)
 
 # `make operator-tools`: the operator's tool alone, without the tests, the
@@ -102,6 +102,13 @@ foreach(bad "https://a.example/wow335/;https://b.example/wow335/"
   set_tests_properties(endpoints_refused_${tag} PROPERTIES
                        PASS_REGULAR_EXPRESSION "REALMPORTER_MIRRORS")
 endforeach()
+
+# ...a built-in server list that is not there...
+add_test(NAME server_list_refused
+         COMMAND ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${CMAKE_BINARY_DIR}/server-list-check
+                 -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER} -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER}
+                 -DREALMPORTER_SERVER_LIST=tests/data/no-such-list.txt)
+set_tests_properties(server_list_refused PROPERTIES PASS_REGULAR_EXPRESSION "REALMPORTER_SERVER_LIST: no such file")
 
 # ...and a key file that is not a P-256 public key (here a private key).
 add_test(NAME operator_key_refused

@@ -22,6 +22,7 @@ function(rp_operator_key_source setting keys out)
     endif()
   endforeach()
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/generated)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/operator-keys.py)
   execute_process(COMMAND ${RP_KEYS_PYTHON} ${CMAKE_SOURCE_DIR}/tools/operator-keys.py ${setting} ${out} "${abs_keys}"
                   RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
@@ -33,3 +34,13 @@ rp_operator_key_source(REALMPORTER_OPERATOR_KEY "${REALMPORTER_OPERATOR_KEY}"
                        ${CMAKE_BINARY_DIR}/generated/operator_keys.cpp)
 list(LENGTH REALMPORTER_OPERATOR_KEY rp_key_count)
 message(STATUS "RealmPorter operator keys: ${rp_key_count}")
+
+# A release without a key takes whatever the mirrors serve and can never be
+# replaced by a later release (it reads no feed): built only when asked for
+# in words.
+if(RP_RELEASE_BUILD AND rp_key_count EQUAL 0 AND NOT REALMPORTER_UNSIGNED STREQUAL "1")
+  message(FATAL_ERROR
+    "REALMPORTER_OPERATOR_KEY is not set: a launcher built without your key takes unsigned content from "
+    "the mirrors and can never update itself. Give the key (REALMPORTER_OPERATOR_KEY=operator.pub), or "
+    "set REALMPORTER_UNSIGNED=1 to build such a launcher anyway.")
+endif()

@@ -37,6 +37,7 @@ set(RP_PURE_SOURCES
 # Thin Win32 layers around the pure files, and the program's own Win32 code.
 set(RP_WIN_SOURCES
   app/data_folder.cpp
+  app/files_win.cpp
   app/log.cpp
   app/system_dlls_win.cpp
   app/crash_win.cpp

@@ -188,7 +188,8 @@ add_test(NAME repair_end_to_end
 set_tests_properties(repair_end_to_end PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
 
 # `make dist` in its own release tree: the endpoints it names, from each run's settings.
-add_test(NAME dist_script COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/dist_test.sh ${CMAKE_BINARY_DIR}/dist-check)
+add_test(NAME dist_script COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/dist_test.sh ${CMAKE_BINARY_DIR}/dist-check
+                                   ${RP_NATIVE_TOOL} ${CMAKE_BINARY_DIR})
 set_tests_properties(dist_script PROPERTIES TIMEOUT 1200)
 
 # The real window under Xvfb, driven through the probe and xdotool.

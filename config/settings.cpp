@@ -143,3 +143,20 @@ bool SaveSettingText(const std::wstring& name, const std::wstring& value) {
   RegCloseKey(key);
   return rc == ERROR_SUCCESS;
 }
+
+std::string ReadLauncherSetting(const wchar_t* name) {
+  std::string out;
+  for (wchar_t c : ReadSettingText(name)) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+void SaveLauncherSetting(const wchar_t* name, const std::string& value) {
+  if (!value.empty()) {
+    SaveSettingText(name, std::wstring(value.begin(), value.end()));
+    return;
+  }
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueW(key, name);
+  RegCloseKey(key);
+}

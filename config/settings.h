@@ -32,3 +32,10 @@ void SaveSpeedLimit(std::uint32_t kibPerSecond);
 // missing or of another type.
 std::wstring ReadSettingText(const std::wstring& name);
 bool SaveSettingText(const std::wstring& name, const std::wstring& value);
+
+// The launcher's own update state, small ASCII texts (wide REG_SZ):
+// LauncherTrial, LauncherRefused, LauncherRolledBack, LauncherBadExe and
+// LauncherRolloutNumber (install/self_update.h says what each holds). Empty
+// when missing; saving an empty text deletes the value.
+std::string ReadLauncherSetting(const wchar_t* name);
+void SaveLauncherSetting(const wchar_t* name, const std::string& value);

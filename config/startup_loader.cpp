@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/data_folder.h"
+#include "app/files.h"
 #include "config/image_type.h"
 #include "config/serverlist_sources.h"
 #include "endpoints.h"
@@ -13,11 +14,6 @@
 #include "net/text.h"
 
 namespace {
-
-bool FileExists(const std::wstring& p) {
-  DWORD a = GetFileAttributesW(p.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 std::wstring ExeFolder() {
   wchar_t self[MAX_PATH] = {};

@@ -60,6 +60,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "app/files.h"
 #include "app/jobs.h"
 #include "app/kept_copies.h"
 #include "app/log.h"
@@ -71,17 +72,6 @@
 namespace {
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// A rename written through to the disk, tried for about a second: a virus
-// scanner or the search indexer often holds a new file for a moment.
-bool MoveWithRetry(const std::wstring& from, const std::wstring& to) {
-  for (int i = 0; i < 10; ++i) {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
-    Sleep(100);
-  }
-  LogWrite("MoveFileEx failed (error %lu): %ls -> %ls", GetLastError(), from.c_str(), to.c_str());
-  return false;
-}
 
 bool RemoveLeftover(const std::wstring& path) {
   for (int i = 0; i < 10 && Exists(path); ++i) {

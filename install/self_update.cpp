@@ -50,6 +50,12 @@ FeedVerdict JudgeFeed(const FeedFacts& facts, LauncherFeed* feed) {
   LauncherVersion running;
   if (!ParseLauncherVersion(facts.runningVersion, &running)) return FeedVerdict::kBadRunning;
   if (CompareLauncherVersions(feed->version, running) <= 0) return FeedVerdict::kNotNewer;
+  LauncherVersion refused;
+  if (ParseLauncherVersion(facts.refusedVersion, &refused) && CompareLauncherVersions(feed->version, refused) <= 0)
+    return FeedVerdict::kRefused;
+  if (facts.knownBad.size == feed->size && facts.knownBad.sha256 == feed->sha256) return FeedVerdict::kKnownBad;
+  if (static_cast<unsigned>(facts.rolloutNumber) >= feed->share) return FeedVerdict::kNotYetHere;
+  if (facts.servedSize != 0 && facts.servedSize != feed->size) return FeedVerdict::kSizeDiffers;
   return facts.folderWritable ? FeedVerdict::kOffer : FeedVerdict::kNoFolder;
 }
 
@@ -69,6 +75,18 @@ std::string FeedVerdictLogLine(FeedVerdict verdict, std::string_view url, const 
     case FeedVerdict::kNoFolder:
       return "LauncherUpdate: feed offers " + FormatLauncherVersion(feed.version) +
              ", but the launcher's folder is not writable";
+    case FeedVerdict::kRefused:
+      return "LauncherUpdate: feed offers " + FormatLauncherVersion(feed.version) +
+             ", which failed its trial here: waiting for a higher version";
+    case FeedVerdict::kKnownBad:
+      return "LauncherUpdate: feed offers " + FormatLauncherVersion(feed.version) +
+             ", whose download did not match the feed before: waiting for another feed";
+    case FeedVerdict::kNotYetHere:
+      return "LauncherUpdate: feed offers " + FormatLauncherVersion(feed.version) + " to " +
+             std::to_string(feed.share) + "% of players, not yet to this one";
+    case FeedVerdict::kSizeDiffers:
+      return "LauncherUpdate: feed offers " + FormatLauncherVersion(feed.version) + " of " + std::to_string(feed.size) +
+             " bytes, but the site serves another size: " + feed.url;
   }
   return "LauncherUpdate: " + u;
 }
@@ -124,4 +142,39 @@ bool KeepPendingNew(FeedVerdict verdict, const LauncherFeed& feed, const Pending
     case FeedVerdict::kUnsigned: return pending.size < pending.record.size;
     default: return false;
   }
+}
+
+std::string TrialText(const LauncherTrial& trial) { return trial.version + " " + std::to_string(trial.starts); }
+
+bool ParseTrial(std::string_view text, LauncherTrial* out) {
+  const size_t blank = text.find(' ');
+  LauncherVersion v;
+  if (blank == std::string_view::npos || !ParseLauncherVersion(text.substr(0, blank), &v)) return false;
+  const std::string_view n = text.substr(blank + 1);
+  if (n.size() != 1 || n[0] < '0' || n[0] > '9') return false;
+  out->version = std::string(text.substr(0, blank));
+  out->starts = n[0] - '0';
+  return true;
+}
+
+TrialStep DecideTrial(const LauncherTrial& recorded, std::string_view running, LauncherTrial* next) {
+  next->version = std::string(running);
+  if (recorded.version != running) {
+    next->starts = 1;
+    return TrialStep::kCount;
+  }
+  if (recorded.starts >= kTrialStarts) return TrialStep::kRollBack;
+  next->starts = recorded.starts + 1;
+  return TrialStep::kCount;
+}
+
+bool ParseRolloutNumber(std::string_view text, int* out) {
+  if (text.empty() || text.size() > 2 || (text.size() == 2 && text[0] == '0')) return false;
+  int n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + (c - '0');
+  }
+  *out = n;
+  return true;
 }

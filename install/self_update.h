@@ -11,7 +11,12 @@
 //   3. RealmPorter.exe.new renamed to RealmPorter.exe (undoing step 2 when
 //      it fails);
 //   4. the new exe started, the old process ends;
-//   5. the next start deletes RealmPorter.exe.old.
+//   5. the new version is on trial: the .old stays until it has shown its
+//      window and read a signed feed. Each start of a version on trial is
+//      counted (registry value LauncherTrial); one that begins with
+//      kTrialStarts starts already counted (it crashed or never got that far,
+//      twice in a row) puts the .old back, starts it and is not offered again
+//      (LauncherRefused) until a feed names a higher version.
 // A stop between 2 and 3 leaves no RealmPorter.exe: a start from the .old
 // (the only launcher left) puts it back, and so does any later start.
 //
@@ -29,6 +34,15 @@ inline constexpr wchar_t kNewExeSuffix[] = L".new";
 inline constexpr wchar_t kOldExeSuffix[] = L".old";
 // Appended to the .new's path: the record of what the .new is.
 inline constexpr wchar_t kPartInfoSuffix[] = L".part-info";
+// A version that failed its trial, renamed aside while it still runs.
+inline constexpr wchar_t kRefusedExeSuffix[] = L".refused";
+
+// An exe by its size and SHA-256: the record beside a .new, and an exe that
+// did not match its feed.
+struct PartInfo {
+  std::uint64_t size = 0;
+  std::string sha256;  // 64 lowercase hex digits
+};
 
 struct SelfUpdatePaths {
   std::wstring exe;  // where the launcher belongs: <folder>\RealmPorter.exe
@@ -43,20 +57,44 @@ SelfUpdatePaths PathsForRunningExe(std::wstring_view module);
 enum class StartupSwapStep {
   kNothing,
   kRestoreOld,  // no exe but an .old: put the .old back
-  kDeleteOld,   // the exe in place and an .old beside it: the .old goes
+  kDeleteOld,   // the exe in place and an .old beside it: the new exe's trial
 };
 // What a start does with what lies beside the exe. A `.new` is left alone
 // here: the update check resumes or removes it.
 StartupSwapStep DecideStartupSwap(bool exeExists, bool oldExists, bool runningAsOld);
 
+// A version on trial: "<version> <starts>" in the registry.
+inline constexpr int kTrialStarts = 2;
+struct LauncherTrial {
+  std::string version;
+  int starts = 0;
+};
+std::string TrialText(const LauncherTrial& trial);
+bool ParseTrial(std::string_view text, LauncherTrial* out);
+enum class TrialStep {
+  kCount,     // a start of the version on trial, counted in `next`
+  kRollBack,  // kTrialStarts starts never got to the window and a feed
+};
+// A start of `running` with an .old beside it, given the trial on record.
+TrialStep DecideTrial(const LauncherTrial& recorded, std::string_view running, LauncherTrial* next);
+
+// The launcher's own number for staged rollouts, 0 to 99, drawn once and
+// kept (LauncherRolloutNumber): a release offered to `share` percent of the
+// players reaches the launchers whose number is below it.
+bool ParseRolloutNumber(std::string_view text, int* out);
+
 enum class FeedVerdict {
   kOffer,
-  kNoFeed,      // the feed could not be fetched
-  kUnsigned,    // no signature, or one that is not by a built-in key over these bytes
-  kUnreadable,  // signed, but not a feed this launcher reads
-  kNotNewer,    // signed, for this version or an older one
-  kBadRunning,  // this launcher's own version cannot be read
-  kNoFolder,    // worth offering, but the exe's folder takes no file
+  kNoFeed,       // the feed could not be fetched
+  kUnsigned,     // no signature, or one that is not by a built-in key over these bytes
+  kUnreadable,   // signed, but not a feed this launcher reads
+  kNotNewer,     // signed, for this version or an older one
+  kBadRunning,   // this launcher's own version cannot be read
+  kNoFolder,     // worth offering, but the exe's folder takes no file
+  kRefused,      // a version this launcher put back after its trial failed
+  kKnownBad,     // an exe that did not match the feed here before
+  kNotYetHere,   // a staged release whose share does not reach this launcher
+  kSizeDiffers,  // the site serves the exe with another size than the feed's
 };
 struct FeedFacts {
   bool fetched = false;      // the feed arrived
@@ -66,6 +104,14 @@ struct FeedFacts {
   // Asked only of a feed worth offering: an offer the player could only
   // answer with a failure is not made.
   bool folderWritable = true;
+  // What this launcher keeps: the last version it refused after a trial
+  // (empty: none), the size and SHA-256 of an exe that did not match its
+  // feed (size 0: none) and its rollout number.
+  std::string_view refusedVersion;
+  PartInfo knownBad;
+  int rolloutNumber = 0;
+  // The exe's length as the site announces it (0: not known).
+  std::uint64_t servedSize = 0;
 };
 FeedVerdict JudgeFeed(const FeedFacts& facts, LauncherFeed* feed);
 
@@ -81,10 +127,6 @@ bool DownloadMatchesFeed(std::uint64_t size, std::string_view sha256Hex, const L
 std::string LauncherFeedUrl(std::string_view siteBase);
 
 // The record beside a .new: "<size> <sha256>\n", the feed's values.
-struct PartInfo {
-  std::uint64_t size = 0;
-  std::string sha256;  // 64 lowercase hex digits
-};
 std::string PartInfoText(const LauncherFeed& feed);
 // False for anything PartInfoText does not write.
 bool ParsePartInfo(std::string_view text, PartInfo* out);

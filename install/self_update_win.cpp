@@ -1,12 +1,14 @@
 #include "install/self_update_win.h"
 
-#include <wininet.h>
-
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "app/files.h"
 #include "app/jobs.h"
 #include "app/log.h"
+#include "config/settings.h"
 #include "app/messages.h"
 #include "endpoints.h"
 #include "hash/sha256.h"
@@ -18,14 +20,11 @@
 #include "net/text.h"
 #include "version.h"
 
+#include <bcrypt.h>
+
 std::atomic<bool> LauncherUpdateBusy{false}, LauncherUpdateCancel{false}, LauncherRestartWanted{false};
 
 namespace {
-
-bool FileExists(const std::wstring& p) {
-  DWORD a = GetFileAttributesW(p.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 std::wstring RunningModule() {
   std::vector<wchar_t> buf(MAX_PATH);
@@ -42,17 +41,7 @@ SelfUpdatePaths CurrentPaths() { return PathsForRunningExe(RunningModule()); }
 // A small document with the server list's time-outs; nothing logged, the
 // caller writes the one line.
 bool FetchSmall(const std::string& url, size_t limit, std::string* body) {
-  OpenedUrl opened;
-  if (!OpenUrl(url, nullptr, {30000, 0, 30000}, &opened)) return false;
-  if (QueryStatusCode(opened.request.get()) != 200) return false;
-  char chunk[1024];
-  for (;;) {
-    DWORD got = 0;
-    if (!InternetReadFile(opened.request.get(), chunk, sizeof chunk, &got)) return false;
-    if (got == 0) return true;
-    if (body->size() + got > limit) return false;
-    body->append(chunk, got);
-  }
+  return FetchSmallDocument(url, {30000, 0, 30000}, limit, body).ok();
 }
 
 // Whether the exe's folder takes the download's file: the player may run
@@ -112,21 +101,76 @@ bool WritePartInfo(const SelfUpdatePaths& p, const LauncherFeed& feed) {
 }
 
 // The .old of a swap that finished, held by the old process until it ends.
+// A read-only one (the exe came from a zip or a disc, or the player marked
+// it) made writable first; a scanner may hold it for a while.
 void DeleteOldWhenFree(std::wstring old) {
-  for (int i = 0; i < 120; ++i) {
-    if (DeleteFileW(old.c_str()) || !FileExists(old)) return;
-    Sleep(250);
+  if (!DeleteFileRetrying(old, 30000))
+    LogWrite("LauncherUpdate: cannot delete %ls, error=%lu", old.c_str(), GetLastError());
+}
+
+// The new version has shown its window and read a signed feed: the .old
+// it replaced is no longer needed to bring a launcher back.
+void EndTrial(const SelfUpdatePaths& p) {
+  const bool onTrial = !ReadLauncherSetting(L"LauncherTrial").empty();
+  if (p.runningAsOld || (!onTrial && !FileExists(p.oldExe))) return;
+  TestStopPoint("proved", 0);
+  SaveLauncherSetting(L"LauncherTrial", "");
+  if (FileExists(p.oldExe)) {
+    LogWrite("LauncherUpdate: %s has shown its window and read its feed, %ls removed", kLauncherVersion,
+             p.oldExe.c_str());
+    DeleteOldWhenFree(p.oldExe);
   }
-  LogWrite("LauncherUpdate: cannot delete %ls, error=%lu", old.c_str(), GetLastError());
+}
+
+// A verdict reached through a signed feed that this launcher could read.
+bool FeedWasRead(FeedVerdict v) {
+  return v != FeedVerdict::kNoFeed && v != FeedVerdict::kUnsigned && v != FeedVerdict::kUnreadable;
 }
 
 void CheckFeed(HWND window) {
   auto offer = std::make_unique<LauncherOffer>();
   offer->feedUrl = LauncherFeedUrl(kSiteBaseUrl);
   const SelfUpdatePaths paths = CurrentPaths();
-  if (CheckLauncherFeed(offer->feedUrl, paths, &offer->feed) != FeedVerdict::kOffer) return;
+  const FeedVerdict verdict = CheckLauncherFeed(offer->feedUrl, paths, &offer->feed);
+  if (FeedWasRead(verdict)) EndTrial(paths);
+  if (verdict != FeedVerdict::kOffer) return;
   if (IsWindow(window) && PostMessageW(window, WMU_LAUNCHER_OFFER, 0, reinterpret_cast<LPARAM>(offer.get())))
     offer.release();
+}
+
+// The launcher's own number for staged releases, drawn once and kept.
+int RolloutNumber() {
+  int n = 0;
+  if (ParseRolloutNumber(ReadLauncherSetting(L"LauncherRolloutNumber"), &n)) return n;
+  std::uint32_t r = 0;
+  if (!BCRYPT_SUCCESS(
+          BCryptGenRandom(nullptr, reinterpret_cast<UCHAR*>(&r), sizeof r, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    r = GetTickCount() ^ GetCurrentProcessId();
+  n = static_cast<int>(r % 100);
+  SaveLauncherSetting(L"LauncherRolloutNumber", std::to_string(n));
+  return n;
+}
+
+// The exe's length as the site announces it, asked for with its first byte
+// only: an offer of an exe the feed misdescribes would end, after the
+// download, in a failure. 0 when the site does not say.
+std::uint64_t ServedSize(const std::string& url) {
+  OpenedUrl opened;
+  if (!OpenUrl(url, "Range: bytes=0-0", {30000, 0, 30000}, &opened)) return 0;
+  const DWORD status = QueryStatusCode(opened.request.get());
+  std::string length;
+  if (status == 200) {
+    length = QueryHeader(opened.request.get(), HTTP_QUERY_CONTENT_LENGTH, 32);
+  } else if (status == 206) {
+    const std::string range = QueryHeader(opened.request.get(), HTTP_QUERY_CONTENT_RANGE, 96);
+    if (range.find('/') != std::string::npos) length = range.substr(range.find('/') + 1);
+  }
+  std::uint64_t n = 0;
+  for (char c : length) {
+    if (c < '0' || c > '9' || n > kLauncherFeedMaxExeBytes) return 0;
+    n = n * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return n;
 }
 
 // `streamed`: the digest taken as the bytes arrived, null for a .new that
@@ -143,31 +187,45 @@ bool CheckDownload(const std::wstring& path, const LauncherFeed& feed, const std
 
 // Steps 2 and 3 of the swap; the exe as it was when either fails.
 bool Swap(const SelfUpdatePaths& p) {
-  FilesInTransit.fetch_add(1);
-  bool ok = false;
-  DeleteFileW(p.oldExe.c_str());
-  if (!MoveFileExW(p.exe.c_str(), p.oldExe.c_str(), MOVEFILE_WRITE_THROUGH)) {
-    LogWrite("LauncherUpdate: cannot set %ls aside, error=%lu", p.exe.c_str(), GetLastError());
-  } else {
-    TestStopPoint("swap", 1);
-    if (MoveFileExW(p.newExe.c_str(), p.exe.c_str(), MOVEFILE_WRITE_THROUGH)) {
-      ok = true;
-      TestStopPoint("swap", 2);
-    } else {
-      LogWrite("LauncherUpdate: cannot put the new exe in place, error=%lu", GetLastError());
-      MoveFileExW(p.oldExe.c_str(), p.exe.c_str(), MOVEFILE_WRITE_THROUGH);
-    }
+  // An .old that a read-only attribute or a scanner kept from an earlier
+  // swap must not block this one: the rename below cannot replace it.
+  if (!DeleteFileRetrying(p.oldExe, 5000)) {
+    LogWrite("LauncherUpdate: cannot delete %ls, error=%lu", p.oldExe.c_str(), GetLastError());
+    return false;
   }
-  FilesInTransit.fetch_sub(1);
-  return ok;
+  if (!MoveWithRetry(p.exe, p.oldExe, 5000)) {
+    LogWrite("LauncherUpdate: cannot set %ls aside, error=%lu", p.exe.c_str(), GetLastError());
+    return false;
+  }
+  TestStopPoint("swap", 1);
+  if (MoveWithRetry(p.newExe, p.exe, 5000)) {
+    TestStopPoint("swap", 2);
+    return true;
+  }
+  LogWrite("LauncherUpdate: cannot put the new exe in place, error=%lu", GetLastError());
+  MoveWithRetry(p.oldExe, p.exe, 5000);
+  return false;
 }
 
 // The .new checked: the swap, its record removed once the .new is gone.
 bool SwapChecked(const LauncherFeed& feed, const SelfUpdatePaths& p) {
   TestStopPoint("swap", 0);
+  // Counted before the exit's flag is read: the exit then waits for the
+  // renames, or this sees the flag and leaves the checked .new for the next
+  // offer (the exit sets the flag before it reads the count).
+  FilesInTransit.fetch_add(1);
+  if (LauncherUpdateCancel.load()) {
+    FilesInTransit.fetch_sub(1);
+    LogWrite("LauncherUpdate: the launcher is closing, the swap waits for the next start");
+    return false;
+  }
   const bool swapped = Swap(p);
   DeletePendingNew(p);
+  FilesInTransit.fetch_sub(1);
   if (!swapped) return false;
+  // The new exe's trial starts at its first start, whatever an earlier
+  // trial (one a stop cut short) left on record.
+  SaveLauncherSetting(L"LauncherTrial", "");
   LogWrite("LauncherUpdate: %s in place of %s", FormatLauncherVersion(feed.version).c_str(), kLauncherVersion);
   return true;
 }
@@ -186,8 +244,13 @@ FeedVerdict CheckLauncherFeed(const std::string& url, const SelfUpdatePaths& pat
   }
   facts.feedText = feedText;
   facts.runningVersion = kLauncherVersion;
+  const std::string refused = ReadLauncherSetting(L"LauncherRefused");
+  facts.refusedVersion = refused;
+  ParsePartInfo(ReadLauncherSetting(L"LauncherBadExe"), &facts.knownBad);
+  facts.rolloutNumber = RolloutNumber();
   FeedVerdict verdict = JudgeFeed(facts, feed);
   if (verdict == FeedVerdict::kOffer) {
+    facts.servedSize = ServedSize(feed->url);
     facts.folderWritable = TakesNewExe(paths.newExe, false);
     verdict = JudgeFeed(facts, feed);
   }
@@ -236,33 +299,83 @@ bool DownloadAndSwapLauncher(HWND window, const LauncherFeed& feed, const SelfUp
   }
   if (!CheckDownload(p.newExe, feed, &sha256)) {
     DeletePendingNew(p);
+    // Asked again at every start, the player would download it again and
+    // again: this feed is not offered here until it changes.
+    SaveLauncherSetting(L"LauncherBadExe", PartInfoText(feed));
     LogWrite("LauncherUpdate: size or SHA-256 differs from the feed: %s", r.url.c_str());
     return false;
   }
   return SwapChecked(feed, p);
 }
 
-void TidyLauncherSwap() {
+namespace {
+
+// The version on trial did not get to its window and feed twice: the
+// previous launcher goes back in place. False, with the exe as it was,
+// when a rename fails.
+bool RollBack(const SelfUpdatePaths& p) {
+  const std::wstring refused = p.exe + kRefusedExeSuffix;
+  if (!DeleteFileRetrying(refused, 5000) || !MoveWithRetry(p.exe, refused, 5000)) return false;
+  TestStopPoint("rollback", 1);
+  if (!MoveWithRetry(p.oldExe, p.exe, 5000)) {
+    MoveWithRetry(refused, p.exe, 5000);
+    return false;
+  }
+  SaveLauncherSetting(L"LauncherRefused", kLauncherVersion);
+  SaveLauncherSetting(L"LauncherRolledBack", kLauncherVersion);
+  SaveLauncherSetting(L"LauncherTrial", "");
+  LogWrite(
+      "LauncherUpdate: %s did not reach its window and feed in %d starts, the previous launcher is back in "
+      "place",
+      kLauncherVersion, kTrialStarts);
+  return true;
+}
+
+}  // namespace
+
+bool TidyLauncherSwap() {
   const SelfUpdatePaths p = CurrentPaths();
+  // What a rollback set aside, held until its process ended.
+  if (FileExists(p.exe + kRefusedExeSuffix)) TrySpawnDetached(DeleteOldWhenFree, p.exe + kRefusedExeSuffix);
   switch (DecideStartupSwap(FileExists(p.exe), FileExists(p.oldExe), p.runningAsOld)) {
-    case StartupSwapStep::kNothing: return;
+    case StartupSwapStep::kNothing: return false;
     case StartupSwapStep::kRestoreOld:
       // A running image may be renamed, also this process's own.
-      if (MoveFileExW(p.oldExe.c_str(), p.exe.c_str(), MOVEFILE_WRITE_THROUGH))
+      if (MoveWithRetry(p.oldExe, p.exe, 5000))
         LogWrite("LauncherUpdate: an interrupted swap undone, %ls back in place", p.exe.c_str());
       else
         LogWrite("LauncherUpdate: cannot put %ls back, error=%lu", p.exe.c_str(), GetLastError());
-      return;
-    case StartupSwapStep::kDeleteOld:
-      TestStopPoint("tidy", 0);
-      if (DeleteFileW(p.oldExe.c_str())) return;
-      TrySpawnDetached(DeleteOldWhenFree, p.oldExe);
-      return;
+      return false;
+    case StartupSwapStep::kDeleteOld: break;
   }
+  LauncherTrial recorded, next;
+  ParseTrial(ReadLauncherSetting(L"LauncherTrial"), &recorded);
+  if (DecideTrial(recorded, kLauncherVersion, &next) == TrialStep::kRollBack) {
+    if (RollBack(p)) return true;
+    LogWrite("LauncherUpdate: cannot put %ls back in place, error=%lu", p.oldExe.c_str(), GetLastError());
+    return false;
+  }
+  TestStopPoint("tidy", 0);
+  SaveLauncherSetting(L"LauncherTrial", TrialText(next));
+  LogWrite("LauncherUpdate: %s on trial, start %d of %d, %ls kept", kLauncherVersion, next.starts, kTrialStarts,
+           p.oldExe.c_str());
+#if defined(REALMPORTER_TEST_HOOKS)
+  // A release that dies before its window, for the tests of the trial.
+  if (const char* v = std::getenv("REALMPORTER_TEST_CRASH_VERSION"); v && std::strcmp(v, kLauncherVersion) == 0)
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+#endif
+  return false;
+}
+
+std::string TakeLauncherRollBack() {
+  const std::string version = ReadLauncherSetting(L"LauncherRolledBack");
+  if (!version.empty()) SaveLauncherSetting(L"LauncherRolledBack", "");
+  return version;
 }
 
 void StartLauncherUpdateCheck(HWND window) {
-  if (!OperatorKeysBuiltIn()) return;
+  // A launcher without a key reads no feed: its window is all it can show.
+  if (!OperatorKeysBuiltIn()) return EndTrial(CurrentPaths());
   TrySpawnDetached(CheckFeed, window);
 }
 
@@ -299,4 +412,7 @@ bool RestartLauncher() {
   return true;
 }
 
-void LogLauncherStart() { LogWrite("RealmPorter %s started: %ls", kLauncherVersion, RunningModule().c_str()); }
+void LogLauncherStart() {
+  LogWrite("RealmPorter %s started: %ls", kLauncherVersion, RunningModule().c_str());
+  LogWrite("%s", kEndpointsRecord);
+}

@@ -18,12 +18,18 @@ struct LauncherOffer {
 };
 
 // At every start, before the window: puts back an .old that a stop between
-// the swap's two renames left without an exe, and deletes an .old beside a
-// new exe (later, on a thread of its own, while the old process still holds
-// it).
-void TidyLauncherSwap();
+// the swap's two renames left without an exe, and counts a start of a new
+// exe on trial beside its .old (install/self_update.h). True when the trial
+// has failed and the .old is back in place: this process starts it
+// (RestartLauncher, after letting go of the single-instance mutex) and ends.
+bool TidyLauncherSwap();
+// The version a rollback refused, once: the window says so in its status
+// line. Empty when there was none.
+std::string TakeLauncherRollBack();
 // Keyed builds: reads the feed on a worker and posts WMU_LAUNCHER_OFFER to
 // `window` when it offers a newer launcher; writes one log line otherwise.
+// Called once the window shows: a signed feed read ends a trial, and the
+// .old goes.
 void StartLauncherUpdateCheck(HWND window);
 // The player's yes: downloads the offered exe beside this one, checks it and
 // swaps it in; posts WMU_LAUNCHER_READY (wParam 1: swapped) to `window`.

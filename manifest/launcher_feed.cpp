@@ -145,8 +145,20 @@ bool ParseLauncherFeed(std::string_view text, LauncherFeed* out) {
   if (!JsonFindUInt64(text, "size", &f.size) || f.size == 0 || f.size > kLauncherFeedMaxExeBytes) return false;
   if (!FindPlainString(text, "sha256", &f.sha256) || !IsLowerHex64(f.sha256)) return false;
   if (!FindPlainString(text, "url", &f.url) || !IsFeedUrl(f.url)) return false;
-  // The notes are optional; present, they must be plain.
+  // The share of players offered the release (a staged rollout) is optional:
+  // without it, all of them. Present, it is 0 to 100 as written.
   std::string raw;
+  if (JsonFindRaw(text, "share", &raw)) {
+    if (raw.empty() || raw.size() > 3 || (raw.size() > 1 && raw[0] == '0')) return false;
+    unsigned share = 0;
+    for (char c : raw) {
+      if (c < '0' || c > '9') return false;
+      share = share * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (share > 100) return false;
+    f.share = share;
+  }
+  // The notes are optional; present, they must be plain.
   if (JsonFindRaw(text, "notes", &raw) &&
       (!FindPlainString(text, "notes", &f.notes) || f.notes.size() > kLauncherFeedMaxNotesBytes))
     return false;
@@ -160,12 +172,76 @@ bool FormatLauncherFeed(const LauncherFeed& feed, std::string* out) {
   d += "  \"size\": " + std::to_string(feed.size) + ",\n";
   d += "  \"sha256\": \"" + feed.sha256 + "\",\n";
   d += "  \"url\": \"" + feed.url + "\",\n";
+  if (feed.share < 100) d += "  \"share\": " + std::to_string(feed.share) + ",\n";
   d += "  \"notes\": \"" + feed.notes + "\"\n";
   d += "}\n";
   LauncherFeed back;
   if (!ParseLauncherFeed(d, &back) || back.size != feed.size || back.sha256 != feed.sha256 || back.url != feed.url ||
-      back.notes != feed.notes || CompareLauncherVersions(back.version, feed.version) != 0)
+      back.notes != feed.notes || back.share != feed.share || CompareLauncherVersions(back.version, feed.version) != 0)
     return false;
   *out = std::move(d);
   return true;
+}
+
+namespace {
+
+// Every NUL-terminated text in `exe` that starts with `prefix`, without it;
+// false when two of them differ.
+bool FindRecord(std::string_view exe, std::string_view prefix, bool* found, std::string* out) {
+  *found = false;
+  for (std::size_t at = exe.find(prefix); at != std::string_view::npos; at = exe.find(prefix, at + 1)) {
+    const std::size_t begin = at + prefix.size(), end = exe.find('\0', begin);
+    if (end == std::string_view::npos || end - begin > 4096) continue;
+    const std::string text(exe.substr(begin, end - begin));
+    // The prefix itself, kept in the program as a constant, is no record.
+    if (text.empty()) continue;
+    if (*found && text != *out) return false;
+    *found = true;
+    *out = text;
+  }
+  return true;
+}
+
+std::string KeysText(const std::vector<std::string>& keys) {
+  std::string t;
+  for (const std::string& k : keys) t += (t.empty() ? "" : ", ") + k;
+  return t.empty() ? "none" : t;
+}
+
+}  // namespace
+
+bool ReadExeBuildFacts(std::string_view exe, ExeBuildFacts* out) {
+  *out = ExeBuildFacts();
+  std::string endpoints, keys;
+  if (!FindRecord(exe, kEndpointsRecordPrefix, &out->endpointsFound, &endpoints) ||
+      !FindRecord(exe, kOperatorKeysRecordPrefix, &out->keysFound, &keys))
+    return false;
+  if (out->endpointsFound) {
+    const std::size_t m = endpoints.find(" mirrors=");
+    if (endpoints.rfind("site=", 0) != 0 || m == std::string::npos) {
+      out->endpointsFound = false;
+    } else {
+      out->site = endpoints.substr(5, m - 5);
+      out->mirrors = endpoints.substr(m + 9);
+    }
+  }
+  if (keys == "none") keys.clear();
+  for (std::size_t start = 0; out->keysFound && start < keys.size();) {
+    std::size_t semi = keys.find(';', start);
+    if (semi == std::string::npos) semi = keys.size();
+    if (semi > start) out->keys.push_back(keys.substr(start, semi - start));
+    start = semi + 1;
+  }
+  return true;
+}
+
+std::string DescribeBuildChange(const ExeBuildFacts& running, const ExeBuildFacts& offered) {
+  std::string d;
+  auto add = [&](const std::string& what, const std::string& from, const std::string& to) {
+    if (from != to) d += (d.empty() ? "" : "; ") + what + " " + from + " -> " + to;
+  };
+  add("site", running.site, offered.site);
+  add("mirrors", running.mirrors, offered.mirrors);
+  add("operator keys", KeysText(running.keys), KeysText(offered.keys));
+  return d;
 }

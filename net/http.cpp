@@ -104,29 +104,41 @@ bool PartStartsAt(HINTERNET request, std::uint64_t offset, const std::string& ur
   return false;
 }
 
-bool HttpGetToString(const std::string& url, std::string* body, const UrlTimeouts& timeouts) {
+SmallFetchResult FetchSmallDocument(const std::string& url, const UrlTimeouts& timeouts, size_t limit,
+                                    std::string* body) {
   body->clear();
+  SmallFetchResult r;
   OpenedUrl opened;
   if (!OpenUrl(url, nullptr, timeouts, &opened)) {
-    LogWrite("HttpGetToString failed: %s err=%lu", url.c_str(), static_cast<unsigned long>(opened.error));
-    return false;
+    r.error = opened.error;
+    return r;
   }
   HINTERNET request = opened.request.get();
-  DWORD status = QueryStatusCode(request);
-  if (status != 200) {
-    LogWrite("HttpGetToString HTTP %lu: %s", static_cast<unsigned long>(status), url.c_str());
-    return false;
-  }
+  r.status = QueryStatusCode(request);
+  r.outcome = SmallFetchResult::kStatus;
+  if (r.status != 200) return r;
   std::vector<char> buf(65536, 0);
   for (;;) {
     DWORD got = 0;
-    if (!InternetReadFile(request, buf.data(), static_cast<DWORD>(buf.size()), &got)) return false;
-    if (got == 0) break;
-    if (body->size() + got > kBodyLimit) {
-      body->clear();
-      return false;
+    r.outcome = SmallFetchResult::kReadFailed;
+    if (!InternetReadFile(request, buf.data(), static_cast<DWORD>(buf.size()), &got)) break;
+    r.outcome = SmallFetchResult::kOk;
+    if (got == 0) return r;
+    if (body->size() + got > limit) {
+      r.outcome = SmallFetchResult::kTooLarge;
+      break;
     }
     body->append(buf.data(), got);
   }
-  return !body->empty();
+  body->clear();
+  return r;
+}
+
+bool HttpGetToString(const std::string& url, std::string* body, const UrlTimeouts& timeouts) {
+  const SmallFetchResult r = FetchSmallDocument(url, timeouts, kBodyLimit, body);
+  if (r.outcome == SmallFetchResult::kOpenFailed)
+    LogWrite("HttpGetToString failed: %s err=%lu", url.c_str(), static_cast<unsigned long>(r.error));
+  else if (r.outcome == SmallFetchResult::kStatus)
+    LogWrite("HttpGetToString HTTP %lu: %s", static_cast<unsigned long>(r.status), url.c_str());
+  return r.ok() && !body->empty();
 }

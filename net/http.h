@@ -85,6 +85,19 @@ bool OpenUrl(const std::string& url, const char* extraHeader, const UrlTimeouts&
 // player about the network.
 bool IsNetTimeoutError(DWORD error);
 
+// How a small document's fetch ended; the caller writes its own log line.
+struct SmallFetchResult {
+  enum Outcome { kOk, kOpenFailed, kStatus, kReadFailed, kTooLarge } outcome = kOpenFailed;
+  DWORD error = 0;   // kOpenFailed: the system's error code
+  DWORD status = 0;  // the HTTP status, once the request was sent
+  bool ok() const { return outcome == kOk; }
+};
+// The one way to fetch a whole small document: a GET with `timeouts` whose
+// status is 200 and whose body of at most `limit` bytes arrives whole (it may
+// be empty). `body` is empty unless the result is kOk.
+SmallFetchResult FetchSmallDocument(const std::string& url, const UrlTimeouts& timeouts, size_t limit,
+                                    std::string* body);
+
 // One GET; true when the status is 200 and a non-empty body of at most 8 MiB
 // arrived whole.
 bool HttpGetToString(const std::string& url, std::string* body, const UrlTimeouts& timeouts = {60000, 0, 60000});

@@ -19,6 +19,7 @@
 #include "ui/ids.h"
 #include "ui/job_buttons.h"
 #include "ui/keys.h"
+#include "ui/launcher_update.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
 #include "ui/paint.h"
@@ -216,8 +217,17 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
   HANDLE mutex = nullptr;
   if (HandOverToFirstInstance(&mutex)) return 0;
   RecoverInterruptedJobs();
-  TidyLauncherSwap();
   LogLauncherStart();
+  if (TidyLauncherSwap()) {
+    // The previous launcher is back: it starts in this one's place, which
+    // must let go of the single-instance mutex first.
+    if (mutex) {
+      ReleaseMutex(mutex);
+      CloseHandle(mutex);
+    }
+    RestartLauncher();
+    return 0;
+  }
 
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   Gdiplus::GdiplusStartupInput gdiplusInput;
@@ -262,6 +272,7 @@ int RunLauncher(HINSTANCE instance, int showCommand) {
     SayWhichServerList(main, listSource);
     ShowWindow(main, showCommand);
     UpdateWindow(main);
+    AnnounceLauncherRollBack(main);
     AnnounceLastCrash(main);
     CrashOnPurposeIfAsked();
     StartLauncherUpdateCheck(main);

@@ -27,14 +27,14 @@
 #include "hash/sha256.h"
 #include "tools/manifest_build.h"
 #include "tools/manifest_check_mirrors.h"
+#include "tools/manifest_launcher.h"
 #include "tools/manifest_sign.h"
 
 namespace fs = std::filesystem;
 
-int BlocksCommand(int argc, char** argv);        // tools/manifest_blocks.cpp
-int LauncherFeedCommand(int argc, char** argv);  // tools/manifest_launcher_feed.cpp
-int PublishCommand(int argc, char** argv);       // tools/manifest_publish.cpp
-int CheckSite(int argc, char** argv);            // tools/manifest_check_site.cpp
+int BlocksCommand(int argc, char** argv);  // tools/manifest_blocks.cpp
+int PublishCommand(int argc, char** argv);  // tools/manifest_publish.cpp
+int CheckSite(int argc, char** argv);       // tools/manifest_check_site.cpp
 
 namespace {
 
@@ -53,6 +53,7 @@ const char kUsage[] =
     "  sign       write FILE.sig for published files\n"
     "  verify-sig check FILE.sig against a public key\n"
     "  launcher-feed  write the launcher's update feed for a release\n"
+    "  launcher-publish  put a launcher release on the site and read it back\n"
     "\n"
     "realmporter-manifest COMMAND --help describes each.\n";
 
@@ -548,6 +549,7 @@ int main(int argc, char** argv) {
   if (cmd == "publish") return PublishCommand(argc, argv);
   if (cmd == "check-site") return CheckSite(argc, argv);
   if (cmd == "launcher-feed") return LauncherFeedCommand(argc, argv);
+  if (cmd == "launcher-publish") return LauncherPublishCommand(argc, argv);
   if (int rc = 0; RunSigningCommand(cmd, argc, argv, &rc)) return rc;
   std::cerr << "realmporter-manifest: unknown command " << cmd << "\n" << kUsage;
   return 2;

@@ -54,3 +54,10 @@ void OnLauncherReady(HWND hwnd, WPARAM swapped) {
   LauncherRestartWanted.store(true);
   DestroyWindow(hwnd);
 }
+
+void AnnounceLauncherRollBack(HWND hwnd) {
+  const std::string version = TakeLauncherRollBack();
+  if (version.empty()) return;
+  SetStatusText(hwnd, GetDlgItem(hwnd, kIdNotice),
+                (Gbk(u8"新版登录器 ") + version + Gbk(u8" 两次未能正常打开，已换回原来的版本。")).c_str());
+}

@@ -5,3 +5,6 @@
 
 void OnLauncherOffer(HWND hwnd, LPARAM offer);
 void OnLauncherReady(HWND hwnd, WPARAM swapped);
+// Once the window shows: the status line says when the previous launcher
+// was put back because a new version never reached its window.
+void AnnounceLauncherRollBack(HWND hwnd);

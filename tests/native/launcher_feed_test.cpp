@@ -135,11 +135,37 @@ TEST(LauncherFeed, TakesOnlyPlainCompleteDocuments) {
       {Feed(v, n, h, u, "") + std::string(4096, ' '), false},  // a document past 4 KiB
       {Padded(Feed(v, n, h, u, ""), kLauncherFeedMaxBytes), true},
       {Padded(Feed(v, n, h, u, ""), kLauncherFeedMaxBytes + 1), false},
+      {"{\"share\": 0, " + Feed(v, n, h, u, "").substr(1), true},
+      {"{\"share\": 100, " + Feed(v, n, h, u, "").substr(1), true},
+      {"{\"share\": 101, " + Feed(v, n, h, u, "").substr(1), false},
+      {"{\"share\": 010, " + Feed(v, n, h, u, "").substr(1), false},
+      {"{\"share\": \"10\", " + Feed(v, n, h, u, "").substr(1), false},
   };
   for (const auto& c : cases) {
     LauncherFeed f;
     EXPECT_EQ(ParseLauncherFeed(c.doc, &f), c.ok) << c.doc;
   }
+}
+
+// The build's records, as the operator's tool reads them from an exe.
+TEST(ExeBuildFacts, ReadFromTheRecordsTheBuildWrites) {
+  using namespace std::string_literals;
+  const std::string endpoints = "RealmPorter endpoints: site=https://s/ mirrors=https://a/wow335/ https://b/wow335/\0"s;
+  const std::string keys = "RealmPorter operator keys: aa11;bb22\0"s, keyless = "RealmPorter operator keys: none\0"s;
+  ExeBuildFacts f, g;
+  ASSERT_TRUE(ReadExeBuildFacts("MZ.."s + endpoints + "xx" + keys + endpoints, &f));
+  EXPECT_TRUE(f.endpointsFound && f.keysFound);
+  EXPECT_EQ(f.site, "https://s/");
+  EXPECT_EQ(f.mirrors, "https://a/wow335/ https://b/wow335/");
+  EXPECT_EQ(f.keys, (std::vector<std::string>{"aa11", "bb22"}));
+  ASSERT_TRUE(ReadExeBuildFacts("MZ"s + keyless + "RealmPorter endpoints: \0"s, &g)) << "the bare prefixes";
+  EXPECT_TRUE(g.keysFound && g.keys.empty() && !g.endpointsFound);
+  EXPECT_FALSE(ReadExeBuildFacts(keys + keyless, &g)) << "two different key records";
+  EXPECT_EQ(DescribeBuildChange(f, f), "");
+  g = f;
+  g.site = "https://t/";
+  g.keys = {"aa11"};
+  EXPECT_EQ(DescribeBuildChange(f, g), "site https://s/ -> https://t/; operator keys aa11, bb22 -> aa11");
 }
 
 TEST(LauncherFeed, WrittenDocumentsReadBackUnchanged) {

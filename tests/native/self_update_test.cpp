@@ -85,6 +85,70 @@ TEST(FeedVerdict, OffersOnlyASignedReadableHigherVersion) {
   }
 }
 
+// What the launcher keeps of earlier feeds and its own rollout number.
+TEST(FeedVerdict, RefusedVersionsKnownBadExesAndStagedShares) {
+  const std::string a(64, 'a');
+  const std::string tenth = WithVersion("2.0.0").replace(1, 0, "\"share\": 10, ");
+  const std::string none = WithVersion("2.0.0").replace(1, 0, "\"share\": 0, ");
+  struct {
+    const char* what;
+    std::string text;
+    const char* refused;
+    PartInfo bad;
+    int number;
+    std::uint64_t served;
+    FeedVerdict verdict;
+  } cases[] = {
+      {"refused this version", kNewer, "2.0.0", {}, 0, 0, FeedVerdict::kRefused},
+      {"refused a higher one", kNewer, "2.0.1", {}, 0, 0, FeedVerdict::kRefused},
+      {"refused a lower one", kNewer, "1.5.0", {}, 0, 0, FeedVerdict::kOffer},
+      {"this exe did not match before", kNewer, "", {10, a}, 0, 0, FeedVerdict::kKnownBad},
+      {"another exe did not match", kNewer, "", {11, a}, 0, 0, FeedVerdict::kOffer},
+      {"no share: all", kNewer, "", {}, 99, 0, FeedVerdict::kOffer},
+      {"share 10, number 9", tenth, "", {}, 9, 0, FeedVerdict::kOffer},
+      {"share 10, number 10", tenth, "", {}, 10, 0, FeedVerdict::kNotYetHere},
+      {"share 0, number 0", none, "", {}, 0, 0, FeedVerdict::kNotYetHere},
+      {"served with the feed's size", kNewer, "", {}, 0, 10, FeedVerdict::kOffer},
+      {"served with another size", kNewer, "", {}, 0, 11, FeedVerdict::kSizeDiffers},
+  };
+  for (const auto& c : cases) {
+    FeedFacts facts{true, true, c.text, "1.0.0"};
+    facts.refusedVersion = c.refused;
+    facts.knownBad = c.bad;
+    facts.rolloutNumber = c.number;
+    facts.servedSize = c.served;
+    LauncherFeed feed;
+    EXPECT_EQ(JudgeFeed(facts, &feed), c.verdict) << c.what;
+  }
+}
+
+// Starts of a new exe beside its .old, until it proves itself or is put back.
+TEST(Trial, TwoStartsThatNeverGotThereThenTheOldExe) {
+  struct {
+    const char* recorded;
+    TrialStep step;
+    const char* next;
+  } cases[] = {
+      {"", TrialStep::kCount, "2.0.0 1"},         {"1.9.0 2", TrialStep::kCount, "2.0.0 1"},
+      {"2.0.0 1", TrialStep::kCount, "2.0.0 2"},  {"2.0.0 2", TrialStep::kRollBack, nullptr},
+      {"2.0.0 7", TrialStep::kRollBack, nullptr}, {"2.0.0 x", TrialStep::kCount, "2.0.0 1"},
+      {"2.0.0 12", TrialStep::kCount, "2.0.0 1"}, {"2.0 1", TrialStep::kCount, "2.0.0 1"},
+  };
+  for (const auto& c : cases) {
+    LauncherTrial recorded, next;
+    ParseTrial(c.recorded, &recorded);
+    EXPECT_EQ(DecideTrial(recorded, "2.0.0", &next), c.step) << c.recorded;
+    if (c.next) EXPECT_EQ(TrialText(next), c.next) << c.recorded;
+  }
+}
+
+TEST(Rollout, NumbersAreZeroToNinetyNineAsWritten) {
+  int n = -1;
+  EXPECT_TRUE(ParseRolloutNumber("0", &n) && n == 0);
+  EXPECT_TRUE(ParseRolloutNumber("99", &n) && n == 99);
+  for (const char* bad : {"", "100", "07", "-1", "x", "5 "}) EXPECT_FALSE(ParseRolloutNumber(bad, &n)) << bad;
+}
+
 TEST(FeedVerdict, EachHasOneLogLineNamingTheFeed) {
   LauncherFeed feed;
   ASSERT_TRUE(ParseLauncherFeed(kNewer, &feed));

@@ -92,6 +92,11 @@ TEST(ServerList, LfAndCrLfGiveTheSameEntries) {
   EXPECT_EQ(lf[1], ServerAt(1)->description);
 }
 
+// The build checks the built-in list (REALMPORTER_SERVER_LIST) with these
+// rules at compile time.
+static_assert(CountServerListEntries("a|b|c|d\n[Config]\nx|y\n|w|r|p\n  q|w|r|p|d|e  \r\n") == 2);
+static_assert(CountServerListEntries("") == 0 && CountServerListEntries("a|b|c|\n") == 0);
+
 TEST(ServerList, DefaultTextHasThreeFullEntriesThenConfig) {
   std::string_view text = DefaultServerListText();
   EXPECT_EQ(text.size(), 450u);

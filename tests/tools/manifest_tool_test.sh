@@ -134,15 +134,19 @@ check "an exclude that matched nothing" grep -qF "warning: --exclude *.bak match
 
 # The launcher's update feed: the exe's own version, size and SHA-256, and a
 # .sig from the ordinary sign.
-fake_exe() {  # fake_exe FILE MAJOR MINOR PATCH: MZ and a version resource
+fake_exe() {  # fake_exe FILE MAJOR MINOR PATCH [SITE [KEYS]]: MZ, a version resource and the build's records
   python3 -c '
 import struct, sys
 b = b"MZ" + bytes(100) + bytes(6) + "VS_VERSION_INFO\0".encode("utf-16-le") + bytes(2)
 b += struct.pack("<4I", 0xFEEF04BD, 0x10000, int(sys.argv[2]) << 16 | int(sys.argv[3]), int(sys.argv[4]) << 16)
-open(sys.argv[1], "wb").write(b + bytes(200))' "$@"
+site, keys = sys.argv[5], sys.argv[6]
+b += b"\0RealmPorter endpoints: site=" + site.encode() + b" mirrors=https://m/wow335/ https://n/wow335/ https://o/wow335/\0"
+b += b"RealmPorter operator keys: " + (keys or "none").encode() + b"\0RealmPorter operator keys: \0"
+open(sys.argv[1], "wb").write(b + bytes(200))' "$1" "$2" "$3" "$4" "${5:-https://127.0.0.1:18443/}" "${6-ab12}"
 }
 fake_exe "$work/RealmPorter.exe" 1 2 3
-feed=(launcher-feed --version 1.2.3 --url https://127.0.0.1:18443/launcher/RealmPorter-1.2.3.exe)
+fake_exe "$work/running.exe" 1 2 2
+feed=(launcher-feed --version 1.2.3 --url https://127.0.0.1:18443/launcher/RealmPorter-1.2.3.exe --previous "$work/running.exe")
 check "launcher-feed" "$tool" "${feed[@]}" --notes '修正了下载中断的问题' --out "$work/latest.json" "$work/RealmPorter.exe"
 cat >"$work/expected.json" <<EOT
 {
@@ -164,7 +168,7 @@ refuses "a version of another shape" "x.y.z" "$tool" launcher-feed --version 1.0
   --out "$work/x.json" "$work/RealmPorter.exe"
 refuses "a quote in the notes" "could not read" "$tool" "${feed[@]}" --notes 'a "b"' --out "$work/x.json" "$work/RealmPorter.exe"
 refuses "a URL with a blank" "could not read" "$tool" launcher-feed --version 1.2.3 --url 'https://h.example/a b.exe' \
-  --out "$work/x.json" "$work/RealmPorter.exe"
+  --first-release --out "$work/x.json" "$work/RealmPorter.exe"
 refuses "long notes" "longer than 600" "$tool" "${feed[@]}" --notes "$(printf 'x%.0s' $(seq 601))" --out "$work/x.json" \
   "$work/RealmPorter.exe"
 printf 'no program' >"$work/text.exe"
@@ -172,7 +176,24 @@ refuses "not a program" "not a Windows program" "$tool" "${feed[@]}" --out "$wor
 printf 'MZ' >"$work/bare.exe"
 refuses "no version resource" "no version resource" "$tool" "${feed[@]}" --out "$work/x.json" "$work/bare.exe"
 refuses "the out file needed" "needs --version, --url, --out" "$tool" "${feed[@]}" "$work/RealmPorter.exe"
+# A release that could strand the players: no key, or other endpoints or
+# keys than the launcher they run now, unless told in words.
+fake_exe "$work/keyless.exe" 1 2 3 https://127.0.0.1:18443/ ""
+refuses "an exe without a key" "built without an operator key" "$tool" "${feed[@]}" --out "$work/x.json" \
+  "$work/keyless.exe"
+fake_exe "$work/moved.exe" 1 2 3 https://new.example.org/
+refuses "another site" "site https://127.0.0.1:18443/ -> https://new.example.org/" "$tool" "${feed[@]}" \
+  --out "$work/x.json" "$work/moved.exe"
+fake_exe "$work/rekeyed.exe" 1 2 3 https://127.0.0.1:18443/ "cd34"
+refuses "another key" "operator keys ab12 -> cd34" "$tool" "${feed[@]}" --out "$work/x.json" "$work/rekeyed.exe"
+refuses "the running launcher unnamed" "say which launcher" "$tool" launcher-feed --version 1.2.3 \
+  --url https://h.example/a.exe --out "$work/x.json" "$work/RealmPorter.exe"
+refuses "a share past 100" "0 to 100" "$tool" "${feed[@]}" --share 101 --out "$work/x.json" "$work/RealmPorter.exe"
 check "no feed written by a refusal" test ! -e "$work/x.json"
+check "another site when told" "$tool" "${feed[@]}" --change-endpoints-or-key --out "$work/moved.json" "$work/moved.exe"
+check "a first release" "$tool" launcher-feed --version 1.2.3 --url https://h.example/a.exe --first-release \
+  --share 10 --out "$work/tenth.json" "$work/RealmPorter.exe"
+check "the share written" grep -qx '  "share": 10,' "$work/tenth.json"
 
 echo "manifest tool: $pass passed, $fail failed"
 [ "$fail" = 0 ]

@@ -152,7 +152,7 @@ cp "$www/site/signed.zip" "$work/o.zip"
 feed() {
   local dir="$www/site/launcher/$1"
   mkdir -p "$dir" && cp "$2" "$dir/RealmPorter.exe" &&
-    "$tool" launcher-feed --version "$3" --url "https://127.0.0.1:18443/launcher/$1/RealmPorter.exe" \
+    "$tool" launcher-feed --version "$3" --url "https://127.0.0.1:18443/launcher/$1/RealmPorter.exe" --previous "$this" \
       --notes 'test' --out "$dir/latest.json" "$2" >/dev/null || return 1
   [ -z "${5:-}" ] || sed -i "$5" "$dir/latest.json"
   [ "$4" = - ] || "$tool" sign --key "$keys/$4" "$dir/latest.json" >/dev/null
@@ -170,6 +170,36 @@ feed hash "$next" 9.9.9 test.key 's/"sha256": "[0-9a-f]*"/"sha256": "'"$(printf 
 grep -q '"0.0.0"' "$www/site/launcher/lower/latest.json" && grep -q '"0000' "$www/site/launcher/hash/latest.json" ||
   { echo "the feeds were not changed"; exit 1; }
 if "$wineenv" run "$build" "$build/rp_win_signed_content_test.exe" >"$work/out" 2>&1; then ok; else bad "keyed pack, server list and launcher feed"; fi
+
+# The README's launcher release, its commands as written, against the
+# loopback site: the release players run now published first, then the
+# README's feed (read --live from it), signature and publish of 9.9.9.
+rm -rf "$www/site/launcher"
+( cd "$work" && "$tool" launcher-feed --version "$version" --first-release --out now.json \
+    --url "https://127.0.0.1:18443/launcher/RealmPorter-$version.exe" "$this" &&
+  "$tool" sign --key "$keys/test.key" now.json &&
+  "$tool" launcher-publish --site https://127.0.0.1:18443/ --to "$www/site" --pub "$keys/test.pub" --insecure \
+    now.json "$this" ) >"$work/out" 2>&1 && ok || bad "the running release published"
+python3 - "$(dirname "$0")/../../README.md" >"$work/readme.sh" <<'PY'
+import re, sys
+text = open(sys.argv[1], encoding="utf-8").read()
+section = text.split("### Publishing a launcher release", 1)[1].split("\n### ", 1)[0]
+for block in re.findall(r"```sh\n(.*?)```", section, re.S):
+    for line in re.sub(r"\\\n\s*", "", re.sub(r"^ {3}", "", block, flags=re.M)).splitlines():
+        if line.strip():
+            print(line.strip())
+PY
+sed -i -e 's|^realmporter-manifest |"$tool" |' -e 's|https://www.example.org/|https://127.0.0.1:18443/|g' \
+  -e 's|/srv/www|"$www/site"|' -e 's|operator\.key|"$keys/test.key"|' -e 's|operator\.pub|"$keys/test.pub" --insecure|' \
+  -e 's|--live https://127.0.0.1:18443/|& --insecure|' -e 's|1\.1\.0|9.9.9|g' \
+  -e 's|build/dist/RealmPorter/RealmPorter.exe|"$next"|' "$work/readme.sh"
+if [ "$(grep -c '^"$tool" launcher-' "$work/readme.sh")" = 2 ] &&
+   (cd "$work" && tool=$tool www=$www keys=$keys next=$next bash -e readme.sh) >"$work/out" 2>&1 &&
+   grep -qF 'launcher/RealmPorter-9.9.9.exe:' "$work/out" && grep -q '"share": 10,' "$www/site/launcher/latest.json"; then
+  ok
+else
+  cat "$work/readme.sh" >>"$work/out"; bad "the README's launcher release"
+fi
 
 echo "signed content: $pass passed, $fail failed"
 [ "$fail" = 0 ]

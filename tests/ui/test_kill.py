@@ -16,7 +16,7 @@ import zipfile
 from launcher import (BUILD, MIRRORS, WWW, Launcher, control, local_appdata, probe, publish, reg_set, reset_state, run,
                       win_path, write)
 from test_jobs import P5, P6, blob, read
-from test_update import NEW_EXE, OLD_EXE, log_text, publish_feed, unpublish_feed
+from test_update import NEW_EXE, OLD_EXE, file_version, log_text, publish_feed, unpublish_feed
 
 # The unpack and commit stop points count entries, not seconds: a pack of a
 # few hundred files reaches each of them as one of thousands would.
@@ -302,30 +302,41 @@ class KilledJobs(unittest.TestCase):
         folder = os.path.join(self.work, "launcher")
         exe = os.path.join(folder, "RealmPorter.exe")
         old, new = read(OLD_EXE), read(NEW_EXE)
+        old_version = file_version(OLD_EXE)
         self.addCleanup(setattr, launcher, "EXE", launcher.EXE)
         self.addCleanup(unpublish_feed)
-        for stop in ("swap:0", "swap:1", "swap:2", "swap:3", "tidy:0"):
+        for stop in ("swap:0", "swap:1", "swap:2", "swap:3", "tidy:0", "proved:0", "rollback:1"):
             shutil.rmtree(folder, ignore_errors=True)
             self.clear_log()
-            if stop == "tidy:0":  # a swap done, its .old still there
+            after_swap = stop in ("tidy:0", "proved:0", "rollback:1")
+            if after_swap:  # a swap done, its .old still there
                 write(exe, new)
                 write(exe + ".old", old)
+                # proved:0 is reached by reading a feed; rollback:1 by a
+                # release that has failed its trial twice already.
+                publish_feed(OLD_EXE, old_version)
+                if stop == "rollback:1":
+                    reg_set("HKCU\\Software\\RealmPorter", "LauncherTrial", "REG_SZ", "9.9.9 2")
+                else:
+                    launcher.wine("reg", "delete", "HKCU\\Software\\RealmPorter", "/v", "LauncherTrial", "/f")
             else:
                 write(exe, old)
                 publish_feed(NEW_EXE, "9.9.9")
             launcher.EXE = exe
             L = self.launcher.start(wait_main=False, env={"REALMPORTER_TEST_STOP": stop})
-            if stop != "tidy:0":
+            if not after_swap:
                 L.wait_box(60)  # the offer comes right after the window
                 L.press("是")
             L.wait_for(self.stopped_at(stop), 120, "kill point %s" % stop)
             self.kill(L)
-            unpublish_feed()
+            # A feed the launcher reads but does not act on: the new exe
+            # proves itself by reading it, and its .old goes.
+            publish_feed(OLD_EXE, old_version)
             left = sorted(os.listdir(folder))
             launcher.EXE = exe if os.path.exists(exe) else exe + ".old"
             self.clear_log()
             L.start(timeout=90)
-            L.wait_for(lambda: "LauncherUpdate: no feed" in log_text(), 60, "the feed check")
+            L.wait_for(lambda: "LauncherUpdate: feed offers " + old_version in log_text(), 60, "the feed check")
             L.wait_for(lambda: sorted(os.listdir(folder)) == ["RealmPorter.exe"], 30, "the folder tidied")
             state = "old" if read(exe) == old else "new" if read(exe) == new else None
             self.runs.append("kill at %-7s left %s, started %s -> %s" %

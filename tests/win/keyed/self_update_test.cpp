@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config/settings.h"
 #include "install/self_update_win.h"
 #include "support.h"
 #include "version.h"
@@ -54,7 +55,10 @@ TEST(LauncherFeedCheck, OnlyASignedFeedOfAHigherVersionIsOffered) {
 // A folder holding a launcher that the feed's exe replaces.
 class LauncherSwap : public ::testing::Test {
  protected:
-  void SetUp() override { WriteFileBytes(paths.exe, kOld); }
+  void SetUp() override {
+    WriteFileBytes(paths.exe, kOld);
+    SaveLauncherSetting(L"LauncherBadExe", "");
+  }
   // Checks the feed of `folder` (it must be offered), clears the log and
   // runs the download and swap.
   bool Update(const char* folder) {
@@ -108,7 +112,8 @@ TEST_F(LauncherSwap, TheOfferedExeTakesTheLaunchersPlaceAndTheOldOneWaitsAside) 
 TEST_F(LauncherSwap, ADownloadCutOffContinuesAtTheNextOfferOfItsExe) {
   LeavePartial(100000, "good");
   EXPECT_TRUE(Update("good"));
-  EXPECT_EQ(ExeRanges(), std::vector<std::string>{"bytes=100000-"});
+  // The first byte asked for with the offer: the size the site serves.
+  EXPECT_EQ(ExeRanges(), (std::vector<std::string>{"bytes=0-0", "bytes=100000-"}));
   EXPECT_EQ(ReadFileBytes(paths.exe), GoodExe());
   EXPECT_FALSE(Exists(paths.newExe));
   EXPECT_FALSE(Exists(paths.newExe + kPartInfoSuffix));
@@ -119,7 +124,7 @@ TEST_F(LauncherSwap, ADownloadCutOffContinuesAtTheNextOfferOfItsExe) {
 TEST_F(LauncherSwap, ADownloadOfAnotherReleaseStartsOver) {
   LeavePartial(100000, "hash");
   EXPECT_TRUE(Update("good"));
-  EXPECT_EQ(ExeRanges(), std::vector<std::string>{"-"});
+  EXPECT_EQ(ExeRanges(), (std::vector<std::string>{"bytes=0-0", "-"}));
   EXPECT_EQ(ReadFileBytes(paths.exe), GoodExe());
   EXPECT_FALSE(Exists(paths.newExe + kPartInfoSuffix));
 }
@@ -127,6 +132,10 @@ TEST_F(LauncherSwap, ADownloadOfAnotherReleaseStartsOver) {
 TEST_F(LauncherSwap, AnExeOfAnotherHashChangesNothing) {
   EXPECT_FALSE(Update("hash"));
   ExpectUnchanged("size or SHA-256 differs from the feed: " + std::string(kSite) + "/launcher/hash/RealmPorter.exe");
+  // Not offered again at the next start, until the feed changes.
+  LauncherFeed feed;
+  EXPECT_EQ(CheckLauncherFeed(FeedUrl("hash"), paths, &feed), FeedVerdict::kKnownBad);
+  EXPECT_EQ(CheckLauncherFeed(FeedUrl("good"), paths, &feed), FeedVerdict::kOffer);
   EXPECT_FALSE(Exists(paths.newExe));
 }
 
