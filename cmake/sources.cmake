@@ -16,6 +16,7 @@ set(RP_PURE_SOURCES
   manifest/install_paths.cpp
   net/url.cpp
   download/pool.cpp
+  download/pieces.cpp
   app/readout.cpp
   ui/layout.cpp
   ui/job_table.cpp

@@ -220,7 +220,7 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
   const bool whole =
       job.files.empty() ||
       RunJobFiles(
-          job, [&w](int mirror, int file) { return RepairFileJob(w, mirror, file); }, u8"正在修复客户端:");
+          job, [&w](const Work& k) { return RepairFileJob(w, k.mirror, k.file); }, u8"正在修复客户端:");
   out->fetchedBytes = job.counters.receivedBytes.load();
   out->repaired = w.repaired.load();
   out->stuck = w.stuck;
