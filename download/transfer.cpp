@@ -267,7 +267,19 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
       transferBytes += granted;
       fileBytes += granted;
       RaiseInFlight(job.counters, fileIndex, fileHave);
-      if (granted < got || fileBytes >= pieceLength()) break;
+      if (granted < got && start + pieceLength() == expectedSize) {
+        // More than the manifest's file: not that file.
+        SetAnswer(answer, AttemptFailure::Other, "longer than %llu bytes",
+                  static_cast<unsigned long long>(expectedSize));
+        if (!answer->quiet)
+          LogWrite("Download longer than expected (%llu bytes): %s", static_cast<unsigned long long>(expectedSize),
+                   url.c_str());
+        tooLong = incomplete = true;
+        break;
+      }
+      // A piece that ends before the file's end stops there; the last one
+      // reads on to the end of the body, where more bytes show a wrong file.
+      if (granted < got || (fileBytes >= pieceLength() && start + pieceLength() < expectedSize)) break;
     } else if (got > expectedSize - fileBytes) {
       // More than the manifest's file: not that file, and a mirror must not
       // fill the disk with it.
@@ -314,8 +326,8 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     return TransferOutcome::DiskError;
   }
   if (tooLong) {
-    SetInFlight(job.counters, fileIndex, 0);
     DeleteFileW(localPath.c_str());
+    SetInFlight(job.counters, fileIndex, piece ? job.pool->SetPieceHave(fileIndex, start, 0) : 0);
     return TransferOutcome::Failed;
   }
   if (slow) {
