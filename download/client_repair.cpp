@@ -217,10 +217,9 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
     w.byBlocks.push_back(way == FetchWay::Blocks || (way == FetchWay::Resume && c->file.size >= kBlockMapMinFileSize));
     job.files.push_back(c->file);
   }
-  const bool whole =
-      job.files.empty() ||
-      RunJobFiles(
-          job, [&w](const Work& k) { return RepairFileJob(w, k.mirror, k.file); }, u8"正在修复客户端:");
+  const bool whole = job.files.empty() ||
+                     RunJobFiles(
+                         job, [&w](const Work& k) { return RepairFileJob(w, k.mirror, k.file); }, u8"正在修复客户端:");
   out->fetchedBytes = job.counters.receivedBytes.load();
   out->repaired = w.repaired.load();
   out->stuck = w.stuck;

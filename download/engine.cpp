@@ -52,8 +52,8 @@ void RetryElsewhere(DownloadJob& job, int mirror, int file, bool progressed, con
     FileRetry& retry = job.retries[file];
     end = AfterFailedAttempt(
         retry, mirror, static_cast<int>(job.mirrors.size()),
-        [&job](int m) { return job.pool->Connections(m) > 0 && job.pool->IsAvailable(m); }, progressed,
-        answer.failure, answer.text);
+        [&job](int m) { return job.pool->Connections(m) > 0 && job.pool->IsAvailable(m); }, progressed, answer.failure,
+        answer.text);
     if (end.ended) answers = DescribeAnswers(job.mirrors, retry);
   }
   const unsigned streak = progressed ? (job.failStreaks[mirror] = 0) : ++job.failStreaks[mirror];

@@ -47,7 +47,7 @@ struct DownloadJob {
   std::string jobError;  // GBK; the first fatal error wins
   // A transfer that receives nothing for this long ends as Failed.
   DWORD stallMs = 120000;
-  std::mutex retryLock;             // guards retries: pieces of a file fail on several workers
+  std::mutex retryLock;            // guards retries: pieces of a file fail on several workers
   std::vector<FileRetry> retries;  // by file index
   // Failed attempts in a row without progress, by mirror; a mirror may have
   // several workers.

@@ -70,7 +70,8 @@ bool ParsePieceName(const std::wstring& pieceName, const std::wstring& name, std
 
 std::vector<int> ConnectionPlan(int mirrors, std::uint32_t perMirror, std::uint32_t total) {
   if (mirrors <= 0) return {};
-  const unsigned per = perMirror == 0 ? kMaxConnectionsPerMirror : std::min<unsigned>(perMirror, kMaxConnectionsPerMirror);
+  const unsigned per =
+      perMirror == 0 ? kMaxConnectionsPerMirror : std::min<unsigned>(perMirror, kMaxConnectionsPerMirror);
   unsigned all = total == 0 ? kMaxTotalConnections : std::min<unsigned>(total, kMaxTotalConnections);
   std::vector<int> plan(static_cast<size_t>(mirrors), 0);
   for (unsigned round = 0; round < per; ++round)

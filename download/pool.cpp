@@ -228,7 +228,8 @@ void MirrorPool::ReleasePiece(int file, std::uint64_t start) {
 
 void MirrorPool::ResetFile(int file, int worker) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (static_cast<size_t>(file) < table_.size()) table_[file] = {{0, sizes_[file], 0, worker < 0 ? PieceState::Free : PieceState::Held, worker}};
+  if (static_cast<size_t>(file) < table_.size())
+    table_[file] = {{0, sizes_[file], 0, worker < 0 ? PieceState::Free : PieceState::Held, worker}};
 }
 
 void MirrorPool::MarkComplete(int file) {

@@ -401,8 +401,7 @@ TransferOutcome FinishSplitFile(DownloadJob& job, const Work& work, const std::w
     LogWrite("Download pieces not joined: %ls", local.c_str());
     DeletePieces(local, pieces);
   } else {
-    if (f.size >= kHashNoticeBytes && job.window)
-      PostStatusText(job.window, Gbk(u8"正在校验已下载文件...").c_str());
+    if (f.size >= kHashNoticeBytes && job.window) PostStatusText(job.window, Gbk(u8"正在校验已下载文件...").c_str());
     std::string actual;
     const bool hashed = Sha256HexOfFile(local, &actual);
     if (hashed && DigestEquals(actual, f.sha256)) return TransferOutcome::Done;

@@ -171,8 +171,8 @@ TEST(Pieces, SplitPointsAndRestoredPieces) {
   } splits[] = {
       {0, 20 * kMiB, 4 * kMiB, 12 * kMiB},
       {0, 4 * kMiB, 0, 2 * kMiB},
-      {0, 2 * kMiB - 1, 0, 0},                      // too small for two pieces
-      {kMiB, 9 * kMiB + 100, 0, 5 * kMiB},          // on the grid
+      {0, 2 * kMiB - 1, 0, 0},              // too small for two pieces
+      {kMiB, 9 * kMiB + 100, 0, 5 * kMiB},  // on the grid
       {0, 20 * kMiB, 17 * kMiB, 18 * kMiB + kMiB / 2},
       {0, 20 * kMiB, 18 * kMiB + 1, 0},
   };
@@ -202,8 +202,9 @@ TEST(Pieces, SplitPointsAndRestoredPieces) {
   EXPECT_EQ(PieceName(L"common.MPQ", 12582912), L"common.MPQ.12582912.piece");
   EXPECT_TRUE(ParsePieceName(L"common.MPQ.12582912.piece", L"common.MPQ", &at));
   EXPECT_EQ(at, 12582912u);
-  for (const wchar_t* other : {L"common.MPQ.piece", L"common.MPQ.012.piece", L"common.MPQ.1x.piece",
-                               L"common.MPQ2.12.piece", L"common.MPQ.12.part", L"common.MPQ.99999999999999999999.piece"})
+  for (const wchar_t* other :
+       {L"common.MPQ.piece", L"common.MPQ.012.piece", L"common.MPQ.1x.piece", L"common.MPQ2.12.piece",
+        L"common.MPQ.12.part", L"common.MPQ.99999999999999999999.piece"})
     EXPECT_FALSE(ParsePieceName(other, L"common.MPQ", &at)) << other;
 }
 
@@ -213,9 +214,8 @@ TEST(Pieces, ConnectionPlanHonoursTheManifestWithinThePoolsLimits) {
     std::uint32_t perMirror, total;
     std::vector<int> plan;
   } cases[] = {
-      {3, 1, 3, {1, 1, 1}},  {4, 1, 3, {1, 1, 1, 0}}, {3, 2, 5, {2, 2, 1}},
-      {2, 9, 99, {4, 4}},    {3, 0, 0, {4, 4, 4}},    {5, 1, 1, {1, 0, 0, 0, 0}},
-      {1, 1, 3, {1}},
+      {3, 1, 3, {1, 1, 1}}, {4, 1, 3, {1, 1, 1, 0}},    {3, 2, 5, {2, 2, 1}}, {2, 9, 99, {4, 4}},
+      {3, 0, 0, {4, 4, 4}}, {5, 1, 1, {1, 0, 0, 0, 0}}, {1, 1, 3, {1}},
   };
   for (const auto& c : cases) EXPECT_EQ(ConnectionPlan(c.mirrors, c.perMirror, c.total), c.plan);
 }

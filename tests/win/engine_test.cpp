@@ -265,8 +265,9 @@ TEST_F(Engine, ResumedFilesAreVerifiedAsAWhole) {
     ExpectClient(files);
     ASSERT_EQ(Requests(kMirror1).size(), 1u) << offset;
     // From 1 the idle mirrors take the file's far part: this piece ends there.
-    EXPECT_EQ(Requests(kMirror1)[0].rfind("GET /wow335/engine-client/files/big.bin bytes=" + std::to_string(offset) + "-", 0),
-              0u);
+    EXPECT_EQ(
+        Requests(kMirror1)[0].rfind("GET /wow335/engine-client/files/big.bin bytes=" + std::to_string(offset) + "-", 0),
+        0u);
   }
   WriteFileBytes(Local("big.bin"), "X" + data.substr(1, 99999));
   ClearLog();
