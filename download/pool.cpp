@@ -5,7 +5,7 @@
 MirrorPool::MirrorPool(int mirrors, std::function<std::uint64_t()> now, std::uint64_t cooldownMs)
     : queues_(static_cast<size_t>(mirrors > 0 ? mirrors : 0)),
       plan_(queues_.size(), 1),
-      idle_(queues_.size(), 0),
+      ready_(queues_.size(), 1),
       deadlines_(new std::atomic<std::uint64_t>[mirrors > 0 ? mirrors : 1]),
       now_(std::move(now)),
       cooldownMs_(cooldownMs) {
@@ -21,7 +21,10 @@ void MirrorPool::SetFiles(std::vector<std::uint64_t> sizes, bool pieces) {
 }
 
 void MirrorPool::SetConnections(std::vector<int> plan) {
-  if (plan.size() == queues_.size()) plan_ = std::move(plan);
+  if (plan.size() != queues_.size()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  plan_ = plan;
+  ready_ = std::move(plan);
 }
 
 void MirrorPool::Enqueue(int mirror, int file) {
@@ -105,6 +108,12 @@ bool MirrorPool::Claim(int mirror, int worker, int file, Work* out) {
 }
 
 bool MirrorPool::TakeWork(int mirror, int worker, Work* out) {
+  if (!TakeWorkFor(mirror, worker, out)) return false;
+  --ready_[mirror];
+  return true;
+}
+
+bool MirrorPool::TakeWorkFor(int mirror, int worker, Work* out) {
   std::deque<int>& own = queues_[mirror];
   while (!own.empty()) {
     const int file = own.front();
@@ -120,8 +129,8 @@ bool MirrorPool::TakeWork(int mirror, int worker, Work* out) {
     std::deque<int>* from = nullptr;
     size_t at = 0;
     for (int m = 0; m < size(); ++m) {
-      // A mirror with an idle worker takes its own files.
-      if (m == mirror || idle_[m] > 0) continue;
+      // A mirror with a worker ready for work takes its own files.
+      if (m == mirror || (ready_[m] > 0 && IsAvailable(m))) continue;
       for (size_t k = 0; k < queues_[m].size(); ++k) {
         const int f = queues_[m][k];
         if (mayTake_ && !mayTake_(mirror, f)) continue;
@@ -263,16 +272,19 @@ void MirrorPool::RunWorker(int mirror, const JobFlags& flags, const std::functio
       while (!flags.stop.load() && !flags.Cancelled() && deadlines_[mirror].load() == 0) {
         took = TakeWork(mirror, worker, &work);
         if (took) break;
-        ++idle_[mirror];
         cv_.wait(lock);
-        --idle_[mirror];
       }
       if (flags.stop.load() || flags.Cancelled()) return;
     }
     if (!took) continue;
     // A new piece in transfer may be split by an idle worker.
     if (work.pieces) cv_.notify_all();
-    if (!job(work) && (flags.Cancelled() || flags.fatal.load())) return;
+    const bool counted = job(work);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++ready_[mirror];
+    }
+    if (!counted && (flags.Cancelled() || flags.fatal.load())) return;
   }
 }
 

@@ -135,7 +135,9 @@ class MirrorPool {
   bool NextParked(ParkedFile* out);
 
   // The next work for `worker` of `mirror`: its own queue's front, else the
-  // largest file waiting elsewhere, else a split. False when there is none.
+  // largest file waiting on a mirror with no worker ready to take it (all
+  // busy or cooling), else a split. False when there is none. The caller
+  // holds the pool's lock (RunWorker) or is a test.
   bool TakeWork(int mirror, int worker, Work* out);
 
   // Pieces of a job of pieces, each addressed by its file and first byte.
@@ -172,6 +174,7 @@ class MirrorPool {
 
  private:
   bool Claim(int mirror, int worker, int file, Work* out);
+  bool TakeWorkFor(int mirror, int worker, Work* out);
   bool Serves(int mirror) const { return plan_[mirror] > 0; }
   Piece* Find(int file, std::uint64_t start);
 
@@ -179,7 +182,7 @@ class MirrorPool {
   std::condition_variable cv_;
   std::vector<std::deque<int>> queues_;
   std::vector<int> plan_;
-  std::vector<int> idle_;  // workers waiting for work, by mirror
+  std::vector<int> ready_;  // workers not busy with work, by mirror
   std::unique_ptr<std::atomic<std::uint64_t>[]> deadlines_;
   std::function<std::uint64_t()> now_;
   std::uint64_t cooldownMs_;

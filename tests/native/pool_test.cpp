@@ -94,26 +94,35 @@ TEST(MirrorPool, WorkerEndsOnFatalOrCancelAfterAFailedFile) {
 
 constexpr std::uint64_t kMiB = 1048576;
 
-// A worker whose queue is empty takes the largest file waiting elsewhere,
-// but not one that failed on its mirror in the current round; a mirror
-// without a connection is handed nothing.
+// A worker whose queue is empty takes the largest file waiting on a mirror
+// whose workers are busy, but not one that failed on its mirror in the
+// current round; a mirror without a connection is handed nothing.
 TEST(MirrorPool, IdleWorkersTakeTheLargestWaitingFile) {
   FakeClock clock;
   MirrorPool pool(3, clock.fn());
-  pool.SetFiles({50, 90, 70, 10}, false);
+  pool.SetFiles({50, 90, 70, 10, 60}, false);
   pool.SetMayTake([](int mirror, int file) { return !(mirror == 2 && file == 1); });
-  pool.Enqueue(0, 3);
-  pool.Enqueue(0, 1);
-  pool.Enqueue(1, 2);
+  for (auto [mirror, file] : {std::pair{0, 3}, {0, 1}, {1, 2}, {1, 0}, {1, 4}}) pool.Enqueue(mirror, file);
   Work w;
-  ASSERT_TRUE(pool.TakeWork(2, 0, &w));
-  EXPECT_EQ(w.file, 2) << "file 1 failed on mirror 2 this round";
+  EXPECT_FALSE(pool.TakeWork(2, 2, &w)) << "mirrors 0 and 1 have workers ready: they take their own";
+  ASSERT_TRUE(pool.TakeWork(0, 0, &w));
+  EXPECT_EQ(w.file, 3) << "its own queue first, in its order";
   ASSERT_TRUE(pool.TakeWork(1, 1, &w));
+  EXPECT_EQ(w.file, 2);
+  ASSERT_TRUE(pool.TakeWork(2, 2, &w));
+  EXPECT_EQ(w.file, 4) << "the largest, 1, failed on mirror 2 this round";
+  pool.SetMayTake(nullptr);
+  ASSERT_TRUE(pool.TakeWork(2, 2, &w));
   EXPECT_EQ(w.file, 1);
-  EXPECT_EQ(w.mirror, 1);
-  ASSERT_TRUE(pool.TakeWork(0, 2, &w));
-  EXPECT_EQ(w.file, 3);
-  EXPECT_FALSE(pool.TakeWork(0, 2, &w)) << "whole files are never split";
+  ASSERT_TRUE(pool.TakeWork(2, 2, &w));
+  EXPECT_EQ(w.file, 0);
+  EXPECT_FALSE(pool.TakeWork(2, 2, &w)) << "whole files are never split";
+
+  MirrorPool cooling(2, clock.fn());
+  cooling.Enqueue(0, 7);
+  cooling.PenalizeMirror(0);
+  ASSERT_TRUE(cooling.TakeWork(1, 1, &w)) << "a cooling mirror's files go to one that serves";
+  EXPECT_EQ(w.file, 7);
 
   pool.SetConnections({1, 0, 1});
   pool.ReassignFile(0, 0);
