@@ -14,16 +14,20 @@
 # time, over HTTPS and over plain HTTP. The load (uptime) is printed beside
 # each figure. Stop the test servers first: the mirrors use their ports.
 #
-#   bench/split.sh [--runs N] [--mib MIB] [--rate MIB_PER_S]
+# --shape names another shape file (bench/shape-half.txt: one archive holds
+# half the bytes).
+#
+#   bench/split.sh [--runs N] [--mib MIB] [--rate MIB_PER_S] [--shape FILE]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-RUNS=2 MIB=150 RATE=2
+RUNS=2 MIB=150 RATE=2 SHAPE=bench/shape-335a.txt
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) RUNS=$2; shift 2 ;;
     --mib) MIB=$2; shift 2 ;;
     --rate) RATE=$2; shift 2 ;;
-    *) echo "usage: bench/split.sh [--runs N] [--mib MIB] [--rate MIB_PER_S]" >&2; exit 2 ;;
+    --shape) SHAPE=$2; shift 2 ;;
+    *) echo "usage: bench/split.sh [--runs N] [--mib MIB] [--rate MIB_PER_S] [--shape FILE]" >&2; exit 2 ;;
   esac
 done
 
@@ -38,10 +42,11 @@ export WINEPREFIX="$W/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES
 TOOL=build/native/realmporter-manifest
 FETCH=build/win/realmporter-fetch.exe
 P=bench-split
+[ "$SHAPE" = bench/shape-335a.txt ] || P=bench-split-$(basename "$SHAPE" .txt)
 FILES="$W/www/wow335/$P/files"
 if [ ! -f "$W/$P.done.$MIB" ]; then
   rm -f "$W/$P".done.* && rm -rf "$FILES" && mkdir -p "$FILES"
-  python3 bench/make_client.py shape bench/shape-335a.txt "$FILES" $((MIB * 1048576))
+  python3 bench/make_client.py shape "$SHAPE" "$FILES" $((MIB * 1048576))
   touch "$W/$P.done.$MIB"
 fi
 manifest() {  # manifest PRODUCT MIRROR...: the client's files under another product name
@@ -87,9 +92,10 @@ trap 'stop_nginx; wineserver -k 2>/dev/null || true' EXIT
 now() { date +%s.%N; }
 load() { cut -d' ' -f1 /proc/loadavg; }
 # What each mirror sent and when its last byte left, from the start of the
-# first file request: "127.0.0.1 61.2 MiB 24.9 s; ...", then 503 answers.
+# first file request, then 503 answers; the number of requests, and the
+# bytes sent ahead of the rate.
 mirrors_of_log() {
-  python3 - "$W/access.log" <<'PY'
+  python3 - "$W/access.log" "$RATE" <<'PY'
 import sys
 from collections import defaultdict
 reqs = [l.split() for l in open(sys.argv[1]) if "/files/" in l]
@@ -98,12 +104,13 @@ sent, last, busy = defaultdict(int), defaultdict(float), defaultdict(int)
 for r in reqs:
     sent[r[6]] += int(r[4]); last[r[6]] = max(last[r[6]], float(r[0]) - t0)
     busy[r[6]] += r[3] == "503"
-# Bytes of requests that nginx answered in under 10 ms: sent at once, not
-# held to the rate.
-quick = sum(int(r[4]) for r in reqs if float(r[1]) < 0.010)
+# Bytes sent ahead of the rate: what each answer sent beyond RATE x its
+# $request_time (nginx lets an answer's first bytes go before it waits).
+rate = float(sys.argv[2]) * 1048576
+ahead = sum(max(0.0, int(r[4]) - rate * float(r[1])) for r in reqs)
 print("; ".join("%s %.1f MiB, last byte at %.1f s%s" % (k, sent[k] / 1048576, last[k],
       ", %d answers 503" % busy[k] if busy[k] else "") for k in sorted(sent)) +
-      "; %d requests, %.1f MiB in answers under 10 ms" % (len(reqs), quick / 1048576.0))
+      "; %d requests, %.1f MiB sent ahead of the rate" % (len(reqs), ahead / 1048576.0))
 PY
 }
 span() { python3 bench/nginx_span.py "$W/access.log" | cut -d' ' -f1; }
