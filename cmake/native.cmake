@@ -131,7 +131,7 @@ add_test(NAME readme_operator
          COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/readme_operator_test.sh $<TARGET_FILE:realmporter-manifest>)
 
 # The mirror pool's threads under ThreadSanitizer.
-add_executable(rp_native_tsan_tests tests/native/pool_test.cpp download/pool.cpp)
+add_executable(rp_native_tsan_tests tests/native/pool_test.cpp download/pool.cpp download/pieces.cpp)
 target_include_directories(rp_native_tsan_tests PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(rp_native_tsan_tests PRIVATE -fsanitize=thread -g)
 target_link_options(rp_native_tsan_tests PRIVATE -fsanitize=thread)

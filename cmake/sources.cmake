@@ -17,6 +17,7 @@ set(RP_PURE_SOURCES
   manifest/install_paths.cpp
   net/url.cpp
   download/pool.cpp
+  download/pieces.cpp
   app/readout.cpp
   app/kept_copies.cpp
   ui/layout.cpp

@@ -283,10 +283,9 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
     }
     w.keepAs.push_back(std::move(keep));
   }
-  const bool whole =
-      job.files.empty() ||
-      RunJobFiles(
-          job, [&w](int mirror, int file) { return RepairFileJob(w, mirror, file); }, u8"正在修复客户端:");
+  const bool whole = job.files.empty() ||
+                     RunJobFiles(
+                         job, [&w](const Work& k) { return RepairFileJob(w, k.mirror, k.file); }, u8"正在修复客户端:");
   out->fetchedBytes = job.counters.receivedBytes.load();
   out->repaired = w.repaired.load();
   out->stuck = w.stuck;

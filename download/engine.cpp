@@ -45,12 +45,20 @@ std::string WaitingText(const DownloadJob& job, const ParkedFile& parked, std::u
 void RetryElsewhere(DownloadJob& job, int mirror, int file, bool progressed, const AttemptAnswer& answer) {
   const ManifestFile& f = job.files[file];
   if (auto report = Options.onFailedAttempt.load()) report(job.mirrors[mirror], f.path, answer.text);
-  FileRetry& retry = job.retries[file];
-  const RoundEnd end = AfterFailedAttempt(
-      retry, mirror, static_cast<int>(job.mirrors.size()), [&job](int m) { return job.pool->IsAvailable(m); },
-      progressed, answer.failure, answer.text);
-  unsigned& streak = job.failStreaks[mirror];
-  streak = progressed ? 0 : streak + 1;
+  // The pool's lock is never taken under this one: the pool asks about
+  // rounds under its own.
+  RoundEnd end;
+  std::string answers;
+  {
+    std::lock_guard<std::mutex> lock(job.retryLock);
+    FileRetry& retry = job.retries[file];
+    end = AfterFailedAttempt(
+        retry, mirror, static_cast<int>(job.mirrors.size()),
+        [&job](int m) { return job.pool->Connections(m) > 0 && job.pool->IsAvailable(m); }, progressed, answer.failure,
+        answer.text);
+    if (end.ended) answers = DescribeAnswers(job.mirrors, retry);
+  }
+  const unsigned streak = progressed ? (job.failStreaks[mirror] = 0) : ++job.failStreaks[mirror];
   if (const std::uint64_t rest = MirrorRestMs(streak)) {
     // Its queue goes to the mirrors that answer, as after a slow transfer.
     job.pool->CoolMirror(mirror, rest);
@@ -60,7 +68,6 @@ void RetryElsewhere(DownloadJob& job, int mirror, int file, bool progressed, con
     job.pool->ReassignFile(file, mirror);
     return;
   }
-  const std::string answers = DescribeAnswers(job.mirrors, retry);
   if (job.stopWhenUnserved && end.unserved) {
     // The mirrors answer, but not with the manifest's file: they have moved
     // on (or back) to another manifest, which the caller reads.
@@ -103,38 +110,69 @@ bool AfterFailedTransfer(DownloadJob& job, int mirror, int file, TransferOutcome
   return true;
 }
 
-bool RunJobFiles(DownloadJob& job, const std::function<bool(int, int)>& fileJob, std::u8string_view label) {
+bool RunJobFiles(DownloadJob& job, const std::function<bool(const Work&)>& fileJob, std::u8string_view label) {
   const int n = static_cast<int>(job.mirrors.size());
   MirrorPool pool(
       n, [] { return static_cast<std::uint64_t>(GetTickCount64()); }, Timings.cooldownMs.load());
   job.stallMs = Timings.stallMs.load();
   job.pool = &pool;
-  for (size_t i = 0; i < job.files.size(); ++i) pool.Enqueue(static_cast<int>(i % n), static_cast<int>(i));
+  std::vector<std::uint64_t> sizes;
+  for (const ManifestFile& f : job.files) sizes.push_back(f.size);
+  pool.SetFiles(std::move(sizes), job.pieces);
+  // The operator's say on how hard a mirror may be used.
+  const std::vector<int> plan = ConnectionPlan(n, job.manifest ? job.manifest->max_connections_per_mirror : 1,
+                                               job.manifest ? job.manifest->max_total_connections : 0);
+  pool.SetConnections(plan);
   job.counters.slots.assign(job.files.size(), 0);
   job.retries.assign(job.files.size(), FileRetry{});
-  job.failStreaks.assign(job.mirrors.size(), 0);
+  job.failStreaks = std::vector<std::atomic<unsigned>>(job.mirrors.size());
+  pool.SetMayTake([&job](int m, int f) {
+    std::lock_guard<std::mutex> lock(job.retryLock);
+    const std::vector<bool>& tried = job.retries[f].tried;
+    return static_cast<size_t>(m) >= tried.size() || !tried[m];
+  });
+  // Files go to the mirrors with workers in turn, largest first; a file an
+  // earlier run left in pieces once for each piece still to come.
+  std::vector<int> served;
+  for (int m = 0; m < n; ++m)
+    if (plan[m] > 0) served.push_back(m);
+  size_t turn = 0;
+  for (size_t i = 0; i < job.files.size(); ++i) {
+    int entries = 1;
+    if (i < job.restored.size() && !job.restored[i].empty()) {
+      entries = 0;
+      for (const Piece& p : job.restored[i]) entries += p.state == PieceState::Free;
+      if (entries == 0) entries = 1;  // every piece there: its taker joins them
+      SetInFlight(job.counters, static_cast<int>(i), HaveOf(job.restored[i]));
+      pool.RestorePieces(static_cast<int>(i), job.restored[i]);
+    }
+    for (int e = 0; e < entries; ++e) pool.Enqueue(served[turn++ % served.size()], static_cast<int>(i));
+  }
   std::uint64_t total = 0;
   for (const ManifestFile& f : job.files) total += f.size;
   const std::uint32_t fileCount = static_cast<std::uint32_t>(job.files.size());
 
   std::vector<std::thread> workers;
+  int wanted = 0;
   for (int m = 0; m < n; ++m) {
-    try {
-      workers.emplace_back([&job, &pool, &fileJob, m] {
-        try {
-          pool.RunWorker(m, job.flags, fileJob, [](unsigned ms) { Sleep(ms); });
-        } catch (...) {
-          SetFatalError(job, Gbk(u8"下载未完成。"));
-        }
-      });
-    } catch (...) {
-      LogWrite("Mirror failed (%s): worker thread could not start", job.mirrors[m].c_str());
+    for (int k = 0; k < plan[m]; ++k, ++wanted) {
+      try {
+        workers.emplace_back([&job, &pool, &fileJob, m] {
+          try {
+            pool.RunWorker(m, job.flags, fileJob, [](unsigned ms) { Sleep(ms); });
+          } catch (...) {
+            SetFatalError(job, Gbk(u8"下载未完成。"));
+          }
+        });
+      } catch (...) {
+        LogWrite("Mirror failed (%s): worker thread could not start", job.mirrors[m].c_str());
+      }
     }
   }
-  // Files queued on a mirror without a worker would never be taken, and
-  // failed files are handed round to every mirror: the job ends instead,
-  // and the workers that did start stop below.
-  if (static_cast<int>(workers.size()) < n) SetFatalError(job, Gbk(u8"系统繁忙，无法启动下载线程，请稍后重试。"));
+  // A mirror short of its workers is asked less than the plan says, and
+  // failed files are handed round as if it were served: the job ends
+  // instead, and the workers that did start stop below.
+  if (static_cast<int>(workers.size()) < wanted) SetFatalError(job, Gbk(u8"系统繁忙，无法启动下载线程，请稍后重试。"));
 
   const std::string cooling = Gbk(u8"镜像冷却中，等待恢复: ");
   const std::string retrying = Gbk(u8"连接重试中: ");

@@ -106,6 +106,7 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
     return false;
   }
   job.installDir = JoinPath(saveFolder, Utf8ToWide(manifest.install_root));
+  const bool resumed = GetFileAttributesW(job.installDir.c_str()) != INVALID_FILE_ATTRIBUTES;
   if (!CheckRoom(job, saveFolder, error)) return false;
   // The save folder too, when the operator's tool names one that is not
   // there yet: the progress record goes into it, and without it the record
@@ -119,6 +120,15 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
     if (DeleteFileW(legacy.c_str())) LogWrite("Removed legacy P2P file: %ls", legacy.c_str());
   }
 
+  // Mirrors that serve ranges take the files in pieces; what an earlier run
+  // left of each is found by its name beside the file.
+  job.pieces = manifest.range_supported;
+  job.restored.assign(job.files.size(), {});
+  if (job.pieces && resumed)
+    for (size_t i = 0; i < job.files.size(); ++i)
+      job.restored[i] =
+          PiecesOnDisk(JoinPath(job.installDir, ManifestPathToLocal(Utf8ToWide(job.files[i].path))), job.files[i].size);
+
   job.progressPath = ProgressFilePath(saveFolder, manifest.product);
   LoadProgress(job.progressPath, manifest, saveFolder, &job.progress);
 
@@ -130,7 +140,7 @@ bool RunClientDownload(HWND window, const ClientManifest& manifest, const std::w
 
   PostStatusText(window, Gbk(u8"正在下载客户端...").c_str());
   const bool whole = RunJobFiles(
-      job, [&job](int mirror, int file) { return FileJob(job, mirror, file); }, u8"正在下载:");
+      job, [&job](const Work& work) { return FileJob(job, work); }, u8"正在下载:");
   if (unserved) *unserved = job.unserved.load();
 
   std::string jobError;

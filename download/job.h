@@ -47,15 +47,21 @@ struct DownloadJob {
   std::string jobError;  // GBK; the first fatal error wins
   // A transfer that receives nothing for this long ends as Failed.
   DWORD stallMs = 120000;
+  std::mutex retryLock;            // guards retries: pieces of a file fail on several workers
   std::vector<FileRetry> retries;  // by file index
-  // Failed attempts in a row without progress, by mirror; each is touched
-  // only by its mirror's worker.
-  std::vector<unsigned> failStreaks;
+  // Failed attempts in a row without progress, by mirror; a mirror may have
+  // several workers.
+  std::vector<std::atomic<unsigned>> failStreaks;
   // Set by the caller: a file that no mirror serves as the manifest says
   // (404 or another file on every one) ends the job with `unserved` set, for
   // the caller to read the manifests again, instead of waiting its rounds.
   bool stopWhenUnserved = false;
   std::atomic<bool> unserved{false};
+  // Files are handed out in pieces (a download from mirrors that serve
+  // ranges), and what earlier runs left is taken up piece by piece: by file
+  // index, empty where the disk holds no piece.
+  bool pieces = false;
+  std::vector<std::vector<Piece>> restored;
 };
 
 // What one attempt got, in a few words for the operator ("HTTP 404",
@@ -89,6 +95,8 @@ struct EngineOptions {
 extern EngineOptions Options;
 
 void SetInFlight(ProgressCounters& counters, int file, std::uint64_t bytes);
+// The same, but never lower: pieces of one file report at once.
+void RaiseInFlight(ProgressCounters& counters, int file, std::uint64_t bytes);
 // A file counted complete, for the readout and the job's end.
 void CountComplete(DownloadJob& job, const ManifestFile& f);
 void SetFatalError(DownloadJob& job, const std::string& text);
@@ -98,10 +106,13 @@ void SaveChangedProgress(DownloadJob& job);
 
 TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std::wstring& localPath,
                              std::uint64_t expectedSize, const std::string& expectedSha256, int fileIndex,
-                             AttemptAnswer* answer);
-// The work for one file taken from mirror `mirror`'s queue; true when the
-// file is counted complete.
-bool FileJob(DownloadJob& job, int mirror, int file);
+                             AttemptAnswer* answer, const Work* work = nullptr);
+// The work one worker took (a file, or a piece of one); true when the file
+// is counted complete.
+bool FileJob(DownloadJob& job, const Work& work);
+// The pieces an earlier run left of the file at `local` (empty when there
+// are none to take up, or the file is whole).
+std::vector<Piece> PiecesOnDisk(const std::wstring& local, std::uint64_t size);
 // Sends a file whose attempt on `mirror` failed to its next mirror, or,
 // when it has now failed on every one, holds it for its round's wait.
 void RetryElsewhere(DownloadJob& job, int mirror, int file, bool progressed, const AttemptAnswer& answer);
@@ -115,7 +126,7 @@ bool AfterFailedTransfer(DownloadJob& job, int mirror, int file, TransferOutcome
 // round the mirrors as they fail, and shows the readout under `label` until
 // every file is counted complete, the player cancels or a fatal error ends
 // the job. True when every file was counted complete.
-bool RunJobFiles(DownloadJob& job, const std::function<bool(int, int)>& fileJob, std::u8string_view label);
+bool RunJobFiles(DownloadJob& job, const std::function<bool(const Work&)>& fileJob, std::u8string_view label);
 
 // Downloads the whole client into <saveFolder>\<install_root>. On failure
 // `error` gets a GBK text. Given `unserved`, a file that no mirror serves as

@@ -3,22 +3,37 @@
 #include <algorithm>
 
 MirrorPool::MirrorPool(int mirrors, std::function<std::uint64_t()> now, std::uint64_t cooldownMs)
-    : deadlines_(new std::atomic<std::uint64_t>[mirrors > 0 ? mirrors : 1]),
+    : queues_(static_cast<size_t>(mirrors > 0 ? mirrors : 0)),
+      plan_(queues_.size(), 1),
+      ready_(queues_.size(), 1),
+      deadlines_(new std::atomic<std::uint64_t>[mirrors > 0 ? mirrors : 1]),
       now_(std::move(now)),
       cooldownMs_(cooldownMs) {
-  for (int i = 0; i < mirrors; ++i) {
-    queues_.push_back(std::make_unique<MirrorQueue>());
-    deadlines_[i].store(0);
-  }
+  for (int i = 0; i < mirrors; ++i) deadlines_[i].store(0);
+}
+
+void MirrorPool::SetFiles(std::vector<std::uint64_t> sizes, bool pieces) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  table_.assign(sizes.size(), {});
+  complete_.assign(sizes.size(), false);
+  sizes_ = std::move(sizes);
+  pieces_ = pieces;
+}
+
+void MirrorPool::SetConnections(std::vector<int> plan) {
+  if (plan.size() != queues_.size()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  plan_ = plan;
+  ready_ = std::move(plan);
 }
 
 void MirrorPool::Enqueue(int mirror, int file) {
-  MirrorQueue& q = *queues_[mirror];
   {
-    std::lock_guard<std::mutex> lock(q.mutex);
-    q.files.push_back(file);
+    std::lock_guard<std::mutex> lock(mutex_);
+    queues_[mirror].push_back(file);
   }
-  q.cv.notify_one();
+  // Any idle worker may take it, not only the mirror's own.
+  cv_.notify_all();
 }
 
 bool MirrorPool::IsAvailable(int mirror) {
@@ -35,7 +50,7 @@ void MirrorPool::ReassignFile(int file, int source) {
   const int n = size();
   for (int i = 1; i < n; ++i) {
     int candidate = (source + i) % n;
-    if (IsAvailable(candidate)) {
+    if (Serves(candidate) && IsAvailable(candidate)) {
       Enqueue(candidate, file);
       return;
     }
@@ -51,35 +66,192 @@ void MirrorPool::CoolMirror(int mirror, std::uint64_t ms) {
 }
 
 std::vector<int> MirrorPool::TakeAll(int mirror) {
-  MirrorQueue& q = *queues_[mirror];
-  std::lock_guard<std::mutex> lock(q.mutex);
-  std::vector<int> out(q.files.begin(), q.files.end());
-  q.files.clear();
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::deque<int>& q = queues_[mirror];
+  std::vector<int> out(q.begin(), q.end());
+  q.clear();
   return out;
 }
 
 int MirrorPool::AvailableMirrorCount() {
   int count = 0;
-  for (int i = 0; i < size(); ++i) count += IsAvailable(i);
+  for (int i = 0; i < size(); ++i) count += Serves(i) && IsAvailable(i);
   return count;
 }
 
 void MirrorPool::WakeAll() {
-  for (auto& q : queues_) {
-    // Taking the lock orders the wake-up after a waiter's flag check.
-    { std::lock_guard<std::mutex> lock(q->mutex); }
-    q->cv.notify_all();
-  }
+  // Taking the lock orders the wake-up after a waiter's flag check.
+  { std::lock_guard<std::mutex> lock(mutex_); }
+  cv_.notify_all();
 }
 
 size_t MirrorPool::QueuedCount(int mirror) {
-  std::lock_guard<std::mutex> lock(queues_[mirror]->mutex);
-  return queues_[mirror]->files.size();
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queues_[mirror].size();
 }
 
-void MirrorPool::RunWorker(int mirror, const JobFlags& flags, const std::function<bool(int, int)>& fileJob,
+bool MirrorPool::Claim(int mirror, int worker, int file, Work* out) {
+  *out = {mirror, worker, file, 0, pieces_};
+  if (!pieces_) return true;
+  if (complete_[file]) return false;
+  std::vector<Piece>& t = table_[file];
+  if (t.empty()) {
+    t.push_back({0, sizes_[file], 0, PieceState::Held, worker});
+    return true;
+  }
+  const int i = ClaimablePiece(t);
+  if (i < 0) return false;  // a stale entry: every piece is held
+  t[i].state = PieceState::Held;
+  t[i].holder = worker;
+  out->start = t[i].start;
+  return true;
+}
+
+bool MirrorPool::TakeWork(int mirror, int worker, Work* out) {
+  if (!TakeWorkFor(mirror, worker, out)) return false;
+  --ready_[mirror];
+  return true;
+}
+
+bool MirrorPool::TakeWorkFor(int mirror, int worker, Work* out) {
+  std::deque<int>& own = queues_[mirror];
+  while (!own.empty()) {
+    const int file = own.front();
+    own.pop_front();
+    if (Claim(mirror, worker, file, out)) return true;
+  }
+  auto larger = [this](int a, int b) {
+    const std::uint64_t sa = a < static_cast<int>(sizes_.size()) ? sizes_[a] : 0;
+    const std::uint64_t sb = b < static_cast<int>(sizes_.size()) ? sizes_[b] : 0;
+    return sa != sb ? sa > sb : a < b;
+  };
+  for (;;) {
+    std::deque<int>* from = nullptr;
+    size_t at = 0;
+    for (int m = 0; m < size(); ++m) {
+      // A mirror with a worker ready for work takes its own files.
+      if (m == mirror || (ready_[m] > 0 && IsAvailable(m))) continue;
+      for (size_t k = 0; k < queues_[m].size(); ++k) {
+        const int f = queues_[m][k];
+        if (mayTake_ && !mayTake_(mirror, f)) continue;
+        if (!from || larger(f, (*from)[at])) from = &queues_[m], at = k;
+      }
+    }
+    if (!from) break;
+    const int file = (*from)[at];
+    from->erase(from->begin() + static_cast<std::ptrdiff_t>(at));
+    if (Claim(mirror, worker, file, out)) return true;
+  }
+  if (!pieces_) return false;
+  int bestFile = -1;
+  size_t bestPiece = 0;
+  std::uint64_t bestLeft = 0;
+  for (size_t f = 0; f < table_.size(); ++f) {
+    if (mayTake_ && !mayTake_(mirror, static_cast<int>(f))) continue;
+    for (size_t i = 0; i < table_[f].size(); ++i) {
+      const Piece& p = table_[f][i];
+      if (p.state != PieceState::Held || p.holder == worker || SplitPoint(p) == 0 || p.remaining() <= bestLeft)
+        continue;
+      bestFile = static_cast<int>(f), bestPiece = i, bestLeft = p.remaining();
+    }
+  }
+  if (bestFile < 0) return false;
+  std::vector<Piece>& t = table_[bestFile];
+  const std::uint64_t at = SplitPoint(t[bestPiece]);
+  const Piece far{at, t[bestPiece].end, 0, PieceState::Held, worker};
+  t[bestPiece].end = at;
+  t.insert(t.begin() + static_cast<std::ptrdiff_t>(bestPiece) + 1, far);
+  *out = {mirror, worker, bestFile, at, true};
+  return true;
+}
+
+Piece* MirrorPool::Find(int file, std::uint64_t start) {
+  if (file < 0 || static_cast<size_t>(file) >= table_.size()) return nullptr;
+  for (Piece& p : table_[file])
+    if (p.start == start) return &p;
+  return nullptr;
+}
+
+void MirrorPool::RestorePieces(int file, std::vector<Piece> pieces) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (static_cast<size_t>(file) < table_.size()) table_[file] = std::move(pieces);
+}
+
+std::vector<Piece> MirrorPool::Pieces(int file) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<size_t>(file) < table_.size() ? table_[file] : std::vector<Piece>{};
+}
+
+bool MirrorPool::IsWhole(int file, std::uint64_t start) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!pieces_) return true;
+  const Piece* p = Find(file, start);
+  return p && p->start == 0 && p->end == sizes_[file];
+}
+
+std::uint64_t MirrorPool::PieceEnd(int file, std::uint64_t start) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Piece* p = Find(file, start);
+  return p ? p->end : start;
+}
+
+std::uint64_t MirrorPool::SetPieceHave(int file, std::uint64_t start, std::uint64_t have) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Piece* p = Find(file, start);
+  if (!p) return 0;
+  p->have = have < p->end - p->start ? have : p->end - p->start;
+  return HaveOf(table_[file]);
+}
+
+std::uint64_t MirrorPool::Grant(int file, std::uint64_t start, std::uint64_t got, std::uint64_t* fileHave) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Piece* p = Find(file, start);
+  const std::uint64_t n = p ? GrantBytes(*p, got) : 0;
+  *fileHave = p ? HaveOf(table_[file]) : 0;
+  return n;
+}
+
+bool MirrorPool::FinishPiece(int file, std::uint64_t start) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Piece* p = Find(file, start);
+  if (!p) return false;
+  p->state = PieceState::Done;
+  p->holder = -1;
+  for (const Piece& q : table_[file])
+    if (q.state != PieceState::Done) return false;
+  // Held while its finisher joins the pieces: nobody else takes the file.
+  table_[file][0].state = PieceState::Held;
+  return true;
+}
+
+void MirrorPool::ReleasePiece(int file, std::uint64_t start) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Piece* p = Find(file, start);
+    if (!p) return;
+    p->state = PieceState::Free;
+    p->holder = -1;
+  }
+  cv_.notify_all();
+}
+
+void MirrorPool::ResetFile(int file, int worker) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (static_cast<size_t>(file) < table_.size())
+    table_[file] = {{0, sizes_[file], 0, worker < 0 ? PieceState::Free : PieceState::Held, worker}};
+}
+
+void MirrorPool::MarkComplete(int file) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (static_cast<size_t>(file) < complete_.size()) {
+    complete_[file] = true;
+    table_[file].clear();
+  }
+}
+
+void MirrorPool::RunWorker(int mirror, const JobFlags& flags, const std::function<bool(const Work&)>& job,
                            const std::function<void(unsigned)>& sleepMs) {
-  MirrorQueue& q = *queues_[mirror];
+  const int worker = nextWorker_++;
   for (;;) {
     if (flags.stop.load() || flags.Cancelled() || flags.fatal.load()) return;
     std::uint64_t deadline = deadlines_[mirror].load();
@@ -90,18 +262,36 @@ void MirrorPool::RunWorker(int mirror, const JobFlags& flags, const std::functio
       }
       deadlines_[mirror].store(0);
     }
-    int file;
+    Work work;
+    bool took = false;
     {
-      std::unique_lock<std::mutex> lock(q.mutex);
+      std::unique_lock<std::mutex> lock(mutex_);
       // A user cancel arrives without a wake-up; the controller sets stop and
-      // wakes everyone within one monitor pass.
-      q.cv.wait(lock, [&] { return flags.stop.load() || flags.Cancelled() || !q.files.empty(); });
-      if (flags.stop.load() || flags.Cancelled() || q.files.empty()) return;
-      file = q.files.front();
-      q.files.pop_front();
+      // wakes everyone within one monitor pass. Another worker of this
+      // mirror may cool it meanwhile: then this one rests too.
+      while (!flags.stop.load() && !flags.Cancelled() && deadlines_[mirror].load() == 0) {
+        took = TakeWork(mirror, worker, &work);
+        if (took) break;
+        cv_.wait(lock);
+      }
+      if (flags.stop.load() || flags.Cancelled()) return;
     }
-    if (!fileJob(mirror, file) && (flags.Cancelled() || flags.fatal.load())) return;
+    if (!took) continue;
+    // A new piece in transfer may be split by an idle worker.
+    if (work.pieces) cv_.notify_all();
+    const bool counted = job(work);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++ready_[mirror];
+    }
+    if (!counted && (flags.Cancelled() || flags.fatal.load())) return;
   }
+}
+
+void MirrorPool::RunWorker(int mirror, const JobFlags& flags, const std::function<bool(int, int)>& fileJob,
+                           const std::function<void(unsigned)>& sleepMs) {
+  RunWorker(
+      mirror, flags, [&fileJob](const Work& w) { return fileJob(w.mirror, w.file); }, sleepMs);
 }
 
 void MirrorPool::Park(const ParkedFile& parked) {

@@ -1,8 +1,11 @@
 #pragma once
 // Scheduling core of a client download: one FIFO of file indices per mirror,
-// one cool-down deadline per mirror, and the loop each mirror's worker runs.
-// Whole files are the unit of work. The clock and the per-file job are passed
-// in, so the scheduling is tested natively (also under ThreadSanitizer).
+// one cool-down deadline per mirror, and the loop each mirror's workers run.
+// A worker whose queue is empty takes the largest file waiting on another
+// mirror; when none waits, and the job allows it, the far part of the
+// largest piece still coming (download/pieces.h). The clock and the per-file
+// job are passed in, so the scheduling is tested natively (also under
+// ThreadSanitizer).
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -12,6 +15,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "download/pieces.h"
 
 enum class TransferOutcome { Failed = 0, Done = 1, Slow = 2, Cancelled = 3, NotFound = 4, DiskError = 5 };
 
@@ -81,10 +86,14 @@ struct JobFlags {
   bool Cancelled() const { return cancel && cancel->load(); }
 };
 
-struct MirrorQueue {
-  std::mutex mutex;
-  std::condition_variable cv;
-  std::deque<int> files;
+// One piece of work a worker took: a whole file, or, in a job of pieces,
+// the piece of the file that starts at `start`.
+struct Work {
+  int mirror = -1;
+  int worker = -1;
+  int file = -1;
+  std::uint64_t start = 0;
+  bool pieces = false;
 };
 
 class MirrorPool {
@@ -94,6 +103,17 @@ class MirrorPool {
   MirrorPool(int mirrors, std::function<std::uint64_t()> now, std::uint64_t cooldownMs = kMirrorCooldownMs);
 
   int size() const { return static_cast<int>(queues_.size()); }
+  // Sizes by file index: the largest waiting file is taken first. With
+  // `pieces`, files are handed out in pieces and split for idle workers.
+  void SetFiles(std::vector<std::uint64_t> sizes, bool pieces);
+  // Workers per mirror (ConnectionPlan); a mirror without one is never
+  // handed a file, only robbed of what waits in its queue.
+  void SetConnections(std::vector<int> plan);
+  int Connections(int mirror) const { return plan_[mirror]; }
+  // Which files a mirror may take from others' queues or split (a file that
+  // failed there in its current round goes elsewhere first). Called under
+  // the pool's lock: it must not call back into the pool.
+  void SetMayTake(std::function<bool(int mirror, int file)> mayTake) { mayTake_ = std::move(mayTake); }
   void Enqueue(int mirror, int file);
   // Available when no deadline is set or it has passed (then it is reset).
   bool IsAvailable(int mirror);
@@ -118,17 +138,64 @@ class MirrorPool {
   // The parked file due first; false when none waits.
   bool NextParked(ParkedFile* out);
 
-  // One mirror worker's loop: takes files from its own queue and runs
-  // `fileJob(mirror, file)` until the job stops, is cancelled or fails
-  // fatally. `sleepMs` waits out a cool-down in steps.
+  // The next work for `worker` of `mirror`: its own queue's front, else the
+  // largest file waiting on a mirror with no worker ready to take it (all
+  // busy or cooling), else a split. False when there is none. The caller
+  // holds the pool's lock (RunWorker) or is a test.
+  bool TakeWork(int mirror, int worker, Work* out);
+
+  // Pieces of a job of pieces, each addressed by its file and first byte.
+  // What lay on disk when the job began.
+  void RestorePieces(int file, std::vector<Piece> pieces);
+  std::vector<Piece> Pieces(int file);
+  // The piece spans the whole file (it was never split).
+  bool IsWhole(int file, std::uint64_t start);
+  std::uint64_t PieceEnd(int file, std::uint64_t start);
+  // The piece's bytes on disk as its transfer found them; returns the
+  // file's bytes on disk in all its pieces.
+  std::uint64_t SetPieceHave(int file, std::uint64_t start, std::uint64_t have);
+  // Up to `got` more bytes of the piece, as many as fit before its end,
+  // which a split may have moved; *fileHave gets the file's bytes in all.
+  std::uint64_t Grant(int file, std::uint64_t start, std::uint64_t got, std::uint64_t* fileHave);
+  // True when that was the file's last piece: its taker joins them.
+  bool FinishPiece(int file, std::uint64_t start);
+  // The holder failed: the piece waits for the file's next taker.
+  void ReleasePiece(int file, std::uint64_t start);
+  // Every piece was wrong together: the file starts afresh, whole, held by
+  // `worker`.
+  void ResetFile(int file, int worker);
+  // Counted complete: a stale entry of it in a queue is dropped.
+  void MarkComplete(int file);
+
+  // One worker's loop: takes work (TakeWork) and runs `job` on it until the
+  // job stops, is cancelled or fails fatally. `sleepMs` waits out a
+  // cool-down in steps.
+  void RunWorker(int mirror, const JobFlags& flags, const std::function<bool(const Work&)>& job,
+                 const std::function<void(unsigned)>& sleepMs);
+  // The same for a job of whole files.
   void RunWorker(int mirror, const JobFlags& flags, const std::function<bool(int, int)>& fileJob,
                  const std::function<void(unsigned)>& sleepMs);
 
  private:
-  std::vector<std::unique_ptr<MirrorQueue>> queues_;
+  bool Claim(int mirror, int worker, int file, Work* out);
+  bool TakeWorkFor(int mirror, int worker, Work* out);
+  bool Serves(int mirror) const { return plan_[mirror] > 0; }
+  Piece* Find(int file, std::uint64_t start);
+
+  std::mutex mutex_;  // guards the queues, the pieces and the files' state
+  std::condition_variable cv_;
+  std::vector<std::deque<int>> queues_;
+  std::vector<int> plan_;
+  std::vector<int> ready_;  // workers not busy with work, by mirror
   std::unique_ptr<std::atomic<std::uint64_t>[]> deadlines_;
   std::function<std::uint64_t()> now_;
   std::uint64_t cooldownMs_;
+  std::function<bool(int, int)> mayTake_;
+  std::vector<std::uint64_t> sizes_;
+  bool pieces_ = false;
+  std::vector<std::vector<Piece>> table_;  // by file, in a job of pieces
+  std::vector<bool> complete_;
+  std::atomic<int> nextWorker_{0};
   std::mutex parkedMutex_;
   std::vector<ParkedFile> parked_;
 };

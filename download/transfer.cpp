@@ -85,6 +85,13 @@ void CountComplete(DownloadJob& job, const ManifestFile& f) {
   job.counters.completedFiles.fetch_add(1);
 }
 
+void RaiseInFlight(ProgressCounters& c, int file, std::uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(c.mutex);
+  if (file < 0 || static_cast<size_t>(file) >= c.slots.size() || bytes <= c.slots[file]) return;
+  c.inFlightBytes.fetch_add(bytes - c.slots[file]);
+  c.slots[file] = bytes;
+}
+
 void SetInFlight(ProgressCounters& c, int file, std::uint64_t bytes) {
   std::lock_guard<std::mutex> lock(c.mutex);
   std::uint64_t old = 0;
@@ -124,17 +131,36 @@ void SetFatalError(DownloadJob& job, const std::string& text) {
 
 TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std::wstring& localPath,
                              std::uint64_t expectedSize, const std::string& expectedSha256, int fileIndex,
-                             AttemptAnswer* answer) {
+                             AttemptAnswer* answer, const Work* work) {
   HWND window = job.window;
   if (job.flags.Cancelled() || (window && !IsWindow(window))) return TransferOutcome::Cancelled;
+  // A piece: bytes [start, end) of the file into `localPath`, its end
+  // moved closer by an idle worker's split at any time. The readout counts
+  // the file's bytes in all its pieces, which only grow while they come.
+  const bool piece = work && work->pieces;
+  const std::uint64_t start = piece ? work->start : 0;
+  auto pieceLength = [&] { return piece ? job.pool->PieceEnd(fileIndex, start) - start : expectedSize; };
+  auto report = [&](std::uint64_t bytes) {
+    if (!piece) SetInFlight(job.counters, fileIndex, bytes);
+  };
   std::uint64_t localSize = LocalSize(localPath);
-  if (localSize > expectedSize) {
+  if (localSize > expectedSize - start) {
     DeleteFileW(localPath.c_str());
     localSize = 0;
   }
-  const bool ranged = job.manifest->range_supported && localSize > 0;
+  if (piece) {
+    const std::uint64_t length = pieceLength();
+    if (localSize > length) localSize = length;  // past a split point: the next piece's bytes come again
+    SetInFlight(job.counters, fileIndex, job.pool->SetPieceHave(fileIndex, start, localSize));
+    if (localSize == length) return TransferOutcome::Done;
+  }
+  const bool ranged = job.manifest->range_supported && start + localSize > 0;
   char range[64] = {};
-  if (ranged) std::snprintf(range, sizeof range, "Range: bytes=%llu-", static_cast<unsigned long long>(localSize));
+  if (piece && start + pieceLength() < expectedSize)
+    std::snprintf(range, sizeof range, "Range: bytes=%llu-%llu", static_cast<unsigned long long>(start + localSize),
+                  static_cast<unsigned long long>(start + pieceLength() - 1));
+  else if (ranged)
+    std::snprintf(range, sizeof range, "Range: bytes=%llu-", static_cast<unsigned long long>(start + localSize));
 
   // The file is hashed as it is written, so that the verdict needs no second
   // pass over it. A resumed file's bytes on disk go in first, before the
@@ -144,7 +170,7 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   // read back. Should the hash object fail, the finished file is hashed from
   // disk instead.
   Sha256Stream digest;
-  const bool prefixHashed = ranged && digest.ok() && digest.UpdateFromFile(localPath, localSize);
+  const bool prefixHashed = ranged && start == 0 && digest.ok() && digest.UpdateFromFile(localPath, localSize);
   if (job.flags.Cancelled()) return TransferOutcome::Cancelled;
 
   OpenedUrl opened;
@@ -162,17 +188,22 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     SetAnswer(answer, AttemptFailure::Missing, "HTTP 404");
     if (!answer->quiet) LogWrite("Download 404: %s", url.c_str());
     return TransferOutcome::NotFound;
+  } else if (status == 200 && start > 0) {
+    SetAnswer(answer, AttemptFailure::Other, "HTTP 200 to a range");
+    if (!answer->quiet) LogWrite("Download HTTP %lu: %s", static_cast<unsigned long>(status), url.c_str());
+    return TransferOutcome::Failed;
   } else if (status == 200) {
     if (localSize > 0) {
       DeleteFileW(localPath.c_str());
       localSize = 0;
+      if (piece) SetInFlight(job.counters, fileIndex, job.pool->SetPieceHave(fileIndex, start, 0));
     }
   } else if (status == 206) {
     append = localSize > 0;
     // The file stays as it is for the next mirror to continue.
-    if (append && !PartStartsAt(opened.request.get(), localSize, url)) {
+    if (start + localSize > 0 && !PartStartsAt(opened.request.get(), start + localSize, url)) {
       SetAnswer(answer, AttemptFailure::Other, "HTTP 206 not starting at byte %llu",
-                static_cast<unsigned long long>(localSize));
+                static_cast<unsigned long long>(start + localSize));
       return TransferOutcome::Failed;
     }
   } else {
@@ -200,18 +231,18 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   }
 
   if (prefixHashed && !append) digest.Reset();  // the whole file came instead
-  const bool hashing = digest.ok() && (!append || prefixHashed);
+  const bool hashing = digest.ok() && start == 0 && (!append || prefixHashed);
 
   std::uint64_t fileBytes = append ? localSize : 0, transferBytes = 0;
   // A resumed file's kept bytes count from now on: the readout's sizes must
   // not read 0 while its first block is on the way and the speed already shows.
-  if (append) SetInFlight(job.counters, fileIndex, fileBytes);
-  const ULONGLONG start = GetTickCount64();
+  if (append) report(fileBytes);
+  const ULONGLONG startedAt = GetTickCount64();
   bool incomplete = false, writeFailure = false, slow = false, tooLong = false;
   // The reader takes the request over and watches the cancel flag, also
   // while a read is blocked; it reads the next block while this one is
   // written and hashed.
-  CancellableReader reader(std::move(opened), BlockFor(expectedSize - fileBytes), job.stallMs,
+  CancellableReader reader(std::move(opened), BlockFor(pieceLength() - fileBytes), job.stallMs,
                            &job.counters.receivedBytes);
   if (!reader.ok()) incomplete = true;
   while (!incomplete) {
@@ -236,7 +267,33 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
       incomplete = true;
       break;
     }
-    if (got > expectedSize - fileBytes) {
+    if (piece) {
+      // Bytes past the piece's end belong to the next piece's taker.
+      std::uint64_t fileHave = 0;
+      const DWORD granted = static_cast<DWORD>(job.pool->Grant(fileIndex, start, got, &fileHave));
+      if (std::fwrite(data, 1, granted, f) != granted) {
+        writeFailure = true;
+        answer->writeError = LastWriteError();
+        break;
+      }
+      if (hashing) digest.Update(data, granted);
+      transferBytes += granted;
+      fileBytes += granted;
+      RaiseInFlight(job.counters, fileIndex, fileHave);
+      if (granted < got && start + pieceLength() == expectedSize) {
+        // More than the manifest's file: not that file.
+        SetAnswer(answer, AttemptFailure::Other, "longer than %llu bytes",
+                  static_cast<unsigned long long>(expectedSize));
+        if (!answer->quiet)
+          LogWrite("Download longer than expected (%llu bytes): %s", static_cast<unsigned long long>(expectedSize),
+                   url.c_str());
+        tooLong = incomplete = true;
+        break;
+      }
+      // A piece that ends before the file's end stops there; the last one
+      // reads on to the end of the body, where more bytes show a wrong file.
+      if (granted < got || (fileBytes >= pieceLength() && start + pieceLength() < expectedSize)) break;
+    } else if (got > expectedSize - fileBytes) {
       // More than the manifest's file: not that file, and a mirror must not
       // fill the disk with it.
       SetAnswer(answer, AttemptFailure::Damaged, "longer than %llu bytes",
@@ -247,16 +304,18 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
       tooLong = incomplete = true;
       break;
     }
-    if (std::fwrite(data, 1, got, f) != got) {
-      writeFailure = true;
-      answer->writeError = LastWriteError();
-      break;
+    if (!piece) {
+      if (std::fwrite(data, 1, got, f) != got) {
+        writeFailure = true;
+        answer->writeError = LastWriteError();
+        break;
+      }
+      if (hashing) digest.Update(data, got);
+      transferBytes += got;
+      fileBytes += got;
+      SetInFlight(job.counters, fileIndex, fileBytes);
     }
-    if (hashing) digest.Update(data, got);
-    transferBytes += got;
-    fileBytes += got;
-    SetInFlight(job.counters, fileIndex, fileBytes);
-    ULONGLONG elapsed = GetTickCount64() - start;
+    ULONGLONG elapsed = GetTickCount64() - startedAt;
     if (transferBytes >= kSlowMinBytes && elapsed >= kSlowMinMs) {
       double seconds = elapsed / 1000.0;
       if (seconds > 0.01) {
@@ -281,29 +340,33 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   }
 
   if (job.flags.Cancelled()) {
-    SetInFlight(job.counters, fileIndex, fileBytes);
+    report(fileBytes);
     return TransferOutcome::Cancelled;
   }
   if (writeFailure) {
-    SetInFlight(job.counters, fileIndex, fileBytes);
+    report(fileBytes);
     return TransferOutcome::DiskError;
   }
   if (tooLong) {
-    SetInFlight(job.counters, fileIndex, 0);
     DeleteFileW(localPath.c_str());
+    SetInFlight(job.counters, fileIndex, piece ? job.pool->SetPieceHave(fileIndex, start, 0) : 0);
     return TransferOutcome::Failed;
   }
   if (slow) {
-    SetInFlight(job.counters, fileIndex, fileBytes);
+    report(fileBytes);
     return TransferOutcome::Slow;
   }
-  if (incomplete || fileBytes < expectedSize) {
+  const std::uint64_t wanted = pieceLength();
+  if (incomplete || fileBytes < wanted) {
     if (answer->text.empty())
       SetAnswer(answer, AttemptFailure::Other, "body ended after %llu of %llu bytes",
-                static_cast<unsigned long long>(fileBytes), static_cast<unsigned long long>(expectedSize));
-    SetInFlight(job.counters, fileIndex, fileBytes);
+                static_cast<unsigned long long>(start + fileBytes), static_cast<unsigned long long>(start + wanted));
+    report(fileBytes);
     return TransferOutcome::Failed;
   }
+  // A part of a split file: the whole file's hash decides once every
+  // piece is there (JoinPieces).
+  if (piece && !job.pool->IsWhole(fileIndex, start)) return TransferOutcome::Done;
   if (expectedSize >= kHashNoticeBytes && window) PostStatusText(window, Gbk(u8"正在校验已下载文件...").c_str());
   std::string actual;
   bool hashed = hashing && digest.Finish(&actual);
@@ -318,7 +381,95 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   return TransferOutcome::Failed;
 }
 
-bool FileJob(DownloadJob& job, int mirror, int file) {
+namespace {
+
+// Appends every later piece to the file, each at its first byte, then
+// removes the pieces. A stop half-way leaves the pieces in place: the file
+// holds no byte past a piece's start that the piece does not hold too.
+bool JoinPieces(const std::wstring& local, const std::vector<Piece>& pieces) {
+  FILE* out = _wfopen(local.c_str(), L"rb+");
+  if (!out) return false;
+  std::vector<char> buffer(1048576);
+  bool ok = true;
+  for (size_t i = 1; i < pieces.size() && ok; ++i) {
+    FILE* in = _wfopen(PieceName(local, pieces[i].start).c_str(), L"rb");
+    ok = in && _fseeki64(out, static_cast<long long>(pieces[i].start), SEEK_SET) == 0;
+    for (std::uint64_t left = pieces[i].end - pieces[i].start; ok && left > 0;) {
+      const size_t n = static_cast<size_t>(left < buffer.size() ? left : buffer.size());
+      ok = std::fread(buffer.data(), 1, n, in) == n && std::fwrite(buffer.data(), 1, n, out) == n;
+      left -= n;
+    }
+    if (in) std::fclose(in);
+  }
+  if (std::fclose(out) != 0) ok = false;
+  if (ok)
+    for (size_t i = 1; i < pieces.size(); ++i) DeleteFileW(PieceName(local, pieces[i].start).c_str());
+  return ok;
+}
+
+void DeletePieces(const std::wstring& local, const std::vector<Piece>& pieces) {
+  DeleteFileW(local.c_str());
+  for (size_t i = 1; i < pieces.size(); ++i) DeleteFileW(PieceName(local, pieces[i].start).c_str());
+}
+
+// The last piece of a split file is there: the pieces go into the file and
+// its SHA-256 decides. On a mismatch every piece goes and the file starts
+// afresh, as after a whole file's mismatch.
+TransferOutcome FinishSplitFile(DownloadJob& job, const Work& work, const std::wstring& local, AttemptAnswer* answer) {
+  const ManifestFile& f = job.files[work.file];
+  const std::vector<Piece> pieces = job.pool->Pieces(work.file);
+  if (!JoinPieces(local, pieces)) {
+    SetAnswer(answer, AttemptFailure::Other, "pieces could not be joined");
+    LogWrite("Download pieces not joined: %ls", local.c_str());
+    DeletePieces(local, pieces);
+  } else {
+    if (f.size >= kHashNoticeBytes && job.window) PostStatusText(job.window, Gbk(u8"正在校验已下载文件...").c_str());
+    std::string actual;
+    const bool hashed = Sha256HexOfFile(local, &actual);
+    if (hashed && DigestEquals(actual, f.sha256)) return TransferOutcome::Done;
+    SetAnswer(answer, AttemptFailure::Damaged, "SHA-256 mismatch");
+    if (!answer->quiet)
+      LogWrite("Download hash mismatch %s expected %s got %s",
+               BuildFileUrl(job.mirrors[work.mirror], job.manifest->product, f.path).c_str(), f.sha256.c_str(),
+               hashed ? actual.c_str() : "");
+    DeleteFileW(local.c_str());
+  }
+  job.pool->ResetFile(work.file, -1);
+  SetInFlight(job.counters, work.file, 0);
+  return TransferOutcome::Failed;
+}
+
+}  // namespace
+
+std::vector<Piece> PiecesOnDisk(const std::wstring& local, std::uint64_t size) {
+  std::uint64_t length = 0;
+  FileSizeOf(local, &length);
+  const size_t slash = local.find_last_of(L'\\');
+  const std::wstring folder = slash == std::wstring::npos ? L"" : local.substr(0, slash + 1);
+  const std::wstring name = local.substr(folder.size());
+  std::vector<PieceOnDisk> parts;
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW((local + L".*.piece").c_str(), &found);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::uint64_t at = 0;
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && ParsePieceName(found.cFileName, name, &at))
+        parts.push_back({at, (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow});
+    } while (FindNextFileW(h, &found));
+    FindClose(h);
+  }
+  // A whole file needs no pieces (an older launcher finished it from its
+  // own length): they go, and the file is checked as it is.
+  if (length >= size) {
+    for (const PieceOnDisk& p : parts) DeleteFileW(PieceName(local, p.start).c_str());
+    return {};
+  }
+  if (length == 0 && parts.empty()) return {};
+  return PiecesFromDisk(size, length, std::move(parts));
+}
+
+bool FileJob(DownloadJob& job, const Work& work) {
+  const int mirror = work.mirror, file = work.file;
   if (job.flags.fatal.load()) return false;
   const ManifestFile& f = job.files[file];
   std::wstring local = JoinPath(job.installDir, ManifestPathToLocal(Utf8ToWide(f.path)));
@@ -327,32 +478,49 @@ bool FileJob(DownloadJob& job, int mirror, int file) {
     return false;
   }
   std::uint64_t localSize = 0;
-  if (FileSizeOf(local, &localSize) && localSize == f.size) {
+  if (work.start == 0 && (!work.pieces || job.pool->IsWhole(file, 0)) && FileSizeOf(local, &localSize) &&
+      localSize == f.size) {
     if (f.size >= kHashNoticeBytes && job.window) PostStatusText(job.window, Gbk(u8"正在校验本地文件...").c_str());
     std::string actual;
     if (Sha256HexOfFile(local, &actual) && DigestEquals(actual, f.sha256)) {
+      if (work.pieces) job.pool->MarkComplete(file);
       RecordProgress(job, f, f.size, true);
       CountComplete(job, f);
+      SetInFlight(job.counters, file, 0);
       return true;
     }
     DeleteFileW(local.c_str());
+    if (work.pieces) job.pool->ResetFile(file, work.worker);
   }
+  const std::wstring target = work.start == 0 ? local : PieceName(local, work.start);
   const std::string& base = job.mirrors[mirror];
   std::string url = BuildFileUrl(base, job.manifest->product, f.path);
-  const std::uint64_t before = LocalSize(local);
+  const std::uint64_t before = LocalSize(target);
   AttemptAnswer answer;
-  answer.quiet = job.retries[file].rounds > 0;
-  const TransferOutcome outcome = TransferFile(job, url, local, f.size, f.sha256, file, &answer);
+  {
+    std::lock_guard<std::mutex> lock(job.retryLock);
+    answer.quiet = job.retries[file].rounds > 0;
+  }
+  TransferOutcome outcome = TransferFile(job, url, target, f.size, f.sha256, file, &answer, &work);
+  if (outcome == TransferOutcome::Done && work.pieces && !job.pool->IsWhole(file, work.start)) {
+    job.failStreaks[mirror] = 0;
+    // Others' pieces still come: their takers finish the file.
+    if (!job.pool->FinishPiece(file, work.start)) return false;
+    outcome = FinishSplitFile(job, work, local, &answer);
+  }
   if (outcome == TransferOutcome::Done) {
     job.failStreaks[mirror] = 0;
+    if (work.pieces) job.pool->MarkComplete(file);
     RecordProgress(job, f, f.size, true);
     CountComplete(job, f);
     SetInFlight(job.counters, file, 0);
     return true;
   }
   if (!AfterFailedTransfer(job, mirror, file, outcome, answer)) return false;
-  const std::uint64_t after = LocalSize(local);
-  RecordProgress(job, f, after, false);
+  // The piece goes back for whoever takes the file next, with what came.
+  if (work.pieces) job.pool->ReleasePiece(file, work.start);
+  const std::uint64_t after = LocalSize(target);
+  RecordProgress(job, f, LocalSize(local), false);
   RetryElsewhere(job, mirror, file, after > before, answer);
   return false;
 }

@@ -15,7 +15,8 @@ Content-Range) and takes control requests, which apply to that listener only:
   /__requests                                the log: "GET <path> <range or ->" lines
 
 Fault kinds: status (arg = code), notfound, slow (arg = bytes per second),
-stall (headers, then silence for arg seconds, default 3600), drop (close
+stall (headers, then silence for arg seconds, default 3600), hang (arg bytes of the
+body, then silence for an hour), drop (close
 after arg bytes of the body), nolength (no Content-Length; the body ends
 when the connection closes), norange (answer 200 with the whole file to a
 ranged request), delay (arg ms before the first byte), corrupt (flip the
@@ -216,6 +217,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     n = min(CHUNK, length - sent)
                     if kind == "slow":
                         n = min(n, max(1, arg // 10))
+                    if kind == "hang" and sent + n > arg:
+                        n = arg - sent
+                        if n <= 0:
+                            self.wfile.flush()
+                            time.sleep(3600)
+                            break
                     if kind == "drop" and sent + n > arg:
                         n = arg - sent
                         if n <= 0:

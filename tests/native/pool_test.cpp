@@ -92,6 +92,143 @@ TEST(MirrorPool, WorkerEndsOnFatalOrCancelAfterAFailedFile) {
   EXPECT_EQ(pool.QueuedCount(0), 1u);
 }
 
+constexpr std::uint64_t kMiB = 1048576;
+
+// A worker whose queue is empty takes the largest file waiting on a mirror
+// whose workers are busy, but not one that failed on its mirror in the
+// current round; a mirror without a connection is handed nothing.
+TEST(MirrorPool, IdleWorkersTakeTheLargestWaitingFile) {
+  FakeClock clock;
+  MirrorPool pool(3, clock.fn());
+  pool.SetFiles({50, 90, 70, 10, 60}, false);
+  pool.SetMayTake([](int mirror, int file) { return !(mirror == 2 && file == 1); });
+  for (auto [mirror, file] : {std::pair{0, 3}, {0, 1}, {1, 2}, {1, 0}, {1, 4}}) pool.Enqueue(mirror, file);
+  Work w;
+  EXPECT_FALSE(pool.TakeWork(2, 2, &w)) << "mirrors 0 and 1 have workers ready: they take their own";
+  ASSERT_TRUE(pool.TakeWork(0, 0, &w));
+  EXPECT_EQ(w.file, 3) << "its own queue first, in its order";
+  ASSERT_TRUE(pool.TakeWork(1, 1, &w));
+  EXPECT_EQ(w.file, 2);
+  ASSERT_TRUE(pool.TakeWork(2, 2, &w));
+  EXPECT_EQ(w.file, 4) << "the largest, 1, failed on mirror 2 this round";
+  pool.SetMayTake(nullptr);
+  ASSERT_TRUE(pool.TakeWork(2, 2, &w));
+  EXPECT_EQ(w.file, 1);
+  ASSERT_TRUE(pool.TakeWork(2, 2, &w));
+  EXPECT_EQ(w.file, 0);
+  EXPECT_FALSE(pool.TakeWork(2, 2, &w)) << "whole files are never split";
+
+  MirrorPool cooling(2, clock.fn());
+  cooling.Enqueue(0, 7);
+  cooling.PenalizeMirror(0);
+  ASSERT_TRUE(cooling.TakeWork(1, 1, &w)) << "a cooling mirror's files go to one that serves";
+  EXPECT_EQ(w.file, 7);
+
+  pool.SetConnections({1, 0, 1});
+  pool.ReassignFile(0, 0);
+  EXPECT_EQ(pool.TakeAll(2), std::vector<int>{0}) << "mirror 1 has no connection";
+  EXPECT_EQ(pool.AvailableMirrorCount(), 2);
+}
+
+// With no file waiting, an idle worker takes the far half of what is left
+// of the largest piece in transfer; the holder's writes stop at the split.
+TEST(MirrorPool, IdleWorkersSplitTheLargestPieceAndFailedPiecesGoBack) {
+  FakeClock clock;
+  MirrorPool pool(3, clock.fn());
+  pool.SetFiles({20 * kMiB, 3 * kMiB / 2}, true);
+  pool.Enqueue(0, 0);
+  pool.Enqueue(1, 1);
+  Work a, b, c, d;
+  ASSERT_TRUE(pool.TakeWork(0, 0, &a));
+  ASSERT_TRUE(pool.TakeWork(1, 1, &b));
+  EXPECT_EQ(pool.SetPieceHave(0, 0, 4 * kMiB), 4 * kMiB);
+  ASSERT_TRUE(pool.TakeWork(2, 2, &c));
+  EXPECT_EQ(c.file, 0);
+  EXPECT_EQ(c.start, 12 * kMiB);
+  EXPECT_EQ(pool.PieceEnd(0, 0), 12 * kMiB);
+  EXPECT_FALSE(pool.IsWhole(0, 0));
+  EXPECT_TRUE(pool.IsWhole(1, 0));
+  std::uint64_t have = 0;
+  EXPECT_EQ(pool.Grant(0, 0, 9 * kMiB, &have), 8 * kMiB) << "past the split point belongs to the far piece";
+  EXPECT_EQ(have, 12 * kMiB);
+  EXPECT_EQ(pool.Grant(0, 12 * kMiB, 7 * kMiB, &have), 7 * kMiB);
+  EXPECT_EQ(have, 19 * kMiB);
+  EXPECT_FALSE(pool.TakeWork(1, 3, &d)) << "1.5 MiB and 1 MiB left: too small to split";
+  // The far piece's holder stalls: its piece waits for the file's next taker.
+  pool.ReleasePiece(0, 12 * kMiB);
+  EXPECT_FALSE(pool.FinishPiece(0, 0));
+  pool.Enqueue(1, 0);
+  ASSERT_TRUE(pool.TakeWork(1, 3, &d));
+  EXPECT_EQ(d.file, 0);
+  EXPECT_EQ(d.start, 12 * kMiB);
+  EXPECT_EQ(pool.SetPieceHave(0, 12 * kMiB, 8 * kMiB), 20 * kMiB);
+  EXPECT_TRUE(pool.FinishPiece(0, 12 * kMiB)) << "the last piece: its taker joins them";
+  pool.Enqueue(2, 0);
+  EXPECT_FALSE(pool.TakeWork(2, 2, &d)) << "a stale entry is dropped while the pieces are joined";
+  pool.ResetFile(0, -1);
+  pool.Enqueue(2, 0);
+  ASSERT_TRUE(pool.TakeWork(2, 2, &d)) << "a mismatch starts the file afresh";
+  EXPECT_TRUE(pool.IsWhole(0, 0));
+  pool.MarkComplete(0);
+  pool.Enqueue(2, 0);
+  EXPECT_FALSE(pool.TakeWork(2, 2, &d));
+}
+
+TEST(Pieces, SplitPointsAndRestoredPieces) {
+  struct {
+    std::uint64_t start, end, have, at;
+  } splits[] = {
+      {0, 20 * kMiB, 4 * kMiB, 12 * kMiB},
+      {0, 4 * kMiB, 0, 2 * kMiB},
+      {0, 2 * kMiB - 1, 0, 0},              // too small for two pieces
+      {kMiB, 9 * kMiB + 100, 0, 5 * kMiB},  // on the grid
+      {0, 20 * kMiB, 17 * kMiB, 18 * kMiB + kMiB / 2},
+      {0, 20 * kMiB, 18 * kMiB + 1, 0},
+  };
+  for (const auto& c : splits) {
+    Piece p{c.start, c.end, c.have, PieceState::Held, 0};
+    EXPECT_EQ(SplitPoint(p), c.at) << c.start << " " << c.end << " " << c.have;
+  }
+  struct {
+    std::uint64_t length;
+    std::vector<PieceOnDisk> parts;
+    std::vector<std::uint64_t> want;  // start, end, have of each piece
+  } restored[] = {
+      {5, {}, {0, 100, 5}},
+      {5, {{50, 10}}, {0, 50, 5, 50, 100, 10}},
+      {60, {{50, 10}, {80, 20}}, {0, 50, 50, 50, 80, 10, 80, 100, 20}},  // stopped while the pieces were joined
+      {0, {{80, 30}, {50, 0}, {50, 7}, {100, 3}}, {0, 50, 0, 50, 80, 0, 80, 100, 20}},
+  };
+  for (const auto& c : restored) {
+    std::vector<std::uint64_t> got;
+    for (const Piece& p : PiecesFromDisk(100, c.length, c.parts)) {
+      got.insert(got.end(), {p.start, p.end, p.have});
+      EXPECT_EQ(p.state == PieceState::Done, p.have == p.end - p.start);
+    }
+    EXPECT_EQ(got, c.want);
+  }
+  std::uint64_t at = 0;
+  EXPECT_EQ(PieceName(L"common.MPQ", 12582912), L"common.MPQ.12582912.piece");
+  EXPECT_TRUE(ParsePieceName(L"common.MPQ.12582912.piece", L"common.MPQ", &at));
+  EXPECT_EQ(at, 12582912u);
+  for (const wchar_t* other :
+       {L"common.MPQ.piece", L"common.MPQ.012.piece", L"common.MPQ.1x.piece", L"common.MPQ2.12.piece",
+        L"common.MPQ.12.part", L"common.MPQ.99999999999999999999.piece"})
+    EXPECT_FALSE(ParsePieceName(other, L"common.MPQ", &at)) << other;
+}
+
+TEST(Pieces, ConnectionPlanHonoursTheManifestWithinThePoolsLimits) {
+  struct {
+    int mirrors;
+    std::uint32_t perMirror, total;
+    std::vector<int> plan;
+  } cases[] = {
+      {3, 1, 3, {1, 1, 1}}, {4, 1, 3, {1, 1, 1, 0}},    {3, 2, 5, {2, 2, 1}}, {2, 9, 99, {4, 4}},
+      {3, 0, 0, {4, 4, 4}}, {5, 1, 1, {1, 0, 0, 0, 0}}, {1, 1, 3, {1}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ConnectionPlan(c.mirrors, c.perMirror, c.total), c.plan);
+}
+
 TEST(JobRoom, BytesStillToFetchAndTheDecision) {
   struct {
     std::vector<LocalCopy> files;
@@ -260,6 +397,55 @@ TEST(MirrorPoolStress, NoFileIsLostUnderConcurrentReassignment) {
   for (auto& w : workers) w.join();
   EXPECT_EQ(finished.load(), kFiles);
   for (int i = 0; i < kFiles; ++i) ASSERT_EQ(done[i].load(), 1) << i;
+}
+
+// Workers split, write, fail and give back pieces at once: every byte of
+// every file is written exactly once and each file is finished once.
+TEST(MirrorPoolStress, PiecesTileEveryFileUnderConcurrentSplits) {
+  constexpr int kMirrors = 3, kFiles = 40;
+  FakeClock clock;
+  MirrorPool pool(kMirrors, clock.fn());
+  pool.SetConnections({2, 1, 1});
+  std::vector<std::uint64_t> sizes;
+  for (int i = 0; i < kFiles; ++i) sizes.push_back((i % 5) * 3 * kMiB + 1000 * i);
+  pool.SetFiles(sizes, true);
+  JobFlags flags;
+  for (int i = 0; i < kFiles; ++i) pool.Enqueue(i % kMirrors, i);
+  std::vector<std::atomic<std::uint64_t>> written(kFiles);
+  std::vector<std::atomic<int>> finished(kFiles);
+  std::atomic<int> left{kFiles}, attempts{0};
+  auto job = [&](const Work& w) {
+    const bool fail = attempts++ % 7 == 3;
+    for (int k = 0; k < 40; ++k) {
+      std::uint64_t have = 0;
+      written[w.file] += pool.Grant(w.file, w.start, 256 * 1024, &have);
+      if (fail && k == 2) {
+        pool.ReleasePiece(w.file, w.start);
+        pool.ReassignFile(w.file, w.mirror);
+        return false;
+      }
+      std::this_thread::yield();
+    }
+    std::uint64_t have = 0;
+    written[w.file] += pool.Grant(w.file, w.start, UINT64_MAX, &have);
+    if (!pool.FinishPiece(w.file, w.start)) return false;
+    finished[w.file]++;
+    pool.MarkComplete(w.file);
+    if (--left == 0) {
+      flags.stop = true;
+      pool.WakeAll();
+    }
+    return true;
+  };
+  std::vector<std::thread> workers;
+  for (int m = 0; m < kMirrors; ++m)
+    for (int k = 0; k < pool.Connections(m); ++k)
+      workers.emplace_back([&, m] { pool.RunWorker(m, flags, job, [](unsigned) {}); });
+  for (auto& w : workers) w.join();
+  for (int i = 0; i < kFiles; ++i) {
+    EXPECT_EQ(written[i].load(), sizes[i]) << i;
+    EXPECT_EQ(finished[i].load(), 1) << i;
+  }
 }
 
 }  // namespace

@@ -53,6 +53,7 @@ class Engine : public ::testing::Test {
   bool Run(std::string* error) {
     ClientManifest m;
     if (!FetchClientManifest(kProduct, &m, error)) return false;
+    if (connections_) m.max_total_connections = connections_;
     ClearRequestLogs();  // count only the file requests
     return RunClientDownload(recorder_.hwnd(), m, save_.path(), &cancel_, error);
   }
@@ -70,6 +71,7 @@ class Engine : public ::testing::Test {
     ClientManifest m;
     std::string error;
     if (!FetchClientManifest(kProduct, &m, &error)) return false;
+    if (connections_) m.max_total_connections = connections_;
     ClearRequestLogs();
     cancel_ = false;
     bool result = true;
@@ -91,7 +93,16 @@ class Engine : public ::testing::Test {
     return n;
   }
 
+  // The pieces of a file on disk beside it: first byte and length.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> PiecesBeside(const std::string& path) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> out;
+    for (const Piece& p : PiecesOnDisk(Local(path), UINT64_MAX))
+      if (p.start > 0) out.push_back({p.start, p.have});
+    return out;
+  }
+
   std::atomic<bool> cancel_{false};
+  std::uint32_t connections_ = 0;  // the manifest's max_total_connections when set
   ScratchDir save_{L"engine"};
   MessageRecorder recorder_;
 };
@@ -121,12 +132,14 @@ TEST_F(Engine, WholeClientDownloadsVerifiesAndASecondRunTransfersNothing) {
 TEST_F(Engine, NotFoundDropsAndCorruptContentMoveTheFileElsewhere) {
   auto files = MixedClient();
   PublishClient(kProduct, "Client", files);
-  // Sorted by size: common.MPQ goes to mirror 1, patch-5 and b.lua to mirror 2, Wow.exe to mirror 3.
+  // Sorted by size: common.MPQ goes to mirror 1, patch-5 to mirror 2, Wow.exe to mirror 3, each the
+  // first of its queue; b.lua, queued behind, goes to whichever mirror is idle first.
   Control(kMirror1, "/__fault?path=/wow335/engine-client/files/Data/common.MPQ&kind=notfound");
   Control(kMirror2,
           "/__fault?path=/wow335/engine-client/files/Data/zhCN/patch-zhCN-5.MPQ&kind=drop&arg=1000000&times=1");
   Control(kMirror3, "/__fault?path=/wow335/engine-client/files/Wow.exe&kind=corrupt&times=1");
-  Control(kMirror2, "/__fault?path=/wow335/engine-client/files/Interface/AddOns/a/b.lua&kind=long&arg=3000000&times=1");
+  for (const char* mirror : {kMirror1, kMirror2, kMirror3})
+    Control(mirror, "/__fault?path=/wow335/engine-client/files/Interface/AddOns/a/b.lua&kind=long&arg=3000000&times=1");
   std::string error;
   ClientManifest m;
   ASSERT_TRUE(FetchClientManifest(kProduct, &m, &error));
@@ -139,13 +152,13 @@ TEST_F(Engine, NotFoundDropsAndCorruptContentMoveTheFileElsewhere) {
   EXPECT_NE(log.find("Mirror failed (https://127.0.0.2:18082/wow335/): Data/zhCN/patch-zhCN-5.MPQ"), std::string::npos);
   EXPECT_NE(log.find("Download hash mismatch https://127.0.0.3:18008/wow335/engine-client/files/Wow.exe expected"),
             std::string::npos);
-  EXPECT_NE(log.find("Download longer than expected (70000 bytes): "
-                     "https://127.0.0.2:18082/wow335/engine-client/files/Interface/AddOns/a/b.lua"),
-            std::string::npos);
-  // The dropped file resumed with a Range request on the next mirror.
+  EXPECT_NE(log.find("Download longer than expected (70000 bytes): "), std::string::npos);
+  EXPECT_NE(log.find("/wow335/engine-client/files/Interface/AddOns/a/b.lua"), std::string::npos);
+  // The dropped file resumed with a Range request on another mirror.
   bool resumed = false;
-  for (const auto& line : Requests(kMirror3))
-    if (line.find("patch-zhCN-5.MPQ bytes=1000000-") != std::string::npos) resumed = true;
+  for (const char* mirror : {kMirror1, kMirror3})
+    for (const auto& line : Requests(mirror))
+      if (line.find("patch-zhCN-5.MPQ bytes=1000000-") != std::string::npos) resumed = true;
   EXPECT_TRUE(resumed);
 }
 
@@ -312,14 +325,20 @@ TEST_F(Engine, ResumedFilesAreVerifiedAsAWhole) {
     ASSERT_TRUE(Run(&error)) << offset;
     ExpectClient(files);
     ASSERT_EQ(Requests(kMirror1).size(), 1u) << offset;
-    EXPECT_EQ(Requests(kMirror1)[0], "GET /wow335/engine-client/files/big.bin bytes=" + std::to_string(offset) + "-");
+    // From 1 the idle mirrors take the file's far part: this piece ends there.
+    EXPECT_EQ(
+        Requests(kMirror1)[0].rfind("GET /wow335/engine-client/files/big.bin bytes=" + std::to_string(offset) + "-", 0),
+        0u);
   }
   WriteFileBytes(Local("big.bin"), "X" + data.substr(1, 99999));
   ClearLog();
   ASSERT_TRUE(Run(&error));
   ExpectClient(files);
-  EXPECT_NE(ReadLog().find("Download hash mismatch https://127.0.0.1:18082/wow335/engine-client/files/big.bin"),
-            std::string::npos);
+  // Split over the mirrors: the last piece's mirror joins them and logs the verdict.
+  const std::string log = ReadLog();
+  const size_t mismatch = log.find("Download hash mismatch https://");
+  ASSERT_NE(mismatch, std::string::npos);
+  EXPECT_EQ(log.compare(log.find("/wow335/", mismatch), 40, "/wow335/engine-client/files/big.bin expe"), 0);
 
   // A part from another offset (here the file from its first byte) is not
   // appended: the file stays as it is and the next mirror continues it.
@@ -404,16 +423,70 @@ TEST_F(Engine, CancelEndsQuicklyAndTheNextRunResumes) {
   EXPECT_GT(partial.size(), 0u);
   EXPECT_LT(partial.size(), files[0].data.size());
   EXPECT_TRUE(Exists(save_ / L".ravelgap\\progress\\engine-client.json"));
+  // The idle mirrors took the far parts of big.bin; each piece kept what came.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> kept = PiecesBeside("big.bin");
+  ASSERT_FALSE(kept.empty());
+  kept.push_back({0, partial.size()});
+  std::uint64_t keptBytes = 0;
+  for (const auto& [at, length] : kept) {
+    EXPECT_GT(length, 0u) << at;
+    if (at > 0)
+      EXPECT_EQ(ReadFileBytes(Local("big.bin") + L"." + std::to_wstring(at) + L".piece"),
+                files[0].data.substr(at, length));
+    keptBytes += length;
+  }
 
+  // The next run asks only for bytes no piece holds.
   cancel_ = false;
   ClearRequestLogs();
   ASSERT_TRUE(RunClientDownload(nullptr, m, save_.path(), &cancel_, &error));
   ExpectClient(files);
-  std::vector<std::string> all;
+  EXPECT_TRUE(PiecesBeside("big.bin").empty()) << "the pieces went into the file";
+  const std::string head = "GET /wow335/engine-client/files/big.bin bytes=";
+  size_t requests = 0;
   for (const char* mirror : {kMirror1, kMirror2, kMirror3})
-    for (const auto& line : Requests(mirror)) all.push_back(line);
-  ASSERT_EQ(all.size(), 1u);
-  EXPECT_EQ(all[0], "GET /wow335/engine-client/files/big.bin bytes=" + std::to_string(partial.size()) + "-");
+    for (const auto& line : Requests(mirror)) {
+      ASSERT_EQ(line.rfind(head, 0), 0u) << line;
+      const std::uint64_t from = std::strtoull(line.c_str() + head.size(), nullptr, 10);
+      for (const auto& [at, length] : kept) EXPECT_FALSE(from >= at && from < at + length) << line;
+      ++requests;
+    }
+  EXPECT_GE(requests, 1u);
+  EXPECT_LT(keptBytes, files[0].data.size());
+}
+
+// One large file and three mirrors: the idle two take its far parts, one of
+// them falls silent in the middle of its piece and gives it back, and the
+// file comes whole, its pieces joined and verified.
+TEST_F(Engine, IdleMirrorsSplitTheLastFileAndAStalledPieceGoesBack) {
+  Timings.stallMs = 1500;
+  std::vector<ClientFile> files = {{"big.bin", PatternBytes(12000000, 71)}};
+  PublishClient(kProduct, "Client", files);
+  for (const char* m : {kMirror1, kMirror2, kMirror3})
+    Control(m, "/__fault?path=/wow335/engine-client/files/big.bin&kind=slow&arg=2000000");
+  Control(kMirror2, "/__fault?path=/wow335/engine-client/files/big.bin&kind=hang&arg=1000000&times=1");
+  std::string error;
+  ASSERT_TRUE(Run(&error)) << WideToUtf8(WideFromGbk(error));
+  ExpectClient(files);
+  EXPECT_TRUE(PiecesBeside("big.bin").empty());
+  const std::string log = ReadLog();
+  EXPECT_NE(log.find("Download read stall (>=1500ms): https://127.0.0.2:18082/wow335/engine-client/files/big.bin"),
+            std::string::npos);
+  // Every mirror was asked for a part; the stalled piece was continued by
+  // another mirror from the last whole block that came (a read returns
+  // when its block is full).
+  std::vector<std::uint64_t> starts;
+  const std::string head = "GET /wow335/engine-client/files/big.bin bytes=";
+  for (const char* mirror : {kMirror1, kMirror2, kMirror3}) {
+    EXPECT_FALSE(Requests(mirror).empty()) << mirror;
+    for (const auto& line : Requests(mirror))
+      if (line.rfind(head, 0) == 0) starts.push_back(std::strtoull(line.c_str() + head.size(), nullptr, 10));
+  }
+  const std::string stalled = Requests(kMirror2).at(0);
+  const std::uint64_t at = std::strtoull(stalled.c_str() + head.size(), nullptr, 10);
+  EXPECT_GT(at, 0u) << stalled;
+  EXPECT_TRUE(std::any_of(starts.begin(), starts.end(), [at](std::uint64_t s) { return s > at && s <= at + 1000000; }))
+      << stalled;
 }
 
 TEST_F(Engine, IllegalPathFailsBeforeAnyTransfer) {
@@ -506,6 +579,7 @@ TEST_F(Engine, EmptyManifestIsRefused) {
 // the bytes the first run left on disk are in the sizes, not in the speed.
 TEST_F(Engine, TheReadoutShowsTheRealSpeed) {
   constexpr double kRate = 1000000;  // bytes per second, as the mirror sends them
+  connections_ = 1;                  // the operator's say: one connection, so one mirror's speed
   const struct {
     const char* what;
     DWORD firstRunMs;  // 0: one run; otherwise the first run is cancelled after this long
@@ -533,6 +607,7 @@ TEST_F(Engine, TheReadoutShowsTheRealSpeed) {
     ClientManifest m;
     std::string error;
     ASSERT_TRUE(FetchClientManifest(kProduct, &m, &error));
+    m.max_total_connections = 1;
     std::atomic<bool> done{false};
     bool result = false;
     std::thread t([&] {
@@ -544,6 +619,7 @@ TEST_F(Engine, TheReadoutShowsTheRealSpeed) {
     recorder_.Pump();
     ASSERT_TRUE(result) << error;
     ExpectClient(files);
+    EXPECT_TRUE(Requests(kMirror2).empty() && Requests(kMirror3).empty()) << "one connection in all";
     // (time, speed, size done) of every readout line; -1 for a line without a speed.
     struct Line {
       DWORD tick;
