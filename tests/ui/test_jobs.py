@@ -9,8 +9,8 @@ import time
 import unittest
 import zipfile
 
-from launcher import (BUILD, FOLDER_INSTRUCTION, MIRRORS, WWW, Launcher, control, probe, publish, reg_set,
-                      requests, reset_state, run, unix_path, win_path, write)
+from launcher import (BUILD, FOLDER_INSTRUCTION, MIRRORS, WWW, Launcher, control, fresh_start, probe, publish,
+                      reg_set, requests, run, unix_path, win_path, write)
 from tour import settle_access_times
 
 P5, P6 = "Data/zhCN/patch-zhCN-5.MPQ", "Data/zhCN/patch-zhCN-6.MPQ"
@@ -34,10 +34,7 @@ def close_boxes(L):
 
 class Jobs(unittest.TestCase):
     def setUp(self):
-        reset_state()
-        write(os.path.join(WWW, "site", "serverlist.txt"), "甲服|w|10.1.1.1:3724|10.1.1.1:3724|描述\n".encode())
-        self.work = os.path.join(BUILD, "ui-jobs")
-        shutil.rmtree(self.work, ignore_errors=True)
+        self.work = fresh_start("ui-jobs")
         self.game = os.path.join(self.work, "Game")
         os.makedirs(os.path.join(self.game, "Data", "zhCN"))
         # Client downloads go below the work folder: the folder browser
