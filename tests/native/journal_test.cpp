@@ -56,26 +56,18 @@ TEST(Journal, ATextCutAnywhereOrAlteredIsRefused) {
   const std::wstring text = FormatJournal(Sample(JournalState::Commit));
   Journal j;
   for (size_t n = 0; n < text.size(); ++n) EXPECT_FALSE(ParseJournal(text.substr(0, n), &j)) << n;
-  for (std::wstring bad : {std::wstring(L"RealmPorter journal 3\nstate\tcommit\nend\n"),
-                           std::wstring(L"RealmPorter journal 1\nend\n"),                 // no state
-                           std::wstring(L"RealmPorter journal 1\nstate\tstaged\nend\n"),  // unknown state
-                           std::wstring(L"RealmPorter journal 1\nstate\tdone\nstep\t1\ta\tb\t\nend\n"),  // no aside
-                           std::wstring(L"RealmPorter journal 1\nstate\tdone\nend\nend\n"),
-                           // every field a record needs, empty in turn
-                           std::wstring(L"RealmPorter journal 2\nstate\tdone\nremove\t\nend\n"),
-                           std::wstring(L"RealmPorter journal 2\nstate\tdone\nremove\nend\n"),
-                           std::wstring(L"RealmPorter journal 2\nstate\tdone\nstep\t\ta\tb\tc\nend\n"),
-                           std::wstring(L"RealmPorter journal 2\nstate\tdone\nstep\t2\ta\tb\tc\nend\n"),
-                           std::wstring(L"RealmPorter journal 2\nstate\tdone\nstep\t0\t\tb\t\nend\n"),
-                           std::wstring(L"RealmPorter journal 2\nstate\tdone\nstep\t1\t\tb\tc\nend\n"),
-                           std::wstring(L"RealmPorter journal 2\nstate\tdone\nstep\t0\ta\t\t\nend\n"),
-                           std::wstring(L"RealmPorter journal 2\nstate\tdone\nstep\t1\ta\t\tc\nend\n"),
-                           std::wstring(L"RealmPorter journal 2\nstate\tdone\nstep\t1\ta\tb\nend\n"),
-                           std::wstring(L"RealmPorter journal 2\nstate\tdone\nfolder\t\tid\nend\n"),
-                           std::wstring(L"RealmPorter journal 2\nstate\tdone\nfolder\ta\tb\nfolder\ta\tb\nend\n"),
-                           std::wstring(L"RealmPorter journal 2\nstate\tdone\nkeep\t\tb\nend\n"),
-                           std::wstring(L"RealmPorter journal 2\nstate\tdone\nkeep\ta\t\nend\n")})
-    EXPECT_FALSE(ParseJournal(bad, &j)) << std::string(bad.begin(), bad.end());
+  for (const wchar_t* bad : {L"RealmPorter journal 3\nstate\tcommit\nend\n",
+                             L"RealmPorter journal 1\nend\n",                                // no state
+                             L"RealmPorter journal 1\nstate\tstaged\nend\n",                 // unknown state
+                             L"RealmPorter journal 1\nstate\tdone\nstep\t1\ta\tb\t\nend\n",  // no aside
+                             L"RealmPorter journal 1\nstate\tdone\nend\nend\n"})
+    EXPECT_FALSE(ParseJournal(bad, &j)) << bad;
+  // every field a record needs, empty in turn
+  for (const wchar_t* record : {L"remove\t", L"remove", L"step\t\ta\tb\tc", L"step\t2\ta\tb\tc", L"step\t0\t\tb\t",
+                                L"step\t1\t\tb\tc", L"step\t0\ta\t\t", L"step\t1\ta\t\tc", L"step\t1\ta\tb",
+                                L"folder\t\tid", L"folder\ta\tb\nfolder\ta\tb", L"keep\t\tb", L"keep\ta\t"})
+    EXPECT_FALSE(ParseJournal(std::wstring(L"RealmPorter journal 2\nstate\tdone\n") + record + L"\nend\n", &j))
+        << record;
 }
 
 // A step is two moves: old to aside (when there was one), then new into

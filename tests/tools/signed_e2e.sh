@@ -12,6 +12,7 @@ trap 'rm -rf "$work" "$www"/m{1,2,3}/wow335/$product* "$www"/site/signed.zip* "$
 pass=0 fail=0
 ok() { pass=$((pass + 1)); }
 bad() { fail=$((fail + 1)); echo "FAILED: $1"; cat "$work/out" 2>/dev/null; }
+mirrors="https://127.0.0.1:18082 https://127.0.0.2:18082 https://127.0.0.3:18008"
 
 src="$work/client"
 mkdir -p "$src/Data"
@@ -44,11 +45,15 @@ appdata=$(ls -d "$build"/wineprefix/drive_c/users/*/AppData/Local | grep -v /Pub
 mkdir -p "$appdata/RealmPorter"
 log="$appdata/RealmPorter/launcher.log"
 
-# serve MIRROR DOC SIG: the manifest and its .sig on a mirror (SIG "-": none)
+# serve MIRROR DOC SIG: the manifest and its .sig on a mirror (MIRROR "all":
+# on the three, SIG "-": none)
 serve() {
-  cp "$work/$2" "$www/$1/wow335/$product.json"
-  rm -f "$www/$1/wow335/$product.json.sig"
-  [ "$3" = - ] || cp "$work/$3" "$www/$1/wow335/$product.json.sig"
+  local m
+  for m in $([ "$1" = all ] && echo m1 m2 m3 || echo "$1"); do
+    cp "$work/$2" "$www/$m/wow335/$product.json"
+    rm -f "$www/$m/wow335/$product.json.sig"
+    [ "$3" = - ] || cp "$work/$3" "$www/$m/wow335/$product.json.sig"
+  done
 }
 # fetch EXE: a fresh save folder, the fetch's output in $work/out, its exit code in $rc
 fetch() {
@@ -57,84 +62,66 @@ fetch() {
   "$wineenv" run "$build" "$build/$1" $product "Z:${work//\//\\}\\save" >"$work/out" 2>&1
   rc=$?
 }
+offer() { serve "$@"; fetch realmporter-fetch-keyed.exe; }  # offer MIRROR DOC SIG: served, then the keyed fetch
 remembered() {  # the newest created_at the keyed fetches have taken for $product
   "$wineenv" run "$build" reg query 'HKCU\Software\RealmPorter' /v ManifestCreatedAt-$product 2>/dev/null |
     tr -d '\r' | awk '$1 == "ManifestCreatedAt-'$product'" { print $3 }'
 }
-"$wineenv" run "$build" reg delete 'HKCU\Software\RealmPorter' /v ManifestCreatedAt-$product /f >/dev/null 2>&1
-refused() {  # refused NAME: the keyed fetch stopped before creating anything
-  if [ $rc != 0 ] && grep -q '客户端清单签名无效' "$work/out" && [ -z "$(ls -A "$work/save")" ] &&
-    grep -q "FetchClientManifest signature invalid: https://127.0.0.3:18008/wow335/$product.json" "$log"; then ok; else bad "$1"; fi
+forget() { "$wineenv" run "$build" reg delete 'HKCU\Software\RealmPorter' /v ManifestCreatedAt-$product /f >/dev/null 2>&1; }
+forget
+logged() { grep -q "FetchClientManifest $1" "$log"; }
+# stopped TEXT LOGGED: the keyed fetch failed with TEXT before creating anything, logging LOGGED
+stopped() { [ $rc != 0 ] && grep -q "$1" "$work/out" && [ -z "$(ls -A "$work/save")" ] && logged "$2"; }
+refused() {  # refused NAME: the signature refused on every mirror
+  if stopped '客户端清单签名无效' "signature invalid: https://127.0.0.3:18008/wow335/$product.json"; then ok; else bad "$1"; fi
+}
+# second NAME FIRST: the first mirror's manifest refused with FIRST, the second's taken
+second() {
+  if [ $rc = 0 ] && logged "$2: https://127.0.0.1:18082/wow335/$product.json" &&
+    logged "ok: $product files=2 from https://127.0.0.2:18082/wow335/$product.json"; then ok; else bad "$1"; fi
 }
 
-for m in m1 m2 m3; do serve $m good.json good.json.sig; done
-fetch realmporter-fetch-keyed.exe
+offer all good.json good.json.sig
 if [ $rc = 0 ] && cmp -s "$src/Data/common.MPQ" "$work/save/Signed/Data/common.MPQ"; then ok; else bad "good signature"; fi
 
-for m in m1 m2 m3; do serve $m good.json other.json.sig; done
-fetch realmporter-fetch-keyed.exe
+offer all good.json other.json.sig
 refused "another key's signature"
 
-for m in m1 m2 m3; do serve $m good.json -; done
-fetch realmporter-fetch-keyed.exe
+offer all good.json -
 refused "no signature"
-for m in https://127.0.0.1:18082 https://127.0.0.2:18082 https://127.0.0.3:18008; do curl -sk "$m/__clearlog" >/dev/null; done
+for m in $mirrors; do curl -sk "$m/__clearlog" >/dev/null; done
 serve m1 older.json older.json.sig  # the unkeyed fetch neither checks nor remembers
 fetch realmporter-fetch.exe
 n=0
-for m in https://127.0.0.1:18082 https://127.0.0.2:18082 https://127.0.0.3:18008; do
-  n=$((n + $(curl -sk "$m/__requests" | grep -c '\.sig')))
-done
+for m in $mirrors; do n=$((n + $(curl -sk "$m/__requests" | grep -c '\.sig'))); done
 if [ $rc = 0 ] && [ $n = 0 ]; then ok; else bad "the unkeyed fetch takes an unsigned manifest and asks for no .sig"; fi
 if [ "$(remembered)" = 2026-06-01T00:00:00Z ]; then ok; else bad "the unkeyed fetch remembers nothing: $(remembered)"; fi
 
 sed 's/"max_total_connections": 3/"max_total_connections": 9/' "$work/good.json" >"$work/changed.json"
 cmp -s "$work/good.json" "$work/changed.json" && { echo "the manifest was not changed"; exit 1; }
-for m in m1 m2 m3; do serve $m changed.json good.json.sig; done
-fetch realmporter-fetch-keyed.exe
+offer all changed.json good.json.sig
 refused "manifest changed after signing"
 
 serve m1 changed.json good.json.sig
-serve m2 good.json good.json.sig
-fetch realmporter-fetch-keyed.exe
-if [ $rc = 0 ] && grep -q "FetchClientManifest signature invalid: https://127.0.0.1:18082/wow335/$product.json" "$log" &&
-  grep -q "FetchClientManifest ok: $product files=2 from https://127.0.0.2:18082/wow335/$product.json" "$log"; then
-  ok
-else
-  bad "bad first mirror, good second"
-fi
+offer m2 good.json good.json.sig
+second "bad first mirror, good second" "signature invalid"
 
 # Another product's signed manifest served under this product's name.
-for m in m1 m2 m3; do serve $m other-product.json other-product.json.sig; done
-fetch realmporter-fetch-keyed.exe
-if [ $rc != 0 ] && grep -q '客户端清单签名无效' "$work/out" && [ -z "$(ls -A "$work/save")" ] &&
-  grep -q "FetchClientManifest product mismatch: https://127.0.0.3:18008/wow335/$product.json names signed-other" "$log" &&
+offer all other-product.json other-product.json.sig
+if stopped '客户端清单签名无效' "product mismatch: https://127.0.0.3:18008/wow335/$product.json names signed-other" &&
   [ "$(remembered)" = 2026-06-01T00:00:00Z ]; then ok; else bad "another product's manifest"; fi
 
 # Older than what was taken: refused on every mirror; the same moment is taken.
-for m in m1 m2 m3; do serve $m older.json older.json.sig; done
-fetch realmporter-fetch-keyed.exe
-if [ $rc != 0 ] && grep -q '镜像服务器上的客户端清单比已用过的旧' "$work/out" && [ -z "$(ls -A "$work/save")" ] &&
-  grep -q "FetchClientManifest older manifest: https://127.0.0.3:18008/wow335/$product.json created 2026-05-01T00:00:00Z" "$log"; then
-  ok
-else
-  bad "an older manifest after a newer one"
-fi
-serve m2 equal.json equal.json.sig
-fetch realmporter-fetch-keyed.exe
-if [ $rc = 0 ] && grep -q "FetchClientManifest older manifest: https://127.0.0.1:18082/wow335/$product.json" "$log" &&
-  grep -q "FetchClientManifest ok: $product files=2 from https://127.0.0.2:18082/wow335/$product.json" "$log"; then
-  ok
-else
-  bad "older first mirror, equal second"
-fi
-serve m1 newer.json newer.json.sig
-fetch realmporter-fetch-keyed.exe
+offer all older.json older.json.sig
+if stopped '镜像服务器上的客户端清单比已用过的旧' \
+  "older manifest: https://127.0.0.3:18008/wow335/$product.json created 2026-05-01T00:00:00Z"; then ok; else bad "an older manifest after a newer one"; fi
+offer m2 equal.json equal.json.sig
+second "older first mirror, equal second" "older manifest"
+offer m1 newer.json newer.json.sig
 if [ $rc = 0 ] && [ "$(remembered)" = 2026-07-01T00:00:00Z ]; then ok; else bad "a newer one is remembered"; fi
-for m in m1 m2 m3; do serve $m good.json good.json.sig; done
-fetch realmporter-fetch-keyed.exe
+offer all good.json good.json.sig
 if [ $rc != 0 ] && grep -q '镜像服务器上的客户端清单比已用过的旧' "$work/out"; then ok; else bad "what was newest before is now older"; fi
-"$wineenv" run "$build" reg delete 'HKCU\Software\RealmPorter' /v ManifestCreatedAt-$product /f >/dev/null 2>&1
+forget
 
 # The pack and the server list, signed here and checked by the keyed test program.
 python3 - "$www/site/signed.zip" <<'PY'

@@ -312,6 +312,17 @@ def backtraces():
     return ["thread: " + " < ".join(b[:14]) for b in blocks]
 
 
+def fresh_start(folder=None):
+    """reset_state() and a list of one server; with `folder`, a name under
+    the build folder, that folder removed and its path returned."""
+    reset_state()
+    write(os.path.join(WWW, "site", "serverlist.txt"), "甲服|w|10.1.1.1:3724|10.1.1.1:3724|描述\n".encode())
+    if folder:
+        path = os.path.join(BUILD, folder)
+        shutil.rmtree(path, ignore_errors=True)
+        return path
+
+
 def reset_state():
     """No settings, no cached list, the default site content."""
     reg_delete_key("HKCU\\Software\\RealmPorter")

@@ -9,8 +9,8 @@ import time
 import unittest
 import zipfile
 
-from launcher import (BUILD, FOLDER_INSTRUCTION, MIRRORS, WWW, Launcher, control, probe, publish, reg_set,
-                      requests, reset_state, run, unix_path, win_path, write)
+from launcher import (BUILD, FOLDER_INSTRUCTION, MIRRORS, WWW, Launcher, control, fresh_start, probe, publish,
+                      reg_set, requests, run, unix_path, win_path, write)
 from tour import settle_access_times
 
 P5, P6 = "Data/zhCN/patch-zhCN-5.MPQ", "Data/zhCN/patch-zhCN-6.MPQ"
@@ -34,10 +34,7 @@ def close_boxes(L):
 
 class Jobs(unittest.TestCase):
     def setUp(self):
-        reset_state()
-        write(os.path.join(WWW, "site", "serverlist.txt"), "甲服|w|10.1.1.1:3724|10.1.1.1:3724|描述\n".encode())
-        self.work = os.path.join(BUILD, "ui-jobs")
-        shutil.rmtree(self.work, ignore_errors=True)
+        self.work = fresh_start("ui-jobs")
         self.game = os.path.join(self.work, "Game")
         os.makedirs(os.path.join(self.game, "Data", "zhCN"))
         # Client downloads go below the work folder: the folder browser
@@ -442,6 +439,9 @@ class Jobs(unittest.TestCase):
         L.open_tray_menu()
         run(["xdotool", "key", "Up"])
         run(["xdotool", "key", "Return"])
+        # Quitting while a job runs asks first; 是 quits.
+        self.assertEqual(L.wait_box()[0][0], "退出登录器")
+        L.press("是") or L.press("Yes")
         start = time.time()
         L.proc.wait(timeout=60)
         self.assertLess(time.time() - start, 35)

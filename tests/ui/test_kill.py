@@ -13,7 +13,7 @@ import time
 import unittest
 import zipfile
 
-from launcher import (BUILD, MIRRORS, WWW, Launcher, control, local_appdata, probe, publish, reg_set, reset_state, run,
+from launcher import (BUILD, MIRRORS, WWW, Launcher, control, fresh_start, local_appdata, probe, publish, reg_set, run,
                       win_path, write)
 from test_jobs import P5, P6, blob, read
 from test_update import NEW_EXE, OLD_EXE, file_version, log_text, publish_feed, unpublish_feed
@@ -58,10 +58,7 @@ def grown_to(path, n):
 
 class KilledJobs(unittest.TestCase):
     def setUp(self):
-        reset_state()
-        write(os.path.join(WWW, "site", "serverlist.txt"), "甲服|w|10.1.1.1:3724|10.1.1.1:3724|描述\n".encode())
-        self.work = os.path.join(BUILD, "ui-kill")
-        shutil.rmtree(self.work, ignore_errors=True)
+        self.work = fresh_start("ui-kill")
         self.game = os.path.join(self.work, "Game")
         reg_set("HKCU\\Software\\RealmPorter", "WowPath", "REG_SZ", win_path(os.path.join(self.game, "Wow.exe")))
         self.launcher = Launcher()

@@ -11,7 +11,7 @@ import time
 import unittest
 
 import launcher
-from launcher import BUILD, WWW, Launcher, local_appdata, reset_state, run, write
+from launcher import BUILD, Launcher, fresh_start, local_appdata, run, write
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -61,10 +61,7 @@ def dependent_load_flags(exe):
 
 class PlantedDlls(unittest.TestCase):
     def setUp(self):
-        reset_state()
-        write(os.path.join(WWW, "site", "serverlist.txt"), "甲服|w|10.1.1.1:3724|10.1.1.1:3724|描述\n".encode())
-        self.folder = os.path.join(BUILD, "ui-planted")
-        shutil.rmtree(self.folder, ignore_errors=True)
+        self.folder = fresh_start("ui-planted")
         os.makedirs(self.folder)
         self.launcher = Launcher()
         self.cwd = os.getcwd()
@@ -133,8 +130,7 @@ def minidump_streams(path):
 
 class CrashReports(unittest.TestCase):
     def setUp(self):
-        reset_state()
-        write(os.path.join(WWW, "site", "serverlist.txt"), "甲服|w|10.1.1.1:3724|10.1.1.1:3724|描述\n".encode())
+        fresh_start()
         self.crash = os.path.join(local_appdata(), "RealmPorter", "crash")
         self.launcher = Launcher()
 

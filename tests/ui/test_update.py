@@ -11,7 +11,7 @@ import glob
 import subprocess
 
 import launcher
-from launcher import BUILD, SITE, TOOL, WWW, Launcher, local_appdata, reg_query, reset_state, run, write
+from launcher import BUILD, SITE, TOOL, WWW, Launcher, fresh_start, local_appdata, reg_query, run, write
 
 KEYS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "keys")
 FEED_DIR = os.path.join(WWW, "site", "launcher")
@@ -70,10 +70,7 @@ class SelfUpdate(unittest.TestCase):
     the test starts."""
 
     def setUp(self):
-        reset_state()
-        write(os.path.join(WWW, "site", "serverlist.txt"), "甲服|w|10.1.1.1:3724|10.1.1.1:3724|描述\n".encode())
-        self.folder = os.path.join(BUILD, "ui-update")
-        shutil.rmtree(self.folder, ignore_errors=True)
+        self.folder = fresh_start("ui-update")
         self.exe = os.path.join(self.folder, "RealmPorter.exe")
         write(self.exe, read(OLD_EXE))
         launcher.EXE = self.exe

@@ -191,22 +191,6 @@ TEST(Addon, APackClaimingMoreThanTheDiskHoldsWritesNothing) {
   EXPECT_FALSE(Exists(game + L"\\Interface"));
 }
 
-// The worker as the pack button starts it, against a loopback server; the
-// pack is the site's pack.zip. Returns the result it posted.
-int RunAddonWorker(const std::wstring& game, const std::wstring& cacheFile, std::vector<std::string>* texts = nullptr) {
-  MessageRecorder recorder;
-  AddonJob job = PackButtonJob(recorder.hwnd(), game, cacheFile, std::string(kSite) + "/pack.zip");
-  AddonBusy = true;
-  AddonWorker(std::move(job));
-  EXPECT_FALSE(AddonBusy.load());
-  recorder.Pump();
-  EXPECT_EQ(recorder.Count(WMU_ADDON_DONE), 1);
-  if (texts) *texts = recorder.Texts();
-  for (const Recorded& m : recorder.messages)
-    if (m.msg == WMU_ADDON_DONE) return static_cast<int>(m.wParam);
-  return -1;
-}
-
 // A player's client: an Interface of their own, their settings, a font.
 void MakePlayersClient(const std::wstring& game, bool withInterface) {
   if (withInterface) {
@@ -244,28 +228,52 @@ void WritePack(bool lastEntryDamaged) {
   w.Finish();
 }
 
+// The site's pack.zip, removed again by the destructor, and a scratch folder
+// whose `game` the pack button's worker lays it over.
+struct PackSite {
+  explicit PackSite(const wchar_t* name, bool lastEntryDamaged = false) : dir(name) {
+    ClearAllServers();
+    WritePack(lastEntryDamaged);
+  }
+  ~PackSite() { DeleteFileW(Www(L"site", L"pack.zip").c_str()); }
+  // The worker as the pack button starts it, against the loopback site.
+  // Returns the result it posted.
+  int Install(const std::wstring& into, std::vector<std::string>* texts = nullptr) {
+    MessageRecorder recorder;
+    AddonJob job = PackButtonJob(recorder.hwnd(), into, dir / L"pack.zip", std::string(kSite) + "/pack.zip");
+    AddonBusy = true;
+    AddonWorker(std::move(job));
+    EXPECT_FALSE(AddonBusy.load());
+    recorder.Pump();
+    EXPECT_EQ(recorder.Count(WMU_ADDON_DONE), 1);
+    if (texts) *texts = recorder.Texts();
+    for (const Recorded& m : recorder.messages)
+      if (m.msg == WMU_ADDON_DONE) return static_cast<int>(m.wParam);
+    return -1;
+  }
+  ScratchDir dir;
+  const std::wstring game = dir / L"game";
+};
+
 TEST(Addon, APackWhoseLastEntryIsDamagedChangesNothingOfThePlayers) {
-  ClearAllServers();
   ClearLog();
-  ScratchDir dir(L"addon-damaged");
-  WritePack(true);
+  PackSite site(L"addon-damaged", true);
   for (bool withInterface : {true, false}) {
-    const std::wstring game = dir / (withInterface ? L"game" : L"bare");
+    const std::wstring game = withInterface ? site.game : site.dir / L"bare";
     MakePlayersClient(game, withInterface);
-    EXPECT_EQ(RunAddonWorker(game, dir / L"pack.zip"), kJobFailed);
+    EXPECT_EQ(site.Install(game), kJobFailed);
     ExpectPlayersClient(game, withInterface);
   }
   EXPECT_NE(ReadLog().find("CRC mismatch: WTF/Config.wtf"), std::string::npos);
   WritePack(false);
-  const std::wstring game = dir / L"game";
-  EXPECT_EQ(RunAddonWorker(game, dir / L"pack.zip"), kJobDone);
+  const std::wstring& game = site.game;
+  EXPECT_EQ(site.Install(game), kJobDone);
   EXPECT_FALSE(Exists(game + L"\\Interface\\keep.txt"));
   EXPECT_TRUE(Exists(game + L"\\Interface\\AddOns\\New\\a.lua"));
   EXPECT_EQ(ReadFileBytes(game + L"\\Interface\\AddOns\\New\\\u904B.lua").size(), 10u);
   EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Config.wtf").size(), 3000u);
   EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Account\\mine.lua"), "mine");
   EXPECT_FALSE(Exists(game + L"\\RealmPorter-aside"));
-  DeleteFileW(Www(L"site", L"pack.zip").c_str());
 }
 
 HANDLE HoldWithoutShareDelete(const std::wstring& path) {
@@ -276,119 +284,18 @@ HANDLE HoldWithoutShareDelete(const std::wstring& path) {
 // The game (or a scanner) holds the player's Config.wtf: the install fails
 // with the text that names it, and everything moved so far goes back.
 TEST(Addon, AFileHeldOpenFailsTheInstallWithItsName) {
-  ClearAllServers();
-  ScratchDir dir(L"addon-held");
-  WritePack(false);
-  const std::wstring game = dir / L"game";
+  PackSite site(L"addon-held");
+  const std::wstring& game = site.game;
   MakePlayersClient(game, true);
   HANDLE held = HoldWithoutShareDelete(game + L"\\WTF\\Config.wtf");
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   std::vector<std::string> texts;
-  EXPECT_EQ(RunAddonWorker(game, dir / L"pack.zip", &texts), kJobFilesLocked);
+  EXPECT_EQ(site.Install(game, &texts), kJobFilesLocked);
   CloseHandle(held);
   ASSERT_FALSE(texts.empty());
   EXPECT_EQ(texts.back(), U8(u8"无法替换文件，可能被其他程序占用：") + WideToUtf8(game) +
                               U8(u8"\\WTF\\Config.wtf。请关闭杀毒软件或游戏后重试。"));
   ExpectPlayersClient(game, true);
-  DeleteFileW(Www(L"site", L"pack.zip").c_str());
-}
-
-// A commit stopped after its moves, whose rollback meets a held file: the
-// journal stays until a later recovery can finish.
-TEST(Addon, ARecoveryThatMeetsAHeldFileKeepsTheJournalForTheNextStart) {
-  ScratchDir dir(L"addon-recover");
-  const std::wstring game = dir / L"game", staging = game + L"\\RealmPorter-staging",
-                     aside = game + L"\\RealmPorter-aside";
-  MakeDirs(staging + L"\\WTF");
-  MakeDirs(aside + L"\\WTF");
-  MakeDirs(game + L"\\WTF");
-  WriteFileBytes(aside + L"\\WTF\\Config.wtf", "old");
-  WriteFileBytes(game + L"\\WTF\\Config.wtf", "new");
-  Journal j;
-  j.state = JournalState::Commit;
-  j.remove = {staging, aside};
-  j.steps.push_back({true, staging + L"\\WTF\\Config.wtf", game + L"\\WTF\\Config.wtf", aside + L"\\WTF\\Config.wtf"});
-  const std::wstring journal = JournalPathOf(JournalKind::Addon);
-  ASSERT_TRUE(WriteJournal(journal, j));
-  std::wstring stuck;
-  HANDLE held = HoldWithoutShareDelete(game + L"\\WTF\\Config.wtf");
-  EXPECT_FALSE(RecoverJournal(journal, &stuck));
-  CloseHandle(held);
-  EXPECT_EQ(stuck, game + L"\\WTF\\Config.wtf");
-  EXPECT_TRUE(Exists(journal));
-  EXPECT_TRUE(RecoverJournal(journal, &stuck));
-  EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Config.wtf"), "old");
-  EXPECT_FALSE(Exists(staging) || Exists(aside) || Exists(journal));
-}
-
-// The names of the kept copies of Interface, oldest first.
-std::vector<std::wstring> KeptInterfaces(const std::wstring& game) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW fd;
-  HANDLE find = FindFirstFileW((game + L"\\RealmPorter-backup\\Interface-*").c_str(), &fd);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do names.emplace_back(fd.cFileName);
-  while (FindNextFileW(find, &fd));
-  FindClose(find);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// The Interface a pack replaces is the player's: kept, numbered, named in
-// the finish text; the newest three copies stay by their numbers, also
-// after copies of an older launcher were dated by a clock that ran ahead.
-TEST(Addon, TheReplacedInterfaceIsKeptAndTheNewestThreeStay) {
-  ClearAllServers();
-  ScratchDir dir(L"addon-kept");
-  WritePack(false);
-  const std::wstring game = dir / L"game";
-  MakePlayersClient(game, true);
-  for (const wchar_t* old :
-       {L"Interface-20991231-000000-001", L"Interface-20991231-000000-002", L"Interface-20991231-000000-003"})
-    MakeDirs(game + L"\\RealmPorter-backup\\" + old);
-  std::vector<std::string> texts;
-  ASSERT_EQ(RunAddonWorker(game, dir / L"pack.zip", &texts), kJobDone);
-  std::vector<std::wstring> kept = KeptInterfaces(game);
-  ASSERT_EQ(kept.size(), 3u);
-  EXPECT_EQ(kept.front(), L"Interface-20991231-000000-002");  // the oldest went
-  const std::wstring first = kept.back();
-  EXPECT_EQ(first.rfind(L"Interface-n1-", 0), 0u);
-  EXPECT_EQ(ReadFileBytes(game + L"\\RealmPorter-backup\\" + first + L"\\keep.txt"), "mine");
-  EXPECT_NE(
-      std::find(texts.begin(), texts.end(), U8(u8"完成原 Interface 已保存为 RealmPorter-backup\\") + WideToUtf8(first)),
-      texts.end());
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(RunAddonWorker(game, dir / L"pack.zip"), kJobDone);
-  kept = KeptInterfaces(game);
-  ASSERT_EQ(kept.size(), 3u);
-  EXPECT_EQ(kept.front().rfind(L"Interface-n2-", 0), 0u);
-  EXPECT_EQ(kept.back().rfind(L"Interface-n4-", 0), 0u);
-  EXPECT_TRUE(Exists(game + L"\\RealmPorter-backup\\" + kept.back() + L"\\AddOns\\New\\a.lua"));
-  DeleteFileW(Www(L"site", L"pack.zip").c_str());
-}
-
-// What no journal accounts for: a staging folder's stale files are not laid
-// in with the pack; an aside folder (another Windows user's interrupted job,
-// a folder moved back) may hold the player's originals and is kept.
-TEST(Addon, LeftoversNoJournalAccountsForAreNeitherLaidInNorDeleted) {
-  ClearAllServers();
-  ScratchDir dir(L"addon-unaccounted");
-  WritePack(false);
-  const std::wstring game = dir / L"game";
-  MakePlayersClient(game, false);
-  MakeDirs(game + L"\\RealmPorter-staging\\Fonts");
-  WriteFileBytes(game + L"\\RealmPorter-staging\\Fonts\\stale.ttf", "stale");
-  MakeDirs(game + L"\\RealmPorter-aside\\WTF");
-  WriteFileBytes(game + L"\\RealmPorter-aside\\WTF\\Config.wtf", "SET realmlist original");
-  ASSERT_EQ(RunAddonWorker(game, dir / L"pack.zip"), kJobDone);
-  EXPECT_FALSE(Exists(game + L"\\Fonts\\stale.ttf"));
-  EXPECT_FALSE(Exists(game + L"\\RealmPorter-staging") || Exists(game + L"\\RealmPorter-aside"));
-  WIN32_FIND_DATAW fd;
-  HANDLE find = FindFirstFileW((game + L"\\RealmPorter-backup\\aside-*").c_str(), &fd);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  FindClose(find);
-  EXPECT_EQ(ReadFileBytes(game + L"\\RealmPorter-backup\\" + fd.cFileName + L"\\WTF\\Config.wtf"),
-            "SET realmlist original");
-  DeleteFileW(Www(L"site", L"pack.zip").c_str());
 }
 
 // A journal of a commit stopped half way, over a player's Config.wtf.
@@ -406,6 +313,86 @@ Journal HalfCommitted(const std::wstring& game) {
   j.remove = {staging, aside};
   j.steps.push_back({true, staging + L"\\WTF\\Config.wtf", game + L"\\WTF\\Config.wtf", aside + L"\\WTF\\Config.wtf"});
   return j;
+}
+
+// A commit stopped after its moves, whose rollback meets a held file: the
+// journal stays until a later recovery can finish.
+TEST(Addon, ARecoveryThatMeetsAHeldFileKeepsTheJournalForTheNextStart) {
+  ScratchDir dir(L"addon-recover");
+  const std::wstring game = dir / L"game", journal = JournalPathOf(JournalKind::Addon);
+  Journal j = HalfCommitted(game);
+  j.folder.clear(), j.folderId.clear();  // without the folder record, as a launcher before it wrote it
+  ASSERT_TRUE(WriteJournal(journal, j));
+  std::wstring stuck;
+  HANDLE held = HoldWithoutShareDelete(game + L"\\WTF\\Config.wtf");
+  EXPECT_FALSE(RecoverJournal(journal, &stuck));
+  CloseHandle(held);
+  EXPECT_EQ(stuck, game + L"\\WTF\\Config.wtf");
+  EXPECT_TRUE(Exists(journal));
+  EXPECT_TRUE(RecoverJournal(journal, &stuck));
+  EXPECT_EQ(ReadFileBytes(game + L"\\WTF\\Config.wtf"), "old");
+  EXPECT_FALSE(Exists(journal) || Exists(game + L"\\RealmPorter-aside") || Exists(game + L"\\RealmPorter-staging"));
+}
+
+// The names of the kept copies that match `pattern` (Interface-*), oldest first.
+std::vector<std::wstring> KeptCopies(const std::wstring& game, const wchar_t* pattern = L"Interface-*") {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW fd;
+  HANDLE find = FindFirstFileW((game + L"\\RealmPorter-backup\\" + pattern).c_str(), &fd);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do names.emplace_back(fd.cFileName);
+  while (FindNextFileW(find, &fd));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The Interface a pack replaces is the player's: kept, numbered, named in
+// the finish text; the newest three copies stay by their numbers, also
+// after copies of an older launcher were dated by a clock that ran ahead.
+TEST(Addon, TheReplacedInterfaceIsKeptAndTheNewestThreeStay) {
+  PackSite site(L"addon-kept");
+  const std::wstring& game = site.game;
+  MakePlayersClient(game, true);
+  for (const wchar_t* old :
+       {L"Interface-20991231-000000-001", L"Interface-20991231-000000-002", L"Interface-20991231-000000-003"})
+    MakeDirs(game + L"\\RealmPorter-backup\\" + old);
+  std::vector<std::string> texts;
+  ASSERT_EQ(site.Install(game, &texts), kJobDone);
+  std::vector<std::wstring> kept = KeptCopies(game);
+  ASSERT_EQ(kept.size(), 3u);
+  EXPECT_EQ(kept.front(), L"Interface-20991231-000000-002");  // the oldest went
+  const std::wstring first = kept.back();
+  EXPECT_EQ(first.rfind(L"Interface-n1-", 0), 0u);
+  EXPECT_EQ(ReadFileBytes(game + L"\\RealmPorter-backup\\" + first + L"\\keep.txt"), "mine");
+  EXPECT_NE(
+      std::find(texts.begin(), texts.end(), U8(u8"完成原 Interface 已保存为 RealmPorter-backup\\") + WideToUtf8(first)),
+      texts.end());
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(site.Install(game), kJobDone);
+  kept = KeptCopies(game);
+  ASSERT_EQ(kept.size(), 3u);
+  EXPECT_EQ(kept.front().rfind(L"Interface-n2-", 0), 0u);
+  EXPECT_EQ(kept.back().rfind(L"Interface-n4-", 0), 0u);
+  EXPECT_TRUE(Exists(game + L"\\RealmPorter-backup\\" + kept.back() + L"\\AddOns\\New\\a.lua"));
+}
+
+// What no journal accounts for: a staging folder's stale files are not laid
+// in with the pack; an aside folder (another Windows user's interrupted job,
+// a folder moved back) may hold the player's originals and is kept.
+TEST(Addon, LeftoversNoJournalAccountsForAreNeitherLaidInNorDeleted) {
+  PackSite site(L"addon-unaccounted");
+  const std::wstring& game = site.game;
+  MakePlayersClient(game, false);
+  MakeDirs(game + L"\\RealmPorter-staging\\Fonts");
+  WriteFileBytes(game + L"\\RealmPorter-staging\\Fonts\\stale.ttf", "stale");
+  MakeDirs(game + L"\\RealmPorter-aside\\WTF");
+  WriteFileBytes(game + L"\\RealmPorter-aside\\WTF\\Config.wtf", "SET realmlist original");
+  ASSERT_EQ(site.Install(game), kJobDone);
+  EXPECT_FALSE(Exists(game + L"\\Fonts\\stale.ttf"));
+  EXPECT_FALSE(Exists(game + L"\\RealmPorter-staging") || Exists(game + L"\\RealmPorter-aside"));
+  const std::vector<std::wstring> kept = KeptCopies(game, L"aside-*");
+  ASSERT_FALSE(kept.empty());
+  EXPECT_EQ(ReadFileBytes(game + L"\\RealmPorter-backup\\" + kept[0] + L"\\WTF\\Config.wtf"), "SET realmlist original");
 }
 
 // A game folder moved after a kill mid-commit: the journal finds nothing at

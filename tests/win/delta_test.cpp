@@ -60,6 +60,14 @@ class Delta : public ::testing::Test {
     EXPECT_EQ(ReadFileBytes(archive + L".bak"), "the player's");
     EXPECT_EQ(ReadFileBytes(archive + L".part"), "the player's");
   }
+  // A check of `client`, then its repair from what the check found.
+  void Repair(const ClientManifest& manifest, const std::wstring& client, const ProgressDocument& record = {}) {
+    ClientCheckResult check;
+    RepairOutcome out;
+    std::string error;
+    ASSERT_TRUE(CheckClient(nullptr, manifest, client, record, &cancel_, &check, &error));
+    ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), client, check, record, &cancel_, &out, &error)) << error;
+  }
   void PublishMap(const std::string& map) {
     WriteFileBytes(Www(L"m1", L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.blocks"), map);
   }
@@ -253,10 +261,7 @@ TEST_F(Delta, ARepairTakesTheMapsRegionsWhereTheIndexFitsAndTheWholeMapOtherwise
       WriteFileBytes(Www(m, L"wow335\\wow335-hd\\blocks\\Data\\zhCN\\patch-zhCN-5.MPQ.regions"), c.index);
     }
     ClearRequestLogs();
-    ClientCheckResult check;
-    RepairOutcome out;
-    ASSERT_TRUE(CheckClient(nullptr, manifest, dir_.path(), {}, &cancel_, &check, &error));
-    ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), dir_.path(), check, {}, &cancel_, &out, &error)) << error;
+    ASSERT_NO_FATAL_FAILURE(Repair(manifest, dir_.path()));
     EXPECT_EQ(ReadFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ"), new5_);
     ExpectOnlyThePlayersFilesBeside(Archive(L"5"));
     std::vector<std::string> mapRequests, whole;
@@ -287,10 +292,7 @@ TEST_F(Delta, ARepairsRangesThatBreakOffGoOnWhereTheyStoppedOnTheNextMirror) {
   std::string error;
   ASSERT_TRUE(FetchClientManifest("wow335-hd", &manifest, &error));
   ClearRequestLogs();
-  ClientCheckResult check;
-  RepairOutcome out;
-  ASSERT_TRUE(CheckClient(nullptr, manifest, dir_.path(), {}, &cancel_, &check, &error));
-  ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), dir_.path(), check, {}, &cancel_, &out, &error)) << error;
+  ASSERT_NO_FATAL_FAILURE(Repair(manifest, dir_.path()));
   EXPECT_EQ(ReadFileBytes(Archive(L"5")), new5_);
   std::vector<std::string> first, next;
   for (const char* mirror : {kMirror1, kMirror2, kMirror3})
@@ -347,10 +349,7 @@ TEST_F(Delta, APatchUpdateAndARepairTakeFilesFromTheManifestsReleaseFolder) {
   std::string error;
   ASSERT_TRUE(FetchClientManifest("wow335-hd", &manifest, &error));
   ClearRequestLogs();
-  ClientCheckResult check;
-  RepairOutcome out;
-  ASSERT_TRUE(CheckClient(nullptr, manifest, dir_.path(), {}, &cancel_, &check, &error));
-  ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), dir_.path(), check, {}, &cancel_, &out, &error)) << error;
+  ASSERT_NO_FATAL_FAILURE(Repair(manifest, dir_.path()));
   EXPECT_EQ(ReadFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-5.MPQ"), new5_);
   EXPECT_EQ(ReadFileBytes(dir_ / L"Data\\zhCN\\patch-zhCN-6.MPQ"), new6_);
   expectReleaseOnly("the repair");
@@ -410,11 +409,7 @@ TEST_F(Delta, AFileAnUpdateListsForTheFirstTimeKeepsThePlayersFileOfThatName) {
   std::string digest6;
   ASSERT_TRUE(Sha256HexOfString(new6_, &digest6));
   record.files["Data/zhCN/patch-zhCN-6.MPQ"] = {new6_.size(), digest6, new6_.size(), true};
-  ClientCheckResult check;
-  RepairOutcome out;
-  ASSERT_TRUE(CheckClient(nullptr, manifest, dir_.path(), record, &cancel_, &check, &error));
-  ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), dir_.path(), check, record, &cancel_, &out, &error))
-      << error;
+  ASSERT_NO_FATAL_FAILURE(Repair(manifest, dir_.path(), record));
   EXPECT_EQ(ReadFileBytes(Archive(L"5")), new5_);
   WIN32_FIND_DATAW fd;
   HANDLE find = FindFirstFileW((dir_ / L"RealmPorter-backup\\replaced-n1-*").c_str(), &fd);
@@ -436,10 +431,7 @@ TEST_F(Delta, ARepairOfACopyKeepsItsOwnRecord) {
   MakeDirs(copy + L"\\Data\\zhCN");
   WriteFileBytes(copy + L"\\Data\\zhCN\\patch-zhCN-5.MPQ", new5_);
   WriteFileBytes(copy + L"\\Data\\zhCN\\patch-zhCN-6.MPQ", new6_);
-  ClientCheckResult check;
-  RepairOutcome out;
-  ASSERT_TRUE(CheckClient(nullptr, manifest, copy, {}, &cancel_, &check, &error));
-  ASSERT_TRUE(RepairClient(nullptr, manifest, dir_.path(), copy, check, {}, &cancel_, &out, &error)) << error;
+  ASSERT_NO_FATAL_FAILURE(Repair(manifest, copy));
   EXPECT_FALSE(Exists(dir_ / L".ravelgap\\progress\\wow335-hd.json"));
   EXPECT_TRUE(Exists(dir_ / L".ravelgap\\progress\\wow335-hd@My copy.json"));
   EXPECT_EQ(ReadProgressRecord(dir_.path(), copy, manifest).manifest_id, manifest.manifest_id);
