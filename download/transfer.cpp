@@ -281,8 +281,8 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
       fileBytes += granted;
       RaiseInFlight(job.counters, fileIndex, fileHave);
       if (granted < got && start + pieceLength() == expectedSize) {
-        // More than the manifest's file: not that file.
-        SetAnswer(answer, AttemptFailure::Other, "longer than %llu bytes",
+        // More than the manifest's file: not that file, as below.
+        SetAnswer(answer, AttemptFailure::Damaged, "longer than %llu bytes",
                   static_cast<unsigned long long>(expectedSize));
         if (!answer->quiet)
           LogWrite("Download longer than expected (%llu bytes): %s", static_cast<unsigned long long>(expectedSize),
