@@ -12,8 +12,11 @@
 #include <thread>
 
 #include "app/messages.h"
+#include "download/client_repair.h"
 #include "download/take_manifest.h"
 #include "hash/sha256_stream.h"
+#include "install/journal.h"
+#include "install/transaction.h"
 #include "manifest/manifest_choice.h"
 #include "net/text.h"
 #include "support.h"
@@ -274,6 +277,55 @@ TEST_F(Engine, FilesReplacedUnderAHeldManifestMakeTheJobReadItAgain) {
   size_t same = 0;
   for (const char* m : {kMirror1, kMirror2, kMirror3}) same += Asked(m, "/same.bin ");
   EXPECT_EQ(same, 1u) << "the file already right is kept";
+}
+
+// The same under a repair: the damaged file that every mirror still serves
+// is put in place, the replaced one stops the repair (every file old or
+// new, nothing left beside them) until the newer manifest is out; then the
+// repair reads it, checks the client against it and finishes on it,
+// removing the file it no longer lists.
+TEST_F(Engine, FilesReplacedUnderAHeldManifestMakeARepairReadItAgain) {
+  const std::vector<ClientFile> v1 = {
+      {"same.bin", PatternBytes(50000, 84)}, {"changed.bin", PatternBytes(3000, 85)}, {"dropped.bin", "v1 only"}};
+  const std::vector<ClientFile> v2 = {v1[0], {"changed.bin", PatternBytes(3000, 86)}};
+  PublishRelease(kProduct, "Client", v1, "2026-01-01T00:00:00Z");
+  ClientManifest held;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest(kProduct, &held, &error));
+  ASSERT_TRUE(DownloadFollowingManifest(recorder_.hwnd(), kProduct, &held, save_.path(), &cancel_, &error));
+  const ClientManifest v1Manifest = held;
+  const std::wstring client = save_ / L"Client";
+  const std::string damaged = PatternBytes(3000, 87);
+  WriteFileBytes(Local("changed.bin"), damaged);
+  WriteFileBytes(Www(L"m1", L"wow335\\engine-client\\files\\changed.bin"), v2[1].data);
+  DeleteFileW(Www(L"m3", L"wow335\\engine-client\\files\\changed.bin").c_str());
+  auto repair = [&](const char* damagedAlso) {
+    if (damagedAlso) WriteFileBytes(Local(damagedAlso), "damaged");
+    held = v1Manifest;
+    const ProgressDocument record = ReadProgressRecord(save_.path(), client, held);
+    ClientCheckResult check;
+    RepairOutcome out;
+    ClearRequestLogs();
+    return CheckClient(nullptr, held, client, record, &cancel_, &check, &error) &&
+           RepairFollowingManifest(nullptr, kProduct, &held, save_.path(), client, check, record, &cancel_, &out,
+                                   &error);
+  };
+  EXPECT_FALSE(repair("same.bin"));
+  EXPECT_EQ(error, Gbk(kServerUpdatingText));
+  EXPECT_EQ(ReadFileBytes(Local("same.bin")), v1[0].data);
+  EXPECT_EQ(ReadFileBytes(Local("changed.bin")), damaged);
+  for (const char* path : {"same.bin", "changed.bin"}) EXPECT_FALSE(Exists(MakingName(Local(path)))) << path;
+  for (int n : {0, 1, 2}) EXPECT_FALSE(Exists(RepairJournalPath(client, n)));
+
+  PublishRelease(kProduct, "Client", v2, "2026-02-01T00:00:00Z");
+  ASSERT_TRUE(repair(nullptr)) << WideToUtf8(WideFromGbk(error));
+  ExpectClient(v2);
+  EXPECT_FALSE(Exists(Local("dropped.bin")));
+  EXPECT_NE(held.manifest_id, v1Manifest.manifest_id);
+  EXPECT_EQ(ReadProgressRecord(save_.path(), client, held).manifest_id, held.manifest_id);
+  size_t same = 0;
+  for (const char* m : {kMirror1, kMirror2, kMirror3}) same += Asked(m, "/same.bin ");
+  EXPECT_EQ(same, 0u) << "the file already right is kept";
 }
 
 // A mirror the operator has not updated yet still offers the older
