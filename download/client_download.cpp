@@ -35,7 +35,8 @@ void RunClient(const ClientJob& job) {
         else if (patching)
           error = Gbk(u8"补丁更新正在进行，请等它完成后再更新这个客户端。");
         else
-          succeeded = UpdateOlderClient(job.window, manifest, folder, &ClientCancel, &updated, &error);
+          succeeded =
+              UpdateOlderClient(job.window, job.manifestName, &manifest, folder, &ClientCancel, &updated, &error);
       }
     } else if (!ClientCancel.load()) {
       PostStatusText(job.window, error.c_str());

@@ -11,6 +11,7 @@
 #include "app/messages.h"
 #include "download/job.h"
 #include "download/pool.h"
+#include "download/take_manifest.h"
 #include "install/delta.h"
 #include "install/install.h"
 #include "install/transaction.h"
@@ -35,8 +36,9 @@ struct RepairWork {
   // file; empty: it goes (a file of the client's own).
   std::vector<std::wstring> keepAs;
   std::atomic<std::uint32_t> repaired{0};
-  std::mutex stuckLock;
+  std::mutex stuckLock;  // guards stuck and placed
   std::wstring stuck;
+  std::vector<ManifestFile> placed;
 };
 
 std::wstring TargetOf(const DownloadJob& job, const ManifestFile& f) {
@@ -66,6 +68,10 @@ bool PutInPlace(RepairWork& w, int mirror, int file, const std::wstring& temp, c
   }
   CountComplete(job, f);
   w.repaired.fetch_add(1);
+  {
+    std::lock_guard<std::mutex> lock(w.stuckLock);
+    w.placed.push_back(f);
+  }
   job.failStreaks[mirror] = 0;
   LogWrite("Repair: %s replaced", f.path.c_str());
   return true;
@@ -210,8 +216,9 @@ void RecordWholeClient(const ClientManifest& m, const std::wstring& saveFolder, 
 
 bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstring& saveFolder,
                   const std::wstring& installDir, const ClientCheckResult& check, const ProgressDocument& record,
-                  std::atomic<bool>* cancel, RepairOutcome* out, std::string* error) {
+                  std::atomic<bool>* cancel, RepairOutcome* out, std::string* error, bool* unserved) {
   *out = RepairOutcome{};
+  if (unserved) *unserved = false;
   if (manifest.mirrors.empty()) {
     *error = Gbk(u8"客户端清单为空。");
     return false;
@@ -234,6 +241,7 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
   job.window = window;
   job.manifest = &manifest;
   job.flags.cancel = cancel;
+  job.stopWhenUnserved = unserved != nullptr;
   job.installDir = installDir;
   job.mirrors = manifest.mirrors;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> room;
@@ -289,6 +297,8 @@ bool RepairClient(HWND window, const ClientManifest& manifest, const std::wstrin
   out->fetchedBytes = job.counters.receivedBytes.load();
   out->repaired = w.repaired.load();
   out->stuck = w.stuck;
+  out->placed = std::move(w.placed);
+  if (unserved) *unserved = job.unserved.load();
   if (!whole) {
     // The files being made go; those already in place stay new.
     std::wstring ignored;
@@ -331,16 +341,16 @@ bool HoldsOlderClient(const ClientManifest& manifest, const std::wstring& saveFo
   return false;
 }
 
-bool UpdateOlderClient(HWND window, const ClientManifest& manifest, const std::wstring& saveFolder,
+bool UpdateOlderClient(HWND window, const std::string& name, ClientManifest* manifest, const std::wstring& saveFolder,
                        std::atomic<bool>* cancel, RepairOutcome* out, std::string* error) {
-  const std::wstring installDir = JoinPath(saveFolder, Utf8ToWide(manifest.install_root));
-  const ProgressDocument record = ReadProgressRecord(saveFolder, installDir, manifest);
-  LogWrite("Update: %ls holds %s of manifest %s, now %s", installDir.c_str(), manifest.product.c_str(),
-           record.manifest_id.c_str(), manifest.manifest_id.c_str());
+  const std::wstring installDir = JoinPath(saveFolder, Utf8ToWide(manifest->install_root));
+  const ProgressDocument record = ReadProgressRecord(saveFolder, installDir, *manifest);
+  LogWrite("Update: %ls holds %s of manifest %s, now %s", installDir.c_str(), manifest->product.c_str(),
+           record.manifest_id.c_str(), manifest->manifest_id.c_str());
   ClientCheckResult check;
   *out = RepairOutcome{};
-  if (!CheckClient(window, manifest, installDir, record, cancel, &check, error) ||
-      !RepairClient(window, manifest, saveFolder, installDir, check, record, cancel, out, error)) {
+  if (!CheckClient(window, *manifest, installDir, record, cancel, &check, error) ||
+      !RepairFollowingManifest(window, name, manifest, saveFolder, installDir, check, record, cancel, out, error)) {
     // The window keeps a cancelled download's last line: it says what changed.
     if (cancel->load()) PostStatusText(window, GbkFromUtf8(UpdateCancelledText(out->repaired)).c_str());
     return false;

@@ -269,7 +269,7 @@ void RunVerify(const VerifyJob& job, ClientVerifyResult* result) {
             u8"请重新下载客户端到原保存目录。");
     return;
   }
-  const ClientManifest& manifest = edition == Edition::Hd ? hd : normal;
+  ClientManifest& manifest = edition == Edition::Hd ? hd : normal;
   result->edition = edition == Edition::Hd ? 2 : 1;
   const size_t cut = job.gameFolder.find_last_of(L"\\/");
   const std::wstring saveFolder = cut == std::wstring::npos ? std::wstring() : job.gameFolder.substr(0, cut);
@@ -291,7 +291,8 @@ void RunVerify(const VerifyJob& job, ClientVerifyResult* result) {
   result->repair = true;
   RepairOutcome repaired;
   result->succeeded =
-      RepairClient(job.window, manifest, saveFolder, job.gameFolder, check, record, &ClientCancel, &repaired, &error);
+      RepairFollowingManifest(job.window, edition == Edition::Hd ? "wow335-hd" : "wow335-normal", &manifest, saveFolder,
+                              job.gameFolder, check, record, &ClientCancel, &repaired, &error);
   result->repaired = repaired.repaired;
   result->removed = repaired.removed;
   result->fetchedBytes = repaired.fetchedBytes;

@@ -2,6 +2,7 @@
 
 #include "app/log.h"
 #include "config/settings.h"
+#include "download/client_repair.h"
 #include "download/job.h"
 #include "manifest/fetch_manifest_rules.h"
 #include "manifest/manifest_choice.h"
@@ -48,5 +49,41 @@ bool DownloadFollowingManifest(HWND window, const std::string& name, ClientManif
       return false;
     }
     *manifest = std::move(newer);
+  }
+}
+
+bool RepairFollowingManifest(HWND window, const std::string& name, ClientManifest* manifest,
+                             const std::wstring& saveFolder, const std::wstring& installDir,
+                             const ClientCheckResult& check, ProgressDocument record, std::atomic<bool>* cancel,
+                             RepairOutcome* out, std::string* error) {
+  *out = RepairOutcome{};
+  ClientCheckResult again;
+  const ClientCheckResult* current = &check;
+  for (;;) {
+    RepairOutcome turn;
+    bool unserved = false;
+    const bool repaired =
+        RepairClient(window, *manifest, saveFolder, installDir, *current, record, cancel, &turn, error, &unserved);
+    out->repaired += turn.repaired;
+    out->fetchedBytes += turn.fetchedBytes;
+    out->removed = turn.removed;
+    out->stuck = turn.stuck;
+    out->unlisted = std::move(turn.unlisted);
+    out->placed.insert(out->placed.end(), turn.placed.begin(), turn.placed.end());
+    if (repaired) return true;
+    if (!unserved || (cancel && cancel->load())) return false;
+    // Each turn takes a strictly newer manifest, so this ends.
+    ClientManifest newer;
+    if (!RereadClientManifest(name, *manifest, &newer)) {
+      *error = Gbk(kServerUpdatingText);
+      return false;
+    }
+    // What this turn put in place is the launcher's own: the newer manifest
+    // may replace it without keeping a copy, or no longer list it and so
+    // remove it, each only while it is still as put there.
+    for (const ManifestFile& f : turn.placed) record.files[f.path] = {f.size, f.sha256, f.size, true};
+    *manifest = std::move(newer);
+    if (!CheckClient(window, *manifest, installDir, record, cancel, &again, error)) return false;
+    current = &again;
   }
 }

@@ -8,6 +8,10 @@
 
 #include "manifest/client_manifest.h"
 #include "manifest/fetch_manifest.h"
+#include "manifest/progress.h"
+
+struct ClientCheckResult;
+struct RepairOutcome;
 
 // The newest manifest `name` the built-in mirrors offer (FetchNewestManifest).
 // A keyed launcher never takes one created before the newest it has taken
@@ -25,3 +29,16 @@ bool RereadClientManifest(const std::string& name, const ClientManifest& held, C
 // right are kept), otherwise the job stops with kServerUpdatingText.
 bool DownloadFollowingManifest(HWND window, const std::string& name, ClientManifest* manifest,
                                const std::wstring& saveFolder, std::atomic<bool>* cancel, std::string* error);
+
+// Repairs the client in `installDir` from its `check` against `*manifest`
+// (RepairClient), following the manifests as a download does: a file that
+// no mirror serves as the manifest says makes the repair read them once
+// more. A newer one continues it in `*manifest`: the client is checked
+// again against it (the files already put in place count as the
+// launcher's, as the manifest before listed them) and what differs is
+// repaired. Otherwise the repair stops with kServerUpdatingText. `out`
+// counts every turn.
+bool RepairFollowingManifest(HWND window, const std::string& name, ClientManifest* manifest,
+                             const std::wstring& saveFolder, const std::wstring& installDir,
+                             const ClientCheckResult& check, ProgressDocument record, std::atomic<bool>* cancel,
+                             RepairOutcome* out, std::string* error);

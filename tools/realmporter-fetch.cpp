@@ -18,7 +18,9 @@
 // check does and prints what it found; --repair then brings every file that
 // is not fine to the manifest's version (from its blocks where the mirror
 // has the file's block map) and checks again. Both exit 0 only when every
-// listed file is fine at the end. A plain fetch into a folder that holds a
+// listed file is fine at the end. A download or repair whose file no mirror
+// serves as the manifest says reads the manifests again and goes on with a
+// newer one, or ends with 1 when there is none. A plain fetch into a folder that holds a
 // client of an earlier manifest updates it the way --repair does.
 #include <windows.h>
 
@@ -120,10 +122,10 @@ void PrintCounts(const char* what, const CheckCounts& c) {
   PrintUtf8(line);
 }
 
-// --verify and --repair (and the update of an older client): check, mend,
-// check again.
-void RunCheckMode(HWND window, const ClientManifest& manifest, const std::wstring& folder, bool repair,
-                  Outcome* outcome) {
+// --verify and --repair (and the update of an older client): check, mend
+// (following the manifests of the name `name`), check again.
+void RunCheckMode(HWND window, const std::string& name, ClientManifest manifest, const std::wstring& folder,
+                  bool repair, Outcome* outcome) {
   if (!IsPlainFolderName(manifest.install_root) || !IsPlainFolderName(manifest.product)) {
     outcome->error = Gbk(u8"清单包含非法路径: ") + GbkFromUtf8(manifest.install_root);
     return;
@@ -148,8 +150,8 @@ void RunCheckMode(HWND window, const ClientManifest& manifest, const std::wstrin
     return;
   }
   RepairOutcome repaired;
-  const bool mended =
-      RepairClient(window, manifest, saveFolder, installDir, check, record, &g_cancel, &repaired, &outcome->error);
+  const bool mended = RepairFollowingManifest(window, name, &manifest, saveFolder, installDir, check, record, &g_cancel,
+                                              &repaired, &outcome->error);
   PrintUtf8("fetched: " + std::to_string(repaired.fetchedBytes) + " bytes, " + std::to_string(repaired.repaired) +
             " files replaced, " + std::to_string(repaired.removed) + " obsolete files removed");
   for (const std::string& path : repaired.unlisted) PrintUtf8("kept, not listed: " + path);
@@ -212,9 +214,9 @@ int wmain(int argc, wchar_t** argv) {
         PrintUtf8("manifest " + name + ": " + std::to_string(manifest.files.size()) + " files, id " +
                   manifest.manifest_id);
         if (mode != FetchMode::Download)
-          RunCheckMode(window, manifest, folder, mode == FetchMode::Repair, &outcome);
+          RunCheckMode(window, name, manifest, folder, mode == FetchMode::Repair, &outcome);
         else if (HoldsOlderClient(manifest, NormalizeSaveFolder(folder)))
-          RunCheckMode(window, manifest, folder, true, &outcome);
+          RunCheckMode(window, name, manifest, folder, true, &outcome);
         else
           outcome.ok = DownloadFollowingManifest(window, name, &manifest, folder, &g_cancel, &outcome.error);
       }

@@ -12,8 +12,11 @@
 #include <thread>
 
 #include "app/messages.h"
+#include "download/client_repair.h"
 #include "download/take_manifest.h"
 #include "hash/sha256_stream.h"
+#include "install/journal.h"
+#include "install/transaction.h"
 #include "manifest/manifest_choice.h"
 #include "net/text.h"
 #include "support.h"
@@ -287,6 +290,53 @@ TEST_F(Engine, FilesReplacedUnderAHeldManifestMakeTheJobReadItAgain) {
   size_t same = 0;
   for (const char* m : {kMirror1, kMirror2, kMirror3}) same += Asked(m, "/same.bin ");
   EXPECT_EQ(same, 1u) << "the file already right is kept";
+}
+
+// The same under a repair: the damaged file that every mirror still serves
+// is put in place, the replaced one stops the repair (every file old or
+// new, nothing left beside them). An update from v1 held on v2 while v3 goes
+// out puts v2's new file in place, reads v3, checks the client against it
+// and finishes on it, removing what v3 no longer lists: v1's file and the
+// one it put there itself a moment before.
+TEST_F(Engine, FilesReplacedUnderAHeldManifestMakeARepairReadItAgain) {
+  const std::vector<ClientFile> v1 = {
+      {"same.bin", PatternBytes(50000, 84)}, {"changed.bin", PatternBytes(3000, 85)}, {"dropped.bin", "v1 only"}};
+  const std::vector<ClientFile> v2 = {v1[0], {"changed.bin", PatternBytes(3000, 86)}, {"added.bin", "v2 only"}};
+  const std::vector<ClientFile> v3 = {v1[0], {"changed.bin", PatternBytes(3000, 87)}};
+  PublishRelease(kProduct, "Client", v1, "2026-01-01T00:00:00Z");
+  ClientManifest held;
+  std::string error;
+  ASSERT_TRUE(FetchClientManifest(kProduct, &held, &error));
+  ASSERT_TRUE(DownloadFollowingManifest(recorder_.hwnd(), kProduct, &held, save_.path(), &cancel_, &error));
+  const std::wstring client = save_ / L"Client";
+  for (const char* path : {"same.bin", "changed.bin"}) WriteFileBytes(Local(path), "damaged");
+  WriteFileBytes(Www(L"m1", L"wow335\\engine-client\\files\\changed.bin"), v2[1].data);
+  DeleteFileW(Www(L"m3", L"wow335\\engine-client\\files\\changed.bin").c_str());
+  const ProgressDocument record = ReadProgressRecord(save_.path(), client, held);
+  ClientCheckResult check;
+  RepairOutcome out;
+  ASSERT_TRUE(CheckClient(nullptr, held, client, record, &cancel_, &check, &error));
+  EXPECT_FALSE(
+      RepairFollowingManifest(nullptr, kProduct, &held, save_.path(), client, check, record, &cancel_, &out, &error));
+  EXPECT_EQ(error, Gbk(kServerUpdatingText));
+  EXPECT_EQ(ReadFileBytes(Local("same.bin")), v1[0].data);
+  EXPECT_EQ(ReadFileBytes(Local("changed.bin")), "damaged");
+  for (const char* path : {"same.bin", "changed.bin"}) EXPECT_FALSE(Exists(MakingName(Local(path)))) << path;
+  for (int n : {0, 1, 2}) EXPECT_FALSE(Exists(RepairJournalPath(client, n)));
+
+  PublishRelease(kProduct, "Client", v2, "2026-02-01T00:00:00Z");
+  ASSERT_TRUE(FetchClientManifest(kProduct, &held, &error));
+  PublishRelease(kProduct, "Client", v3, "2026-03-01T00:00:00Z");
+  ClearRequestLogs();
+  ASSERT_TRUE(UpdateOlderClient(nullptr, kProduct, &held, save_.path(), &cancel_, &out, &error))
+      << WideToUtf8(WideFromGbk(error));
+  ExpectClient(v3);
+  for (const char* path : {"added.bin", "dropped.bin"}) EXPECT_FALSE(Exists(Local(path))) << path;
+  EXPECT_EQ(out.repaired, 2u) << "added.bin for v2, changed.bin for v3";
+  EXPECT_EQ(ReadProgressRecord(save_.path(), client, held).manifest_id, held.manifest_id);
+  size_t same = 0;
+  for (const char* m : {kMirror1, kMirror2, kMirror3}) same += Asked(m, "/same.bin ");
+  EXPECT_EQ(same, 0u) << "the file already right is kept";
 }
 
 // A mirror the operator has not updated yet still offers the older
