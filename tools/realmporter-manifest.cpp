@@ -32,7 +32,7 @@
 
 namespace fs = std::filesystem;
 
-int BlocksCommand(int argc, char** argv);  // tools/manifest_blocks.cpp
+int BlocksCommand(int argc, char** argv);   // tools/manifest_blocks.cpp
 int PublishCommand(int argc, char** argv);  // tools/manifest_publish.cpp
 int CheckSite(int argc, char** argv);       // tools/manifest_check_site.cpp
 
