@@ -152,7 +152,9 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     const std::uint64_t length = pieceLength();
     if (localSize > length) localSize = length;  // past a split point: the next piece's bytes come again
     SetInFlight(job.counters, fileIndex, job.pool->SetPieceHave(fileIndex, start, localSize));
-    if (localSize == length) return TransferOutcome::Done;
+    // An empty file has nothing to wait for, but must still be made: it is
+    // fetched as any other.
+    if (localSize == length && length > 0) return TransferOutcome::Done;
   }
   const bool ranged = job.manifest->range_supported && start + localSize > 0;
   char range[64] = {};
