@@ -29,6 +29,10 @@ struct Piece {
   std::uint64_t start = 0, end = 0, have = 0;
   PieceState state = PieceState::Free;
   int holder = -1;  // the worker that holds it
+  // Its holder has begun to fetch it. Until then the holder may still find
+  // the file whole on disk: a split then would ask a mirror for bytes that
+  // are already there.
+  bool streaming = false;
   std::uint64_t remaining() const { return end - start - have; }
 };
 

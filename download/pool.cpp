@@ -103,6 +103,7 @@ bool MirrorPool::Claim(int mirror, int worker, int file, Work* out) {
   if (i < 0) return false;  // a stale entry: every piece is held
   t[i].state = PieceState::Held;
   t[i].holder = worker;
+  t[i].streaming = false;
   out->start = t[i].start;
   return true;
 }
@@ -150,7 +151,8 @@ bool MirrorPool::TakeWorkFor(int mirror, int worker, Work* out) {
     if (mayTake_ && !mayTake_(mirror, static_cast<int>(f))) continue;
     for (size_t i = 0; i < table_[f].size(); ++i) {
       const Piece& p = table_[f][i];
-      if (p.state != PieceState::Held || p.holder == worker || SplitPoint(p) == 0 || p.remaining() <= bestLeft)
+      if (p.state != PieceState::Held || !p.streaming || p.holder == worker || SplitPoint(p) == 0 ||
+          p.remaining() <= bestLeft)
         continue;
       bestFile = static_cast<int>(f), bestPiece = i, bestLeft = p.remaining();
     }
@@ -200,12 +202,14 @@ std::uint64_t MirrorPool::SetPieceHave(int file, std::uint64_t start, std::uint6
   Piece* p = Find(file, start);
   if (!p) return 0;
   p->have = have < p->end - p->start ? have : p->end - p->start;
+  p->streaming = true;
   return HaveOf(table_[file]);
 }
 
 std::uint64_t MirrorPool::Grant(int file, std::uint64_t start, std::uint64_t got, std::uint64_t* fileHave) {
   std::lock_guard<std::mutex> lock(mutex_);
   Piece* p = Find(file, start);
+  if (p) p->streaming = true;
   const std::uint64_t n = p ? GrantBytes(*p, got) : 0;
   *fileHave = p ? HaveOf(table_[file]) : 0;
   return n;
@@ -231,6 +235,7 @@ void MirrorPool::ReleasePiece(int file, std::uint64_t start) {
     if (!p) return;
     p->state = PieceState::Free;
     p->holder = -1;
+    p->streaming = false;
   }
   cv_.notify_all();
 }
