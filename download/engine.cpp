@@ -128,8 +128,8 @@ bool RunJobFiles(DownloadJob& job, const std::function<bool(const Work&)>& fileJ
   job.failStreaks = std::vector<std::atomic<unsigned>>(job.mirrors.size());
   pool.SetMayTake([&job](int m, int f) {
     std::lock_guard<std::mutex> lock(job.retryLock);
-    const std::vector<bool>& tried = job.retries[f].tried;
-    return static_cast<size_t>(m) >= tried.size() || !tried[m];
+    const FileRetry& r = job.retries[f];
+    return m != r.lastFailed && (static_cast<size_t>(m) >= r.tried.size() || !r.tried[m]);
   });
   // Files go to the mirrors with workers in turn, largest first; a file an
   // earlier run left in pieces once for each piece still to come.

@@ -337,6 +337,7 @@ RoundEnd AfterFailedAttempt(FileRetry& r, int mirror, int mirrorCount, const std
   r.answers.resize(n);
   r.tried.resize(n);
   if (mirror >= 0 && static_cast<size_t>(mirror) < n) r.answers[mirror] = answer;
+  r.lastFailed = mirror;
   auto startRound = [&r] {
     r.tried.assign(r.tried.size(), false);
     r.allMissing = r.allDamaged = r.allUnserved = true;

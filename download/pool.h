@@ -40,6 +40,10 @@ struct FileRetry {
   bool allMissing = true, allDamaged = true;
   bool allUnserved = true;           // every attempt Missing or Damaged, in any mix
   std::vector<std::string> answers;  // each mirror's last answer, by mirror index
+  // The mirror of the last failed attempt. An attempt that made progress
+  // starts a new round, but the mirror that just broke off gives the file to
+  // the others: it does not take it back from their queues.
+  int lastFailed = -1;
 };
 
 struct RoundEnd {

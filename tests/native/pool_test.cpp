@@ -295,6 +295,7 @@ TEST(FileRetry, RoundsWaitDoublingUpToAMinuteAndProgressStartsAfresh) {
     EXPECT_EQ(end.ended, s.ended) << "step " << i;
     EXPECT_EQ(end.waitMs, s.waitMs) << "step " << i;
     if (s.ended) EXPECT_EQ(end.reason, s.reason) << "step " << i;
+    EXPECT_EQ(r.lastFailed, s.mirror) << "step " << i << ": even after progress, not taken back by its mirror";
     ++i;
   }
   for (auto [round, ms] : {std::pair<unsigned, std::uint64_t>{0, 0}, {1, 1000}, {6, 32000}, {7, 60000}, {500, 60000}})
