@@ -48,13 +48,16 @@ bool MirrorPool::IsAvailable(int mirror) {
 
 void MirrorPool::ReassignFile(int file, int source) {
   const int n = size();
-  for (int i = 1; i < n; ++i) {
-    int candidate = (source + i) % n;
-    if (Serves(candidate) && IsAvailable(candidate)) {
-      Enqueue(candidate, file);
-      return;
+  // A mirror the file has not failed on first: with idle mirrors taking
+  // from others' queues, the next in turn may already have had it this round.
+  for (int pass = 0; pass < 2; ++pass)
+    for (int i = 1; i < n; ++i) {
+      const int candidate = (source + i) % n;
+      if (Serves(candidate) && IsAvailable(candidate) && (pass == 1 || !mayTake_ || mayTake_(candidate, file))) {
+        Enqueue(candidate, file);
+        return;
+      }
     }
-  }
   Enqueue(source, file);
 }
 

@@ -20,6 +20,11 @@ TEST(MirrorPool, ReassignmentGoesRoundTheRingSkippingCoolingMirrors) {
   MirrorPool pool(3, clock.fn());
   pool.ReassignFile(7, 0);
   EXPECT_EQ(pool.TakeAll(1), std::vector<int>{7});
+  // A mirror the file already failed on this round is passed over while another is left.
+  pool.SetMayTake([](int mirror, int file) { return !(mirror == 1 && file == 7); });
+  pool.ReassignFile(7, 0);
+  EXPECT_EQ(pool.TakeAll(2), std::vector<int>{7});
+  pool.SetMayTake(nullptr);
   pool.PenalizeMirror(1);
   pool.ReassignFile(8, 0);
   EXPECT_EQ(pool.TakeAll(2), std::vector<int>{8});
