@@ -43,16 +43,16 @@ std::string NarrowForLog(const wchar_t* wide) {
 }
 
 template <class T>
-void AppendOne(std::string* out, const std::string& spec, T value) {
+void AppendOne(std::string* out, const std::string& directive, T value) {
   char small[128];
-  int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+  int n = std::snprintf(small, sizeof small, directive.c_str(), value);
   if (n < 0) return;
   if (static_cast<size_t>(n) < sizeof small) {
     out->append(small, static_cast<size_t>(n));
     return;
   }
   std::string big(static_cast<size_t>(n) + 1, '\0');
-  std::snprintf(big.data(), big.size(), spec.c_str(), value);
+  std::snprintf(big.data(), big.size(), directive.c_str(), value);
   out->append(big.data(), static_cast<size_t>(n));
 }
 
@@ -84,35 +84,35 @@ std::string FormatV(const char* format, va_list args) {
       }
     }
     const char conversion = *p ? *p++ : '\0';
-    const std::string spec(start, p);
+    const std::string directive(start, p);
     const bool wide = length == "l" || length == "ll" || length == "I64" || length == "L";
     switch (conversion) {
       case 'd':
       case 'i':
         if (length == "ll" || length == "I64" || length == "j")
-          AppendOne(&out, spec, va_arg(args, long long));
+          AppendOne(&out, directive, va_arg(args, long long));
         else if (length == "l")
-          AppendOne(&out, spec, va_arg(args, long));
+          AppendOne(&out, directive, va_arg(args, long));
         else if (length == "z" || length == "t")
-          AppendOne(&out, spec, va_arg(args, ptrdiff_t));
+          AppendOne(&out, directive, va_arg(args, ptrdiff_t));
         else
-          AppendOne(&out, spec, va_arg(args, int));
+          AppendOne(&out, directive, va_arg(args, int));
         break;
       case 'u':
       case 'x':
       case 'X':
       case 'o':
         if (length == "ll" || length == "I64" || length == "j")
-          AppendOne(&out, spec, va_arg(args, unsigned long long));
+          AppendOne(&out, directive, va_arg(args, unsigned long long));
         else if (length == "l")
-          AppendOne(&out, spec, va_arg(args, unsigned long));
+          AppendOne(&out, directive, va_arg(args, unsigned long));
         else if (length == "z" || length == "t")
-          AppendOne(&out, spec, va_arg(args, size_t));
+          AppendOne(&out, directive, va_arg(args, size_t));
         else
-          AppendOne(&out, spec, va_arg(args, unsigned));
+          AppendOne(&out, directive, va_arg(args, unsigned));
         break;
       case 'c': AppendOne(&out, "%c", va_arg(args, int)); break;
-      case 'p': AppendOne(&out, spec, va_arg(args, void*)); break;
+      case 'p': AppendOne(&out, directive, va_arg(args, void*)); break;
       case 'f':
       case 'F':
       case 'e':
@@ -122,18 +122,18 @@ std::string FormatV(const char* format, va_list args) {
       case 'a':
       case 'A':
         if (length == "L")
-          AppendOne(&out, spec, va_arg(args, long double));
+          AppendOne(&out, directive, va_arg(args, long double));
         else
-          AppendOne(&out, spec, va_arg(args, double));
+          AppendOne(&out, directive, va_arg(args, double));
         break;
       case 's':
         if (wide)
           out += NarrowForLog(va_arg(args, const wchar_t*));
         else
-          AppendOne(&out, spec, va_arg(args, const char*));
+          AppendOne(&out, directive, va_arg(args, const char*));
         break;
       case 'S': out += NarrowForLog(va_arg(args, const wchar_t*)); break;
-      default: out.append(spec); break;
+      default: out.append(directive); break;
     }
   }
   return out;
