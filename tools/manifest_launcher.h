@@ -3,11 +3,12 @@
 // a URL (the published feed and exe).
 #include <string>
 
-struct FetchTls {
-  std::string cacert;  // a CA file for a site with its own certificate
-  bool insecure = false;
-};
-// The body of a GET answered 200; empty on success, else what went wrong.
+#include "tools/mirror_http.h"
+
+// A CA file for a site with its own certificate, or no check at all.
+using FetchTls = HttpOptions;
+// The body of a GET answered 200, through the tools' one request
+// (tools/mirror_http.h); empty on success, else what went wrong.
 std::string FetchUrl(const std::string& url, const FetchTls& tls, std::string* body);
 
 int LauncherFeedCommand(int argc, char** argv);     // tools/manifest_launcher_feed.cpp

@@ -39,13 +39,6 @@ int Fail(const std::string& message) {
   return 1;
 }
 
-size_t Collect(char* data, size_t size, size_t count, void* user) {
-  auto* body = static_cast<std::string*>(user);
-  if (body->size() + size * count > kLauncherFeedMaxExeBytes) return 0;
-  body->append(data, size * count);
-  return size * count;
-}
-
 // Written beside its place and renamed over it: a launcher reading the file
 // meanwhile gets the old one or the new one, never a part.
 bool PutFile(const fs::path& to, const std::string& bytes) {
@@ -67,26 +60,15 @@ std::string FetchUrl(const std::string& url, const FetchTls& tls, std::string* b
   body->clear();
   CURL* curl = curl_easy_init();
   if (!curl) return "cannot start curl";
-  char error[CURL_ERROR_SIZE] = {};
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, "RealmPorter/2.0 (Game Client Launcher)");
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, body);
-  if (!tls.cacert.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, tls.cacert.c_str());
-  if (tls.insecure) {
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
-  }
-  const CURLcode code = curl_easy_perform(curl);
-  long status = 0;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  // An exe is the largest document read; anything longer is no release.
+  const Answer answer = Request(curl, tls, url, "", Body::Stream, false, [body](const unsigned char* data, size_t n) {
+    if (body->size() + n > kLauncherFeedMaxExeBytes) return false;
+    body->append(reinterpret_cast<const char*>(data), n);
+    return true;
+  });
   curl_easy_cleanup(curl);
-  if (code != CURLE_OK) return url + ": " + (error[0] ? error : curl_easy_strerror(code));
-  if (status != 200) return url + ": HTTP " + std::to_string(status);
+  if (!answer.error.empty()) return url + ": " + answer.error;
+  if (answer.status != 200) return url + ": HTTP " + std::to_string(answer.status);
   return {};
 }
 
