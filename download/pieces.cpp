@@ -11,12 +11,19 @@ int ClaimablePiece(const std::vector<Piece>& pieces) {
   return allDone ? 0 : -1;
 }
 
-std::uint64_t SplitPoint(const Piece& p) {
-  const std::uint64_t left = p.remaining();
+std::uint64_t SplitPoint(const Piece& p, std::uint64_t ahead) {
+  if (ahead >= p.remaining()) return 0;
+  const std::uint64_t from = p.start + p.have + ahead, left = p.end - from;
   if (left < 2 * kMinPieceBytes) return 0;
-  const std::uint64_t at = (p.start + p.have + left / 2) / kPieceAlign * kPieceAlign;
-  if (at <= p.start + p.have || p.end - at < kMinPieceBytes) return 0;
+  const std::uint64_t at = (from + left / 2) / kPieceAlign * kPieceAlign;
+  if (at <= from || p.end - at < kMinPieceBytes) return 0;
   return at;
+}
+
+std::uint64_t AheadOf(const Piece& p) {
+  if (!p.bounds) return 0;
+  const std::uint64_t at = p.bounds->at.load(), written = p.start + p.have;
+  return (at > written ? at - written : 0) + kReadCallBytes;
 }
 
 std::uint64_t GrantBytes(Piece& p, std::uint64_t got) {

@@ -8,8 +8,11 @@
 // every piece is there. The disk is the record: a later run finds the
 // pieces by their names and takes up each one where it stopped.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "net/read_bounds.h"
 
 // No piece is made smaller than this: every request costs a round trip, and
 // a split costs its holder what was already on the way past the split point
@@ -33,6 +36,9 @@ struct Piece {
   // the file whole on disk: a split then would ask a mirror for bytes that
   // are already there.
   bool streaming = false;
+  // Where its holder's reader has got to and stops: a split lowers the end
+  // there, so that no byte of the far part is asked of two mirrors.
+  std::shared_ptr<ReadBounds> bounds = nullptr;
   std::uint64_t remaining() const { return end - start - have; }
 };
 
@@ -41,9 +47,13 @@ struct Piece {
 // one, whose taker joins them. -1: nothing to take.
 int ClaimablePiece(const std::vector<Piece>& pieces);
 // Where a held piece with `remaining()` bytes left splits so that its holder
-// and the taker end together at equal rates: halfway through what is left,
-// on the grid. 0 when the piece is too small to split.
-std::uint64_t SplitPoint(const Piece& p);
+// and the taker end together at equal rates: halfway through what is left
+// beyond the `ahead` bytes its holder has on their way already, on the grid.
+// 0 when that is too small to split.
+std::uint64_t SplitPoint(const Piece& p, std::uint64_t ahead = 0);
+// The bytes a piece's holder has on their way beyond what it has written:
+// what its reader has read, and a read call still in progress.
+std::uint64_t AheadOf(const Piece& p);
 // Takes up to `got` bytes into the piece; returns how many fit before its end.
 std::uint64_t GrantBytes(Piece& p, std::uint64_t got);
 std::uint64_t HaveOf(const std::vector<Piece>& pieces);

@@ -107,6 +107,7 @@ bool MirrorPool::Claim(int mirror, int worker, int file, Work* out) {
   t[i].state = PieceState::Held;
   t[i].holder = worker;
   t[i].streaming = false;
+  t[i].bounds.reset();
   out->start = t[i].start;
   return true;
 }
@@ -154,7 +155,7 @@ bool MirrorPool::TakeWorkFor(int mirror, int worker, Work* out) {
     if (mayTake_ && !mayTake_(mirror, static_cast<int>(f))) continue;
     for (size_t i = 0; i < table_[f].size(); ++i) {
       const Piece& p = table_[f][i];
-      if (p.state != PieceState::Held || !p.streaming || p.holder == worker || SplitPoint(p) == 0 ||
+      if (p.state != PieceState::Held || !p.streaming || p.holder == worker || SplitPoint(p, AheadOf(p)) == 0 ||
           p.remaining() <= bestLeft)
         continue;
       bestFile = static_cast<int>(f), bestPiece = i, bestLeft = p.remaining();
@@ -162,9 +163,10 @@ bool MirrorPool::TakeWorkFor(int mirror, int worker, Work* out) {
   }
   if (bestFile < 0) return false;
   std::vector<Piece>& t = table_[bestFile];
-  const std::uint64_t at = SplitPoint(t[bestPiece]);
+  const std::uint64_t at = SplitPoint(t[bestPiece], AheadOf(t[bestPiece]));
   const Piece far{at, t[bestPiece].end, 0, PieceState::Held, worker};
   t[bestPiece].end = at;
+  if (t[bestPiece].bounds) t[bestPiece].bounds->end.store(at);
   t.insert(t.begin() + static_cast<std::ptrdiff_t>(bestPiece) + 1, far);
   *out = {mirror, worker, bestFile, at, true};
   return true;
@@ -192,6 +194,16 @@ bool MirrorPool::IsWhole(int file, std::uint64_t start) {
   if (!pieces_) return true;
   const Piece* p = Find(file, start);
   return p && p->start == 0 && p->end == sizes_[file];
+}
+
+void MirrorPool::WatchPiece(int file, std::uint64_t start, std::shared_ptr<ReadBounds> bounds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Piece* p = Find(file, start);
+  if (!p || !bounds) return;
+  // The file's last piece reads on to the end of the body: bytes beyond the
+  // manifest's size show another file on the mirror.
+  bounds->end.store(p->end < sizes_[file] ? p->end : UINT64_MAX);
+  p->bounds = std::move(bounds);
 }
 
 std::uint64_t MirrorPool::PieceEnd(int file, std::uint64_t start) {
@@ -224,6 +236,7 @@ bool MirrorPool::FinishPiece(int file, std::uint64_t start) {
   if (!p) return false;
   p->state = PieceState::Done;
   p->holder = -1;
+  p->bounds.reset();
   for (const Piece& q : table_[file])
     if (q.state != PieceState::Done) return false;
   // Held while its finisher joins the pieces: nobody else takes the file.
@@ -239,6 +252,7 @@ void MirrorPool::ReleasePiece(int file, std::uint64_t start) {
     p->state = PieceState::Free;
     p->holder = -1;
     p->streaming = false;
+    p->bounds.reset();
   }
   cv_.notify_all();
 }

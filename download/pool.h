@@ -155,6 +155,8 @@ class MirrorPool {
   // The piece spans the whole file (it was never split).
   bool IsWhole(int file, std::uint64_t start);
   std::uint64_t PieceEnd(int file, std::uint64_t start);
+  // The holder's reader stops at the piece's end, which a split lowers.
+  void WatchPiece(int file, std::uint64_t start, std::shared_ptr<ReadBounds> bounds);
   // The piece's bytes on disk as its transfer found them; returns the
   // file's bytes on disk in all its pieces.
   std::uint64_t SetPieceHave(int file, std::uint64_t start, std::uint64_t have);

@@ -29,6 +29,8 @@ constexpr std::uint64_t kSlowMinBytes = 2097152;
 constexpr std::uint64_t kSlowMinMs = 8000;
 constexpr double kSlowRate = 262144.0;
 constexpr std::uint64_t kHashNoticeBytes = 67108864;
+constexpr int kBusyRetries = 3;
+constexpr int kBusyWaitMs = 200;
 
 // The reader's block, a sixteenth of what is still to come, from 64 KiB to
 // 1 MiB. Under Wine a read returns only when its block is full or the body
@@ -176,15 +178,27 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   if (job.flags.Cancelled()) return TransferOutcome::Cancelled;
 
   OpenedUrl opened;
-  if (!OpenUrl(url, ranged ? range : nullptr, {60000, 60000, ReceiveTimeoutFor(job.stallMs)}, &opened)) {
-    SetAnswer(answer, AttemptFailure::Other, "no connection (error %lu)", static_cast<unsigned long>(opened.error));
-    if (!opened.session) return TransferOutcome::Failed;
-    if (!answer->quiet)
-      LogWrite("Download open failed: %s err=%lu", url.c_str(), static_cast<unsigned long>(opened.error));
-    return TransferOutcome::Failed;
+  DWORD status = 0;
+  for (int busy = 0;; ++busy) {
+    if (!OpenUrl(url, ranged ? range : nullptr, {60000, 60000, ReceiveTimeoutFor(job.stallMs)}, &opened)) {
+      SetAnswer(answer, AttemptFailure::Other, "no connection (error %lu)", static_cast<unsigned long>(opened.error));
+      if (!opened.session) return TransferOutcome::Failed;
+      if (!answer->quiet)
+        LogWrite("Download open failed: %s err=%lu", url.c_str(), static_cast<unsigned long>(opened.error));
+      return TransferOutcome::Failed;
+    }
+    status = QueryStatusCode(opened.request.get());
+    // A mirror that allows a player one connection answers 503 while it has
+    // not yet seen the close of the connection this worker just left (a
+    // piece that ended before its body): asked again a moment later, it
+    // serves. A mirror that stays busy fails the attempt as any other status.
+    if (status != 503 || busy == kBusyRetries) break;
+    opened.Close();
+    for (int waited = 0; waited < kBusyWaitMs; waited += 50) {
+      if (job.flags.Cancelled()) return TransferOutcome::Cancelled;
+      Sleep(50);
+    }
   }
-
-  DWORD status = QueryStatusCode(opened.request.get());
   bool append = false;
   if (status == 404) {
     SetAnswer(answer, AttemptFailure::Missing, "HTTP 404");
@@ -244,8 +258,14 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   // The reader takes the request over and watches the cancel flag, also
   // while a read is blocked; it reads the next block while this one is
   // written and hashed.
+  std::shared_ptr<ReadBounds> bounds;
+  if (piece) {
+    bounds = std::make_shared<ReadBounds>();
+    bounds->at.store(start + fileBytes);
+    job.pool->WatchPiece(fileIndex, start, bounds);
+  }
   CancellableReader reader(std::move(opened), BlockFor(pieceLength() - fileBytes), job.stallMs,
-                           &job.counters.receivedBytes);
+                           &job.counters.receivedBytes, bounds);
   if (!reader.ok()) incomplete = true;
   while (!incomplete) {
     if (job.flags.Cancelled()) {
@@ -332,6 +352,9 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
       }
     }
   }
+  // A piece that ended before the file's end left the rest of its body
+  // unread: its connection goes before the next request opens another.
+  if (piece && start + pieceLength() < expectedSize) reader.Close(2000);
   if (std::fclose(f) != 0 && !incomplete) {
     writeFailure = true;
     answer->writeError = LastWriteError();

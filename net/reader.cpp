@@ -28,6 +28,8 @@ struct ReaderState {
   DWORD got = 0, error = 0;  // what the filled buffer's read gave
   BOOL ok = TRUE;
   bool abandoned = false;  // the caller walked away or the reader ended
+  bool closed = false;     // the helper has closed the request
+  std::shared_ptr<ReadBounds> bounds;
   // Counts every byte as it comes off the network, until the caller walks
   // away (the counter's owner outlives the reader, not its helper).
   std::atomic<std::uint64_t>* received = nullptr;
@@ -42,7 +44,14 @@ constexpr DWORD kIdleHelperMs = 2000;
 // Buffers kept for the next transfers: two for each of three transfers.
 constexpr size_t kSpareBuffers = 6;
 // The most one call reads into a block.
-constexpr DWORD kPiece = 65536;
+constexpr DWORD kPiece = static_cast<DWORD>(kReadCallBytes);
+
+// What may still be read before the bounds' end, at most `want`.
+DWORD Allowed(const ReaderState& s, DWORD want) {
+  if (!s.bounds) return want;
+  const std::uint64_t end = s.bounds->end.load(), at = s.bounds->at.load();
+  return at >= end ? 0 : end - at < want ? static_cast<DWORD>(end - at) : want;
+}
 
 // Helpers and buffers that outlive their transfer. A client download starts
 // a transfer for every file, and under Wine making a thread cost 1.5 to 5 ms
@@ -94,8 +103,8 @@ void ReaderLoop(std::shared_ptr<ReaderState> s) {
     lock.unlock();
     // Under the speed cap a read asks for no more than it may have, so the
     // server is held back by the connection's own flow control.
-    DWORD want = s->blockSize;
-    const bool capped = DownloadCap() != 0;
+    DWORD want = Allowed(*s, s->blockSize);
+    const bool capped = DownloadCap() != 0 && want > 0;
     if (capped) {
       want = static_cast<DWORD>(WaitForDownloadAllowance(want, [&] {
         std::lock_guard<std::mutex> stopLock(s->m);
@@ -113,7 +122,9 @@ void ReaderLoop(std::shared_ptr<ReaderState> s) {
     BOOL ok = TRUE;
     while (got < want) {
       DWORD piece = 0;
-      const DWORD ask = want - got < kPiece ? want - got : kPiece;
+      // A split may have moved the end closer since the block began.
+      const DWORD ask = Allowed(*s, want - got < kPiece ? want - got : kPiece);
+      if (ask == 0) break;
       if (!InternetReadFile(s->url.request.get(), buf + got, ask, &piece)) {
         // Bytes already in the block are handed over; the next read meets
         // the failure again.
@@ -128,6 +139,7 @@ void ReaderLoop(std::shared_ptr<ReaderState> s) {
       std::lock_guard<std::mutex> counting(s->m);
       if (s->abandoned) break;
       if (s->received) s->received->fetch_add(piece);
+      if (s->bounds) s->bounds->at.fetch_add(piece);
     }
     if (capped && got < want) ReturnDownloadAllowance(want - got);
     lock.lock();
@@ -147,6 +159,10 @@ void ReaderLoop(std::shared_ptr<ReaderState> s) {
   std::vector<char> bufs[2] = {std::move(s->buf[0]), std::move(s->buf[1])};
   lock.unlock();
   closing.Close();
+  lock.lock();
+  s->closed = true;
+  s->cv.notify_all();
+  lock.unlock();
   g_liveReaders.fetch_sub(1);
   GiveBackBuffers(bufs);
 }
@@ -190,12 +206,13 @@ DWORD ReceiveTimeoutFor(DWORD stallMs) {
 }
 
 CancellableReader::CancellableReader(OpenedUrl&& url, DWORD blockSize, DWORD stallMs,
-                                     std::atomic<std::uint64_t>* received)
+                                     std::atomic<std::uint64_t>* received, std::shared_ptr<ReadBounds> bounds)
     : stallMs_(stallMs) {
   auto state = std::make_shared<ReaderState>();
   state->url = std::move(url);
   state->blockSize = blockSize;
   state->received = received;
+  state->bounds = std::move(bounds);
   try {
     state->buf[0] = TakeBuffer(blockSize);
     state->buf[1] = TakeBuffer(blockSize);
@@ -217,6 +234,14 @@ CancellableReader::~CancellableReader() {
   std::lock_guard<std::mutex> lock(state_->m);
   state_->abandoned = true;
   state_->cv.notify_all();
+}
+
+void CancellableReader::Close(DWORD waitMs) {
+  if (!state_) return;
+  std::unique_lock<std::mutex> lock(state_->m);
+  state_->abandoned = true;
+  state_->cv.notify_all();
+  state_->cv.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return state_->closed; });
 }
 
 ReadStatus CancellableReader::Read(const char** data, DWORD* got, const std::atomic<bool>* cancel, DWORD* error) {

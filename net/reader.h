@@ -27,6 +27,7 @@
 #include <memory>
 
 #include "net/http.h"
+#include "net/read_bounds.h"
 
 enum class ReadStatus { kData, kEnd, kError, kCancelled, kStalled };
 
@@ -39,7 +40,11 @@ class CancellableReader {
   // bytes at once. `stallMs` 0: no stall time. The request should have been
   // opened with ReceiveTimeoutFor(stallMs). `received`, when given, counts
   // the bytes as they arrive, also those of a block not handed over yet.
-  CancellableReader(OpenedUrl&& url, DWORD blockSize, DWORD stallMs, std::atomic<std::uint64_t>* received = nullptr);
+  // `bounds`, when given, holds where the body's first byte lies in `at` and
+  // where to stop in `end`: at `end` Read() says kEnd, the rest of the body
+  // unread.
+  CancellableReader(OpenedUrl&& url, DWORD blockSize, DWORD stallMs, std::atomic<std::uint64_t>* received = nullptr,
+                    std::shared_ptr<ReadBounds> bounds = nullptr);
   ~CancellableReader();
   CancellableReader(const CancellableReader&) = delete;
   CancellableReader& operator=(const CancellableReader&) = delete;
@@ -50,6 +55,10 @@ class CancellableReader {
   // valid until the next Read or the reader's end. After kCancelled or
   // kStalled the reader is not used again.
   ReadStatus Read(const char** data, DWORD* got, const std::atomic<bool>* cancel, DWORD* error = nullptr);
+  // Walks away and waits, at most `waitMs`, until the request is closed. A
+  // body left unread keeps its connection open until then, and a mirror
+  // that allows one connection per player answers the next request 503.
+  void Close(DWORD waitMs);
 
  private:
   std::shared_ptr<ReaderState> state_;

@@ -148,9 +148,14 @@ TEST(MirrorPool, IdleWorkersSplitTheLargestPieceAndFailedPiecesGoBack) {
   ASSERT_TRUE(pool.TakeWork(1, 1, &b));
   EXPECT_FALSE(pool.TakeWork(2, 2, &c)) << "no split before its holder begins: the file may be whole on disk";
   EXPECT_EQ(pool.SetPieceHave(0, 0, 4 * kMiB), 4 * kMiB);
+  auto bounds = std::make_shared<ReadBounds>();
+  bounds->at = 4 * kMiB - kReadCallBytes;
+  pool.WatchPiece(0, 0, bounds);
+  EXPECT_EQ(bounds->end.load(), UINT64_MAX) << "the file's last piece reads to the body's end";
   ASSERT_TRUE(pool.TakeWork(2, 2, &c));
   EXPECT_EQ(c.file, 0);
   EXPECT_EQ(c.start, 12 * kMiB);
+  EXPECT_EQ(bounds->end.load(), 12 * kMiB) << "the holder's reader stops at the split";
   EXPECT_EQ(pool.PieceEnd(0, 0), 12 * kMiB);
   EXPECT_FALSE(pool.IsWhole(0, 0));
   EXPECT_TRUE(pool.IsWhole(1, 0));
@@ -182,7 +187,7 @@ TEST(MirrorPool, IdleWorkersSplitTheLargestPieceAndFailedPiecesGoBack) {
 
 TEST(Pieces, SplitPointsAndRestoredPieces) {
   struct {
-    std::uint64_t start, end, have, at;
+    std::uint64_t start, end, have, at, ahead;
   } splits[] = {
       {0, 20 * kMiB, 4 * kMiB, 12 * kMiB},
       {0, 4 * kMiB, 0, 2 * kMiB},
@@ -190,10 +195,14 @@ TEST(Pieces, SplitPointsAndRestoredPieces) {
       {kMiB, 9 * kMiB + 100, 0, 5 * kMiB},  // on the grid
       {0, 20 * kMiB, 17 * kMiB, 18 * kMiB + kMiB / 2},
       {0, 20 * kMiB, 18 * kMiB + 1, 0},
+      // Bytes on their way to the holder are not asked of another mirror.
+      {0, 20 * kMiB, 4 * kMiB, 14 * kMiB, 4 * kMiB},
+      {0, 20 * kMiB, 17 * kMiB, 0, kMiB + 1},
+      {0, 20 * kMiB, 4 * kMiB, 0, 16 * kMiB},
   };
   for (const auto& c : splits) {
     Piece p{c.start, c.end, c.have, PieceState::Held, 0};
-    EXPECT_EQ(SplitPoint(p), c.at) << c.start << " " << c.end << " " << c.have;
+    EXPECT_EQ(SplitPoint(p, c.ahead), c.at) << c.start << " " << c.end << " " << c.have << " " << c.ahead;
   }
   struct {
     std::uint64_t length;
