@@ -44,10 +44,12 @@ FETCH=build/win/realmporter-fetch.exe
 P=bench-split
 [ "$SHAPE" = bench/shape-335a.txt ] || P=bench-split-$(basename "$SHAPE" .txt)
 FILES="$W/www/wow335/$P/files"
-if [ ! -f "$W/$P.done.$MIB" ]; then
-  rm -f "$W/$P".done.* && rm -rf "$FILES" && mkdir -p "$FILES"
+if [ ! -f "$W/$P.made.$MIB" ]; then
+  rm -f "$W/$P".made.* && rm -rf "$FILES" && mkdir -p "$FILES"
   python3 bench/make_client.py shape "$SHAPE" "$FILES" $((MIB * 1048576))
-  touch "$W/$P.done.$MIB"
+  rm -rf "$W/www/wow335/$P/blocks"
+  "$TOOL" blocks "$FILES" "$W/www/wow335/$P/blocks" >/dev/null
+  touch "$W/$P.made.$MIB"
 fi
 manifest() {  # manifest PRODUCT MIRROR...: the client's files under another product name
   local product=$1; shift
@@ -72,7 +74,7 @@ pid $W/nginx.pid;
 error_log $W/nginx-error.log;
 events { worker_connections 256; }
 http {
-  log_format timing '\$msec \$request_time \$connection \$status \$body_bytes_sent \$request_uri \$server_addr';
+  log_format timing '\$msec \$request_time \$connection \$status \$body_bytes_sent \$request_uri \$server_addr \$http_range';
   access_log $W/access.log timing;
   sendfile on;
   limit_conn_zone \$server_addr zone=permirror:1m;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "download/pool.h"
+#include "manifest/blockmap.h"
 #include "manifest/client_manifest.h"
 #include "manifest/progress.h"
 
@@ -62,6 +63,13 @@ struct DownloadJob {
   // index, empty where the disk holds no piece.
   bool pieces = false;
   std::vector<std::vector<Piece>> restored;
+  // Block maps of split files, by file index: the first taker of a file's
+  // far piece asks its mirror for the map, and every piece of the file is
+  // checked against it from then on (BlockCheck). `mapAsked` is set once a
+  // worker has gone for it, found or not: a file is asked for once a job.
+  std::mutex mapLock;
+  std::vector<std::shared_ptr<const BlockMap>> maps;
+  std::vector<bool> mapAsked;
 };
 
 // What one attempt got, in a few words for the operator ("HTTP 404",

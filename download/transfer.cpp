@@ -1,14 +1,18 @@
 #include <windows.h>
 
+#include <io.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "app/log.h"
 #include "app/messages.h"
 #include "download/job.h"
 #include "download/save_folder.h"
+#include "manifest/blockmap.h"
 #include "manifest/install_paths.h"
 #include "hash/sha256.h"
 #include "hash/sha256_stream.h"
@@ -78,6 +82,41 @@ void SetAnswer(AttemptAnswer* answer, AttemptFailure failure, const char* format
   va_end(args);
   answer->failure = failure;
   answer->text = text;
+}
+
+// The file's block map, when a worker has found it on its mirror.
+std::shared_ptr<const BlockMap> MapOf(DownloadJob& job, int file) {
+  std::lock_guard<std::mutex> lock(job.mapLock);
+  return static_cast<size_t>(file) < job.maps.size() ? job.maps[file] : nullptr;
+}
+
+// Asks `mirror` for the block map of a file just split, unless a worker has
+// asked for it already. A map that does not describe the manifest's file is
+// not used: the pieces then wait for the joined file's SHA-256 alone.
+void FetchMapOf(DownloadJob& job, int file, const std::string& mirror) {
+  const ManifestFile& f = job.files[file];
+  if (!job.manifest || f.size < kBlockMapMinFileSize) return;
+  {
+    std::lock_guard<std::mutex> lock(job.mapLock);
+    if (static_cast<size_t>(file) >= job.mapAsked.size() || job.mapAsked[file]) return;
+    job.mapAsked[file] = true;
+  }
+  const std::string url = BuildBlockMapUrl(mirror, job.manifest->product, f.path);
+  const std::uint64_t limit = BlockMapSize(std::min<std::uint64_t>(f.size, std::uint64_t{kMaxMapBlocks} * 1024), 1024);
+  std::string body;
+  const SmallFetchResult got =
+      FetchSmallDocument(url, {60000, 60000, ReceiveTimeoutFor(job.stallMs)}, static_cast<size_t>(limit), &body);
+  auto map = std::make_shared<BlockMap>();
+  if (!got.ok()) {
+    LogWrite("Download block map not fetched (HTTP %lu): %s", static_cast<unsigned long>(got.status), url.c_str());
+    return;
+  }
+  if (!ParseBlockMap(std::move(body), map.get()) || map->fileSize != f.size || !DigestEquals(map->sha256, f.sha256)) {
+    LogWrite("Download block map is not the manifest's file: %s", url.c_str());
+    return;
+  }
+  std::lock_guard<std::mutex> lock(job.mapLock);
+  job.maps[file] = std::move(map);
 }
 
 }  // namespace
@@ -250,11 +289,14 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   const bool hashing = digest.ok() && start == 0 && (!append || prefixHashed);
 
   std::uint64_t fileBytes = append ? localSize : 0, transferBytes = 0;
+  // A split file's pieces are checked against its map from the first block
+  // boundary after the map is there.
+  std::optional<BlockCheck> check;
   // A resumed file's kept bytes count from now on: the readout's sizes must
   // not read 0 while its first block is on the way and the speed already shows.
   if (append) report(fileBytes);
   const ULONGLONG startedAt = GetTickCount64();
-  bool incomplete = false, writeFailure = false, slow = false, tooLong = false;
+  bool incomplete = false, writeFailure = false, slow = false, tooLong = false, wrongBlock = false;
   // The reader takes the request over and watches the cancel flag, also
   // while a read is blocked; it reads the next block while this one is
   // written and hashed.
@@ -292,7 +334,17 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     if (piece) {
       // Bytes past the piece's end belong to the next piece's taker.
       std::uint64_t fileHave = 0;
-      const DWORD granted = static_cast<DWORD>(job.pool->Grant(fileIndex, start, got, &fileHave));
+      DWORD granted = static_cast<DWORD>(job.pool->Grant(fileIndex, start, got, &fileHave));
+      if (!check)
+        if (std::shared_ptr<const BlockMap> map = MapOf(job, fileIndex))
+          check.emplace(std::move(map), start + fileBytes);
+      if (check && !check->Feed(data, granted)) {
+        // The bytes before the wrong block stay; from it on the piece comes
+        // again from another mirror.
+        const std::uint64_t keep = check->badAt() - start;
+        granted = keep > fileBytes ? static_cast<DWORD>(keep - fileBytes) : 0;
+        wrongBlock = incomplete = true;
+      }
       if (std::fwrite(data, 1, granted, f) != granted) {
         writeFailure = true;
         answer->writeError = LastWriteError();
@@ -302,6 +354,18 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
       transferBytes += granted;
       fileBytes += granted;
       RaiseInFlight(job.counters, fileIndex, fileHave);
+      if (wrongBlock) {
+        SetAnswer(answer, AttemptFailure::Damaged, "block at byte %llu differs from its map",
+                  static_cast<unsigned long long>(check->badAt()));
+        LogWrite("Download block at byte %llu differs from its map: %s",
+                 static_cast<unsigned long long>(check->badAt()), url.c_str());
+        if (std::fflush(f) != 0 || _chsize_s(_fileno(f), static_cast<long long>(check->badAt() - start)) != 0) {
+          writeFailure = true;
+          answer->writeError = LastWriteError();
+        }
+        fileBytes = check->badAt() - start;
+        break;
+      }
       if (granted < got && start + pieceLength() == expectedSize) {
         // More than the manifest's file: not that file, as below.
         SetAnswer(answer, AttemptFailure::Damaged, "longer than %llu bytes",
@@ -375,6 +439,10 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
   if (tooLong) {
     DeleteFileW(localPath.c_str());
     SetInFlight(job.counters, fileIndex, piece ? job.pool->SetPieceHave(fileIndex, start, 0) : 0);
+    return TransferOutcome::Failed;
+  }
+  if (wrongBlock) {
+    SetInFlight(job.counters, fileIndex, job.pool->SetPieceHave(fileIndex, start, fileBytes));
     return TransferOutcome::Failed;
   }
   if (slow) {
@@ -519,6 +587,7 @@ bool FileJob(DownloadJob& job, const Work& work) {
   }
   const std::wstring target = work.start == 0 ? local : PieceName(local, work.start);
   const std::string& base = job.mirrors[mirror];
+  if (work.pieces && !job.pool->IsWhole(file, work.start)) FetchMapOf(job, file, base);
   std::string url = BuildFileUrl(base, job.manifest->product, f.path);
   const std::uint64_t before = LocalSize(target);
   AttemptAnswer answer;

@@ -1,5 +1,6 @@
 #include "manifest/blockmap.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "hash/sha256.h"
@@ -207,4 +208,49 @@ std::string BuildBlockMapUrl(std::string_view mirrorBase, std::string_view produ
 BlockRequestEnd JudgeBlockRequest(unsigned status) {
   if (status == 0 || status == 408 || status == 429 || status >= 500) return BlockRequestEnd::MirrorFault;
   return status >= 400 ? BlockRequestEnd::Whole : BlockRequestEnd::MirrorFault;
+}
+
+BlockCheck::BlockCheck(std::shared_ptr<const BlockMap> map, std::uint64_t from) : map_(std::move(map)), pos_(from) {
+  const std::uint64_t size = map_->blockSize;
+  checkFrom_ = (from + size - 1) / size * size;
+}
+
+bool BlockCheck::Feed(const char* data, std::size_t n) {
+  if (badAt_ != UINT64_MAX) return false;
+  while (n > 0 && pos_ < map_->fileSize) {
+    std::size_t take = n;
+    if (pos_ < checkFrom_) {
+      take = static_cast<std::size_t>(std::min<std::uint64_t>(n, checkFrom_ - pos_));
+    } else {
+      const std::uint32_t index = static_cast<std::uint32_t>(pos_ / map_->blockSize);
+      const std::uint32_t length = map_->Length(index);
+      take = std::min<std::size_t>(n, length - block_.size());
+      if (block_.empty() && take == length) {
+        if (!Check(index, data, length)) return false;
+      } else {
+        block_.append(data, take);
+        if (block_.size() == length) {
+          if (!Check(index, block_.data(), length)) return false;
+          block_.clear();
+        }
+      }
+    }
+    pos_ += take;
+    data += take;
+    n -= take;
+  }
+  return true;
+}
+
+bool BlockCheck::Check(std::uint32_t index, const char* block, std::size_t n) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(block);
+  std::string padded;
+  if (n < map_->blockSize) {  // the file's last block, summed as the map's writer padded it
+    padded.assign(block, n);
+    padded.resize(map_->blockSize, '\0');
+    bytes = reinterpret_cast<const unsigned char*>(padded.data());
+  }
+  if (StrongSumOf(bytes, map_->blockSize) == map_->Strong(index)) return true;
+  badAt_ = map_->Offset(index);
+  return false;
 }

@@ -19,6 +19,7 @@
 //   end 32 SHA-256 of everything before it (a damaged map is refused whole)
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -166,3 +167,27 @@ std::string BuildBlockMapUrl(std::string_view mirrorBase, std::string_view produ
 // fault of the mirror's.
 enum class BlockRequestEnd { Whole, MirrorFault };
 BlockRequestEnd JudgeBlockRequest(unsigned httpStatus);
+
+// Checks the bytes of a piece of a file against its block map as they
+// arrive (a client download splits large files over the mirrors):
+// each block is compared with the map once all of it is in hand, so that a
+// mirror that sends wrong bytes is found within a block and only its piece
+// comes again, where without a map every piece goes once the joined file's
+// SHA-256 differs. Checking begins at the first block boundary at or after
+// `from`, the file offset of the next byte fed: a piece may have been coming
+// before its map arrived. Bytes beyond the file's end are not looked at.
+class BlockCheck {
+ public:
+  BlockCheck(std::shared_ptr<const BlockMap> map, std::uint64_t from);
+  // False once a block differs; badAt() is then its first byte.
+  bool Feed(const char* data, std::size_t n);
+  std::uint64_t badAt() const { return badAt_; }
+
+ private:
+  bool Check(std::uint32_t index, const char* block, std::size_t n);
+
+  std::shared_ptr<const BlockMap> map_;
+  std::uint64_t pos_, checkFrom_;
+  std::uint64_t badAt_ = UINT64_MAX;
+  std::string block_;  // the current block's bytes so far, padded for the last one
+};

@@ -20,7 +20,7 @@ body, then silence for an hour), drop (close
 after arg bytes of the body), nolength (no Content-Length; the body ends
 when the connection closes), norange (answer 200 with the whole file to a
 ranged request), delay (arg ms before the first byte), corrupt (flip the
-body's bytes), star (Content-Range "bytes a-b/*"), shift (answer a ranged
+body's bytes; with arg, sent at arg bytes per second), star (Content-Range "bytes a-b/*"), shift (answer a ranged
 request with the file from its first byte, labelled so), long (no
 Content-Length; after the body arg more bytes, then the connection closes), sendtimeout (close the
 connection when the client has taken nothing of the body for arg ms, as nginx's send_timeout does;
@@ -215,7 +215,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 f.seek(start)
                 while sent < length:
                     n = min(CHUNK, length - sent)
-                    if kind == "slow":
+                    paced = kind == "slow" or (kind == "corrupt" and arg)
+                    if paced:
                         n = min(n, max(1, arg // 10))
                     if kind == "hang" and sent + n > arg:
                         n = arg - sent
@@ -234,7 +235,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                         data = bytes(b ^ 0x5A for b in data)
                     self.wfile.write(data)
                     sent += len(data)
-                    if kind == "slow":
+                    if paced:
                         wait = t0 + sent / float(arg) - time.monotonic()
                         if wait > 0:
                             time.sleep(wait)

@@ -231,4 +231,30 @@ TEST(BlockMap, WhatAFailedRequestOfABuildSaysAboutTheMirror) {
   }
 }
 
+// A piece is checked block by block as it comes, from the first block
+// boundary on, whatever the sizes of the reads.
+TEST(BlockMap, CheckOfAPieceFindsTheFirstWrongBlock) {
+  std::string file(10 * 1024 + 300, '\0');
+  for (size_t i = 0; i < file.size(); ++i) file[i] = static_cast<char>(i * 7 + i / 5);
+  auto map = std::make_shared<BlockMap>();
+  ASSERT_TRUE(ParseBlockMap(BlockMapOfBytes(file, 1024), map.get()));
+  struct {
+    std::uint64_t from, damaged, chunk, badAt;
+  } cases[] = {
+      {0, UINT64_MAX, 1000, UINT64_MAX},    {0, 5000, 777, 4096},    {0, 5000, 1024, 4096},
+      {1500, 1600, 300, UINT64_MAX},        {1500, 2100, 300, 2048}, {0, 10 * 1024 + 299, 4096, 10 * 1024},
+      {9000, UINT64_MAX, 5000, UINT64_MAX},  // the short last block and bytes past the file's end
+  };
+  for (const auto& c : cases) {
+    std::string bytes = file.substr(c.from) + "past the end";
+    if (c.damaged != UINT64_MAX) bytes[c.damaged - c.from] ^= 1;
+    BlockCheck check(map, c.from);
+    bool ok = true;
+    for (size_t at = 0; at < bytes.size() && ok; at += c.chunk)
+      ok = check.Feed(bytes.data() + at, std::min<size_t>(c.chunk, bytes.size() - at));
+    EXPECT_EQ(ok, c.badAt == UINT64_MAX) << c.from << " " << c.damaged;
+    EXPECT_EQ(check.badAt(), c.badAt) << c.from << " " << c.damaged;
+  }
+}
+
 }  // namespace

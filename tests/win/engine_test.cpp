@@ -17,6 +17,7 @@
 #include "hash/sha256_stream.h"
 #include "install/journal.h"
 #include "install/transaction.h"
+#include "manifest/blockmap.h"
 #include "manifest/manifest_choice.h"
 #include "net/text.h"
 #include "support.h"
@@ -89,6 +90,13 @@ class Engine : public ::testing::Test {
     size_t n = 0;
     for (const auto& line : Requests(mirror)) n += line.find(part) != std::string::npos;
     return n;
+  }
+  // A mirror's requests for files, without those for block maps.
+  std::vector<std::string> FileAsks(const char* mirror) {
+    std::vector<std::string> out;
+    for (const auto& line : Requests(mirror))
+      if (line.find("/blocks/") == std::string::npos) out.push_back(line);
+    return out;
   }
   size_t FileRequests() {
     size_t n = 0;
@@ -495,7 +503,7 @@ TEST_F(Engine, CancelEndsQuicklyAndTheNextRunResumes) {
   const std::string head = "GET /wow335/engine-client/files/big.bin bytes=";
   size_t requests = 0;
   for (const char* mirror : {kMirror1, kMirror2, kMirror3})
-    for (const auto& line : Requests(mirror)) {
+    for (const auto& line : FileAsks(mirror)) {
       ASSERT_EQ(line.rfind(head, 0), 0u) << line;
       const std::uint64_t from = std::strtoull(line.c_str() + head.size(), nullptr, 10);
       for (const auto& [at, length] : kept) EXPECT_FALSE(from >= at && from < at + length) << line;
@@ -528,15 +536,39 @@ TEST_F(Engine, IdleMirrorsSplitTheLastFileAndAStalledPieceGoesBack) {
   std::vector<std::uint64_t> starts;
   const std::string head = "GET /wow335/engine-client/files/big.bin bytes=";
   for (const char* mirror : {kMirror1, kMirror2, kMirror3}) {
-    EXPECT_FALSE(Requests(mirror).empty()) << mirror;
-    for (const auto& line : Requests(mirror))
+    EXPECT_FALSE(FileAsks(mirror).empty()) << mirror;
+    for (const auto& line : FileAsks(mirror))
       if (line.rfind(head, 0) == 0) starts.push_back(std::strtoull(line.c_str() + head.size(), nullptr, 10));
   }
-  const std::string stalled = Requests(kMirror2).at(0);
+  const std::string stalled = FileAsks(kMirror2).at(0);
   const std::uint64_t at = std::strtoull(stalled.c_str() + head.size(), nullptr, 10);
   EXPECT_GT(at, 0u) << stalled;
   EXPECT_TRUE(std::any_of(starts.begin(), starts.end(), [at](std::uint64_t s) { return s > at && s <= at + 1000000; }))
       << stalled;
+}
+
+// Where the mirrors publish block maps, a mirror that sends wrong bytes for
+// its part of a split file is found within a block: only its piece comes
+// again, from another mirror, and the joined file is right the first time.
+TEST_F(Engine, AWrongPieceIsFoundByTheBlockMapAndOnlyItComesAgain) {
+  std::vector<ClientFile> files = {{"big.bin", PatternBytes(12000000, 72)}};
+  PublishClient(kProduct, "Client", files);
+  const std::string map = BlockMapOfBytes(files[0].data, BlockSizeFor(files[0].data.size()));
+  for (const wchar_t* m : {L"m1", L"m2", L"m3"}) {
+    MakeDirs(Www(m, L"wow335\\engine-client\\blocks"));
+    WriteFileBytes(Www(m, L"wow335\\engine-client\\blocks\\big.bin.blocks"), map);
+  }
+  for (const char* m : {kMirror1, kMirror3})
+    Control(m, "/__fault?path=/wow335/engine-client/files/big.bin&kind=slow&arg=2000000");
+  Control(kMirror2, "/__fault?path=/wow335/engine-client/files/big.bin&kind=corrupt&arg=2000000");
+  std::string error;
+  ASSERT_TRUE(Run(&error)) << WideToUtf8(WideFromGbk(error));
+  ExpectClient(files);
+  const std::string log = ReadLog();
+  EXPECT_NE(log.find("differs from its map: https://127.0.0.2:18082/wow335/engine-client/files/big.bin"),
+            std::string::npos);
+  EXPECT_EQ(log.find("Download hash mismatch"), std::string::npos) << log;
+  EXPECT_EQ(Asked(kMirror1, "big.bin -"), 1u) << "the holder's piece was never fetched again";
 }
 
 TEST_F(Engine, IllegalPathFailsBeforeAnyTransfer) {
