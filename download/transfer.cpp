@@ -233,6 +233,7 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     // serves. A mirror that stays busy fails the attempt as any other status.
     if (status != 503 || busy == kBusyRetries) break;
     opened.Close();
+    if (!answer->quiet) LogWrite("Download HTTP 503, asked again: %s", url.c_str());
     for (int waited = 0; waited < kBusyWaitMs; waited += 50) {
       if (job.flags.Cancelled()) return TransferOutcome::Cancelled;
       Sleep(50);
@@ -417,8 +418,9 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
     }
   }
   // A piece that ended before the file's end left the rest of its body
-  // unread: its connection goes before the next request opens another.
-  if (piece && start + pieceLength() < expectedSize) reader.Close(2000);
+  // unread: its connection goes before the next request opens another. Not
+  // after a cancel or a stall: a read that is still waiting would hold them.
+  if (piece && !incomplete && !writeFailure && start + pieceLength() < expectedSize) reader.Close(2000);
   if (std::fclose(f) != 0 && !incomplete) {
     writeFailure = true;
     answer->writeError = LastWriteError();

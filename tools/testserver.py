@@ -20,7 +20,9 @@ body, then silence for an hour), drop (close
 after arg bytes of the body), nolength (no Content-Length; the body ends
 when the connection closes), norange (answer 200 with the whole file to a
 ranged request), delay (arg ms before the first byte), corrupt (flip the
-body's bytes; with arg, sent at arg bytes per second), star (Content-Range "bytes a-b/*"), shift (answer a ranged
+body's bytes; with arg, sent at arg bytes per second), oneconn (503 while
+another oneconn body is being sent, as nginx's limit_conn 1 does, until the
+client's close is noticed at a write; with arg, sent at arg bytes per second), star (Content-Range "bytes a-b/*"), shift (answer a ranged
 request with the file from its first byte, labelled so), long (no
 Content-Length; after the body arg more bytes, then the connection closes), sendtimeout (close the
 connection when the client has taken nothing of the body for arg ms, as nginx's send_timeout does;
@@ -58,6 +60,7 @@ class Listener(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.faults = []  # [path, kind, arg, remaining or None, requests still to skip]
         self.requests = []
         self.lock = threading.Lock()
+        self.sending = 0  # bodies of oneconn requests in progress
         super().__init__(addr, Handler)
 
     def finish_request(self, request, client_address):
@@ -151,6 +154,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if kind in ("status", "notfound"):
             self.send_plain(404 if kind == "notfound" else arg, b"fault\n")
             return
+        if kind == "oneconn":
+            with srv.lock:
+                busy = srv.sending > 0
+                srv.sending += not busy
+            if busy:
+                self.send_plain(503, b"busy\n")
+                return
+            try:
+                self.serve_file(path, rng, kind, arg, head)
+            finally:
+                with srv.lock:
+                    srv.sending -= 1
+            return
+        self.serve_file(path, rng, kind, arg, head)
+
+    def serve_file(self, path, rng, kind, arg, head):
+        srv = self.server
         local = os.path.normpath(os.path.join(srv.root, path.lstrip("/")))
         if not local.startswith(srv.root) or not os.path.isfile(local):
             self.send_plain(404, b"not found\n")
@@ -215,7 +235,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 f.seek(start)
                 while sent < length:
                     n = min(CHUNK, length - sent)
-                    paced = kind == "slow" or (kind == "corrupt" and arg)
+                    paced = kind == "slow" or (kind in ("corrupt", "oneconn") and arg)
                     if paced:
                         n = min(n, max(1, arg // 10))
                     if kind == "hang" and sent + n > arg:

@@ -571,6 +571,22 @@ TEST_F(Engine, AWrongPieceIsFoundByTheBlockMapAndOnlyItComesAgain) {
   EXPECT_EQ(Asked(kMirror1, "big.bin -"), 1u) << "the holder's piece was never fetched again";
 }
 
+// Mirrors that allow a player one connection (nginx's limit_conn 1) answer
+// 503 while they still hold the connection of a piece that ended at a split:
+// the request is asked again, and no attempt fails.
+TEST_F(Engine, MirrorsAllowingOneConnectionServeEverySplitPiece) {
+  std::vector<ClientFile> files = {{"big.bin", PatternBytes(12000000, 73)}};
+  PublishClient(kProduct, "Client", files);
+  for (const char* m : {kMirror1, kMirror2, kMirror3})
+    Control(m, "/__fault?path=/wow335/engine-client/files/big.bin&kind=oneconn&arg=2000000");
+  std::string error;
+  ASSERT_TRUE(Run(&error)) << WideToUtf8(WideFromGbk(error));
+  ExpectClient(files);
+  const std::string log = ReadLog();
+  EXPECT_EQ(log.find("Mirror failed"), std::string::npos) << log;
+  EXPECT_GT(FileRequests(), 3u) << "the file was split";
+}
+
 TEST_F(Engine, IllegalPathFailsBeforeAnyTransfer) {
   std::vector<ClientFile> files = {{"ok.bin", "x"}, {"a..b/evil.bin", "y"}};
   PublishClient(kProduct, "Client", files);
