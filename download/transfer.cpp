@@ -84,24 +84,31 @@ void SetAnswer(AttemptAnswer* answer, AttemptFailure failure, const char* format
   answer->text = text;
 }
 
-// The file's block map, when a worker has found it on its mirror.
-std::shared_ptr<const BlockMap> MapOf(DownloadJob& job, int file) {
-  std::lock_guard<std::mutex> lock(job.mapLock);
-  return static_cast<size_t>(file) < job.maps.size() ? job.maps[file] : nullptr;
+size_t MapSlot(const DownloadJob& job, int file, int mirror) {
+  return static_cast<size_t>(file) * job.mirrors.size() + static_cast<size_t>(mirror);
 }
 
-// Asks `mirror` for the block map of a file just split, unless a worker has
-// asked for it already. A map that does not describe the manifest's file is
-// not used: the pieces then wait for the joined file's SHA-256 alone.
-void FetchMapOf(DownloadJob& job, int file, const std::string& mirror) {
+// The file's block map from `mirror`, when one of its workers has found it.
+std::shared_ptr<const BlockMap> MapOf(DownloadJob& job, int file, int mirror) {
+  std::lock_guard<std::mutex> lock(job.mapLock);
+  const size_t slot = MapSlot(job, file, mirror);
+  return slot < job.maps.size() ? job.maps[slot] : nullptr;
+}
+
+// Asks `mirror` for the block map of a file just split, unless one of its
+// workers has asked already. A map that does not describe the manifest's
+// file is not used: that mirror's pieces then wait for the joined file's
+// SHA-256 alone.
+void FetchMapOf(DownloadJob& job, int file, int mirror) {
   const ManifestFile& f = job.files[file];
   if (!job.manifest || f.size < kBlockMapMinFileSize) return;
+  const size_t slot = MapSlot(job, file, mirror);
   {
     std::lock_guard<std::mutex> lock(job.mapLock);
-    if (static_cast<size_t>(file) >= job.mapAsked.size() || job.mapAsked[file]) return;
-    job.mapAsked[file] = true;
+    if (slot >= job.mapAsked.size() || job.mapAsked[slot]) return;
+    job.mapAsked[slot] = true;
   }
-  const std::string url = BuildBlockMapUrl(mirror, job.manifest->product, f.path);
+  const std::string url = BuildBlockMapUrl(job.mirrors[mirror], job.manifest->product, f.path);
   const std::uint64_t limit = BlockMapSize(std::min<std::uint64_t>(f.size, std::uint64_t{kMaxMapBlocks} * 1024), 1024);
   std::string body;
   const SmallFetchResult got =
@@ -116,7 +123,7 @@ void FetchMapOf(DownloadJob& job, int file, const std::string& mirror) {
     return;
   }
   std::lock_guard<std::mutex> lock(job.mapLock);
-  job.maps[file] = std::move(map);
+  job.maps[slot] = std::move(map);
 }
 
 }  // namespace
@@ -337,7 +344,7 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
       std::uint64_t fileHave = 0;
       DWORD granted = static_cast<DWORD>(job.pool->Grant(fileIndex, start, got, &fileHave));
       if (!check)
-        if (std::shared_ptr<const BlockMap> map = MapOf(job, fileIndex))
+        if (std::shared_ptr<const BlockMap> map = MapOf(job, fileIndex, work->mirror))
           check.emplace(std::move(map), start + fileBytes);
       if (check && !check->Feed(data, granted)) {
         // The bytes before the wrong block stay; from it on the piece comes
@@ -589,7 +596,7 @@ bool FileJob(DownloadJob& job, const Work& work) {
   }
   const std::wstring target = work.start == 0 ? local : PieceName(local, work.start);
   const std::string& base = job.mirrors[mirror];
-  if (work.pieces && !job.pool->IsWhole(file, work.start)) FetchMapOf(job, file, base);
+  if (work.pieces && !job.pool->IsWhole(file, work.start)) FetchMapOf(job, file, mirror);
   std::string url = BuildFileUrl(base, job.manifest->product, f.path);
   const std::uint64_t before = LocalSize(target);
   AttemptAnswer answer;

@@ -14,6 +14,7 @@
 #include "app/messages.h"
 #include "download/client_repair.h"
 #include "download/take_manifest.h"
+#include "hash/sha256.h"
 #include "hash/sha256_stream.h"
 #include "install/journal.h"
 #include "install/transaction.h"
@@ -53,6 +54,7 @@ class Engine : public ::testing::Test {
     UnpublishClient(kProduct);
     Timings.stallMs = 120000;
     Timings.cooldownMs = kMirrorCooldownMs;
+    Options.giveUpAfterRounds = 0;
   }
   bool Run(std::string* error) {
     ClientManifest m;
@@ -569,6 +571,35 @@ TEST_F(Engine, AWrongPieceIsFoundByTheBlockMapAndOnlyItComesAgain) {
             std::string::npos);
   EXPECT_EQ(log.find("Download hash mismatch"), std::string::npos) << log;
   EXPECT_EQ(Asked(kMirror1, "big.bin -"), 1u) << "the holder's piece was never fetched again";
+}
+
+// A mirror whose map lies (the real file's size and digest over another
+// file's blocks) fails only its own pieces: the others' good bytes are never
+// judged by its map.
+TEST_F(Engine, AMapThatLiesFailsOnlyItsOwnMirrorsPieces) {
+  std::vector<ClientFile> files = {{"big.bin", PatternBytes(12000000, 74)}};
+  PublishClient(kProduct, "Client", files);
+  std::string map = BlockMapOfBytes(PatternBytes(12000000, 75), BlockSizeFor(files[0].data.size()));
+  auto rawDigest = [](std::string_view bytes) {
+    std::string hex, raw;
+    EXPECT_TRUE(Sha256HexOfString(bytes, &hex));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return raw;
+  };
+  map.replace(24, 32, rawDigest(files[0].data));
+  map.replace(map.size() - 32, 32, rawDigest(std::string_view(map).substr(0, map.size() - 32)));
+  MakeDirs(Www(L"m2", L"wow335\\engine-client\\blocks"));
+  WriteFileBytes(Www(L"m2", L"wow335\\engine-client\\blocks\\big.bin.blocks"), map);
+  for (const char* m : {kMirror1, kMirror2, kMirror3})
+    Control(m, "/__fault?path=/wow335/engine-client/files/big.bin&kind=slow&arg=2000000");
+  Options.giveUpAfterRounds = 1;  // judged by that map, every mirror would fail
+  std::string error;
+  ASSERT_TRUE(Run(&error)) << WideToUtf8(WideFromGbk(error));
+  ExpectClient(files);
+  const std::string log = ReadLog();
+  EXPECT_NE(log.find("differs from its map: https://127.0.0.2:18082/"), std::string::npos) << log;
+  EXPECT_EQ(log.find("differs from its map: https://127.0.0.1:"), std::string::npos) << log;
+  EXPECT_EQ(log.find("differs from its map: https://127.0.0.3:"), std::string::npos) << log;
 }
 
 // Mirrors that allow a player one connection (nginx's limit_conn 1) answer
