@@ -212,19 +212,29 @@ std::uint64_t MirrorPool::PieceEnd(int file, std::uint64_t start) {
   return p ? p->end : start;
 }
 
+// A piece may be split from the moment its holder streams it: the workers
+// that found nothing to take while it had not begun wait for a wake-up, and
+// without this one would sleep until the holder ended, the file's bytes all
+// coming from one mirror.
+void MirrorPool::BeginStreaming(Piece& p) {
+  if (p.streaming) return;
+  p.streaming = true;
+  cv_.notify_all();
+}
+
 std::uint64_t MirrorPool::SetPieceHave(int file, std::uint64_t start, std::uint64_t have) {
   std::lock_guard<std::mutex> lock(mutex_);
   Piece* p = Find(file, start);
   if (!p) return 0;
   p->have = have < p->end - p->start ? have : p->end - p->start;
-  p->streaming = true;
+  BeginStreaming(*p);
   return HaveOf(table_[file]);
 }
 
 std::uint64_t MirrorPool::Grant(int file, std::uint64_t start, std::uint64_t got, std::uint64_t* fileHave) {
   std::lock_guard<std::mutex> lock(mutex_);
   Piece* p = Find(file, start);
-  if (p) p->streaming = true;
+  if (p) BeginStreaming(*p);
   const std::uint64_t n = p ? GrantBytes(*p, got) : 0;
   *fileHave = p ? HaveOf(table_[file]) : 0;
   return n;

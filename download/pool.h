@@ -187,6 +187,7 @@ class MirrorPool {
   bool TakeWorkFor(int mirror, int worker, Work* out);
   bool Serves(int mirror) const { return plan_[mirror] > 0; }
   Piece* Find(int file, std::uint64_t start);
+  void BeginStreaming(Piece& p);  // the caller holds the lock
 
   std::mutex mutex_;  // guards the queues, the pieces and the files' state
   std::condition_variable cv_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -162,9 +163,9 @@ TEST(MirrorPool, IdleWorkersSplitTheLargestPieceAndFailedPiecesGoBack) {
   std::uint64_t have = 0;
   EXPECT_EQ(pool.Grant(0, 0, 9 * kMiB, &have), 8 * kMiB) << "past the split point belongs to the far piece";
   EXPECT_EQ(have, 12 * kMiB);
-  EXPECT_EQ(pool.Grant(0, 12 * kMiB, 7 * kMiB, &have), 7 * kMiB);
-  EXPECT_EQ(have, 19 * kMiB);
-  EXPECT_FALSE(pool.TakeWork(1, 3, &d)) << "1.5 MiB and 1 MiB left: too small to split";
+  EXPECT_EQ(pool.Grant(0, 12 * kMiB, 8 * kMiB - kMinPieceBytes, &have), 8 * kMiB - kMinPieceBytes);
+  EXPECT_EQ(have, 20 * kMiB - kMinPieceBytes);
+  EXPECT_FALSE(pool.TakeWork(1, 3, &d)) << "too little left to split, and the other file not begun";
   // The far piece's holder stalls: its piece waits for the file's next taker.
   pool.ReleasePiece(0, 12 * kMiB);
   EXPECT_FALSE(pool.FinishPiece(0, 0));
@@ -185,19 +186,45 @@ TEST(MirrorPool, IdleWorkersSplitTheLargestPieceAndFailedPiecesGoBack) {
   EXPECT_FALSE(pool.TakeWork(2, 2, &d));
 }
 
+// The others found nothing while the only file's holder had not begun to
+// stream it, and wait: its first bytes wake them, and they split it.
+TEST(MirrorPool, IdleWorkersWakeWhenAPieceBeginsStreaming) {
+  FakeClock clock;
+  MirrorPool pool(3, clock.fn());
+  pool.SetFiles({20 * kMiB}, true);
+  pool.Enqueue(0, 0);
+  JobFlags flags;
+  std::atomic<int> took[3] = {};
+  auto job = [&](const Work& w) {
+    ++took[w.mirror];
+    if (w.start == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::uint64_t have = 0;
+    while (pool.Grant(w.file, w.start, 64 * 1024, &have) > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!pool.FinishPiece(w.file, w.start)) return false;
+    pool.MarkComplete(w.file);
+    flags.stop = true;
+    pool.WakeAll();
+    return true;
+  };
+  std::vector<std::thread> workers;
+  for (int m = 0; m < 3; ++m) workers.emplace_back([&, m] { pool.RunWorker(m, flags, job, [](unsigned) {}); });
+  for (auto& w : workers) w.join();
+  for (int m = 0; m < 3; ++m) EXPECT_GT(took[m].load(), 0) << m;
+}
+
 TEST(Pieces, SplitPointsAndRestoredPieces) {
   struct {
     std::uint64_t start, end, have, at, ahead;
   } splits[] = {
       {0, 20 * kMiB, 4 * kMiB, 12 * kMiB},
       {0, 4 * kMiB, 0, 2 * kMiB},
-      {0, 2 * kMiB - 1, 0, 0},              // too small for two pieces
+      {0, 2 * kMinPieceBytes - 1, 0, 0},  // too small for two pieces
       {kMiB, 9 * kMiB + 100, 0, 5 * kMiB},  // on the grid
       {0, 20 * kMiB, 17 * kMiB, 18 * kMiB + kMiB / 2},
-      {0, 20 * kMiB, 18 * kMiB + 1, 0},
+      {0, 20 * kMiB, 20 * kMiB - 2 * kMinPieceBytes + 1, 0},
       // Bytes on their way to the holder are not asked of another mirror.
       {0, 20 * kMiB, 4 * kMiB, 14 * kMiB, 4 * kMiB},
-      {0, 20 * kMiB, 17 * kMiB, 0, kMiB + 1},
+      {0, 20 * kMiB, 17 * kMiB, 0, 3 * kMiB - 2 * kMinPieceBytes + 1},
       {0, 20 * kMiB, 4 * kMiB, 0, 16 * kMiB},
   };
   for (const auto& c : splits) {
