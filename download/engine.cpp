@@ -125,8 +125,9 @@ bool RunJobFiles(DownloadJob& job, const std::function<bool(const Work&)>& fileJ
   pool.SetConnections(plan);
   job.counters.slots.assign(job.files.size(), 0);
   job.retries.assign(job.files.size(), FileRetry{});
-  job.maps.assign(job.files.size() * job.mirrors.size(), nullptr);
-  job.mapAsked.assign(job.files.size() * job.mirrors.size(), false);
+  job.maps.assign(job.files.size(), nullptr);
+  job.mapAsked.assign(job.files.size(), false);
+  job.mapRefusedBy.assign(job.files.size(), -1);
   job.failStreaks = std::vector<std::atomic<unsigned>>(job.mirrors.size());
   pool.SetMayTake([&job](int m, int f) {
     std::lock_guard<std::mutex> lock(job.retryLock);

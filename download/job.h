@@ -63,14 +63,18 @@ struct DownloadJob {
   // index, empty where the disk holds no piece.
   bool pieces = false;
   std::vector<std::vector<Piece>> restored;
-  // Block maps of split files, at file index * mirror count + mirror: a
-  // mirror's pieces of a file are checked against the map from that mirror
-  // (BlockCheck), so a mirror whose map lies fails only its own pieces and
-  // cannot turn the others' good bytes into failures. `mapAsked` is set once
-  // a worker has gone for a map, found or not: each is asked for once a job.
+  // Block maps of split files, by file index: the first taker of a file's
+  // far piece asks its mirror for the map, and every piece of the file is
+  // checked against it from then on (BlockCheck). `mapAsked` is set once a
+  // worker has gone for it, found or not: a file is asked for once a job.
+  // A map can be false as a mirror's bytes can: `mapRefusedBy` is the first
+  // mirror whose piece differed from it (-1: none). When a second mirror's
+  // does, the map is set aside and the joined file's SHA-256 alone decides,
+  // so that one mirror's false map fails at most one attempt of another's.
   std::mutex mapLock;
   std::vector<std::shared_ptr<const BlockMap>> maps;
   std::vector<bool> mapAsked;
+  std::vector<int> mapRefusedBy;
 };
 
 // What one attempt got, in a few words for the operator ("HTTP 404",

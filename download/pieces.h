@@ -17,8 +17,8 @@
 // No piece is made smaller than this: every request costs a round trip, and
 // a split costs its holder what was already on the way past the split point
 // (up to a read block). Small enough that the mirrors' last pieces end
-// within half a second of each other at 2 MiB/s.
-inline constexpr std::uint64_t kMinPieceBytes = 1048576;
+// within a quarter of a second of each other at 2 MiB/s.
+inline constexpr std::uint64_t kMinPieceBytes = 524288;
 // Split points fall on this grid (the block size of the smaller block maps).
 inline constexpr std::uint64_t kPieceAlign = 65536;
 // What the manifest may ask for, at most: the pool's own limits.

@@ -84,29 +84,43 @@ void SetAnswer(AttemptAnswer* answer, AttemptFailure failure, const char* format
   answer->text = text;
 }
 
-size_t MapSlot(const DownloadJob& job, int file, int mirror) {
-  return static_cast<size_t>(file) * job.mirrors.size() + static_cast<size_t>(mirror);
-}
-
-// The file's block map from `mirror`, when one of its workers has found it.
-std::shared_ptr<const BlockMap> MapOf(DownloadJob& job, int file, int mirror) {
+// The file's block map, when a worker has found it on its mirror.
+std::shared_ptr<const BlockMap> MapOf(DownloadJob& job, int file) {
   std::lock_guard<std::mutex> lock(job.mapLock);
-  const size_t slot = MapSlot(job, file, mirror);
-  return slot < job.maps.size() ? job.maps[slot] : nullptr;
+  return static_cast<size_t>(file) < job.maps.size() ? job.maps[file] : nullptr;
 }
 
-// Asks `mirror` for the block map of a file just split, unless one of its
-// workers has asked already. A map that does not describe the manifest's
-// file is not used: that mirror's pieces then wait for the joined file's
-// SHA-256 alone.
-void FetchMapOf(DownloadJob& job, int file, int mirror) {
-  const ManifestFile& f = job.files[file];
-  if (!job.manifest || f.size < kBlockMapMinFileSize) return;
-  const size_t slot = MapSlot(job, file, mirror);
+// A piece from `mirror` differs from the file's map: true when that counts
+// against the mirror, false when the map is set aside instead (or was,
+// while the piece came).
+bool MapRefuses(DownloadJob& job, int file, int mirror) {
   {
     std::lock_guard<std::mutex> lock(job.mapLock);
-    if (slot >= job.mapAsked.size() || job.mapAsked[slot]) return;
-    job.mapAsked[slot] = true;
+    if (!job.maps[file]) return false;
+    int& first = job.mapRefusedBy[file];
+    if (first < 0 || first == mirror) {
+      first = mirror;
+      return true;
+    }
+    job.maps[file] = nullptr;
+  }
+  LogWrite("Download block map set aside, pieces from two mirrors differ from it: %s", job.files[file].path.c_str());
+  return false;
+}
+
+// Asks `mirror` for the block map of a file just split, unless a worker has
+// asked for it already. A map that does not describe the manifest's file is
+// not used: the pieces then wait for the joined file's SHA-256 alone. Nor
+// is it asked for a piece less than 32 times its size (about a tenth of the
+// file): the map's bytes come over the same limited line as the piece's.
+void FetchMapOf(DownloadJob& job, int file, int mirror, std::uint64_t pieceBytes) {
+  const ManifestFile& f = job.files[file];
+  if (!job.manifest || f.size < kBlockMapMinFileSize) return;
+  if (BlockMapSize(f.size, BlockSizeFor(f.size)) * 32 > pieceBytes) return;
+  {
+    std::lock_guard<std::mutex> lock(job.mapLock);
+    if (static_cast<size_t>(file) >= job.mapAsked.size() || job.mapAsked[file]) return;
+    job.mapAsked[file] = true;
   }
   const std::string url = BuildBlockMapUrl(job.mirrors[mirror], job.manifest->product, f.path);
   const std::uint64_t limit = BlockMapSize(std::min<std::uint64_t>(f.size, std::uint64_t{kMaxMapBlocks} * 1024), 1024);
@@ -123,7 +137,7 @@ void FetchMapOf(DownloadJob& job, int file, int mirror) {
     return;
   }
   std::lock_guard<std::mutex> lock(job.mapLock);
-  job.maps[slot] = std::move(map);
+  job.maps[file] = std::move(map);
 }
 
 }  // namespace
@@ -344,14 +358,18 @@ TransferOutcome TransferFile(DownloadJob& job, const std::string& url, const std
       std::uint64_t fileHave = 0;
       DWORD granted = static_cast<DWORD>(job.pool->Grant(fileIndex, start, got, &fileHave));
       if (!check)
-        if (std::shared_ptr<const BlockMap> map = MapOf(job, fileIndex, work->mirror))
+        if (std::shared_ptr<const BlockMap> map = MapOf(job, fileIndex))
           check.emplace(std::move(map), start + fileBytes);
       if (check && !check->Feed(data, granted)) {
-        // The bytes before the wrong block stay; from it on the piece comes
-        // again from another mirror.
-        const std::uint64_t keep = check->badAt() - start;
-        granted = keep > fileBytes ? static_cast<DWORD>(keep - fileBytes) : 0;
-        wrongBlock = incomplete = true;
+        if (MapRefuses(job, fileIndex, work->mirror)) {
+          // The bytes before the wrong block stay; from it on the piece
+          // comes again from another mirror.
+          const std::uint64_t keep = check->badAt() - start;
+          granted = keep > fileBytes ? static_cast<DWORD>(keep - fileBytes) : 0;
+          wrongBlock = incomplete = true;
+        } else {
+          check.reset();
+        }
       }
       if (std::fwrite(data, 1, granted, f) != granted) {
         writeFailure = true;
@@ -596,7 +614,8 @@ bool FileJob(DownloadJob& job, const Work& work) {
   }
   const std::wstring target = work.start == 0 ? local : PieceName(local, work.start);
   const std::string& base = job.mirrors[mirror];
-  if (work.pieces && !job.pool->IsWhole(file, work.start)) FetchMapOf(job, file, mirror);
+  if (work.pieces && !job.pool->IsWhole(file, work.start))
+    FetchMapOf(job, file, mirror, job.pool->PieceEnd(file, work.start) - work.start);
   std::string url = BuildFileUrl(base, job.manifest->product, f.path);
   const std::uint64_t before = LocalSize(target);
   AttemptAnswer answer;
