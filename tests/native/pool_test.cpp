@@ -218,7 +218,7 @@ TEST(Pieces, SplitPointsAndRestoredPieces) {
   } splits[] = {
       {0, 20 * kMiB, 4 * kMiB, 12 * kMiB},
       {0, 4 * kMiB, 0, 2 * kMiB},
-      {0, 2 * kMinPieceBytes - 1, 0, 0},  // too small for two pieces
+      {0, 2 * kMinPieceBytes - 1, 0, 0},    // too small for two pieces
       {kMiB, 9 * kMiB + 100, 0, 5 * kMiB},  // on the grid
       {0, 20 * kMiB, 17 * kMiB, 18 * kMiB + kMiB / 2},
       {0, 20 * kMiB, 20 * kMiB - 2 * kMinPieceBytes + 1, 0},

@@ -600,9 +600,11 @@ TEST_F(Engine, AMapThatLiesIsSetAsideAndFailsNoMirror) {
   ExpectClient(files);
   const std::string log = ReadLog();
   EXPECT_NE(log.find("Download block map set aside, pieces from two mirrors differ from it: big.bin"),
-            std::string::npos) << log;
+            std::string::npos)
+      << log;
   size_t refused = 0;
-  for (size_t at = log.find("differs from its map"); at != std::string::npos; at = log.find("differs from its map", at + 1))
+  for (size_t at = log.find("differs from its map"); at != std::string::npos;
+       at = log.find("differs from its map", at + 1))
     ++refused;
   EXPECT_LE(refused, 1u) << "one attempt failed by the map, at most" << log;
 }
