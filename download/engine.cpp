@@ -10,6 +10,7 @@
 #include "app/readout.h"
 #include "download/job.h"
 #include "download/save_folder.h"
+#include "manifest/blockmap.h"
 #include "manifest/manifest_choice.h"
 #include "net/text.h"
 
@@ -119,6 +120,11 @@ bool RunJobFiles(DownloadJob& job, const std::function<bool(const Work&)>& fileJ
   std::vector<std::uint64_t> sizes;
   for (const ManifestFile& f : job.files) sizes.push_back(f.size);
   pool.SetFiles(std::move(sizes), job.pieces);
+  // The first taker of a part of a large file fetches its block map first.
+  if (job.pieces && job.manifest)
+    for (size_t i = 0; i < job.files.size(); ++i)
+      if (const std::uint64_t size = job.files[i].size; size >= kBlockMapMinFileSize)
+        pool.SetSplitCost(static_cast<int>(i), BlockMapSize(size, BlockSizeFor(size)));
   // The operator's say on how hard a mirror may be used.
   const std::vector<int> plan = ConnectionPlan(n, job.manifest ? job.manifest->max_connections_per_mirror : 1,
                                                job.manifest ? job.manifest->max_total_connections : 0);

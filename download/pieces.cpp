@@ -11,13 +11,21 @@ int ClaimablePiece(const std::vector<Piece>& pieces) {
   return allDone ? 0 : -1;
 }
 
-std::uint64_t SplitPoint(const Piece& p, std::uint64_t ahead) {
+std::uint64_t SplitPoint(const Piece& p, std::uint64_t ahead, unsigned parts, std::uint64_t cost) {
   if (ahead >= p.remaining()) return 0;
   const std::uint64_t from = p.start + p.have + ahead, left = p.end - from;
   if (left < 2 * kMinPieceBytes) return 0;
-  const std::uint64_t at = (from + left / 2) / kPieceAlign * kPieceAlign;
+  for (parts = std::max(parts, 2u); parts > 2 && left / parts < kMinPieceBytes;) --parts;
+  // Every part's share of the taker's cost goes to the others.
+  const std::uint64_t share = left / parts - std::min(cost / parts * (parts - 1), left / parts / 2);
+  const std::uint64_t at = (p.end - share) / kPieceAlign * kPieceAlign;
   if (at <= from || p.end - at < kMinPieceBytes) return 0;
   return at;
+}
+
+std::uint64_t LeftOf(const Piece& p) {
+  const std::uint64_t ahead = AheadOf(p);
+  return ahead < p.remaining() ? p.remaining() - ahead : 0;
 }
 
 std::uint64_t AheadOf(const Piece& p) {

@@ -32,9 +32,9 @@ struct Piece {
   std::uint64_t start = 0, end = 0, have = 0;
   PieceState state = PieceState::Free;
   int holder = -1;  // the worker that holds it
-  // Its holder has begun to fetch it. Until then the holder may still find
-  // the file whole on disk: a split then would ask a mirror for bytes that
-  // are already there.
+  // Its holder has begun to fetch it. Until then the holder of a file's
+  // first piece may still find the file whole on disk: a split then would
+  // ask a mirror for bytes that are already there.
   bool streaming = false;
   // Where its holder's reader has got to and stops: a split lowers the end
   // there, so that no byte of the far part is asked of two mirrors.
@@ -49,11 +49,17 @@ int ClaimablePiece(const std::vector<Piece>& pieces);
 // Where a held piece with `remaining()` bytes left splits so that its holder
 // and the taker end together at equal rates: halfway through what is left
 // beyond the `ahead` bytes its holder has on their way already, on the grid.
-// 0 when that is too small to split.
-std::uint64_t SplitPoint(const Piece& p, std::uint64_t ahead = 0);
+// With `parts` above 2, others will want work before the halves are done
+// and split the holder's part in turn: the taker takes one part of that
+// many, as many as keep it at least kMinPieceBytes. A taker that first
+// fetches `cost` bytes over the same line takes less by the others' shares
+// of them, at most half its part. 0 when what is left is too small to split.
+std::uint64_t SplitPoint(const Piece& p, std::uint64_t ahead = 0, unsigned parts = 2, std::uint64_t cost = 0);
 // The bytes a piece's holder has on their way beyond what it has written:
 // what its reader has read, and a read call still in progress.
 std::uint64_t AheadOf(const Piece& p);
+// What is left of a piece beyond those bytes.
+std::uint64_t LeftOf(const Piece& p);
 // Takes up to `got` bytes into the piece; returns how many fit before its end.
 std::uint64_t GrantBytes(Piece& p, std::uint64_t got);
 std::uint64_t HaveOf(const std::vector<Piece>& pieces);

@@ -16,8 +16,14 @@ void MirrorPool::SetFiles(std::vector<std::uint64_t> sizes, bool pieces) {
   std::lock_guard<std::mutex> lock(mutex_);
   table_.assign(sizes.size(), {});
   complete_.assign(sizes.size(), false);
+  splitCost_.assign(sizes.size(), 0);
   sizes_ = std::move(sizes);
   pieces_ = pieces;
+}
+
+void MirrorPool::SetSplitCost(int file, std::uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (static_cast<size_t>(file) < splitCost_.size()) splitCost_[file] = bytes;
 }
 
 void MirrorPool::SetConnections(std::vector<int> plan) {
@@ -155,15 +161,28 @@ bool MirrorPool::TakeWorkFor(int mirror, int worker, Work* out) {
     if (mayTake_ && !mayTake_(mirror, static_cast<int>(f))) continue;
     for (size_t i = 0; i < table_[f].size(); ++i) {
       const Piece& p = table_[f][i];
-      if (p.state != PieceState::Held || !p.streaming || p.holder == worker || SplitPoint(p, AheadOf(p)) == 0 ||
-          p.remaining() <= bestLeft)
+      // A far piece may be split before its holder's request goes out:
+      // only a file's first piece can turn out whole on disk.
+      if (p.state != PieceState::Held || (!p.streaming && p.start == 0) || p.holder == worker ||
+          SplitPoint(p, AheadOf(p)) == 0 || p.remaining() <= bestLeft)
         continue;
       bestFile = static_cast<int>(f), bestPiece = i, bestLeft = p.remaining();
     }
   }
   if (bestFile < 0) return false;
   std::vector<Piece>& t = table_[bestFile];
-  const std::uint64_t at = SplitPoint(t[bestPiece], AheadOf(t[bestPiece]));
+  // Others that are idle, or whose pieces end before half of this one's
+  // rest is done, will split the holder's part in turn: the taker takes its
+  // share of all of them, so that every mirror ends together.
+  const std::uint64_t half = LeftOf(t[bestPiece]) / 2;
+  unsigned parts = 2;
+  for (size_t m = 0; m < ready_.size(); ++m)
+    if (ready_[m] > 0 && IsAvailable(static_cast<int>(m))) parts += ready_[m] - (static_cast<int>(m) == mirror);
+  for (const std::vector<Piece>& pieces : table_)
+    for (const Piece& p : pieces)
+      if (p.state == PieceState::Held && p.streaming && p.holder != worker && &p != &t[bestPiece] && LeftOf(p) < half)
+        ++parts;
+  const std::uint64_t at = SplitPoint(t[bestPiece], AheadOf(t[bestPiece]), parts, splitCost_[bestFile]);
   const Piece far{at, t[bestPiece].end, 0, PieceState::Held, worker};
   t[bestPiece].end = at;
   if (t[bestPiece].bounds) t[bestPiece].bounds->end.store(at);

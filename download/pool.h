@@ -110,6 +110,10 @@ class MirrorPool {
   // Sizes by file index: the largest waiting file is taken first. With
   // `pieces`, files are handed out in pieces and split for idle workers.
   void SetFiles(std::vector<std::uint64_t> sizes, bool pieces);
+  // What the next taker of a part of the file fetches first over the same
+  // line (its block map): that taker's part is smaller by it, so that it
+  // and the holder still end together. 0 once it has been fetched.
+  void SetSplitCost(int file, std::uint64_t bytes);
   // Workers per mirror (ConnectionPlan); a mirror without one is never
   // handed a file, only robbed of what waits in its queue.
   void SetConnections(std::vector<int> plan);
@@ -198,7 +202,7 @@ class MirrorPool {
   std::function<std::uint64_t()> now_;
   std::uint64_t cooldownMs_;
   std::function<bool(int, int)> mayTake_;
-  std::vector<std::uint64_t> sizes_;
+  std::vector<std::uint64_t> sizes_, splitCost_;
   bool pieces_ = false;
   std::vector<std::vector<Piece>> table_;  // by file, in a job of pieces
   std::vector<bool> complete_;

@@ -122,6 +122,7 @@ void FetchMapOf(DownloadJob& job, int file, int mirror, std::uint64_t pieceBytes
     if (static_cast<size_t>(file) >= job.mapAsked.size() || job.mapAsked[file]) return;
     job.mapAsked[file] = true;
   }
+  job.pool->SetSplitCost(file, 0);
   const std::string url = BuildBlockMapUrl(job.mirrors[mirror], job.manifest->product, f.path);
   const std::uint64_t limit = BlockMapSize(std::min<std::uint64_t>(f.size, std::uint64_t{kMaxMapBlocks} * 1024), 1024);
   std::string body;

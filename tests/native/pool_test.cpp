@@ -212,9 +212,27 @@ TEST(MirrorPool, IdleWorkersWakeWhenAPieceBeginsStreaming) {
   for (int m = 0; m < 3; ++m) EXPECT_GT(took[m].load(), 0) << m;
 }
 
+// The one file at the start: the first idle mirror takes a third, as the
+// other is idle too, and the other half of what its holder kept.
+TEST(MirrorPool, TwoIdleMirrorsTakeAThirdEach) {
+  FakeClock clock;
+  MirrorPool pool(3, clock.fn());
+  pool.SetFiles({30 * kMiB}, true);
+  pool.Enqueue(0, 0);
+  Work a, b, c;
+  ASSERT_TRUE(pool.TakeWork(0, 0, &a));
+  pool.SetPieceHave(0, 0, 0);
+  ASSERT_TRUE(pool.TakeWork(1, 1, &b));
+  EXPECT_EQ(b.start, 20 * kMiB);
+  ASSERT_TRUE(pool.TakeWork(2, 2, &c));
+  EXPECT_EQ(c.start, 10 * kMiB);
+}
+
 TEST(Pieces, SplitPointsAndRestoredPieces) {
   struct {
     std::uint64_t start, end, have, at, ahead;
+    unsigned parts = 2;
+    std::uint64_t cost = 0;
   } splits[] = {
       {0, 20 * kMiB, 4 * kMiB, 12 * kMiB},
       {0, 4 * kMiB, 0, 2 * kMiB},
@@ -226,10 +244,17 @@ TEST(Pieces, SplitPointsAndRestoredPieces) {
       {0, 20 * kMiB, 4 * kMiB, 14 * kMiB, 4 * kMiB},
       {0, 20 * kMiB, 17 * kMiB, 0, 3 * kMiB - 2 * kMinPieceBytes + 1},
       {0, 20 * kMiB, 4 * kMiB, 0, 16 * kMiB},
+      // Others will want work soon: the taker takes a part of that many.
+      {0, 30 * kMiB, 0, 20 * kMiB, 0, 3},
+      {0, 2 * kMiB, 0, 3 * kMiB / 2, 0, 8},  // no part under kMinPieceBytes
+      // A taker that fetches 2 MiB first takes 1 MiB less of two parts,
+      // and at most half its part.
+      {0, 20 * kMiB, 0, 11 * kMiB, 0, 2, 2 * kMiB},
+      {0, 20 * kMiB, 0, 15 * kMiB, 0, 2, 50 * kMiB},
   };
   for (const auto& c : splits) {
     Piece p{c.start, c.end, c.have, PieceState::Held, 0};
-    EXPECT_EQ(SplitPoint(p, c.ahead), c.at) << c.start << " " << c.end << " " << c.have << " " << c.ahead;
+    EXPECT_EQ(SplitPoint(p, c.ahead, c.parts, c.cost), c.at) << c.parts << " " << c.start << " " << c.end << " " << c.have << " " << c.ahead;
   }
   struct {
     std::uint64_t length;
