@@ -254,7 +254,8 @@ TEST(Pieces, SplitPointsAndRestoredPieces) {
   };
   for (const auto& c : splits) {
     Piece p{c.start, c.end, c.have, PieceState::Held, 0};
-    EXPECT_EQ(SplitPoint(p, c.ahead, c.parts, c.cost), c.at) << c.parts << " " << c.start << " " << c.end << " " << c.have << " " << c.ahead;
+    EXPECT_EQ(SplitPoint(p, c.ahead, c.parts, c.cost), c.at)
+        << c.parts << " " << c.start << " " << c.end << " " << c.have << " " << c.ahead;
   }
   struct {
     std::uint64_t length;
