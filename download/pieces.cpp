@@ -11,14 +11,26 @@ int ClaimablePiece(const std::vector<Piece>& pieces) {
   return allDone ? 0 : -1;
 }
 
-std::uint64_t SplitPoint(const Piece& p, std::uint64_t ahead, unsigned parts, std::uint64_t cost) {
+std::uint64_t TakerShare(std::uint64_t left, std::uint64_t cost, std::vector<std::uint64_t> others) {
+  // All end together at T = (left + what the joiners have left + cost) / n.
+  std::sort(others.begin(), others.end());
+  std::uint64_t n = 2, sum = 0;
+  for (std::uint64_t r : others) {
+    const std::uint64_t t = (left + sum + r + cost) / (n + 1);
+    if (r >= t || t < cost + kMinPieceBytes) break;
+    ++n;
+    sum += r;
+  }
+  const std::uint64_t t = (left + sum + cost) / n;
+  return std::max(t > cost ? t - cost : 0, left / n / 2);
+}
+
+std::uint64_t SplitPoint(const Piece& p, std::uint64_t ahead, std::uint64_t cost,
+                         const std::vector<std::uint64_t>& others) {
   if (ahead >= p.remaining()) return 0;
   const std::uint64_t from = p.start + p.have + ahead, left = p.end - from;
   if (left < 2 * kMinPieceBytes) return 0;
-  for (parts = std::max(parts, 2u); parts > 2 && left / parts < kMinPieceBytes;) --parts;
-  // Every part's share of the taker's cost goes to the others.
-  const std::uint64_t share = left / parts - std::min(cost / parts * (parts - 1), left / parts / 2);
-  const std::uint64_t at = (p.end - share) / kPieceAlign * kPieceAlign;
+  const std::uint64_t at = (p.end - TakerShare(left, cost, others)) / kPieceAlign * kPieceAlign;
   if (at <= from || p.end - at < kMinPieceBytes) return 0;
   return at;
 }

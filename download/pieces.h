@@ -46,15 +46,18 @@ struct Piece {
 // queue: a free piece to continue, or, when every piece is there, the first
 // one, whose taker joins them. -1: nothing to take.
 int ClaimablePiece(const std::vector<Piece>& pieces);
-// Where a held piece with `remaining()` bytes left splits so that its holder
-// and the taker end together at equal rates: halfway through what is left
-// beyond the `ahead` bytes its holder has on their way already, on the grid.
-// With `parts` above 2, others will want work before the halves are done
-// and split the holder's part in turn: the taker takes one part of that
-// many, as many as keep it at least kMinPieceBytes. A taker that first
-// fetches `cost` bytes over the same line takes less by the others' shares
-// of them, at most half its part. 0 when what is left is too small to split.
-std::uint64_t SplitPoint(const Piece& p, std::uint64_t ahead = 0, unsigned parts = 2, std::uint64_t cost = 0);
+// The taker's part of a piece with `left` bytes to go, where the taker
+// first fetches `cost` bytes over the same line (a block map) and `others`
+// are what each other worker has left before it wants work (0: idle now).
+// Those that end before the rest is done split the holder's part in turn,
+// as long as no part falls under kMinPieceBytes: all end together, at equal
+// rates. Never under half of an equal part.
+std::uint64_t TakerShare(std::uint64_t left, std::uint64_t cost, std::vector<std::uint64_t> others);
+// Where a held piece splits: the taker's share (TakerShare, halfway with no
+// cost and no others) of what is left beyond the `ahead` bytes its holder
+// has on their way already, on the grid. 0 when that is too small to split.
+std::uint64_t SplitPoint(const Piece& p, std::uint64_t ahead = 0, std::uint64_t cost = 0,
+                         const std::vector<std::uint64_t>& others = {});
 // The bytes a piece's holder has on their way beyond what it has written:
 // what its reader has read, and a read call still in progress.
 std::uint64_t AheadOf(const Piece& p);

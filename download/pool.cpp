@@ -171,18 +171,18 @@ bool MirrorPool::TakeWorkFor(int mirror, int worker, Work* out) {
   }
   if (bestFile < 0) return false;
   std::vector<Piece>& t = table_[bestFile];
-  // Others that are idle, or whose pieces end before half of this one's
-  // rest is done, will split the holder's part in turn: the taker takes its
-  // share of all of them, so that every mirror ends together.
-  const std::uint64_t half = LeftOf(t[bestPiece]) / 2;
-  unsigned parts = 2;
+  // Workers that are idle, or end their pieces before this one's rest is
+  // done, will split the holder's part in turn: the taker takes its share
+  // of all of them, so that every mirror ends together.
+  std::vector<std::uint64_t> others;
   for (size_t m = 0; m < ready_.size(); ++m)
-    if (ready_[m] > 0 && IsAvailable(static_cast<int>(m))) parts += ready_[m] - (static_cast<int>(m) == mirror);
+    if (ready_[m] > 0 && IsAvailable(static_cast<int>(m)))
+      others.insert(others.end(), static_cast<size_t>(ready_[m] - (static_cast<int>(m) == mirror)), 0);
   for (const std::vector<Piece>& pieces : table_)
     for (const Piece& p : pieces)
-      if (p.state == PieceState::Held && p.streaming && p.holder != worker && &p != &t[bestPiece] && LeftOf(p) < half)
-        ++parts;
-  const std::uint64_t at = SplitPoint(t[bestPiece], AheadOf(t[bestPiece]), parts, splitCost_[bestFile]);
+      if (p.state == PieceState::Held && p.streaming && p.holder != worker && &p != &t[bestPiece])
+        others.push_back(LeftOf(p));
+  const std::uint64_t at = SplitPoint(t[bestPiece], AheadOf(t[bestPiece]), splitCost_[bestFile], others);
   const Piece far{at, t[bestPiece].end, 0, PieceState::Held, worker};
   t[bestPiece].end = at;
   if (t[bestPiece].bounds) t[bestPiece].bounds->end.store(at);

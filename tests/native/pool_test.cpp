@@ -231,8 +231,8 @@ TEST(MirrorPool, TwoIdleMirrorsTakeAThirdEach) {
 TEST(Pieces, SplitPointsAndRestoredPieces) {
   struct {
     std::uint64_t start, end, have, at, ahead;
-    unsigned parts = 2;
     std::uint64_t cost = 0;
+    std::vector<std::uint64_t> others = {};
   } splits[] = {
       {0, 20 * kMiB, 4 * kMiB, 12 * kMiB},
       {0, 4 * kMiB, 0, 2 * kMiB},
@@ -244,18 +244,21 @@ TEST(Pieces, SplitPointsAndRestoredPieces) {
       {0, 20 * kMiB, 4 * kMiB, 14 * kMiB, 4 * kMiB},
       {0, 20 * kMiB, 17 * kMiB, 0, 3 * kMiB - 2 * kMinPieceBytes + 1},
       {0, 20 * kMiB, 4 * kMiB, 0, 16 * kMiB},
-      // Others will want work soon: the taker takes a part of that many.
-      {0, 30 * kMiB, 0, 20 * kMiB, 0, 3},
-      {0, 2 * kMiB, 0, 3 * kMiB / 2, 0, 8},  // no part under kMinPieceBytes
-      // A taker that fetches 2 MiB first takes 1 MiB less of two parts,
-      // and at most half its part.
-      {0, 20 * kMiB, 0, 11 * kMiB, 0, 2, 2 * kMiB},
-      {0, 20 * kMiB, 0, 15 * kMiB, 0, 2, 50 * kMiB},
+      // A taker that fetches 2 MiB first takes 1 MiB less, and never less
+      // than half of an equal part.
+      {0, 20 * kMiB, 0, 11 * kMiB, 0, 2 * kMiB},
+      {0, 20 * kMiB, 0, 15 * kMiB, 0, 50 * kMiB},
+      // Others idle, or ending first, split the holder's part in turn: all
+      // end together, no part under kMinPieceBytes.
+      {0, 30 * kMiB, 0, 20 * kMiB, 0, 0, {0}},
+      {0, 30 * kMiB, 0, 16 * kMiB, 0, 0, {12 * kMiB}},
+      {0, 30 * kMiB, 0, 15 * kMiB, 0, 0, {15 * kMiB}},
+      {0, 2 * kMiB, 0, 3 * kMiB / 2, 0, 0, {0, 0, 0, 0, 0, 0}},
   };
   for (const auto& c : splits) {
     Piece p{c.start, c.end, c.have, PieceState::Held, 0};
-    EXPECT_EQ(SplitPoint(p, c.ahead, c.parts, c.cost), c.at)
-        << c.parts << " " << c.start << " " << c.end << " " << c.have << " " << c.ahead;
+    EXPECT_EQ(SplitPoint(p, c.ahead, c.cost, c.others), c.at)
+        << c.start << " " << c.end << " " << c.have << " " << c.ahead << " " << c.cost << " " << c.others.size();
   }
   struct {
     std::uint64_t length;
