@@ -123,8 +123,8 @@ bool RunJobFiles(DownloadJob& job, const std::function<bool(const Work&)>& fileJ
   // The first taker of a part of a large file fetches its block map first.
   if (job.pieces && job.manifest)
     for (size_t i = 0; i < job.files.size(); ++i)
-      if (const std::uint64_t size = job.files[i].size; size >= kBlockMapMinFileSize)
-        pool.SetSplitCost(static_cast<int>(i), BlockMapSize(size, BlockSizeFor(size)));
+      if (job.files[i].size >= kBlockMapMinFileSize)
+        pool.SetSplitCost(static_cast<int>(i), BlockMapSizeFor(job.files[i].size));
   // The operator's say on how hard a mirror may be used.
   const std::vector<int> plan = ConnectionPlan(n, job.manifest ? job.manifest->max_connections_per_mirror : 1,
                                                job.manifest ? job.manifest->max_total_connections : 0);

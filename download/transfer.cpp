@@ -116,7 +116,7 @@ bool MapRefuses(DownloadJob& job, int file, int mirror) {
 void FetchMapOf(DownloadJob& job, int file, int mirror, std::uint64_t pieceBytes) {
   const ManifestFile& f = job.files[file];
   if (!job.manifest || f.size < kBlockMapMinFileSize) return;
-  if (BlockMapSize(f.size, BlockSizeFor(f.size)) * 32 > pieceBytes) return;
+  if (BlockMapSizeFor(f.size) * 32 > pieceBytes) return;
   {
     std::lock_guard<std::mutex> lock(job.mapLock);
     if (static_cast<size_t>(file) >= job.mapAsked.size() || job.mapAsked[file]) return;
@@ -124,7 +124,7 @@ void FetchMapOf(DownloadJob& job, int file, int mirror, std::uint64_t pieceBytes
   }
   job.pool->SetSplitCost(file, 0);
   const std::string url = BuildBlockMapUrl(job.mirrors[mirror], job.manifest->product, f.path);
-  const std::uint64_t limit = BlockMapSize(std::min<std::uint64_t>(f.size, std::uint64_t{kMaxMapBlocks} * 1024), 1024);
+  const std::uint64_t limit = LargestBlockMapSize(f.size);
   std::string body;
   const SmallFetchResult got =
       FetchSmallDocument(url, {60000, 60000, ReceiveTimeoutFor(job.stallMs)}, static_cast<size_t>(limit), &body);

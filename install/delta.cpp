@@ -153,9 +153,7 @@ DeltaResult FetchSmall(const DeltaRequest& r, const std::string& url, const char
 
 // The map, at most as large as a map for this file can be.
 DeltaResult FetchMap(const DeltaRequest& r, std::string* body) {
-  const std::uint64_t limit =
-      std::min(BlockMapSize(r.entry.size, 1024), BlockMapSize(std::uint64_t{kMaxMapBlocks} * 1024, 1024));
-  return FetchSmall(r, r.mapUrl, nullptr, limit, body);
+  return FetchSmall(r, r.mapUrl, nullptr, LargestBlockMapSize(r.entry.size), body);
 }
 
 // The map entries of the local copy, which has the new file's size, and the

@@ -103,6 +103,12 @@ std::uint64_t BlockMapSize(std::uint64_t fileSize, std::uint32_t blockSize) {
   return kBlockMapHeader + (fileSize + blockSize - 1) / blockSize * kBlockMapEntry + kBlockMapTrailer;
 }
 
+std::uint64_t BlockMapSizeFor(std::uint64_t fileSize) { return BlockMapSize(fileSize, BlockSizeFor(fileSize)); }
+
+std::uint64_t LargestBlockMapSize(std::uint64_t fileSize) {
+  return BlockMapSize(std::min<std::uint64_t>(fileSize, std::uint64_t{kMaxMapBlocks} * 1024), 1024);
+}
+
 bool ParseBlockMap(std::string bytes, BlockMap* out) {
   if (bytes.size() < kBlockMapHeader + kBlockMapTrailer || std::memcmp(bytes.data(), kMagic, 8) != 0) return false;
   const std::string_view s(bytes);
@@ -123,7 +129,7 @@ bool ParseBlockMap(std::string bytes, BlockMap* out) {
 }
 
 BlockMapWriter::BlockMapWriter(std::uint64_t fileSize, std::uint32_t blockSize)
-    : fileSize_(fileSize), blockSize_(blockSize), pad_(blockSize, '\0') {
+    : fileSize_(fileSize), blockSize_(blockSize) {
   const std::uint64_t count = (fileSize + blockSize - 1) / blockSize;
   bytes_.reserve(static_cast<std::size_t>(BlockMapSize(fileSize, blockSize)));
   bytes_.append(kMagic, 8);
@@ -135,14 +141,23 @@ BlockMapWriter::BlockMapWriter(std::uint64_t fileSize, std::uint32_t blockSize)
   Put32(&bytes_, 0);
 }
 
+namespace {
+
+// A block as the map sums it: the file's last, shorter block is zero-padded
+// to the block size, in `padded`.
+const unsigned char* PaddedBlock(const unsigned char* data, std::size_t n, std::uint32_t blockSize,
+                                 std::string* padded) {
+  if (n >= blockSize) return data;
+  padded->assign(reinterpret_cast<const char*>(data), n);
+  padded->resize(blockSize, '\0');
+  return reinterpret_cast<const unsigned char*>(padded->data());
+}
+
+}  // namespace
+
 std::string BlockEntryOf(const unsigned char* data, std::size_t n, std::uint32_t blockSize) {
   std::string padded;
-  const unsigned char* block = data;
-  if (n < blockSize) {
-    padded.assign(reinterpret_cast<const char*>(data), n);
-    padded.resize(blockSize, '\0');
-    block = reinterpret_cast<const unsigned char*>(padded.data());
-  }
+  const unsigned char* block = PaddedBlock(data, n, blockSize, &padded);
   const std::uint64_t weak = WeakSumOf(block, blockSize), strong = StrongSumOf(block, blockSize);
   std::string entry;
   for (int i = 0; i < 6; ++i) entry.push_back(static_cast<char>(weak >> (8 * i)));
@@ -151,13 +166,7 @@ std::string BlockEntryOf(const unsigned char* data, std::size_t n, std::uint32_t
 }
 
 void BlockMapWriter::AddBlock(const unsigned char* data, std::size_t n) {
-  const unsigned char* block = data;
-  if (n < blockSize_) {
-    std::memcpy(pad_.data(), data, n);
-    std::memset(pad_.data() + n, 0, blockSize_ - n);
-    block = reinterpret_cast<const unsigned char*>(pad_.data());
-  }
-  bytes_ += BlockEntryOf(block, blockSize_, blockSize_);
+  bytes_ += BlockEntryOf(data, n, blockSize_);
   added_ += n;
 }
 
@@ -243,13 +252,8 @@ bool BlockCheck::Feed(const char* data, std::size_t n) {
 }
 
 bool BlockCheck::Check(std::uint32_t index, const char* block, std::size_t n) {
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(block);
   std::string padded;
-  if (n < map_->blockSize) {  // the file's last block, summed as the map's writer padded it
-    padded.assign(block, n);
-    padded.resize(map_->blockSize, '\0');
-    bytes = reinterpret_cast<const unsigned char*>(padded.data());
-  }
+  const unsigned char* bytes = PaddedBlock(reinterpret_cast<const unsigned char*>(block), n, map_->blockSize, &padded);
   if (StrongSumOf(bytes, map_->blockSize) == map_->Strong(index)) return true;
   badAt_ = map_->Offset(index);
   return false;

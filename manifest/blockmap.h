@@ -127,6 +127,12 @@ struct BlockMap {
 bool ParseBlockMap(std::string bytes, BlockMap* out);
 // The map's size for a file of this size and block size.
 std::uint64_t BlockMapSize(std::uint64_t fileSize, std::uint32_t blockSize);
+// The size of the map the operator's tool writes for a file of this size
+// (BlockSizeFor).
+std::uint64_t BlockMapSizeFor(std::uint64_t fileSize);
+// The most a map of a file of this size can hold, whatever block size it
+// was made with: what a launcher takes from a mirror at most.
+std::uint64_t LargestBlockMapSize(std::uint64_t fileSize);
 
 // Writes a map block by block (the tool streams files of gigabytes).
 class BlockMapWriter {
@@ -143,7 +149,7 @@ class BlockMapWriter {
  private:
   std::uint64_t fileSize_, added_ = 0;
   std::uint32_t blockSize_;
-  std::string bytes_, pad_;
+  std::string bytes_;
 };
 // The 12-byte map entry of a block of `n` bytes (zero-padded to the block
 // size).
