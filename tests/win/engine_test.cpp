@@ -93,6 +93,13 @@ class Engine : public ::testing::Test {
     for (const auto& line : Requests(mirror)) n += line.find(part) != std::string::npos;
     return n;
   }
+  // big.bin's block map on every mirror.
+  void PublishMap(const std::string& map) {
+    for (const wchar_t* m : {L"m1", L"m2", L"m3"}) {
+      MakeDirs(Www(m, L"wow335\\engine-client\\blocks"));
+      WriteFileBytes(Www(m, L"wow335\\engine-client\\blocks\\big.bin.blocks"), map);
+    }
+  }
   // A mirror's requests for files, without those for block maps.
   std::vector<std::string> FileAsks(const char* mirror) {
     std::vector<std::string> out;
@@ -561,11 +568,7 @@ TEST_F(Engine, IdleMirrorsSplitTheLastFileAndAStalledPieceGoesBack) {
 TEST_F(Engine, AWrongPieceIsFoundByTheBlockMapAndOnlyItComesAgain) {
   std::vector<ClientFile> files = {{"big.bin", PatternBytes(12000000, 72)}};
   PublishClient(kProduct, "Client", files);
-  const std::string map = BlockMapOfBytes(files[0].data, BlockSizeFor(files[0].data.size()));
-  for (const wchar_t* m : {L"m1", L"m2", L"m3"}) {
-    MakeDirs(Www(m, L"wow335\\engine-client\\blocks"));
-    WriteFileBytes(Www(m, L"wow335\\engine-client\\blocks\\big.bin.blocks"), map);
-  }
+  PublishMap(BlockMapOfBytes(files[0].data, BlockSizeFor(files[0].data.size())));
   for (const char* m : {kMirror1, kMirror3})
     Control(m, "/__fault?path=/wow335/engine-client/files/big.bin&kind=slow&arg=2000000");
   Control(kMirror2, "/__fault?path=/wow335/engine-client/files/big.bin&kind=corrupt&arg=2000000");
@@ -585,19 +588,14 @@ TEST_F(Engine, AWrongPieceIsFoundByTheBlockMapAndOnlyItComesAgain) {
 TEST_F(Engine, AMapThatLiesIsSetAsideAndFailsNoMirror) {
   std::vector<ClientFile> files = {{"big.bin", PatternBytes(12000000, 74)}};
   PublishClient(kProduct, "Client", files);
-  std::string map = BlockMapOfBytes(PatternBytes(12000000, 75), BlockSizeFor(files[0].data.size()));
-  auto rawDigest = [](std::string_view bytes) {
-    std::string hex, raw;
-    EXPECT_TRUE(Sha256HexOfString(bytes, &hex));
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return raw;
-  };
-  map.replace(24, 32, rawDigest(files[0].data));
-  map.replace(map.size() - 32, 32, rawDigest(std::string_view(map).substr(0, map.size() - 32)));
-  for (const wchar_t* m : {L"m1", L"m2", L"m3"}) {
-    MakeDirs(Www(m, L"wow335\\engine-client\\blocks"));
-    WriteFileBytes(Www(m, L"wow335\\engine-client\\blocks\\big.bin.blocks"), map);
-  }
+  const std::uint32_t blockSize = BlockSizeFor(files[0].data.size());
+  const std::string other = BlockMapOfBytes(PatternBytes(12000000, 75), blockSize);
+  std::string digest, map;
+  ASSERT_TRUE(Sha256HexOfString(files[0].data, &digest));
+  ASSERT_TRUE(BlockMapOfEntries(
+      files[0].data.size(), blockSize, digest,
+      std::string_view(other).substr(kBlockMapHeader, other.size() - kBlockMapHeader - kBlockMapTrailer), &map));
+  PublishMap(map);
   for (const char* m : {kMirror1, kMirror2, kMirror3})
     Control(m, "/__fault?path=/wow335/engine-client/files/big.bin&kind=slow&arg=2000000");
   Options.giveUpAfterRounds = 1;  // judged by that map, every mirror would fail
